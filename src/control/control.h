@@ -25,13 +25,532 @@ int tokenise_line(std::span<char> line, std::span<char> token, int& token_length
 int next_token(std::span<char> line, std::span<char> token);
 
 // --- configuration store -------------------------------------------------------
+// Fixed array indexed LO..HI as the design numbers it (for the few tables
+// whose numbering starts at 0); bounds checked like array1.
+template <class T, int LO, int HI>
+struct array_range {
+    std::array<T, HI - LO + 1> a{};
+    T& operator[](int i) {
+        KV_INDEX_CHECK(i >= LO && i <= HI);
+        return a[static_cast<std::size_t>(i - LO)];
+    }
+    const T& operator[](int i) const {
+        KV_INDEX_CHECK(i >= LO && i <= HI);
+        return a[static_cast<std::size_t>(i - LO)];
+    }
+    void fill(const T& v) { a.fill(v); }
+};
+
+// A 1-based array with every entry v (for tables whose static value is not 0).
+template <class T, int N>
+constexpr array1<T, N> filled_array1(T v) {
+    array1<T, N> r;
+    r.a.fill(v);
+    return r;
+}
+
+constexpr int MAXWORDS = 95;        // word numbers 1..MAXWORDS
+constexpr int NO_WORD = 95;         // a key, link or code naming word 95 names nothing
+constexpr int MAXDEFWORDS = 94;     // words a control may define
+constexpr int NFORMAT = 18;         // columns of word_formats
+constexpr int NUMKEYS = 80;         // key roles
+constexpr int MSG_ROLE = 99;        // "msg": a key role and word-order entry of block items only
+constexpr int NUMCODES = 95;        // function-code slots 1..NUMCODES (slot 0: code-base version)
+constexpr int TEXT_CODE_BASE = 1000;// icodes value n + 1000 marks text code n
+constexpr int NUMINTSP = 150;
+constexpr int NUMSPVAL = 40;        // real settings R(1..40)
+constexpr int AVALS_ROWS = 15;      // elements of one real list
+constexpr int AVALS_LISTS = 30;     // real lists
+constexpr int NUMREALS = NUMSPVAL + AVALS_ROWS * AVALS_LISTS;  // R(1..490)
+constexpr int NUMSPCHAR = 20;
+constexpr int SPCHAR_LENGTH = 132;
+constexpr int NUMFLAGS = 200;       // state_flags
+constexpr int WORD_NAME_LENGTH = 40;
+constexpr int WORD_CHARS_LENGTH = 128;
+constexpr int ORDER_END = -99;      // wrdrut: empty entry; the first one ends the order
+constexpr int NO_LINK = -99;        // wrdlnk: no linked word
+constexpr int UNSET_CODE = -1;      // icodes value of an unset function code
+
+// Columns of word_formats (the codes of the per-word setting keywords).
+constexpr int WRDCHL = 1;           // address width
+constexpr int WRDLEN = 2;           // field width
+constexpr int WRDPOS = 3;           // print position
+constexpr int ITPPOS = 4;           // tape position
+constexpr int WRDMOD = 5;           // modal flag
+constexpr int SINREQ = 6;           // sign: 0 none, 1 if negative, 2 always
+constexpr int WRDFAC = 7;           // scale factor
+constexpr int WRDPRN = 8;           // decimal places in force
+constexpr int IZSUP_CURRENT = 9;    // zero flags in force
+constexpr int IDEC_CURRENT = 10;    // decimal-point flag in force
+constexpr int WRDIMP = 11;          // decimal places, imperial
+constexpr int WRDMET = 12;          // decimal places, metric
+constexpr int IZSUPI = 13;          // zero flags, imperial: bit 0 leading, bit 1 trailing
+constexpr int IZSUPM = 14;          // zero flags, metric
+constexpr int IDECI = 15;           // decimal point, imperial
+constexpr int IDECM = 16;           // decimal point, metric
+constexpr int SCALE_DIVISOR = 17;
+constexpr int EXPONENT_WIDTH = 18;
+
+// Output block layout (item codes and routines: next section).
+constexpr int NUMBLK = 24;          // regular blocks 1..NUMBLK
+constexpr int NUMBLOCKS = 114;      // block slots
+constexpr int MAXITEMS = 1024;      // items a block
+constexpr int MAXSPB = 20;          // cldat block slots (blocks 25..44)
+constexpr int MAXCLDAT = 19;        // cldat blocks a control may define
+constexpr int PPFUN_SLOTS = 20;     // ppfstr entries (blocks 45..64)
+constexpr int MAXPPFUN = 19;        // ppfun blocks a control may define (45..63)
+constexpr int USER_SLOTS = 50;      // user_block_names entries (blocks 65..114)
+constexpr int MAXUSER = 49;         // user blocks a control may define (65..113)
+constexpr int CLDAT_BASE = 24;      // cldat slot i is block 24 + i
+constexpr int PPFUN_BASE = 44;      // ppfun block i is block 44 + i
+constexpr int USER_BASE = 64;       // user block i is block 64 + i
+constexpr int BLOCK_TEXT_LENGTH = 120;
+
+// One item of a block: code, integer value, string number * 10 + continuation digit.
+struct block_item_t {
+    int code = 0;
+    int value = 0;
+    int string_ref = 0;
+};
+
+struct configuration_store_t {
+    // Words.
+    int NGPS = 0;                                        // words 1..NGPS in use
+    array_range<text<WORD_NAME_LENGTH>, 0, MAXWORDS> gpnams;  // 0: control name after "machine"
+    array1<text<WORD_CHARS_LENGTH>, MAXWORDS> wrdch;      // address letters or literal text
+    array1<array1<int, NFORMAT>, MAXWORDS> word_formats;  // [word][column]
+    array1<int, MAXWORDS> wperm;                         // 0 not permanent, 1 permanent, 2 every block
+    array1<int, MAXWORDS> wrdlnk;                        // linked word, NO_LINK none
+    array1<int, MAXWORDS> wrdrut = filled_array1<int, MAXWORDS>(ORDER_END);  // word order; 99 "msg", ORDER_END empty
+    array1<text<16>, MAXWORDS> word_zero_text;
+    array1<int, MAXWORDS> word_upper_case;
+    int active_word_count = 0;
+    // Keys and function codes.
+    array1<int, NUMKEYS> key;                            // word of each key role, NO_WORD none
+    array1<array_range<int, 0, NUMCODES>, 2> icodes;     // [1][n] word, [2][n] value
+    array1<text<24>, NUMCODES> scodes;                   // texts of text codes
+    // Settings.
+    array1<int, NUMINTSP> intsp;
+    array1<double, NUMREALS> real_options;               // R: spval(1..40), then avals by list
+    array1<text<SPCHAR_LENGTH>, NUMSPCHAR> spchar;
+    // Output blocks.
+    int block_count = NUMBLOCKS;
+    array1<int, NUMBLOCKS> blklen;
+    array1<array1<block_item_t, MAXITEMS>, NUMBLOCKS> block_items;  // [block][item]
+    array1<array1<double, MAXITEMS>, NUMBLOCKS> block_reals;       // [block][item]
+    array1<array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>, NUMBLOCKS> block_texts;  // [block][string]
+    array1<int, MAXSPB> blkspc;                          // major word of cldat slot, -1 empty
+    int special_block_count = 0;
+    array1<text<BLOCK_TEXT_LENGTH>, PPFUN_SLOTS> ppfstr;
+    array1<text<BLOCK_TEXT_LENGTH>, USER_SLOTS> user_block_names;
+    array1<int, 2> block_counters;                       // next ppfun, next user block
+    // Run-time status flags and the cutfile flags.
+    array1<int, NUMFLAGS> state_flags;
+    int cutfile_new_style = 0;
+    int srat_defined = 0;
+    int cutfile_has_workplane = 0;
+    int multax_record_seen = 0;
+    int cutfile_multiaxis = 0;
+};
+extern configuration_store_t configuration_store;
+
+// R(c) and its two names: spval(c) for c <= 40, avals(i, j) for list j element i.
+inline double& real_option(int c) { return configuration_store.real_options[c]; }
+inline double& spval(int c) {
+    KV_INDEX_CHECK(c >= 1 && c <= NUMSPVAL);
+    return configuration_store.real_options[c];
+}
+inline double& avals(int i, int j) {
+    KV_INDEX_CHECK(i >= 1 && i <= AVALS_ROWS && j >= 1 && j <= AVALS_LISTS);
+    return configuration_store.real_options[NUMSPVAL + AVALS_ROWS * (j - 1) + i];
+}
+inline int& word_format(int w, int column) { return configuration_store.word_formats[w][column]; }
+
+void set_configuration_defaults();
+int get_intsp(int n);
+double get_spval(int c);
+void set_status_flag(int n, int value);
+int get_state_flag(int n);
+void set_int_if_unset(double x, int& v);
+
+int get_three_axis_flag();
+void store_three_axis_flag(int value);
+int get_flag102();
+void set_flag102(int value);
+int get_flag103();
+void set_flag103(int value);
+int get_flag104();
+void set_flag104(int value);
+int get_input_units_flag();
+void set_input_units_flag(int value);
+int cutfile_has_contact_normals();
+void set_cutfile_has_contact_normals(int value);
+int get_rotary_set_by_block();
+void set_rotary_set_by_block(int value);
+int get_linear_set_by_block();
+void set_linear_set_by_block(int value);
+
+int get_cutfile_new_style();
+void set_cutfile_new_style(int value);
+int get_srat_defined();
+void set_srat_defined(int value);
+int get_cutfile_has_workplane();
+void set_cutfile_has_workplane(int value);
+int get_multax_record_seen();
+void set_multax_record_seen(int value);
+int get_cutfile_multiaxis();
+void set_cutfile_multiaxis(int value);
+
+// The word named by a text (40 characters compared) among words 1..NGPS, or 0.
+int find_word(std::string_view name);
 
 // --- output blocks and block items ---------------------------------------------
+// Item codes. The class of an item is |code| / 1000 mod 100; for key and word
+// items the class mod 10 is the modifier.
+constexpr int MOD_VALUE = 1;        // an integer given
+constexpr int MOD_TEXT = 2;         // a text given
+constexpr int MOD_CURRENT = 3;      // "="
+constexpr int MOD_ALONE = 4;        // nothing, ";" or "=S"
+constexpr int MOD_NEXT = 5;         // "next"
+constexpr int MOD_FORGET = 6;       // "=C"
+constexpr int MOD_CANCEL = 7;       // "=P"
+constexpr int MOD_TABLE = 8;        // "=A"
+constexpr int MOD_VALUE_FORGET = 9; // an item followed by "=C"
+constexpr int WORD_ITEM_BASE = 10000;       // word item: 10000 + m * 1000 + w
+constexpr int STRING_ITEM_MIN = 99900000;   // codes from here on carry a string
+constexpr int STRING_ITEM_MAX = 99999999;
+constexpr int KEY_TEXT_ITEM = 99902000;     // + key role
+constexpr int KEY_EXPR_ITEM = 99905000;
+constexpr int KEY_FORGET_ITEM = 99909000;
+constexpr int WORD_TEXT_ITEM = 99912000;    // + word
+constexpr int WORD_EXPR_ITEM = 99915000;
+constexpr int WORD_FORGET_ITEM = 99919000;
+constexpr int CODE_FORGET_ITEM = 9000;      // function code n followed by "=C": -(9000 + n)
+constexpr int LITERAL_ITEM = 99900000;
+constexpr int SET_ITEM = 99900008;
+constexpr int UNSET_ITEM = 99900009;
+constexpr int EDIT_ITEM = 99900010;
+constexpr int RESET_ITEM = 99900011;
+constexpr int REPEAT_ITEM = 99900012;
+constexpr int END_REPEAT_ITEM = 99900013;
+constexpr int CALL_BLOCK_ITEM = 99900014;
+constexpr int IF_ITEM = 99921000;
+constexpr int ELSE_IF_ITEM = 99922000;
+constexpr int ELSE_ITEM = 23000;
+constexpr int END_IF_ITEM = 24000;
+
+int item_class(int code);
+int item_carries_string(int code);
+// The code of an item followed by "=C".
+int forget_previous_code(int code);
+// The cldat slot (1..MAXSPB) for a major word: its own slot, else the first
+// empty one on its probe path; 0 when every slot holds another major word.
+int cldat_slot(int major_word);
+// The cldat block serving a major word at run time, or 0 when there is none.
+int find_cldat_block(int major_word);
+// Stores item i of block b; string numbers count only items that carry one.
+// Returns 0, or 1 when i is beyond MAXITEMS (nothing stored).
+int store_block_item(int b, int i, int code, int value, double real, int continuation,
+                     std::string_view string, int& next_string);
 
 // --- keyword and system-variable tables ----------------------------------------
+// The option-file vocabulary (keyword_table) and the names of the system
+// variables of block expressions (variable_table): sorted tables of
+// blank-padded texts, filled once during static initialisation and never
+// changed, searched by match_keyword.
+constexpr int KEYWORD_WIDTH = 32;    // characters of a keyword entry
+constexpr int KEYWORD_ENTRIES = 400; // entries, fillers included
+constexpr int KEYWORD_COUNT = 364;   // real keywords; the rest are fillers
+constexpr int KEYWORD_FILLER_CODE = 60;
+constexpr int VARIABLE_WIDTH = 24;
+constexpr int VARIABLE_ENTRIES = 290;
+constexpr int VARIABLE_COUNT = 230;
+constexpr int CYCLE_TYPES = 9;       // drilling cycles with a short name
+constexpr int CYCLE_NAME_WIDTH = 6;
+
+// Keyword kind = class + 16 x scope + 64 x value type.
+constexpr int KEYWORD_CLASS_STATEMENT = 0;  // statement or syntax word
+constexpr int KEYWORD_CLASS_KEY = 1;
+constexpr int KEYWORD_CLASS_CODE = 2;       // function code
+constexpr int KEYWORD_CLASS_KEY_CODE = 3;   // key and function code
+constexpr int KEYWORD_CLASS_SETTING = 4;
+constexpr int KEYWORD_CLASS_VALUE = 8;
+constexpr int KEYWORD_CLASS_BLOCK = 10;
+constexpr int KEYWORD_CLASS_OBSOLETE = 11;
+constexpr int KEYWORD_SCOPE_GLOBAL = 0;
+constexpr int KEYWORD_SCOPE_WORD = 1;       // applies to the words being defined
+constexpr int KEYWORD_TYPE_INTEGER = 0;
+constexpr int KEYWORD_TYPE_REAL = 1;
+constexpr int KEYWORD_TYPE_CHARACTER = 2;
+constexpr int KEYWORD_TYPE_LOGICAL = 3;
+constexpr int KEYWORD_TYPE_ENUMERATED = 4;
+constexpr int KEYWORD_TYPE_CHARACTER_LIST = 5;
+constexpr int KEYWORD_TYPE_REAL_LIST = 6;
+constexpr int keyword_class(int kind) { return kind % 16; }
+constexpr int keyword_scope(int kind) { return (kind / 16) % 4; }
+constexpr int keyword_value_type(int kind) { return (kind / 64) % 8; }
+
+// The kinds in use. Codes by class: statement number (statement), key role
+// (key), 100 x function-code slot (code), 100 x slot + key role (key and
+// code), setting index (setting; a list: element count x 1000 + list
+// number), the value itself (value), block number (block).
+constexpr int KIND_STATEMENT = 0;
+constexpr int KIND_KEY = 1;
+constexpr int KIND_CODE = 2;
+constexpr int KIND_KEY_CODE = 3;
+constexpr int KIND_INTEGER = 4;
+constexpr int KIND_BLOCK = 10;
+constexpr int KIND_OBSOLETE = 11;
+constexpr int KIND_WORD_INTEGER = 20;
+constexpr int KIND_REAL = 68;               // R(code); codes above 40 name list elements
+constexpr int KIND_CHARACTER = 132;
+constexpr int KIND_WORD_CHARACTER = 148;
+constexpr int KIND_LOGICAL = 196;
+constexpr int KIND_LOGICAL_VALUE = 200;
+constexpr int KIND_WORD_LOGICAL = 212;
+constexpr int KIND_ENUMERATED = 260;
+constexpr int KIND_ENUMERATED_VALUE = 264;
+constexpr int KIND_WORD_ENUMERATED = 276;
+constexpr int KIND_CHARACTER_LIST = 324;
+constexpr int KIND_REAL_LIST = 388;
+
+// Statuses of match_keyword.
+constexpr int MATCH_NONE = 0;             // no entry begins with the text
+constexpr int MATCH_FOUND = 1;            // exact, or a unique abbreviation
+constexpr int MATCH_AMBIGUOUS = 2;
+constexpr int MATCH_WORD_COMPLETED = 3;   // text completed to the end of a keyword's word
+constexpr int MATCH_FOUND_MAY_EXTEND = 4; // found; a longer keyword may follow
+
+struct keyword_table_t {
+    array1<text<KEYWORD_WIDTH>, KEYWORD_ENTRIES> keyword_text;
+    array1<int, KEYWORD_ENTRIES> keyword_kind;
+    array1<int, KEYWORD_ENTRIES> keyword_code;
+};
+extern keyword_table_t keyword_table;
+
+struct variable_table_t {
+    array1<text<VARIABLE_WIDTH>, VARIABLE_ENTRIES> variable_names;
+    array1<int, VARIABLE_ENTRIES> variable_id;         // the evaluator's case; 0 for fillers
+    array1<int, VARIABLE_ENTRIES> variable_indexable;  // 1 when it takes a subscript
+    array1<int, VARIABLE_ENTRIES> variable_type;       // value_type; -1 for fillers
+};
+extern variable_table_t variable_table;
+
+// Short names of the drilling cycles, by cycle type 1..CYCLE_TYPES.
+extern array1<text<CYCLE_NAME_WIDTH>, CYCLE_TYPES> cycle_names;
+
+// The rows of the data files, in table order.
+struct keyword_entry {
+    const char* text;
+    int code;
+    int kind;
+};
+struct variable_entry {
+    const char* name;
+    int id;
+    int indexable;
+    int type;
+};
+std::span<const keyword_entry> keyword_entries();
+std::span<const variable_entry> variable_entries();
+std::span<const char* const> cycle_name_entries();
+
+void init_keyword_table();
+int add_keyword_entry(int i, std::string_view text, int code, int kind);  // i 0-based; returns i + 1
+void init_variable_table();
+void add_variable_entry(int index, std::string_view name, int id, int indexable, int type);  // index 1-based
+void init_cycle_names();
+
+// Searches a sorted table of count blank-padded entries of width characters,
+// laid end to end in table. Returns the entry's index 1..count or 0 and sets
+// status (MATCH_*); statuses 3 and 4 may rewrite text (completion).
+int match_keyword(std::span<char> text, std::string_view table, int width, int count, int& status);
+
+// A table of text fields seen as the entries laid end to end.
+template <std::size_t W, int C>
+std::string_view text_table_view(const array1<text<W>, C>& t) {
+    static_assert(sizeof(text<W>) == W, "text fields of a table lie end to end");
+    return {reinterpret_cast<const char*>(t.data()), W * static_cast<std::size_t>(C)};
+}
+inline std::string_view keyword_texts() { return text_table_view(keyword_table.keyword_text); }
+inline std::string_view variable_texts() { return text_table_view(variable_table.variable_names); }
+
+// The first entry, in table order, of that kind and code; 0 when none.
+int find_keyword(int kind, int code);
 
 // --- lexer ---------------------------------------------------------------------
+// Option-file text to parser symbols, in layers: logical lines (backslash
+// continuation), keywords of one or several words, parser symbols.
+constexpr int PHYSICAL_LINE_LIMIT = 2048;  // characters of one physical line
+constexpr int LEXER_TEXT_LENGTH = 255;     // work texts of read_next_keyword
+// read_continued_line status of a physical line over PHYSICAL_LINE_LIMIT or a
+// logical line longer than the line field: the line comes back blank, and the
+// reader stands at the start of the next physical line.
+constexpr int LINE_OVERLONG = -30;
+constexpr int OVERLONG_TEXT_LENGTH = 64;   // start of an overlong line kept for messages
+
+// Parser symbols of next_parser_symbol (a statement keyword of code c is
+// SYM_KEYWORD_BASE + c; a keyword of class k is SYM_CLASS_BASE + k).
+constexpr int SYM_TOKEN_BASE = 70;  // a token that is not a keyword: 70 + token type
+constexpr int SYM_CLASS_BASE = 80;
+constexpr int KEYWORD_INDEX_OFFSET = 7;  // read_next_keyword: keyword index + 7
+
+struct lexer_buffers_t {
+    text<PHYSICAL_LINE_LIMIT> physical;       // one physical line as read
+    text<LEXER_TEXT_LENGTH> match_text;       // the words being matched
+    text<LEXER_TEXT_LENGTH> next;             // the token after them
+    text<LEXER_TEXT_LENGTH> pending_text;     // the longest keyword found so far
+    // The unread line after the first word and after the pending keyword;
+    // restoring one of them puts back every word consumed after it.
+    text<PHYSICAL_LINE_LIMIT> line_after_first;
+    text<PHYSICAL_LINE_LIMIT> line_after_pending;
+    text<PHYSICAL_LINE_LIMIT> line_before_next;
+    int last_read_status = 0;                 // of the last read_continued_line
+    text<OVERLONG_TEXT_LENGTH> overlong_text; // start of the last overlong line
+};
+extern lexer_buffers_t lexer_buffers;
+
+// Reads one logical line into line; returns 0, LINE_OVERLONG, or the failed
+// status of the last physical read (end of file). line_counter counts each
+// joined continuation line (the caller counts the first).
+int read_continued_line(int unit, std::span<char> line, int& line_counter);
+// The next keyword or token: keyword index + 7; 2..7 a token that is no word;
+// 1 a word that is no keyword; 0 the file ended while comments were skipped;
+// -1 an ambiguous abbreviation. table holds count entries of width characters.
+int read_next_keyword(int unit, std::string_view table, int width, int count, std::span<char> line,
+                      std::span<char> token, int& line_counter);
+// The type of the next token that is not a comment; 0 at end of file.
+int skip_to_next_token(int unit, std::span<char> line, std::span<char> token, int& line_counter);
+// The next parser symbol of the option file and its value.
+void next_parser_symbol(int unit, std::span<char> line, std::span<char> token, int& line_number,
+                        int& symbol_value, int& symbol);
 
 // --- compiler and semantic actions ---------------------------------------------
+// Compiler state shared by the parser loop and the semantic actions. The
+// instance is defined with the actions (actions.cpp); the parser fills the
+// stack, the current token and its symbol value, and the line number.
+constexpr int OPTION_STACK_DEPTH = 100;    // parse stack entries 1..OPTION_STACK_DEPTH
+constexpr int OPTION_LINE_LENGTH = 255;    // line buffer and token field
+constexpr int OPTION_NAME_LENGTH = 256;    // name_text and previous_name_text
+constexpr int MAX_IF_DEPTH = 10;           // nested "if" in one block
+
+struct option_stack_entry {
+    int symbol = 0;  // symbol shifted
+    int state = 0;   // state it was shifted from
+    int aux = 0;     // auxiliary value kept beside the symbol
+    int value = 0;   // symbol value (keyword index + 7 for a keyword)
+};
+
+// The item being built by the actions of a block section.
+struct pending_item_t {
+    int code = 0;         // 0: no item (a failed item is not stored)
+    int value = 0;
+    double real = 0.0;    // also the last real number read by an assignment or edit
+    text<120> string;     // the item's string, when its code carries one
+};
+
+struct option_compiler_t {
+    array1<option_stack_entry, OPTION_STACK_DEPTH> parse_stack;
+    int stack_next = 1;             // next free stack entry; the top is stack_next - 1
+    int line_number = 0;            // physical lines read in this compile
+    text<OPTION_LINE_LENGTH> line;  // unread rest of the current logical line
+    text<OPTION_LINE_LENGTH> token; // text of the current token
+    int token_length = 0;
+    int symbol_value = 0;           // value of the current lookahead symbol
+    text<OPTION_NAME_LENGTH> file_name;  // file being compiled, for message 149
+    int definition_context = 0;     // 0 top, 1 word, 2 format, 3 keys, 4 codes/table, 5 block, -1 failed block
+    array1<int, 95> selected_words;
+    int selected_word_count = 0;
+    int format_units_selector = -1; // -1 not chosen, 0 imperial, 1 metric
+    int current_block = -1;
+    int next_item_index = 1;
+    int next_string_index = 1;
+    int if_depth = 0;
+    array1<int, MAX_IF_DEPTH> if_open;
+    pending_item_t pending_item;
+    text<OPTION_NAME_LENGTH> name_text;
+    text<OPTION_NAME_LENGTH> previous_name_text;
+    int table_field_position = 0;
+    int table_row_word = 1;         // the word of the current table row
+};
+extern option_compiler_t option_compiler;
+
+// Parser symbols that the actions look at (statement keywords are 96 + code).
+constexpr int SYM_EOF = 0;
+constexpr int SYM_WORD = 71;
+constexpr int SYM_INT = 72;
+constexpr int SYM_REAL = 73;
+constexpr int SYM_STRING = 74;
+constexpr int SYM_OPEN_STRING = 75;
+constexpr int SYM_PAREN = 76;
+constexpr int SYM_OPEN_PAREN = 77;
+constexpr int SYM_EOL = 79;
+constexpr int SYM_KEY = 81;
+constexpr int SYM_CODE = 82;
+constexpr int SYM_KEYCODE = 83;
+constexpr int SYM_SETTING = 84;
+constexpr int SYM_VALUE = 88;
+constexpr int SYM_BLOCK = 90;
+constexpr int SYM_OBSOLETE = 91;
+constexpr int SYM_KEYWORD_BASE = 96;  // statement keyword of code c: 96 + c
+
+// Runs semantic action 1..62 of the option-file parser. symbol is the
+// lookahead (in and out), aux the auxiliary value kept beside it (in and
+// out); the statement's earlier tokens are read from option_compiler's stack.
+// Returns 0, or 1 when the action reported an error (already issued).
+int option_parser_action(int action, int& symbol, int& aux);
+// Resets the action state at the start of each compile.
+void reset_option_actions();
+// Applies one field of a "define table" row to the row's word (position and
+// word in and out; position 0 is the name). value is the integer of an INT
+// field, else the field's trimmed length. Returns 0, or 158 when the row
+// would define a word beyond MAXDEFWORDS (the row's fields are then dropped).
+int parse_word_format(int symbol, std::string_view field, int& position, int value, int& word);
+
+// The option-file compiler: a table-driven LR parser over the symbols of the
+// lexer. An entry of parse_table is action x 1000000 + y x 1000 + z.
+constexpr int PARSE_STATES = 80;              // states 1..PARSE_STATES
+constexpr int PARSE_SYMBOLS = 200;            // symbols 0..PARSE_SYMBOLS - 1
+constexpr int PARSE_ERROR = 99000000;         // the entry of every pair not listed
+constexpr int PARSE_ACCEPT_STATE = 99;        // reached by shifting the whole file
+constexpr int PARSE_RECOVERY_COLUMN = 70;     // entry: entries popped by error recovery
+constexpr int PARSE_SHIFT = 0;                // push, go to state z, read on
+constexpr int PARSE_REDUCE = 1;               // action y, pop z, continue with symbol y
+constexpr int PARSE_REDUCE_KEEP = 2;          // as reduce; the lookahead is read again
+constexpr int PARSE_GOTO = 4;                 // go to state z, read on
+constexpr int PARSE_FAIL = 99;
+
+struct parse_table_row {
+    int state;
+    int symbol;
+    int action;
+    int y;
+    int z;
+};
+// The listed entries of the state table, state by state (parser_table.cpp).
+std::span<const parse_table_row> parse_table_rows();
+
+struct option_parser_t {
+    array1<std::array<int, PARSE_SYMBOLS>, PARSE_STATES> parse_table;
+    int state = 1;
+    int symbol = 0;                         // the lookahead
+    int aux = 0;                            // auxiliary value beside it
+    // A lookahead kept by a reduction, delivered by the next read.
+    int saved_symbol = -1;                  // -1: none
+    int saved_value = 0;
+    text<OPTION_LINE_LENGTH> saved_token;
+};
+extern option_parser_t option_parser;
+
+void init_option_parse_table();
+// Compiles the file on unit (a negative unit: nothing) onto the store.
+void parse_option_file(int unit, std::string_view file_name);
+// After "end": anything but comments that follows is an error (message 156).
+void check_end_of_option_file(int unit, std::span<char> line, std::span<char> token, int& line_counter);
+// Message 149 with "option", the file being compiled and the line number.
+void report_option_error(int line);
+// Stops the run with exit code 4 unless errors in the control's text are
+// passed over (switch "-o").
+void abort_on_option_error();
 
 }  // namespace kv

@@ -1,11 +1,136 @@
-// Run driver: start-up order, loading of the control, the one mode of the run,
-// and the exit code.
-#include <cstdlib>
+// Run driver: start-up order, the title box, loading of the control, the one
+// mode of the run, and the exit code through the single stop routine.
+#include <string>
 
+#include "builtins/builtins.h"
+#include "control/control.h"
 #include "job/job.h"
+#include "ppnsub/ppnsub.h"
 
 namespace kv {
 
-void run_postprocessor() { std::exit(4); }
+command_switches_t command_switches;
+run_state_t run_state;
+
+namespace {
+
+// Ends a run that has reached a step this build cannot carry out yet, rather
+// than print a result that was not computed.
+[[noreturn]] void stop_at_unbuilt_step(const char* step) {
+    const std::string line = std::string("kelvaron: ") + step;
+    print_error_cstring(line.c_str());
+    stop_run(EXIT_RUN_ERROR);
+}
+
+// The title box on standard error, every '*' drawn as '+', then a line
+// holding one blank.
+void print_title_box() {
+    build_title_banner(PRODUCT_NAME, VERSION_TEXT, REVISION_TEXT);
+    for (int i = 1; i <= title_banner.line_count; ++i) {
+        char line[TITLE_WIDTH + 1];
+        const int n = title_banner.line_length[i];
+        for (int j = 1; j <= n; ++j) {
+            const char ch = title_banner.lines[i][j];
+            line[j - 1] = ch == '*' ? '+' : ch;
+        }
+        line[n] = '\0';
+        print_error_cstring(line);
+    }
+    print_error_cstring(" ");
+}
+
+// Opens the startup or message file along its path, without a warning.
+int open_kind_for_reading(int kind) {
+    job_files_t& f = job_files;
+    int& unit = f.file_units[unit_slot(kind)];
+    open_file_on_path(0, f.file_names[kind], f.search_paths[kind], f.file_extensions[kind],
+                      f.extension_dots[kind], OPEN_READ_OLD, unit);
+    return unit;
+}
+
+void close_kind(int kind) {
+    int status = 0;
+    int& unit = job_files.file_units[unit_slot(kind)];
+    filclo(unit, status);
+    unit = -1;
+}
+
+// Asks for a name that is still blank; the answer "exit" ends the run.
+void ask_for_name(int kind, int message_number) {
+    text<FILE_NAME_LEN>& name = job_files.file_names[kind];
+    if (trimmed_length(name) > 0) return;
+    prompt_until_nonblank(name, message_number);
+    if (text_equals(name, "exit")) stop_run(EXIT_ANSWER_EXIT);
+}
+
+}  // namespace
+
+int program_version_number() {
+    // The first characters of the major and minor versions and the first two
+    // of the revision, read as one decimal number.
+    const char digits[4] = {VERSION_MAJOR[0], VERSION_MINOR[0], REVISION_TEXT[0], REVISION_TEXT[1]};
+    int error = 0;
+    return read_int_field(std::string_view(digits, 4), 4, error);
+}
+
+void run_postprocessor() {
+    // 1. A clean slate.
+    run_state.exit_status = EXIT_OK;
+    command_switches = command_switches_t{};
+    // tape_number := 1 belongs here once the tape files are built.
+
+    // 2, 3. Units, the message table and its built-in texts; the built-in
+    // control names.
+    int status = 0;
+    init_units(status);
+    if (status != 0) stop_run(EXIT_RUN_ERROR);
+    init_message_table(status);
+    if (status != 0) stop_run(EXIT_RUN_ERROR);
+    register_builtin_messages();
+    init_control_names();
+
+    // 4. Title box.
+    print_title_box();
+
+    // 5, 6. Defaults, then the command line, whose names win over them.
+    set_configuration_defaults();
+    set_file_defaults();
+    parse_command_line(status);
+    if (status != 0) stop_run(EXIT_COMMAND_LINE);
+
+    // 7. The "-f" snapshot of the defaults is taken here, before anything is
+    // loaded, once it is built.
+
+    // 8. Startup file: not finding one is not an error.
+    if (open_kind_for_reading(FILE_STARTUP) >= 0) {
+        read_startup_file(job_files.file_units[unit_slot(FILE_STARTUP)], status);
+        close_kind(FILE_STARTUP);
+        if (status != 0) stop_run(EXIT_COMMAND_LINE);
+    }
+
+    // 9. Message file: it replaces the built-in texts; its status is not acted on.
+    if (trimmed_length(job_files.file_names[FILE_MESSAGE]) == 0) job_files.file_names[FILE_MESSAGE].set("kelvaron");
+    if (open_kind_for_reading(FILE_MESSAGE) >= 0) {
+        read_message_file(job_files.file_units[unit_slot(FILE_MESSAGE)], status);
+        close_kind(FILE_MESSAGE);
+    }
+
+    // 10. Usage text or the list of built-in controls end the run here.
+    if (command_switches.usage) {
+        issue_message(235);
+        stop_run(EXIT_OK);
+    }
+    if (command_switches.list_controls) {
+        list_builtin_controls();
+        stop_run(EXIT_OK);
+    }
+
+    // 11. Names still missing are asked for.
+    ask_for_name(FILE_CUTFILE, 103);
+    ask_for_name(FILE_CONTROL, 104);
+
+    // 12. and on: the job files, the control and the mode of the run.
+    stop_at_unbuilt_step("opening the job files is not built yet");
+}
 
 }  // namespace kv

@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -119,6 +120,16 @@ std::string format_real_fixed_text(int w, int d, double x);
 
 // ---------------------------------------------------------------------------
 // Host services.
+constexpr int DATE_TIME_LENGTH = 20;  // "09 Jan 2026 14.05.33"
+constexpr int ARG_FIELD_LENGTH = 1024; // one command-line argument in get_command_line_text
+
+// The command line as the entry point received it, kept for the whole run.
+struct stored_command_line_t {
+    int argc = 0;
+    char** argv = nullptr;
+};
+extern stored_command_line_t stored_command_line;
+
 void store_command_line(int argc, char** argv);
 void arg_count(int& count);
 void get_arg(int i, char* out, int capacity, int& length);
@@ -128,16 +139,36 @@ void get_env_text(std::string_view name, std::span<char> field);
 void add_program_drive(std::span<char> result, std::string_view name);
 std::string get_login_name();
 void get_user_name(std::span<char> field);
+// "Fri Jan 09 14:05:33 2026": weekday, month, day, time and year. The clock is
+// the current local time, or SOURCE_DATE_EPOCH (seconds) when that is set, so
+// that runs can be reproduced byte for byte.
 std::string get_time_text();
 void make_date_time_text(std::span<char> field);
+// make_date_time_text from a given time text (the weekday, month, day, time and
+// year separated by blanks).
+void date_time_text_from(std::string_view time_text, std::span<char> field);
 void get_date_time_text(std::span<char> field);
+std::string concat_strings(std::initializer_list<std::string_view> texts);
 void get_long_path_name(std::string_view path, std::span<char> result);
 
 // ---------------------------------------------------------------------------
 // Assertion reports: internal consistency failures end the run with a short
 // report routed by QLOR_ASSERT.
+// assert_state: 0 no report in progress, 1 pop-up (standard error here),
+// 2 a log file, 3 standard error. The handlers, when set, are called by
+// assert_fail instead of a report; nothing in the program sets them.
+struct assertion_state_t {
+    int assert_state = 0;
+    void (*plain_handler)() = nullptr;
+    void (*located_handler)(const char* file, int line, const char* message) = nullptr;
+};
+extern assertion_state_t assertion_state;
+constexpr int ASSERT_REPORT_LENGTH = 1024;
+
+// Returns only when a report is already in progress in state 1; otherwise the
+// process ends with exit code 1 (2 when a report was being written).
 void assert_fail(const char* file, int line, const char* message);
-[[noreturn]] void report_assertion(const char* prefix, const char* message, const char* file, int line);
+void report_assertion(const char* prefix, const char* message, const char* file, int line);
 void clear_assert_handlers();
 
 // ---------------------------------------------------------------------------
@@ -146,6 +177,55 @@ constexpr int MAXMSG = 400;       // message numbers 1..MAXMSG
 constexpr int MAXMSGLINES = 500;  // lines in the message table
 constexpr int MSGLEN = 132;       // characters a message line
 constexpr int MAXMSGARGS = 10;    // arguments of each type
+constexpr int WARNING_TEXT_LEN = 5000;  // characters of the recorded warning texts
+constexpr int MSGARG_INTEGER = 1;  // the three argument cursors, by type
+constexpr int MSGARG_REAL = 2;
+constexpr int MSGARG_STRING = 3;
+
+// Message lines 1..MAXMSGLINES and, per message number, where its lines stand.
+// A message's lines are consecutive; a line count of 0 means undefined.
+struct message_table_t {
+    array1<text<MSGLEN>, MAXMSGLINES> message_lines;
+    array1<int, MAXMSGLINES> message_line_format_pos;  // first '%', 0 when none
+    array1<int, MAXMSG> message_line_count;
+    array1<int, MAXMSG> message_first_line;
+    int message_next_line = 1;
+    int message_last_number = -1;  // the message a continuation line extends
+};
+extern message_table_t message_table;
+
+// The arguments of the next message; they persist until overwritten.
+struct message_args_t {
+    array1<text<MSGLEN>, MAXMSGARGS> message_string_args;
+    array1<int, MAXMSGARGS> message_int_args;
+    array1<double, MAXMSGARGS> message_real_args;
+    array1<int, 3> message_arg_cursors;  // next integer, real and string argument
+};
+extern message_args_t message_args;
+
+// Progress of the two passes over the cutfile, and the open line of dots.
+struct cldata_progress_t {
+    int records_read = 0;       // record requests of pass 1
+    int records_processed = 0;  // record requests of pass 2
+    int next_report_at = 0;     // processed count of the next pass-2 report
+    int pass1_running = 0;
+    int progress_on = 0;        // nothing is shown before pass 1 starts
+    int progress_line_open = 0; // a line of dots without its end of line
+};
+extern cldata_progress_t cldata_progress;
+
+// The texts of the warnings recorded during the run, printed at its end.
+// Position 1 of warning_text stays blank; a message's text lies in
+// warning_text_start(n)+1 .. warning_text_end(n).
+struct warning_summary_t {
+    text<WARNING_TEXT_LEN> warning_text;
+    int warning_text_used = 1;
+    int warnings_issued = 0;
+    array1<int, MAXMSG> warning_recorded;
+    array1<int, MAXMSG> warning_text_start;
+    array1<int, MAXMSG> warning_text_end;
+};
+extern warning_summary_t warning_summary;
 
 void init_message_table(int& status);
 void register_builtin_messages();

@@ -1,0 +1,391 @@
+// Reads one cutfile record of any of the six layouts into 8-byte word cells,
+// detects the layout of an unknown cutfile from its first bytes, and says how
+// a cell reads as an integer, a real or a character in each layout.
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "job/job.h"
+#include "ppnsub/ppnsub.h"
+
+namespace kv {
+
+ascii_cldata_layout_t ascii_cldata_layout;
+
+// Stream-level pieces of the binary readers (status 0 all bytes read, 1 some,
+// -1 none; a segment read gives 0 on success, 1 on failure).
+int read_word32(std::FILE* stream, int reverse, int& status);
+int read_word16(std::FILE* stream, int reverse, int& status);
+int read_record_segment(std::FILE* stream, unsigned char* destination, int& length, int& more);
+
+namespace {
+
+constexpr int SEGMENT_BYTES = 128;     // bytes of a segment that has more segments behind it
+constexpr int SEGMENT_KEEP = 3;        // at most 3 bytes of a part word carry into the next segment
+constexpr int ASCII_CLASS_POINT = 5000;  // class of a point record (its empty A field stores one 0)
+
+// The binary readers read the cutfile unit's stream directly: it must be a
+// unit opened for reading, and the maximum must allow a word.
+std::FILE* cutfile_stream(int unit, int maximum) {
+    if (unit < 0 || unit > MAXUNIT || maximum < 1) return nullptr;
+    if (unit_table.access[static_cast<std::size_t>(unit)] != OPEN_READ) return nullptr;
+    return unit_table.stream[static_cast<std::size_t>(unit)];
+}
+
+// 0 when no byte is left before the next record: a clean end of the data.
+// Anything that ends later inside a record is a structural error.
+bool at_clean_end(std::FILE* f) {
+    const int ch = std::getc(f);
+    if (ch == EOF) return true;
+    std::ungetc(ch, f);
+    return false;
+}
+
+// Bytes of a cell in file order, or reversed as a whole for the big-endian layouts.
+void put_word(cldata_cell& cell, const unsigned char* src, int size, bool reverse) {
+    cell.b.fill(0);
+    if (reverse) {
+        for (int i = 0; i < size; ++i) cell.b[static_cast<std::size_t>(i)] = src[size - 1 - i];
+    } else {
+        std::memcpy(cell.b.data(), src, static_cast<std::size_t>(size));
+    }
+}
+
+std::uint32_t le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::uint64_t le64(const unsigned char* p) {
+    return static_cast<std::uint64_t>(le32(p)) | static_cast<std::uint64_t>(le32(p + 4)) << 32;
+}
+
+int le16_signed(const unsigned char* p) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | p[1] << 8));
+}
+
+// Layouts 2, 3, 5 and 6: an opening marker, a word count, the words and a
+// closing marker equal to the opening one.
+int read_marked_record(int unit, std::span<cldata_cell> cells, int maximum, int word_size, bool reverse) {
+    std::FILE* f = cutfile_stream(unit, maximum);
+    if (f == nullptr || static_cast<int>(cells.size()) < maximum) return -1;
+    int st = 0;
+    const int opening = read_word32(f, reverse, st);
+    if (st == -1) return std::ferror(f) ? -1 : 0;
+    if (st != 0) return -1;
+    const int count = word_size == 4 ? read_word16(f, reverse, st) : read_word32(f, reverse, st);
+    // A count below 1 would end the data silently or move the ring backwards.
+    if (st != 0 || count < 1 || count > maximum) return -1;
+    unsigned char words[MAXCLW * 8];
+    unsigned char* buffer = words;
+    for (int done = 0; done < count;) {
+        // Read at most a ring's record of words at a time into the local buffer.
+        const int chunk = count - done < MAXCLW ? count - done : MAXCLW;
+        const std::size_t bytes = static_cast<std::size_t>(chunk * word_size);
+        if (std::fread(buffer, 1, bytes, f) != bytes) return -1;
+        for (int i = 0; i < chunk; ++i)
+            put_word(cells[static_cast<std::size_t>(done + i)], buffer + i * word_size, word_size, reverse);
+        done += chunk;
+    }
+    const int closing = read_word32(f, reverse, st);
+    if (st != 0 || closing != opening) return -1;
+    return count;
+}
+
+// A record of the ASCII reader has failed or the data has ended: the widths
+// go back so that no stale header survives into another file.
+int ascii_reset(int result) {
+    ascii_cldata_layout.int_width = 0;
+    ascii_cldata_layout.char_width = 0;
+    ascii_cldata_layout.delimiter = ' ';
+    return result;
+}
+
+// Reads a run of 1..max_digits digits at column c (1-based) of the line into
+// value, moving c past them; false when there are too few or too many.
+bool header_digits(std::string_view line, int& c, int min_digits, int max_digits, int& value) {
+    const int start = c;
+    while (c <= static_cast<int>(line.size()) && line[static_cast<std::size_t>(c - 1)] >= '0' &&
+           line[static_cast<std::size_t>(c - 1)] <= '9')
+        ++c;
+    const int n = c - start;
+    if (n < min_digits || n > max_digits) return false;
+    int error = 0;
+    value = read_int_field(line.substr(static_cast<std::size_t>(start - 1)), n, error);
+    return error == 0;
+}
+
+// A header line such as "$I5F52A1$": the delimiter, the I width, the F digits
+// before and after the point, the A width and the delimiter again.
+bool read_ascii_header(std::string_view line) {
+    const char delimiter = line[0];
+    int c = 2;
+    auto letter = [&](char want) {
+        if (c > static_cast<int>(line.size()) || line[static_cast<std::size_t>(c - 1)] != want) return false;
+        ++c;
+        return true;
+    };
+    int int_width = 0, real_digits = 0, char_width = 0;
+    if (!letter('I') || !header_digits(line, c, 1, 2, int_width)) return false;
+    const int f_start = c + 1;
+    if (!letter('F') || !header_digits(line, c, 2, 4, real_digits)) return false;
+    const int f_count = c - f_start;
+    if (!letter('A') || !header_digits(line, c, 1, 2, char_width)) return false;
+    if (!letter(delimiter)) return false;
+    // Two digits: one before and one after the point; three: one and two; four: two and two.
+    const int after_digits = f_count == 2 ? 1 : 2;
+    int divisor = 1;
+    for (int i = 0; i < after_digits; ++i) divisor *= 10;
+    ascii_cldata_layout.delimiter = delimiter;
+    ascii_cldata_layout.int_width = int_width;
+    ascii_cldata_layout.real_int_digits = real_digits / divisor;
+    ascii_cldata_layout.real_decimals = real_digits % divisor;
+    ascii_cldata_layout.real_width = ascii_cldata_layout.real_int_digits + ascii_cldata_layout.real_decimals + 2;
+    ascii_cldata_layout.char_width = char_width;
+    return true;
+}
+
+bool is_ascii_header(std::string_view line) {
+    const char first = line[0];
+    if (first == 'I' || first == 'F' || first == 'A') return false;
+    const int last = trimmed_length_min1(line);
+    return last >= 9 && line[static_cast<std::size_t>(last - 1)] == first;
+}
+
+void store_int32(cldata_cell& cell, std::int32_t v) {
+    const auto u = static_cast<std::uint32_t>(v);
+    cell.b.fill(0);
+    for (int i = 0; i < 4; ++i) cell.b[static_cast<std::size_t>(i)] = static_cast<unsigned char>(u >> (8 * i));
+}
+
+void store_double(cldata_cell& cell, double v) {
+    const auto u = std::bit_cast<std::uint64_t>(v);
+    for (int i = 0; i < 8; ++i) cell.b[static_cast<std::size_t>(i)] = static_cast<unsigned char>(u >> (8 * i));
+}
+
+}  // namespace
+
+int read_word32(std::FILE* stream, int reverse, int& status) {
+    unsigned char b[4];
+    const std::size_t got = std::fread(b, 1, 4, stream);
+    status = got == 4 ? 0 : got == 0 ? -1 : 1;
+    if (got != 4) return 0;
+    if (reverse) return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[3]) | static_cast<std::uint32_t>(b[2]) << 8 |
+                                                  static_cast<std::uint32_t>(b[1]) << 16 | static_cast<std::uint32_t>(b[0]) << 24);
+    return static_cast<std::int32_t>(le32(b));
+}
+
+int read_word16(std::FILE* stream, int reverse, int& status) {
+    unsigned char b[2];
+    const std::size_t got = std::fread(b, 1, 2, stream);
+    status = got == 2 ? 0 : got == 0 ? -1 : 1;
+    if (got != 2) return 0;
+    if (reverse) std::swap(b[0], b[1]);
+    return le16_signed(b);
+}
+
+int read_record_segment(std::FILE* stream, unsigned char* destination, int& length, int& more) {
+    unsigned char header[2];
+    length = 0;
+    more = 0;
+    if (std::fread(header, 1, 2, stream) != 2) return 1;
+    length = header[1];  // the first header byte carries nothing the reader needs
+    if (length > SEGMENT_BYTES) {
+        length = SEGMENT_BYTES;
+        more = 1;
+    }
+    if (std::fread(destination, 1, static_cast<std::size_t>(length), stream) != static_cast<std::size_t>(length)) return 1;
+    return 0;
+}
+
+int read_segmented_record(int unit, std::span<cldata_cell> cells, int maximum) {
+    std::FILE* f = cutfile_stream(unit, maximum);
+    if (f == nullptr || static_cast<int>(cells.size()) < maximum) return -1;
+    if (at_clean_end(f)) return std::ferror(f) ? -1 : 0;
+    unsigned char buffer[SEGMENT_KEEP + SEGMENT_BYTES];
+    int length = 0, more = 0;
+    if (read_record_segment(f, buffer, length, more) != 0) return -1;
+    if (length < 2) return -1;  // no room for the word count
+    const int count = buffer[0] | buffer[1] << 8;
+    if (count < 1 || count > maximum) return -1;
+    int pos = 2, n = 0;
+    for (;;) {
+        while (n < count && length - pos >= 4) {
+            put_word(cells[static_cast<std::size_t>(n)], buffer + pos, 4, false);
+            pos += 4;
+            ++n;
+        }
+        if (n == count) return count;  // words left over in the segment are not used
+        // A record that needs more words than its segments hold is broken,
+        // whether the chain says so or the file ends inside it.
+        if (!more) return -1;
+        const int keep = length - pos;  // the bytes of a part word, carried in front
+        std::memmove(buffer, buffer + pos, static_cast<std::size_t>(keep));
+        int next = 0;
+        if (read_record_segment(f, buffer + keep, next, more) != 0) return -1;
+        length = keep + next;
+        pos = 0;
+    }
+}
+
+int read_unformatted_words(int unit, std::span<cldata_cell> cells, int maximum) {
+    return read_marked_record(unit, cells, maximum, 4, false);
+}
+
+int read_unformatted_doubles(int unit, std::span<cldata_cell> cells, int maximum) {
+    return read_marked_record(unit, cells, maximum, 8, false);
+}
+
+int read_unformatted_words_swapped(int unit, std::span<cldata_cell> cells, int maximum) {
+    return read_marked_record(unit, cells, maximum, 4, true);
+}
+
+int read_unformatted_doubles_swapped(int unit, std::span<cldata_cell> cells, int maximum) {
+    return read_marked_record(unit, cells, maximum, 8, true);
+}
+
+int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum) {
+    if (maximum < 1 || static_cast<int>(cells.size()) < maximum) return ascii_reset(-1);
+    std::array<char, ASCII_LINE_LENGTH> buffer;
+    const ascii_cldata_layout_t& lay = ascii_cldata_layout;
+    int n = 0;
+    for (;;) {
+        const int len = irasc(unit, buffer, ASCII_LINE_LENGTH);
+        if (len < 0) return ascii_reset(-1);
+        // An empty line or the end of the file ends the data between records.
+        if (len == 0) return ascii_reset(n == 0 ? 0 : -1);
+        const std::string_view line(buffer.data(), static_cast<std::size_t>(len));
+        if (n == 0 && is_ascii_header(line)) {
+            if (!read_ascii_header(line)) return ascii_reset(-1);
+            continue;
+        }
+        bool ends = false;
+        int c = 1;
+        while (c <= len) {
+            const char ch = line[static_cast<std::size_t>(c - 1)];
+            if (ch == ' ') break;  // the record goes on with the next line
+            if (ch == lay.delimiter) {
+                ends = true;
+                break;
+            }
+            int width = 0;
+            if (ch == 'I' || ch == 'F') {
+                width = ch == 'I' ? lay.int_width : lay.real_width;
+                if (c + width > len) return ascii_reset(-1);
+                const std::string_view field = line.substr(static_cast<std::size_t>(c), static_cast<std::size_t>(width));
+                // A leading I field in column 1 numbers the line and is not a word.
+                if (!(ch == 'I' && n == 0 && c == 1)) {
+                    if (n >= maximum) return ascii_reset(-1);
+                    int error = 0;
+                    cldata_cell& cell = cells[static_cast<std::size_t>(n)];
+                    if (ch == 'I') {
+                        const int v = read_int_field(field, width, error);
+                        store_int32(cell, v);
+                    } else {
+                        const double v = read_real_field(field, width, lay.real_decimals, error, 0);
+                        store_double(cell, v);
+                    }
+                    if (error != 0) return ascii_reset(-1);
+                    ++n;
+                }
+            } else if (ch == 'A') {
+                width = lay.char_width;
+                if (n == 3 && cell_int_value(cells[1], CLDATA_ASCII) == ASCII_CLASS_POINT) {
+                    // A point record's text field stands for one empty data word.
+                    if (n >= maximum) return ascii_reset(-1);
+                    cells[static_cast<std::size_t>(n)].b.fill(0);
+                    ++n;
+                } else {
+                    for (int k = 1; k <= width; ++k) {
+                        if (n >= maximum) return ascii_reset(-1);
+                        const int col = c + k;
+                        cldata_cell& cell = cells[static_cast<std::size_t>(n)];
+                        cell.b.fill(0);
+                        cell.b[0] = static_cast<unsigned char>(col <= len ? line[static_cast<std::size_t>(col - 1)] : ' ');
+                        ++n;
+                    }
+                }
+            } else {
+                return ascii_reset(-1);
+            }
+            c += 1 + width;
+        }
+        if (ends && n > 0) return n;
+        // A delimiter line without words is passed over.
+    }
+}
+
+int read_cldata_record(int unit, int format, std::span<cldata_cell> cells, int& count, int maximum) {
+    switch (format) {
+    case CLDATA_NATIVE: count = read_segmented_record(unit, cells, maximum); break;
+    case CLDATA_SINGLE_LE: count = read_unformatted_words(unit, cells, maximum); break;
+    case CLDATA_DOUBLE_LE: count = read_unformatted_doubles(unit, cells, maximum); break;
+    case CLDATA_ASCII: count = read_ascii_cldata_record(unit, cells, maximum); break;
+    case CLDATA_SINGLE_BE: count = read_unformatted_words_swapped(unit, cells, maximum); break;
+    case CLDATA_DOUBLE_BE: count = read_unformatted_doubles_swapped(unit, cells, maximum); break;
+    default: count = -1; break;
+    }
+    return count > 0 ? 1 : 0;
+}
+
+int detect_cldata_format(int unit) {
+    unsigned char b[DETECT_BYTES];
+    if (read_unit_bytes(unit, b, DETECT_BYTES) < DETECT_BYTES) return 0;
+    int status = 0;
+    rewind_unit(unit, status);
+    if (status != 0) return 0;
+    const int w2 = le16_signed(b + 4), w3 = le16_signed(b + 6), w4 = le16_signed(b + 8), w5 = le16_signed(b + 10);
+    // Record number 1 in the first word of the first record stands in a
+    // different place in each layout.
+    if (b[0] != 0 && b[1] != 0 && b[2] != 0 && b[3] != 0) return CLDATA_ASCII;
+    if (w2 != 0 && w3 != 0) {
+        if (w3 == 1) return CLDATA_SINGLE_LE;
+        if (w3 == 256) return CLDATA_SINGLE_BE;
+    } else {
+        if (w4 == 1 || w5 == 1) return CLDATA_DOUBLE_LE;
+        if (w4 == 256 || w5 == 256) return CLDATA_DOUBLE_BE;
+    }
+    return w2 == 1 ? CLDATA_NATIVE : 0;
+}
+
+int cell_int_value(const cldata_cell& cell, int format) {
+    const unsigned char* p = cell.b.data();
+    switch (format) {
+    case CLDATA_NATIVE:
+    case CLDATA_SINGLE_LE: return le16_signed(p);
+    case CLDATA_DOUBLE_LE:
+    case CLDATA_ASCII: return static_cast<std::int32_t>(le32(p));
+    case CLDATA_SINGLE_BE: return le16_signed(p + 2);
+    case CLDATA_DOUBLE_BE: return static_cast<std::int32_t>(le32(p + 4));
+    default: return 0;
+    }
+}
+
+double cell_real_value(const cldata_cell& cell, int format) {
+    const unsigned char* p = cell.b.data();
+    switch (format) {
+    case CLDATA_NATIVE:
+    case CLDATA_SINGLE_LE:
+    case CLDATA_SINGLE_BE: return static_cast<double>(std::bit_cast<float>(le32(p)));
+    case CLDATA_DOUBLE_LE:
+    case CLDATA_ASCII:
+    case CLDATA_DOUBLE_BE: return std::bit_cast<double>(le64(p));
+    default: return 0.0;
+    }
+}
+
+char cell_char_value(const cldata_cell& cell, int format) {
+    switch (format) {
+    case CLDATA_SINGLE_BE: return static_cast<char>(cell.b[3]);
+    case CLDATA_DOUBLE_BE: return static_cast<char>(cell.b[7]);
+    case CLDATA_NATIVE:
+    case CLDATA_SINGLE_LE:
+    case CLDATA_DOUBLE_LE:
+    case CLDATA_ASCII: return static_cast<char>(cell.b[0]);
+    default: return ' ';
+    }
+}
+
+}  // namespace kv

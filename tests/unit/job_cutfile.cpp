@@ -1,0 +1,396 @@
+// Cutfile layouts, their detection, the look-ahead ring and the record accessors.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "../tools/cutfile_writer.h"
+#include "job/job.h"
+#include "ppnsub/ppnsub.h"
+
+using namespace kv;
+using namespace cutfile_writer;
+
+namespace {
+
+class Cutfile : public ::testing::Test {
+protected:
+    std::filesystem::path dir;
+    void SetUp() override {
+        int st = 0;
+        init_units(st);
+        dir = std::filesystem::temp_directory_path() /
+              ("kv_cutfile_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir);
+        cldata_reader.unit = -1;
+    }
+    void TearDown() override {
+        int st = 0;
+        if (cldata_reader.unit >= 0) filclo(cldata_reader.unit, st);
+        cldata_reader.unit = -1;
+        std::filesystem::remove_all(dir);
+    }
+    // Writes the bytes and opens them with the layout given (0: detect).
+    void open_bytes(const std::string& bytes, int format, const char* name = "job.cut") {
+        const std::string path = (dir / name).string();
+        ASSERT_TRUE(write_file(path, bytes));
+        int status = -1;
+        open_cldata(path, format, status);
+        ASSERT_EQ(status, 0);
+    }
+};
+
+// Word j of record k ahead must hold w, read the way its kind says.
+void expect_word(int k, int j, const word& w, const std::string& where) {
+    switch (w.kind) {
+    case 'i': EXPECT_EQ(record_int_word(k, j), w.i) << where << " word " << j; break;
+    case 'r': EXPECT_EQ(record_real_word(k, j), w.r) << where << " word " << j; break;
+    default: EXPECT_EQ(record_char_word(k, j), w.c) << where << " word " << j; break;
+    }
+}
+
+void expect_record(int k, const record& r, const std::string& where) {
+    ASSERT_EQ(record_int_word(k, 0), static_cast<int>(r.size())) << where;
+    for (std::size_t j = 1; j <= r.size(); ++j) expect_word(k, static_cast<int>(j), r[j - 1], where);
+}
+
+// Reads the whole cutfile, checking each current record and, from each
+// position, every record ahead that the ring holds.
+void expect_records(const std::vector<record>& want, const std::string& where) {
+    for (std::size_t n = 0; n < want.size(); ++n) {
+        ASSERT_FALSE(next_cldata_record()) << where << " record " << n + 1;
+        expect_record(0, want[n], where + " current " + std::to_string(n + 1));
+        for (int k = 1; record_header_ahead(k) != 0 && record_int_word(k, 0) > 0; ++k)
+            expect_record(k, want[n + static_cast<std::size_t>(k)], where + " ahead " + std::to_string(k));
+    }
+    EXPECT_TRUE(next_cldata_record()) << where;
+    EXPECT_EQ(cldata_read_error(), 0) << where;
+}
+
+std::string le32_bytes(std::uint32_t v) {
+    std::string s;
+    for (int k = 0; k < 4; ++k) s.push_back(static_cast<char>((v >> (8 * k)) & 0xFF));
+    return s;
+}
+
+}  // namespace
+
+// The same records written in all six layouts read alike, whether the layout
+// is detected or given; forcing ASCII and native works too.
+TEST_F(Cutfile, SixLayoutsReadAlikeAndAreDetected) {
+    const std::vector<record> records = sample_records();
+    for (int layout = 1; layout <= 6; ++layout) {
+        const std::string bytes = encode(records, layout);
+        const std::string where = "layout " + std::to_string(layout);
+        open_bytes(bytes, CLDATA_DETECT);
+        EXPECT_EQ(cldata_reader.format, layout) << where;
+        expect_records(records, where + " detected");
+        open_bytes(bytes, layout);
+        expect_records(records, where + " forced");
+    }
+}
+
+TEST_F(Cutfile, DetectionOfTextShortAndUnknownFiles) {
+    struct Case { std::string bytes; int want; };
+    const Case cases[] = {
+        {"$I5F52A1$\nI    1I    1$\n", CLDATA_ASCII},
+        {std::string("\0\0\0\0\0\0", 6), 0},               // shorter than 12 bytes
+        {std::string(12, '\0'), 0},                        // nothing recognisable
+        {encode({make_record(7, 1000, 0)}, 2), 0},         // record number 7 first: undetermined
+    };
+    for (const Case& c : cases) {
+        const std::string path = (dir / "d.cut").string();
+        ASSERT_TRUE(write_file(path, c.bytes));
+        int u = -1, st = 0;
+        open_unit(u, path, OPEN_READ, FORM_BINARY, st);
+        ASSERT_EQ(st, 0);
+        EXPECT_EQ(detect_cldata_format(u), c.want);
+        filclo(u, st);
+    }
+    // An undetermined file is read as the native layout.
+    open_bytes(std::string(12, '\0'), CLDATA_DETECT);
+    EXPECT_EQ(cldata_reader.format, CLDATA_NATIVE);
+}
+
+// Header variants, CR LF line ends, records over several lines, a last line
+// without its line feed: the ASCII layout still gives the same records.
+TEST_F(Cutfile, AsciiHeaderVariantsAndLineShapes) {
+    const std::vector<record> records = sample_records();
+    struct Case { int iw, ri, rd, cw; bool crlf; int limit; bool final_nl; const char* header; };
+    const Case cases[] = {
+        {5, 5, 2, 1, false, 72, true, "$I5F52A1$"},
+        {10, 6, 3, 1, true, 80, true, "$I10F63A1$"},      // CR LF ends
+        {8, 9, 12, 1, false, 40, false, "$I8F912A1$"},    // three F digits, no final line feed
+        {6, 10, 4, 1, true, 250, true, "$I6F1004A1$"},    // four F digits
+        {5, 5, 2, 12, false, 30, true, "$I5F52A12$"},     // two-digit A width
+    };
+    for (const Case& c : cases) {
+        ascii_style s;
+        s.int_width = c.iw;
+        s.real_int_digits = c.ri;
+        s.real_decimals = c.rd;
+        s.char_width = c.cw;
+        s.crlf = c.crlf;
+        s.line_limit = c.limit;
+        s.final_newline = c.final_nl;
+        EXPECT_EQ(ascii_header(s), c.header);
+        std::vector<record> want = records;
+        if (c.cw > 1) {
+            // Text records whose length is not a whole number of A fields cannot be written.
+            want.clear();
+            for (const record& r : records) {
+                std::size_t chars = 0;
+                for (const word& w : r) chars += w.kind == 'c';
+                if (chars % static_cast<std::size_t>(c.cw) == 0) want.push_back(r);
+            }
+        }
+        open_bytes(encode(want, 4, s), CLDATA_DETECT);
+        EXPECT_EQ(cldata_reader.format, CLDATA_ASCII);
+        expect_records(want, c.header);
+        EXPECT_EQ(ascii_cldata_layout.real_width, c.ri + c.rd + 2);
+    }
+}
+
+// Structural faults of an ASCII cutfile end the data with a read error; a
+// file that simply ends between records does not.
+TEST_F(Cutfile, AsciiFieldRules) {
+    struct Case { const char* text; int records; int error; int last_good; };
+    const Case cases[] = {
+        {"I    1I    1I 1000I    0$\n", 0, 1, 0},                       // data before any header
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\n\nI    2I    2$\n", 1, 0, 1},  // empty line: end of data
+        {"$I5F52A1$\nI    1I    1I 1000\n\nI    0$\n", 0, 1, 0},       // empty line inside a record
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 20", 1, 1, 1},  // field cut off at the line end
+        {"$I5F52A1$\nI    1I    3I 1000X$\n", 0, 1, 0},                // unknown field letter
+        {"$I5F52A1$\nI    1I    3I 1x00$\n", 0, 1, 0},                 // unreadable integer
+        {"$I5F5A1$\nI    1I    1$\n", 0, 1, 0},                        // one F digit
+        {"$I5F52A1$\nI    1I    1I 1000I    0\nI    7$\n", 1, 0, 1},  // column-1 I of a later line is stored
+        {"$I5F52A1$\nI    1I    1I 1000I    0 comment\nF    -1.50$\n", 1, 0, 1},
+        {"$I5F52A1$\n$\nI    1I    1I 1000I    0$\n", 1, 0, 1},        // a record without words is passed over
+    };
+    for (const Case& c : cases) {
+        open_bytes(c.text, CLDATA_ASCII);
+        int n = 0;
+        while (!next_cldata_record()) ++n;
+        EXPECT_EQ(n, c.records) << c.text;
+        EXPECT_EQ(cldata_read_error(), c.error) << c.text;
+        EXPECT_EQ(cldata_last_good_record(), c.last_good) << c.text;
+    }
+    open_bytes("$I5F52A1$\nI    1I    1I 1000I    0\nI    7$\n", CLDATA_ASCII);
+    ASSERT_FALSE(next_cldata_record());
+    EXPECT_EQ(cldata_data_count(), 1);
+    EXPECT_EQ(cldata_int_word(1), 7);
+    open_bytes("$I5F52A1$\nI    1I    1I 1000I    0 comment\nF    -1.50$\n", CLDATA_ASCII);
+    ASSERT_FALSE(next_cldata_record());
+    EXPECT_EQ(cldata_real_word(1), -1.5);
+    // A point record's A field after its three words stands for one word 0;
+    // implied decimals apply to an F field written without a point.
+    open_bytes("$I5F52A1$\nI    1I    4I 5000I    5AXF    12345$\n", CLDATA_ASCII);
+    ASSERT_FALSE(next_cldata_record());
+    EXPECT_EQ(cldata_data_count(), 2);
+    EXPECT_EQ(cldata_int_word(1), 0);
+    EXPECT_EQ(cldata_real_word(2), 123.45);
+    // A line longer than 256 characters is an error; exactly 256 is not.
+    const std::string header = "$I4F52A1$\n";
+    std::string line = "I   1I   1I1000I   0";
+    for (int i = 0; i < 115; ++i) line += "A.";
+    line += "I   9$";
+    ASSERT_EQ(line.size(), 256u);
+    open_bytes(header + line + "\n", CLDATA_ASCII);
+    ASSERT_FALSE(next_cldata_record());
+    EXPECT_EQ(cldata_data_count(), 116);
+    EXPECT_EQ(cldata_int_word(116), 9);
+    open_bytes(header + "A." + line + "\n", CLDATA_ASCII);
+    EXPECT_TRUE(next_cldata_record());
+    EXPECT_EQ(cldata_read_error(), 1);
+    open_bytes(header + line + "\r\n", CLDATA_ASCII);  // the carriage return makes it 257
+    EXPECT_TRUE(next_cldata_record());
+    EXPECT_EQ(cldata_read_error(), 1);
+}
+
+// Structural faults of the binary layouts are read errors that name the last
+// good record; a file that ends between records is a plain end of the data.
+TEST_F(Cutfile, BinaryStructuralFaults) {
+    const std::vector<record> two = {make_record(1, 1000, 0, {iw(5)}), make_record(2, 2000, 1009, {rw(2.5)})};
+    const std::string l2 = encode(two, 2);
+    const std::string first = encode({two[0]}, 2);
+    std::string wrong_marker = l2;
+    wrong_marker[wrong_marker.size() - 1] = 1;
+    std::string big = le32_bytes(2 + 4 * 246) + std::string("\xF6\x00", 2) + std::string(4 * 246, '\0') + le32_bytes(2 + 4 * 246);
+    const std::string zero_count = le32_bytes(2) + std::string("\x00\x00", 2) + le32_bytes(2);
+    const std::string negative_count = le32_bytes(2) + std::string("\xFF\xFF", 2) + le32_bytes(2);
+    const std::string l1 = encode({make_record(1, 1000, 0), sample_records()[4]}, 1);  // second record in two segments
+    struct Case { int layout; std::string bytes; int records; int error; int last_good; const char* what; };
+    const Case cases[] = {
+        {2, l2, 2, 0, 2, "ends after a closing marker"},
+        {2, l2.substr(0, l2.size() - 3), 1, 1, 1, "ends inside a record"},
+        {2, wrong_marker, 1, 1, 1, "closing marker differs"},
+        {2, first + big, 1, 1, 1, "246 words"},
+        {2, first + zero_count + first, 1, 1, 1, "word count 0"},
+        {2, first + negative_count + first, 1, 1, 1, "negative word count"},
+        {5, encode(two, 5).substr(0, encode(two, 5).size() - 1), 1, 1, 1, "big-endian, short closing marker"},
+        {1, l1, 2, 0, 5, "two segments"},
+        {1, l1.substr(0, l1.size() - 10), 1, 1, 1, "segment chain broken by the end"},
+        {1, std::string("\0\x02\x00\x00", 4), 0, 1, 0, "native word count 0"},
+        {1, std::string("\0\x06\x03\x00\x01\x00\x00\x00", 8), 0, 1, 0, "native words missing"},
+    };
+    for (const Case& c : cases) {
+        open_bytes(c.bytes, c.layout);
+        int n = 0;
+        while (!next_cldata_record()) ++n;
+        EXPECT_EQ(n, c.records) << c.what;
+        EXPECT_EQ(cldata_read_error(), c.error) << c.what;
+        EXPECT_EQ(cldata_last_good_record(), c.last_good) << c.what;
+    }
+}
+
+// An empty cutfile has no record; after the last record every further call
+// says so and the current record reads as empty.
+TEST_F(Cutfile, EmptyFileAndEnd) {
+    open_bytes("", CLDATA_SINGLE_LE);
+    EXPECT_TRUE(next_cldata_record());
+    EXPECT_EQ(cldata_read_error(), 0);
+    open_bytes(encode({make_record(1, 1000, 0)}, 3), CLDATA_DETECT);
+    EXPECT_FALSE(next_cldata_record());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(next_cldata_record());
+        EXPECT_EQ(cldata_class(), 0);
+        EXPECT_EQ(cldata_data_count(), 0);
+    }
+}
+
+TEST_F(Cutfile, Accessors) {
+    std::vector<record> rs;
+    record first = make_record(1, 2000, 1007, {iw(5), iw(72), iw(9), iw(72), iw(3), rw(-4.5)});
+    rs.push_back(first);
+    for (int n = 2; n <= 40; ++n) rs.push_back(make_record(n, n == 20 ? 5000 : 3000, n == 30 ? 1030 : 2, {rw(2.5)}));
+    rs[30 - 1][1] = iw(2000);
+    rs.push_back(make_record(41, 2000, 1030));
+    record text = make_record(42, 2000, 1079);
+    add_text(text, "AB");
+    rs.push_back(text);
+    for (int layout : {2, 6}) {
+        open_bytes(encode(rs, layout), layout);
+        ASSERT_FALSE(next_cldata_record());
+        EXPECT_EQ(cldata_record_number(), 1);
+        EXPECT_EQ(cldata_class(), 2000);
+        EXPECT_EQ(cldata_subclass(), 1007);
+        EXPECT_EQ(cldata_data_count(), 6);
+        EXPECT_EQ(record_real_word(0, 3), 0.0);  // words 1-3 are never reals or characters
+        EXPECT_EQ(record_char_word(0, 2), ' ');
+        EXPECT_EQ(record_int_word(0, 10), 0);
+        EXPECT_EQ(record_int_word(0, -1), 0);
+        EXPECT_EQ(cldata_int_word(0), 0);
+        EXPECT_EQ(cldata_real_word(6), -4.5);
+        EXPECT_EQ(cldata_rounded_word(6), -5);
+        int index = -1;
+        EXPECT_EQ(find_minor_word_value(72, index), 5);
+        EXPECT_EQ(index, 5);
+        EXPECT_EQ(find_minor_word_value(8, index), 0);
+        int cls = 0, sub = 0, flag = 0;
+        next_record_class(cls, sub, flag);
+        EXPECT_EQ(cls, 3000);
+        EXPECT_EQ(sub, 2);
+        EXPECT_EQ(flag, 1);
+        int k = 0;
+        // The class-2000 record of major word 1030 is record 30, 29 ahead; the
+        // class-5000 record 19 ahead stops a search for it.
+        EXPECT_EQ(find_record_ahead(2000, 1030, 0, 0, k, 30), 1);
+        EXPECT_EQ(k, 29);
+        EXPECT_EQ(find_record_ahead(2000, 1030, 5000, 0, k, 30), 0);
+        EXPECT_EQ(k, 19);
+        EXPECT_EQ(find_record_ahead(2000, 1030, 0, 0, k, 28), 0);
+        EXPECT_EQ(find_record_ahead(2000, 9999, 0, 0, k, 0), 0);  // runs out of records
+        EXPECT_EQ(find_record_ahead(2000, 1079, 0, 0, k, 0), 1);
+        EXPECT_EQ(k, 41);
+        EXPECT_EQ(record_char_word(41, 4), 'A');
+        EXPECT_EQ(record_char_word(41, 5), 'B');
+        EXPECT_EQ(record_int_word(42, 0), 0);  // the end of the data
+        EXPECT_EQ(record_header_ahead(43), 0);
+    }
+}
+
+// Many records of mixed sizes: the ring wraps many times, keeps its margin,
+// and every look-ahead matches reading straight through.
+TEST_F(Cutfile, LookAheadAcrossWrapAround) {
+    std::vector<record> rs;
+    for (int n = 1; n <= 1500; ++n) {
+        record r = make_record(n, 5000, 5);
+        const int words = n % 97 == 0 ? 242 : n % 11;  // now and then a near-maximum record
+        for (int j = 0; j < words; ++j) r.push_back(j % 2 ? iw(n * 10 + j) : rw(n + 0.25 * j));
+        rs.push_back(r);
+    }
+    rs.push_back(make_record(1501, 14000, 0));
+    for (int layout : {1, 4}) {
+        open_bytes(encode(rs, layout), layout);
+        std::size_t n = 0;
+        int min_ahead = 1 << 30;
+        while (!next_cldata_record()) {
+            ASSERT_LT(n, rs.size());
+            expect_record(0, rs[n], "current");
+            int k = 1;
+            for (; record_int_word(k, 0) > 0; ++k) {
+                ASSERT_LT(n + static_cast<std::size_t>(k), rs.size());
+                expect_record(k, rs[n + static_cast<std::size_t>(k)], "ahead");
+            }
+            if (n + 300 < rs.size()) min_ahead = std::min(min_ahead, k - 1);
+            // The margin: free cells between the newest record and the current one.
+            int free = cldata_reader.current - cldata_reader.next_free;
+            if (free <= 0) free += CLDATA_RING_CELLS;
+            EXPECT_GE(free, 1);
+            ++n;
+        }
+        EXPECT_EQ(n, rs.size());
+        EXPECT_GE(min_ahead, 1);  // even behind near-maximum records something is ahead
+        EXPECT_EQ(cldata_read_error(), 0);
+    }
+}
+
+// A rewind starts the file again from record 1: after the end, part way
+// through, after a read error, and for ASCII with its header read again.
+TEST_F(Cutfile, Rewind) {
+    const std::vector<record> records = sample_records();
+    for (int layout : {1, 4, 6}) {
+        open_bytes(encode(records, layout), layout);
+        while (!next_cldata_record()) {}
+        int status = -1;
+        rewind_cldata(status);
+        EXPECT_EQ(status, 0);
+        expect_records(records, "after the end, layout " + std::to_string(layout));
+        rewind_cldata(status);
+        ASSERT_FALSE(next_cldata_record());
+        ASSERT_FALSE(next_cldata_record());
+        rewind_cldata(status);
+        expect_records(records, "part way, layout " + std::to_string(layout));
+    }
+    std::string broken = encode(records, 2);
+    broken.resize(broken.size() - 2);
+    open_bytes(broken, CLDATA_SINGLE_LE);
+    while (!next_cldata_record()) {}
+    EXPECT_EQ(cldata_read_error(), 1);
+    EXPECT_EQ(cldata_last_good_record(), static_cast<int>(records.size()) - 1);
+    int status = -1;
+    rewind_cldata(status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(cldata_read_error(), 0);
+    ASSERT_FALSE(next_cldata_record());
+    EXPECT_EQ(cldata_record_number(), 1);
+    EXPECT_EQ(cldata_subclass(), 1045);
+}
+
+TEST_F(Cutfile, OpenFailures) {
+    int status = 0;
+    open_cldata((dir / "missing.cut").string(), CLDATA_DETECT, status);
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(next_cldata_record());
+    open_cldata((dir / "missing.cut").string(), CLDATA_NATIVE, status);
+    EXPECT_EQ(status, 1);
+    open_bytes(encode(sample_records(), 2), CLDATA_SINGLE_LE);
+    open_cldata((dir / "job.cut").string(), 7, status);
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(next_cldata_record());
+    rewind_cldata(status);
+    EXPECT_EQ(status, 1);
+}

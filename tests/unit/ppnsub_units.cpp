@@ -1,0 +1,294 @@
+// Unit table: open, close, line writes and reads, raw reads, rewind, the
+// special units, and the stop routine.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "ppnsub/ppnsub.h"
+
+using namespace kv;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Units : public ::testing::Test {
+protected:
+    fs::path dir;
+    void SetUp() override {
+        char tmpl[] = "/tmp/kv_units_XXXXXX";
+        dir = mkdtemp(tmpl);
+        int st = -1;
+        init_units(st);
+        ASSERT_EQ(st, IO_OK);
+    }
+    void TearDown() override {
+        for (int u = FIRST_FREE_UNIT; u <= MAXUNIT; ++u) {
+            int v = u, st = 0;
+            filclo(v, st);
+        }
+        fs::remove_all(dir);
+    }
+    std::string path(const char* name) const { return (dir / name).string(); }
+    void write_file(const char* name, const std::string& bytes) const {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+    std::string read_file(const char* name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    int open(const std::string& name, int st, int form = FORM_TEXT) {
+        int u = 0, status = -1;
+        open_unit(u, name, st, form, status);
+        EXPECT_EQ(status, IO_OK) << name;
+        return u;
+    }
+};
+
+TEST_F(Units, LowestFreeUnitIsTakenAndReused) {
+    write_file("a", "x\n");
+    int u = open(path("a"), OPEN_READ);
+    EXPECT_EQ(u, 11);
+    EXPECT_EQ(open(path("b"), OPEN_WRITE_NEW), 12);
+    int st = -1;
+    filclo(u, st);
+    EXPECT_EQ(st, IO_OK);
+    EXPECT_EQ(u, NO_UNIT);
+    EXPECT_EQ(open(path("a") + "   ", OPEN_READ_OLD), 11);  // trailing blanks do not count
+}
+
+TEST_F(Units, OpenFailures) {
+    struct Case { std::string name; int st; int want; };
+    fs::create_directory(dir / "sub");
+    const Case cases[] = {
+        {path("missing"), OPEN_READ, IO_MISSING},
+        {"", OPEN_READ, IO_MISSING},
+        {path("sub"), OPEN_READ, IO_FAILED},            // a directory is no file to read
+        {path("nodir/x"), OPEN_WRITE, IO_FAILED},
+        {path("new"), 34, IO_FAILED},                  // not an open status
+        {std::string("ab\0cd", 5), OPEN_WRITE, IO_FAILED},
+    };
+    for (const Case& k : cases) {
+        int u = 5, st = 0;
+        open_unit(u, k.name, k.st, FORM_TEXT, st);
+        EXPECT_EQ(st, k.want) << k.name;
+        EXPECT_EQ(u, NO_UNIT) << k.name;
+    }
+    EXPECT_EQ(unit_table.status[11], FREE_UNIT);
+}
+
+TEST_F(Units, NoFreeUnit) {
+    for (int u = FIRST_FREE_UNIT; u <= MAXUNIT; ++u) EXPECT_EQ(open(path("f"), OPEN_WRITE), u);
+    int u = 0, st = 0;
+    open_unit(u, path("g"), OPEN_WRITE, FORM_TEXT, st);
+    EXPECT_EQ(st, IO_BAD_UNIT);
+    EXPECT_EQ(u, NO_UNIT);
+}
+
+TEST_F(Units, CloseOnlyUnitsOpenedHere) {
+    for (int bad : {6, 5, 7, 0, 100, -1, 50}) {
+        int u = bad, st = 0;
+        filclo(u, st);
+        EXPECT_EQ(st, IO_BAD_UNIT) << bad;
+        EXPECT_EQ(u, bad);
+    }
+    EXPECT_EQ(tty_unit(), 6);
+    EXPECT_EQ(unit_table.access[6], ACCESS_WRITE);
+}
+
+TEST_F(Units, WritesAndTheirStatuses) {
+    int u = open(path("out"), OPEN_WRITE_NEW);
+    int st = -1;
+    filuwr(u, "N10 G0", st);
+    EXPECT_EQ(st, IO_OK);
+    filwri(u, " X1.", st);
+    EXPECT_EQ(st, IO_OK);
+    filwri(u, "", st);
+    const std::string long_line(5000, 'y');  // longer than one joined write
+    filwri(u, long_line, st);
+    EXPECT_EQ(st, IO_OK);
+
+    write_file("in", "");
+    int r = open(path("in"), OPEN_READ);
+    struct Case { int unit; int want; };
+    const Case cases[] = {{5, IO_NOT_WRITABLE}, {r, IO_NOT_WRITABLE}, {100, IO_BAD_UNIT},
+                          {-999, IO_BAD_UNIT}, {40, IO_NOT_WRITABLE}};
+    for (const Case& k : cases) {
+        filwri(k.unit, "x", st);
+        EXPECT_EQ(st, k.want) << k.unit;
+        filuwr(k.unit, "x", st);
+        EXPECT_EQ(st, k.want) << k.unit;
+    }
+    filclo(u, st);
+    EXPECT_EQ(read_file("out"), "N10 G0 X1.\n\n" + long_line + "\n");
+}
+
+TEST_F(Units, NullUnitDiscardsAndReopens) {
+    EXPECT_EQ(is_null_unit(NO_UNIT), 0);  // not yet opened: -999 is no unit
+    int n = null_unit();
+    EXPECT_EQ(n, 11);
+    EXPECT_EQ(null_unit(), n);
+    EXPECT_EQ(is_null_unit(n), 1);
+    int st = -1;
+    filwri(n, "thrown away", st);
+    EXPECT_EQ(st, IO_OK);
+    filclo(n, st);
+    EXPECT_EQ(st, IO_OK);
+    EXPECT_EQ(unit_table.null_unit_number, NO_UNIT);
+    EXPECT_EQ(null_unit(), 11);
+}
+
+TEST_F(Units, ReadTextLines) {
+    write_file("t", "first\r\n\nab\rc\nlast");
+    int u = open(path("t"), OPEN_READ);
+    struct Step { int n; int want_status; int want_n; std::string want; };
+    const Step steps[] = {
+        {0, IO_BAD_LENGTH, 0, ""},      // n outside 1..len: nothing read
+        {9, IO_BAD_LENGTH, 0, ""},
+        {8, IO_OK, 5, "first"},        // CR before LF dropped
+        {8, IO_OK, 0, ""},             // an empty line in the middle
+        {8, IO_OK, 4, "ab\rc"},        // a lone CR stays
+        {8, IO_OK, 4, "last"},         // last line without a line feed
+        {8, IO_END, 0, ""},
+    };
+    for (const Step& s : steps) {
+        text<8> f("xxxxxxxx");
+        int n = s.n, st = 0;
+        read_text_line(u, f, n, st);
+        EXPECT_EQ(st, s.want_status) << s.want;
+        EXPECT_EQ(n, s.want_n) << s.want;
+        EXPECT_EQ(f.str(), s.want);
+        EXPECT_EQ(trimmed_length_blanks(f), static_cast<int>(s.want.size()));  // blank-filled
+    }
+    EXPECT_EQ(unit_at_end(u), 1);
+}
+
+TEST_F(Units, LineLengthLimit) {
+    const std::string line(256, 'a');
+    write_file("lf", line + "\n" + line + "b\n");
+    write_file("crlf", line + "\r\n");
+    text<300> f;
+    int u = open(path("lf"), OPEN_READ);
+    int n = 256, st = 0;
+    read_text_line(u, f.span().first(256), n, st);
+    EXPECT_EQ(st, IO_OK);
+    EXPECT_EQ(n, 256);
+    n = 256;
+    read_text_line(u, f.span().first(256), n, st);
+    EXPECT_EQ(st, IO_END);  // one byte too long
+    int c = open(path("crlf"), OPEN_READ);
+    n = 256;
+    read_text_line(c, f.span().first(256), n, st);
+    EXPECT_EQ(st, IO_END);
+    // irasc never stores past the field it is given, whatever the limit.
+    text<4> small("....");
+    rewind_unit(u, st);
+    EXPECT_EQ(irasc(u, small, 100), -1);
+    EXPECT_EQ(irasc(100, small, 4), -1);
+    EXPECT_EQ(irasc(6, small, 4), -1);
+}
+
+TEST_F(Units, RawReadsRewindAndEnd) {
+    write_file("bin", std::string("\x01\x02\x03\x04\x05", 5));
+    int u = open(path("bin"), OPEN_READ, FORM_BINARY);
+    char buf[8] = {};
+    EXPECT_EQ(read_unit_bytes(u, buf, 3), 3);
+    EXPECT_EQ(buf[2], 3);
+    EXPECT_EQ(unit_at_end(u), 0);
+    EXPECT_EQ(read_unit_bytes(u, buf, 8), 2);
+    EXPECT_EQ(unit_at_end(u), 1);
+    int st = -1;
+    rewind_unit(u, st);
+    EXPECT_EQ(st, IO_OK);
+    EXPECT_EQ(unit_at_end(u), 0);
+    EXPECT_EQ(read_unit_bytes(u, buf, 8), 5);
+
+    EXPECT_EQ(read_unit_bytes(u, buf, -1), -1);
+    EXPECT_EQ(read_unit_bytes(100, buf, 1), -1);
+    EXPECT_EQ(read_unit_bytes(6, buf, 1), -1);
+    int w = open(path("w"), OPEN_WRITE);
+    EXPECT_EQ(read_unit_bytes(w, buf, 1), -1);
+    for (int bad : {6, 100, 40}) {
+        rewind_unit(bad, st);
+        EXPECT_EQ(st, IO_BAD_UNIT) << bad;
+        EXPECT_EQ(unit_at_end(bad), 1) << bad;
+    }
+}
+
+TEST_F(Units, FailedCloseFreesTheUnit) {
+    int u = open(path("lost"), OPEN_WRITE);
+    int st = -1;
+    filuwr(u, "buffered", st);
+    ::close(fileno(unit_table.stream[static_cast<std::size_t>(u)]));  // the flush at close fails
+    filclo(u, st);
+    EXPECT_EQ(st, IO_FAILED);
+    EXPECT_EQ(u, NO_UNIT);
+    EXPECT_EQ(unit_table.status[11], FREE_UNIT);
+    EXPECT_EQ(unit_table.stream[11], nullptr);
+    EXPECT_EQ(open(path("next"), OPEN_WRITE), 11);
+}
+
+TEST_F(Units, UnitWithoutStreamIsAnAssertion) {
+    int u = open(path("x"), OPEN_WRITE);
+    std::fclose(unit_table.stream[static_cast<std::size_t>(u)]);
+    unit_table.stream[static_cast<std::size_t>(u)] = nullptr;
+    setenv("QLOR_ASSERT", "stderr", 1);
+    EXPECT_EXIT(
+        {
+            int v = u;
+            int st = 0;
+            filclo(v, st);
+        },
+        ::testing::ExitedWithCode(1),
+        "^Assertion failure: Attempting FORTRAN I/O\nFile: ppnsub/filclo Line: 93\n$");
+    EXPECT_EXIT(
+        {
+            int st = 0;
+            filwri(u, "x", st);
+        },
+        ::testing::ExitedWithCode(1), "File: ppnsub/filwri Line: 96");
+    unsetenv("QLOR_ASSERT");
+    unit_table.status[static_cast<std::size_t>(u)] = FREE_UNIT;
+    unit_table.access[static_cast<std::size_t>(u)] = ACCESS_CLOSED;
+}
+
+TEST_F(Units, StopRunClosesUnitsAndExits) {
+    const std::string out = path("stop");
+    EXPECT_EXIT(
+        {
+            int u = open(out, OPEN_WRITE);
+            int st = 0;
+            filuwr(u, "no line feed yet", st);
+            stop_run(7);
+        },
+        ::testing::ExitedWithCode(7), "");
+    EXPECT_EQ(read_file("stop"), "no line feed yet");
+}
+
+void throwing_hook(int code) { throw std::runtime_error("stop " + std::to_string(code)); }
+
+TEST_F(Units, StopHookUnwindsAfterClosing) {
+    int u = open(path("hook"), OPEN_WRITE);
+    int st = 0;
+    filuwr(u, "kept", st);
+    set_stop_hook(throwing_hook);
+    try {
+        stop_run(4);
+        ADD_FAILURE() << "stop_run returned";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "stop 4");
+    }
+    set_stop_hook(nullptr);
+    EXPECT_EQ(unit_table.status[static_cast<std::size_t>(u)], FREE_UNIT);
+    EXPECT_EQ(read_file("hook"), "kept");
+    EXPECT_EQ(unit_table.access[6], ACCESS_WRITE);  // the console units stay
+}
+
+}  // namespace
