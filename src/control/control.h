@@ -553,4 +553,50 @@ void report_option_error(int line);
 // passed over (switch "-o").
 void abort_on_option_error();
 
+// --- defaults and dumps --------------------------------------------------------
+// The default word table laid under a built-in control or an MCD file, the
+// snapshot of the configuration defaults that "-f" compares against, the
+// names of keys, codes, settings and blocks, and the "-f" difference dump.
+constexpr int DEFAULT_WORD_COUNT = 39;   // words of the default word table
+constexpr int SNAPSHOT_TEXT_LENGTH = 40; // characters kept of a word name, letters or setting text
+constexpr int KEYWORD_NAME_LENGTH = 132; // a name field long enough for every keyword_name text
+
+// Copies taken before any control is loaded; only the difference dump reads them.
+struct defaults_snapshot_t {
+    array1<text<SNAPSHOT_TEXT_LENGTH>, MAXWORDS> gpnams_default;
+    array1<text<SNAPSHOT_TEXT_LENGTH>, MAXWORDS> wrdch_default;
+    array1<int, MAXWORDS> wrdrut_default;
+    array1<array1<int, NFORMAT>, MAXWORDS> word_format_defaults;  // [word][column]
+    array1<int, NUMINTSP> intsp_default;
+    array1<double, NUMSPVAL> spval_default;
+    array1<text<SNAPSHOT_TEXT_LENGTH>, NUMSPCHAR> spchar_default;
+    array1<array1<int, NUMCODES>, 2> icodes_default;              // [1][slot] word, [2][slot] value
+    array1<int, NUMKEYS> key_default;
+};
+extern defaults_snapshot_t defaults_snapshot;
+
+// Lays the 39 default words, their keys, formats and function codes.
+void set_default_words();
+// Takes the snapshot, then presets the print header and machine name.
+void save_default_configuration();
+
+// Whether a key (kind 1), function code (2, code 100 x slot), integer (4),
+// real (68) or character (132) setting, or block (10) is named by a keyword
+// or holds something; 0 or 1.
+int keyword_in_use(int kind, int code);
+// The text of a kind and code: its keyword, else a made-up name when it is in
+// use ("key  12", "cldat  1010", "ppfun \"name\"" ...), else blank.
+void keyword_name(int kind, int code, std::span<char> name);
+
+// "-f": every value that differs from the snapshot, as assignment lines under
+// comment headings, on standard output.
+void print_configuration_differences();
+// Its line writers; a slot of 0 is a regular block.
+void print_int_line(const char* name, int index, int value);
+void print_code_line(int slot, int word, int value);
+void print_real_line(const char* name, int index, double value);
+void print_list_line(int i, int j, double value);
+void print_text_line(const char* name, int index, std::string_view value);
+void print_block_items(const char* items_name, const char* strings_name, int block, int count, int slot);
+
 }  // namespace kv

@@ -217,9 +217,9 @@ void set_up_rotary_axis_frame(const vector3& azimuth_axis, const vector3& elevat
 
 void setup_multiaxis_kinematics() {
     machine_model_t& m = machine_model;
-    const double tol = angle_constants.angle_tolerance;
     copy_settings();
     set_start_state();
+    const double tol = angle_constants.angle_tolerance;
 
     int all_zero = 1;
     for (int i = 1; i <= 3; ++i)

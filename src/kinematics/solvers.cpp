@@ -20,10 +20,16 @@ constexpr double SAME_ROOT = 1e-10;         // relative distance at which two qu
 constexpr double SAME_HALF_ANGLE = 1e-8;    // half-angle tangents this close give one circle point
 constexpr double CARDANO_GUARD = 1e100;
 constexpr int NEWTON_STEPS = 8;
+constexpr double TWO_PI = 6.283185307179586;
 
+// The largest magnitude among the values; NaN when any of them is NaN, so that
+// the callers refuse such a polynomial instead of solving part of it.
 double magnitude_of(std::initializer_list<double> values) {
     double m = 0.0;
-    for (double v : values) m = max_real(m, std::fabs(v));
+    for (double v : values) {
+        if (std::isnan(v)) return v;
+        m = max_real(m, std::fabs(v));
+    }
     return m;
 }
 
@@ -83,10 +89,9 @@ int cardano(double a2, double a1, double a0, polynomial_roots& roots) {
         // Three real roots: the trigonometric form.
         const double theta = safe_acos(r / std::sqrt(q3));
         const double m = -2.0 * std::sqrt(q);
-        const double two_pi = 2.0 * angle_constants.pi_value;
         roots[1] = m * std::cos(theta / 3.0) - shift;
-        roots[2] = m * std::cos((theta + two_pi) / 3.0) - shift;
-        roots[3] = m * std::cos((theta - two_pi) / 3.0) - shift;
+        roots[2] = m * std::cos((theta + TWO_PI) / 3.0) - shift;
+        roots[3] = m * std::cos((theta - TWO_PI) / 3.0) - shift;
         return sort_distinct(roots, 3, 0.0);
     }
     const double s = -signed_cube_root(r + (r < 0.0 ? -1.0 : 1.0) * std::sqrt(r2 - q3));
@@ -111,10 +116,11 @@ double clamp_unit(double x) {
 }
 
 int unit_circle_line_intersection(double a, double b, double c, circle_points& x, circle_points& y) {
+    // Written as negated tests so that a NaN coefficient gives no point.
     const double f = a * a + b * b;
-    if (f == 0.0) return 0;
+    if (!(f > 0.0)) return 0;
     const double h = f - c * c;
-    if (h <= -1e-5 * f) return 0;  // the line misses the circle by more than the tolerance
+    if (!(h > -1e-5 * f)) return 0;  // the line misses the circle by more than the tolerance
     if (h <= 0.0) {
         // Tangent within the tolerance: the foot of the perpendicular, on the circle.
         const double s = c < 0.0 ? -1.0 : 1.0;

@@ -9,6 +9,9 @@ namespace kv {
 
 namespace {
 
+// The angle of a (near-)zero vector: 2·pi, larger than any angle between two vectors.
+constexpr double NO_ANGLE = 6.283185307179586;
+
 double length_of(const vector3& v) { return std::sqrt(v[1] * v[1] + v[2] * v[2] + v[3] * v[3]); }
 
 void normalize_with(vector3& v, double tolerance) {
@@ -21,8 +24,7 @@ void normalize_with(vector3& v, double tolerance) {
 }
 
 double angle_with(const vector3& a, const vector3& b, double tolerance) {
-    // 2·pi marks "no angle": it is larger than any angle between two vectors.
-    if (!(length_of(a) > tolerance) || !(length_of(b) > tolerance)) return 2.0 * angle_constants.pi_value;
+    if (!(length_of(a) > tolerance) || !(length_of(b) > tolerance)) return NO_ANGLE;
     vector3 c;
     cross_product(a, b, c);
     return std::atan2(length_of(c), dot_product(a, b));

@@ -130,17 +130,20 @@ TEST(OptionCompiler, RecoveryGoesOnWithTheNextStatement) {
 TEST(OptionCompiler, StatementsReachTheStore) {
     const compile_result r = compile(
         "machine mill_3 # a comment\n"
-        "block order = true\n"
+        "block ord = true\n"
         "define word end_\n"
         "  modal\n"
+        "end define\n"
+        "define word feedrate\n"
         "end define\n"
         "end\n");
     EXPECT_EQ(r.messages, "");
     EXPECT_EQ(configuration_store.gpnams[0].str(), "mill_3");
-    EXPECT_EQ(configuration_store.intsp[9], 1);
-    const int w = find_word("end");
+    EXPECT_EQ(configuration_store.intsp[9], 1);  // an abbreviation completed
+    const int w = find_word("end");              // a name that is a keyword, written with "_"
     ASSERT_GT(w, 0);
     EXPECT_EQ(word_format(w, WRDMOD), 1);
+    EXPECT_EQ(find_word("feedrate"), w + 1);     // a keyword where only a name fits
 }
 
 TEST(OptionCompiler, MachineFileThenOptionFile) {

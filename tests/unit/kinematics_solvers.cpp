@@ -31,6 +31,8 @@ TEST(UnitCircleLine, PointsTangentsAndMisses) {
         {0, 0, 5, 0, 0, 0, 0, 0},
         {3, 4, 5, 1, 0.6, 0.8, 0, 0},     // tangent at the foot of the perpendicular
         {1, 1, 1, 2, 0, 1, 1, 0},
+        {NAN, 0, 0.5, 0, 0, 0, 0, 0},     // no points from a coefficient that is no number
+        {1, 0, NAN, 0, 0, 0, 0, 0},
     };
     for (const Case& k : cases) {
         circle_points x, y;
@@ -76,6 +78,9 @@ TEST(Polynomials, RootsInAscendingOrder) {
         {"quartic, two real roots", {-2, 0, 1, 0, 1}, {-1, 1}},
         {"quartic, shifted", {0, -6, 11, -6, 1}, {0, 1, 2, 3}},
         {"quartic, none", {1, 0, 0, 0, 1}, {}},
+        {"quadratic, not a number", {NAN, 1, 1}, {}},
+        {"cubic, infinite", {1, INFINITY, 0, 1}, {}},
+        {"quartic, not a number", {1, 0, NAN, 0, 1}, {}},
     };
     for (const Case& k : cases) {
         polynomial_roots roots;
