@@ -2,8 +2,10 @@
 // each name lays over the default words.
 #pragma once
 
+#include <span>
 #include <string_view>
 
+#include "control/control.h"
 #include "runtime/runtime.h"
 
 namespace kv {
@@ -21,5 +23,51 @@ extern control_names_t control_names;
 
 void init_control_names();
 void list_builtin_controls();
+
+// --- setting lists ---------------------------------------------------------------
+// A built-in control is a list of constant assignments to the configuration
+// store, one a line, in the notation that the difference dump prints:
+// table(indices) = value, with 1-based indices. A value is an integer, a real,
+// a quoted text ('' stands for one quote) or char(n), a text holding the one
+// character of code n. Texts are cut or padded with blanks to the element.
+constexpr int ASSIGNMENT_INDICES = 3;              // indices an element takes at most
+constexpr int ASSIGNMENT_TEXT_LENGTH = SPCHAR_LENGTH;  // the widest text element
+constexpr int VALUE_INTEGER = 1;
+constexpr int VALUE_REAL = 2;
+constexpr int VALUE_TEXT = 3;
+
+// One assignment as read from its line: the table, the element and the value.
+struct setting_assignment {
+    int table = 0;                                 // row of the applier's table of names
+    int index_count = 0;
+    array1<int, ASSIGNMENT_INDICES> index;
+    int value_type = 0;                            // VALUE_*
+    int int_value = 0;
+    double real_value = 0.0;
+    text<ASSIGNMENT_TEXT_LENGTH> text_value;
+};
+
+// Reads one assignment line. Returns 0, or 1 when the line is not an
+// assignment to a known element (unknown name, wrong number of indices, an
+// index out of the element's bounds, or a value of the wrong type or range).
+int read_assignment(std::string_view line, setting_assignment& a);
+void apply_assignment(const setting_assignment& a);
+// 1 when the store holds the assignment's value (texts compared blank-padded,
+// reals to half a unit in the sixth decimal, as the dump prints them).
+int assignment_holds(const setting_assignment& a);
+// Applies the lines in order. Returns 0, or the number of the first line that
+// does not read; the lines before it stay applied.
+int apply_setting_list(std::span<const char* const> lines);
+
+// The lists built so far, each known by the first name that selects it.
+std::span<const char* const> standard_setting_list();
+std::span<const char* const> fanuc_setting_list();
+
+// The list that a control name selects; empty when the name selects none
+// (unknown, or a name whose list is not built yet).
+std::span<const char* const> find_setting_list(std::string_view name);
+// Applies the list of a control name: status 0 when a list was applied, 1
+// when the name has none (nothing is assigned).
+void load_builtin_control(std::string_view name, int& status);
 
 }  // namespace kv

@@ -26,7 +26,8 @@ constexpr double VECTOR_TOLERANCE_FINE = 1e-9;
 constexpr double RADIANS_TO_DEGREES = 57.29577951308232;
 
 // Angle constants of the multi-axis routines. They hold their values from the
-// start; the machine set-up sets them again as it always has.
+// program's start, so that a routine called before the machine set-up sees
+// them too; the set-up sets them again.
 struct angle_constants_t {
     double degrees_to_radians = 0.017453292519943295;  // atan(1)/45
     double pi_value = 3.141592653589793;               // 4·atan(1)

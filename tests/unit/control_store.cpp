@@ -1,6 +1,8 @@
 // The configuration store: its defaults, the real settings seen as R, the
 // flag accessors, the cldat slots, the "=C" form of items and the storing of
 // block items with their strings.
+#include <vector>
+
 #include "store_printer.h"
 
 using namespace kv;

@@ -348,6 +348,26 @@ TEST_F(Cutfile, LookAheadAcrossWrapAround) {
     }
 }
 
+// Short records are read ahead until fewer than 247 cells would stay free:
+// with 4 cells a record, 188 records stand behind the first; a record never
+// starts where its 245-word maximum could run past the last cell.
+TEST_F(Cutfile, ReadAheadStopsAtTheMargin) {
+    std::vector<record> rs;
+    for (int n = 1; n <= 400; ++n) rs.push_back(make_record(n, 3000, 2));
+    open_bytes(encode(rs, 2), CLDATA_SINGLE_LE);
+    ASSERT_FALSE(next_cldata_record());
+    int k = 0;
+    while (record_int_word(k + 1, 0) > 0) ++k;
+    EXPECT_EQ(k, 188);
+    EXPECT_EQ(cldata_reader.next_free, 2 + 189 * 4);
+    ASSERT_FALSE(next_cldata_record());  // 244 cells free: nothing more is read
+    EXPECT_EQ(cldata_reader.next_free, 2 + 189 * 4);
+    ASSERT_FALSE(next_cldata_record());
+    EXPECT_EQ(cldata_reader.next_free, 1);  // the cells up to the end stay empty
+    EXPECT_EQ(record_int_word(186, 1), 189);
+    EXPECT_EQ(record_header_ahead(187), 0);
+}
+
 // A rewind starts the file again from record 1: after the end, part way
 // through, after a read error, and for ASCII with its header read again.
 TEST_F(Cutfile, Rewind) {
