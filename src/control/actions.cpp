@@ -20,7 +20,6 @@ namespace {
 // Statement keywords by their code (symbol 96 + code).
 constexpr int SYM_SEMICOLON = SYM_KEYWORD_BASE + 0;
 constexpr int SYM_EQUALS = SYM_KEYWORD_BASE + 1;
-constexpr int SYM_IMPERIAL_FORMATS = SYM_KEYWORD_BASE + 13;
 constexpr int SYM_MODAL = SYM_KEYWORD_BASE + 19;
 constexpr int SYM_NOT_MODAL = SYM_KEYWORD_BASE + 20;
 constexpr int SYM_EQUALS_A = SYM_KEYWORD_BASE + 26;
