@@ -599,4 +599,29 @@ void print_list_line(int i, int j, double value);
 void print_text_line(const char* name, int index, std::string_view value);
 void print_block_items(const char* items_name, const char* strings_name, int block, int count, int slot);
 
+// --- derived settings ----------------------------------------------------------
+// Run-time values that a loaded control's settings give, derived once after
+// the option file; later changes (a "reset" item on counter) start from them.
+constexpr int TRANSLATE_LENGTH = 256;       // characters of the translation texts
+constexpr int DEFAULT_SEQUENCE_MAX = 9999;  // largest block number when the control sets none
+
+struct derived_settings_t {
+    array1<double, MAXWORDS> word_scale;    // wrdfac / scale divisor, per word
+    text<TRANSLATE_LENGTH> translate_from;  // record-text characters to translate
+    text<TRANSLATE_LENGTH> translate_to;    // and their replacements
+    char decimal_point_char = '.';
+    int sequence_number_max = DEFAULT_SEQUENCE_MAX;
+    int sequence_number = 0;
+    int counter = 0;
+    int program_id_number = 0;
+};
+extern derived_settings_t derived_settings;
+
+// Derives the values above, the word count, state flags and the integer
+// settings that mirror list settings, and builds the machine model (which
+// stops the run with exit code 1 on an impossible axis configuration).
+void derive_settings();
+// Checks the item program of every loaded block.
+void check_loaded_blocks();
+
 }  // namespace kv

@@ -77,9 +77,9 @@ constexpr format_column SHOWN_COLUMNS[] = {
     {"ideci", IDECI},   {"idecm", IDECM},
 };
 
-// Long enough for the longest line: a 132-character setting whose every
-// character is a quote, doubled, behind its name.
-constexpr int DUMP_LINE_LENGTH = 2 * SPCHAR_LENGTH + 64;
+// Long enough for the longest line: the largest real in fixed notation (over
+// 300 digits), or a 132-character setting of quotes, each doubled.
+constexpr int DUMP_LINE_LENGTH = 512;
 
 void print_formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

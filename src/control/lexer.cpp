@@ -12,9 +12,6 @@ lexer_buffers_t lexer_buffers;
 
 namespace {
 
-// Copies src into dst, blank-padding or cutting to dst's length.
-void copy_field(std::span<char> dst, std::string_view src) { assign_text(dst, src); }
-
 std::string_view view_of(std::span<char> f) { return {f.data(), f.size()}; }
 
 // Reads one physical line into lexer_buffers.physical. Returns 0 with the
@@ -144,7 +141,7 @@ int read_next_keyword(int unit, std::string_view table, int width, int count, st
         int status = 0;
         const int index = match_keyword(lb.match_text.span(), table, width, count, status);
         if (status == MATCH_FOUND) {
-            copy_field(token, lb.match_text.view());
+            assign_text(token, lb.match_text.view());
             return index + KEYWORD_INDEX_OFFSET;
         }
         if (status == MATCH_AMBIGUOUS) {
@@ -168,7 +165,7 @@ int read_next_keyword(int unit, std::string_view table, int width, int count, st
         }
     }
     if (pending > 0) {
-        copy_field(token, lb.pending_text.view());
+        assign_text(token, lb.pending_text.view());
         restore_line(line, lb.line_after_pending);
         return pending + KEYWORD_INDEX_OFFSET;
     }

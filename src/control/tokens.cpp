@@ -19,7 +19,8 @@ int tokenise_line(std::span<char> line, std::span<char> token, int& token_length
     int type = TOKEN_NONE;
     bool ended = false;      // a string or parenthesised text found its end
     // A word is a number while it holds only digits, at most one '.', and a
-    // sign in front; it must hold a digit, so a lone sign or point is a word.
+    // sign in front. A lone sign is a word; a point alone, or after a sign,
+    // still reads as a real (of value 0).
     bool numeric = false;
     bool has_point = false;
     bool has_digit = false;
@@ -120,7 +121,7 @@ int tokenise_line(std::span<char> line, std::span<char> token, int& token_length
     for (std::size_t i = used; i < len; ++i) line[k++] = line[i];
     for (; k < line.size(); ++k) line[k] = ' ';
 
-    if (type == TOKEN_WORD && numeric && has_digit) return has_point ? TOKEN_REAL : TOKEN_INTEGER;
+    if (type == TOKEN_WORD && numeric && (has_digit || has_point)) return has_point ? TOKEN_REAL : TOKEN_INTEGER;
     if (type == TOKEN_STRING && !ended) return TOKEN_OPEN_STRING;
     if (type == TOKEN_PAREN && !ended) return TOKEN_OPEN_PAREN;
     return type;

@@ -34,6 +34,13 @@ std::FILE* cutfile_stream(int unit, int maximum) {
     return unit_table.stream[static_cast<std::size_t>(unit)];
 }
 
+// The unit's stream met a read error (irasc ends a line there as at the end).
+bool stream_failed(int unit) {
+    if (unit < 0 || unit > MAXUNIT) return false;
+    std::FILE* f = unit_table.stream[static_cast<std::size_t>(unit)];
+    return f != nullptr && std::ferror(f) != 0;
+}
+
 // 0 when no byte is left before the next record: a clean end of the data.
 // Anything that ends later inside a record is a structural error.
 bool at_clean_end(std::FILE* f) {
@@ -154,6 +161,54 @@ bool is_ascii_header(std::string_view line) {
     return last >= 9 && line[static_cast<std::size_t>(last - 1)] == first;
 }
 
+// Powers of ten that a double holds exactly, and the most digits whose value
+// it holds exactly.
+constexpr double EXACT_TENS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int PLAIN_REAL_DIGITS = 15;
+
+// Reads an F field of the plain form "[blanks][sign]digits[.digits]" of at
+// most 15 digits to the same double as read_real_field, without its text
+// copies: the digits and the power of ten are both exact, so the one division
+// rounds once, as the decimal conversion does. Any other form (a blank inside,
+// an exponent, more digits, fewer digits than the implied decimals) gives
+// false and is left to read_real_field.
+bool read_plain_real(std::string_view field, int decimals, double& value) {
+    const std::size_t n = field.size();
+    std::size_t i = 0;
+    while (i < n && field[i] == ' ') ++i;
+    bool negative = false;
+    if (i < n && (field[i] == '+' || field[i] == '-')) {
+        negative = field[i] == '-';
+        ++i;
+    }
+    std::uint64_t digits_value = 0;
+    int digits = 0;
+    int after_point = -1;  // digits after the point; -1 while there is no point
+    for (; i < n; ++i) {
+        const char ch = field[i];
+        if (ch >= '0' && ch <= '9') {
+            if (++digits > PLAIN_REAL_DIGITS) return false;
+            digits_value = digits_value * 10 + static_cast<std::uint64_t>(ch - '0');
+            if (after_point >= 0) ++after_point;
+        } else if (ch == '.' && after_point < 0) {
+            after_point = 0;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0) return false;
+    int scale = after_point;
+    if (scale < 0) {
+        // Without a point the last `decimals` digits are the fraction.
+        scale = decimals < 0 ? 0 : decimals;
+        if (digits < scale) return false;
+    }
+    value = static_cast<double>(digits_value) / EXACT_TENS[scale];
+    if (negative) value = -value;
+    return true;
+}
+
 void store_int32(cldata_cell& cell, std::int32_t v) {
     const auto u = static_cast<std::uint32_t>(v);
     cell.b.fill(0);
@@ -254,8 +309,9 @@ int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum
     for (;;) {
         const int len = irasc(unit, buffer, ASCII_LINE_LENGTH);
         if (len < 0) return ascii_reset(-1);
-        // An empty line or the end of the file ends the data between records.
-        if (len == 0) return ascii_reset(n == 0 ? 0 : -1);
+        // An empty line or the end of the file ends the data between records;
+        // a stream that failed has not ended cleanly, whatever irasc saw.
+        if (len == 0) return ascii_reset(n == 0 && !stream_failed(unit) ? 0 : -1);
         const std::string_view line(buffer.data(), static_cast<std::size_t>(len));
         if (n == 0 && is_ascii_header(line)) {
             if (!read_ascii_header(line)) return ascii_reset(-1);
@@ -284,7 +340,9 @@ int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum
                         const int v = read_int_field(field, width, error);
                         store_int32(cell, v);
                     } else {
-                        const double v = read_real_field(field, width, lay.real_decimals, error, 0);
+                        double v = 0.0;
+                        if (!read_plain_real(field, lay.real_decimals, v))
+                            v = read_real_field(field, width, lay.real_decimals, error, 0);
                         store_double(cell, v);
                     }
                     if (error != 0) return ascii_reset(-1);

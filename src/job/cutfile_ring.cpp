@@ -78,6 +78,14 @@ bool word_in_record(int h, int j, int first) {
     return h != 0 && j >= first && j <= header_count(h);
 }
 
+// Record word of data word i; indices beyond any record are cut off so that
+// the sum cannot overflow, and still read as absent.
+int data_word_index(int i) {
+    if (i > MAXCLW) return MAXCLW + 1;
+    if (i < -3) return -1;
+    return i + 3;
+}
+
 }  // namespace
 
 void open_cldata(std::string_view name, int format, int& status) {
@@ -197,17 +205,16 @@ int cldata_record_number() { return record_int_word(0, 1); }
 int cldata_class() { return record_int_word(0, 2); }
 int cldata_subclass() { return record_int_word(0, 3); }
 
-// Never negative: a record of fewer than 3 words, or none, has no data words.
-int cldata_data_count() {
-    const int n = record_int_word(0, 0) - 3;
-    return n > 0 ? n : 0;
-}
+// The word count less the three leading words: -3 once the data has ended,
+// -4 before the first record, so callers test for a count above 0.
+int cldata_data_count() { return record_int_word(0, 0) - 3; }
 
-// Data word i is record word i + 3; an index below 1 names no data word
-// (it would otherwise reach the header words or the word count).
-int cldata_int_word(int i) { return i >= 1 ? record_int_word(0, i + 3) : 0; }
-double cldata_real_word(int i) { return i >= 1 ? record_real_word(0, i + 3) : 0.0; }
-char cldata_char_word(int i) { return i >= 1 ? record_char_word(0, i + 3) : ' '; }
+// Data word i is record word i + 3 under the rules of the record accessors:
+// i = 0 reads the subclass, -1 and -2 the class and the record number, -3 the
+// word count.
+int cldata_int_word(int i) { return record_int_word(0, data_word_index(i)); }
+double cldata_real_word(int i) { return record_real_word(0, data_word_index(i)); }
+char cldata_char_word(int i) { return record_char_word(0, data_word_index(i)); }
 int cldata_rounded_word(int i) { return nearest_int(cldata_real_word(i)); }
 
 int find_minor_word_value(int code, int& index) {

@@ -63,6 +63,53 @@ void ask_for_name(int kind, int message_number) {
     if (text_equals(name, "exit")) stop_run(EXIT_ANSWER_EXIT);
 }
 
+// 13-15. The control: the machine definition, the option file on top of it,
+// then the settings derived from both.
+void load_control() {
+    job_files_t& f = job_files;
+    const int machine_unit = f.file_units[unit_slot(FILE_MACHINE)];
+    if (machine_unit < 0) {
+        // No machine file: the built-in control of the machine name.
+        set_default_words();
+        int status = 0;
+        load_builtin_control(f.machine_name, status);
+        if (status != 0) {
+            issue_message(192);
+            stop_run(EXIT_NO_CONTROL);
+        }
+        set_message_string_arg(1, f.machine_name);
+        issue_message(229);
+    } else if (text_equals(f.file_extensions[FILE_MACHINE], "cfg")) {
+        // Option-file text, compiled on the configuration defaults alone.
+        parse_option_file(machine_unit, trimmed(f.file_names[FILE_MACHINE].view()));
+    } else {
+        set_default_words();
+        stop_at_unbuilt_step("reading an MCD file is not built yet");
+    }
+
+    if (command_switches.cfg_dump) stop_at_unbuilt_step("the compact dump (-c) is not built yet");
+
+    parse_option_file(f.file_units[unit_slot(FILE_CONTROL)], trimmed(f.file_names[FILE_CONTROL].view()));
+    derive_settings();
+    check_loaded_blocks();
+}
+
+// 16. Exactly one mode, tested in this order.
+void run_selected_mode() {
+    const command_switches_t& s = command_switches;
+    if (s.cfg_dump) {
+        stop_at_unbuilt_step("the compact dump (-c) is not built yet");
+    } else if (s.text_dump) {
+        stop_at_unbuilt_step("the option-file text (-w, -q) is not built yet");
+    } else if (s.difference_dump) {
+        print_configuration_differences();
+    } else if (s.write_mcd) {
+        stop_at_unbuilt_step("writing an MCD file (-x) is not built yet");
+    } else {
+        stop_at_unbuilt_step("the normal job (pass 1 onwards) is not built yet");
+    }
+}
+
 }  // namespace
 
 int program_version_number() {
@@ -98,8 +145,8 @@ void run_postprocessor() {
     parse_command_line(status);
     if (status != 0) stop_run(EXIT_COMMAND_LINE);
 
-    // 7. The "-f" snapshot of the defaults is taken here, before anything is
-    // loaded, once it is built.
+    // 7. The defaults that "-f" compares against, before anything is loaded.
+    if (command_switches.difference_dump) save_default_configuration();
 
     // 8. Startup file: not finding one is not an error.
     if (open_kind_for_reading(FILE_STARTUP) >= 0) {
@@ -129,8 +176,16 @@ void run_postprocessor() {
     ask_for_name(FILE_CUTFILE, 103);
     ask_for_name(FILE_CONTROL, 104);
 
-    // 12. and on: the job files, the control and the mode of the run.
-    stop_at_unbuilt_step("opening the job files is not built yet");
+    // 12. The job's files; open_job_files reports its own failure.
+    open_job_files(job_files.machine_name, run_state.exit_status);
+    if (run_state.exit_status != 0) stop_run(run_state.exit_status);
+
+    load_control();
+    run_selected_mode();
+
+    // 17, 18. A mode that ended normally prints the warning summary.
+    print_warning_summary();
+    stop_run(run_state.exit_status);
 }
 
 }  // namespace kv

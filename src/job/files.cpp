@@ -111,6 +111,18 @@ void set_file_defaults() {
     }
 }
 
+void locate_file_on_path(std::span<char> name, std::string_view path, std::string_view extension,
+                         char separator, int mode, std::span<char> built, int& status) {
+    build_file_name(built, std::string_view(name.data(), name.size()), extension, "", status);
+    if (status != 0) {
+        assign_text(name, "");
+        return;
+    }
+    apply_extension_separator(built, separator);
+    const int access = (mode == OPEN_READ || mode == OPEN_READ_OLD) ? PATH_ACCESS_READ : PATH_ACCESS_WRITE;
+    find_file_on_path(std::string_view(built.data(), built.size()), path, access, name, status);
+}
+
 void open_file_on_path(int warn, std::span<char> name, std::string_view path, std::string_view extension,
                        char separator, int mode, int& unit) {
     const std::string_view given(name.data(), name.size());
@@ -128,12 +140,7 @@ void open_file_on_path(int warn, std::span<char> name, std::string_view path, st
 
     int status = 0;
     text<FILE_NAME_LEN> full;
-    build_file_name(full, given, extension, "", status);
-    if (status == 0) {
-        apply_extension_separator(full, separator);
-        const int access = (mode == OPEN_READ || mode == OPEN_READ_OLD) ? PATH_ACCESS_READ : PATH_ACCESS_WRITE;
-        find_file_on_path(full, path, access, name, status);
-    }
+    locate_file_on_path(name, path, extension, separator, mode, full, status);
     if (status == 0) {
         int u = NO_UNIT;
         open_unit(u, given, mode, FORM_TEXT, status);

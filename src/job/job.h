@@ -128,6 +128,10 @@ struct job_files_t {
     array1<text<SEARCH_PATH_LEN>, NFILEKINDS> search_paths;
     array1<int, NFILEUNITS> file_units{};         // -1 when not open
     int fixed_tape = 0;  // numbered tape files keep their extension
+    // The control's machine, handed from open_job_files to the loading of the
+    // control: the machine file's name without directory and extension, or
+    // the built-in control to load when no machine file is found.
+    text<MACHINE_NAME_LEN> machine_name;
 };
 extern job_files_t job_files;
 
@@ -135,6 +139,15 @@ void set_file_defaults();
 void open_file_on_path(int warn, std::span<char> name, std::string_view path, std::string_view extension,
                        char separator, int mode, int& unit);
 void read_startup_file(int unit, int& status);
+// Composes a job file's full name (home directory, default extension, the
+// kind's separator) and searches the path for it with the access that mode
+// needs. built receives the composed name; name the name found, blank when
+// none was. status 0 when found.
+void locate_file_on_path(std::span<char> name, std::string_view path, std::string_view extension,
+                         char separator, int mode, std::span<char> built, int& status);
+// Opens the cutfile, tape, print, setup, option, machine and temporary files
+// before the control is loaded; exit_status 4 when the run cannot go on.
+void open_job_files(std::span<char> machine_name, int& exit_status);
 int prompt_until_nonblank(std::span<char> field, int message_number);
 int prompt_and_read_line(std::string_view prompt, std::span<char> field);
 

@@ -28,6 +28,7 @@ struct startup_reader_t {
     text<STARTUP_LINE_LEN> line;
     text<STARTUP_TOKEN_LEN> token;
     int lines_read = 0;
+    int message_file_named = 0;  // this file has named the message file
 };
 
 enum class startup_error { none, ambiguous, cut_short, syntax };
@@ -155,12 +156,15 @@ void message_statement(startup_error& e) {
         return;
     }
     if (!expect_equals(e) || !read_value(e)) return;
-    text<FILE_NAME_LEN>& name = job_files.file_names[FILE_MESSAGE];
-    if (trimmed_length(name) > 0) {
-        e = startup_error::syntax;  // a second message file
+    // A second statement is an error; a name given with "-m" wins over the
+    // statement without one.
+    if (r.message_file_named) {
+        e = startup_error::syntax;
         return;
     }
-    name = r.token;
+    r.message_file_named = 1;
+    text<FILE_NAME_LEN>& name = job_files.file_names[FILE_MESSAGE];
+    if (trimmed_length(name) == 0) name = r.token;
 }
 
 void report_startup_error(startup_error e) {
@@ -197,6 +201,7 @@ void read_startup_file(int unit, int& status) {
     r.line.clear();
     r.token.clear();
     r.lines_read = 0;
+    r.message_file_named = 0;
     job_files.fixed_tape = 0;
     status = 0;
     text<MACHINE_NAME_LEN> section;

@@ -33,6 +33,9 @@ double convert_decimal(const std::string& s) {
 
 double read_real_field(std::string_view field, int w, int d, int& error, int blank_zero) {
     error = 0;
+    // Implied decimals below zero mean nothing; they would place the point
+    // beyond the end of the text.
+    if (d < 0) d = 0;
     const std::string_view src = field_text(field, w);
     if (src.size() > static_cast<std::size_t>(MAX_REAL_TEXT)) {
         error = 1;
@@ -124,9 +127,16 @@ std::string format_real_fixed_text(int w, int d, double x) {
     if (!(k > -2147483648.0)) k = -2147483648.0;
     double v = static_cast<double>(static_cast<int>(k)) / p;
     if (v == 0.0) v = 0.0;  // no minus sign for a value that rounds to zero
+    const int places = d < 0 ? 0 : d;
     char buf[400];
-    std::snprintf(buf, sizeof buf, "%#*.*f", w, d < 0 ? 0 : d, v);
-    return buf;
+    const int n = std::snprintf(buf, sizeof buf, "%#*.*f", w, places, v);
+    if (n < 0) return {};
+    if (static_cast<std::size_t>(n) < sizeof buf) return std::string(buf, static_cast<std::size_t>(n));
+    // A wide field or many decimals: the whole text, never a cut one.
+    std::string wide(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(wide.data(), wide.size(), "%#*.*f", w, places, v);
+    wide.resize(static_cast<std::size_t>(n));
+    return wide;
 }
 
 int format_real_fixed(std::span<char> target, int w, int d, double x) {

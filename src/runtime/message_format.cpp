@@ -44,27 +44,29 @@ int leading_digits_value(std::string_view s) {
     return v;
 }
 
-// A field of %(Fw.d) that is nothing but decimal digits, or -1.
+// A field of %(Fw.d) that is nothing but decimal digits, or -1. A value too
+// large for any target stops growing.
 int unsigned_field_value(std::string_view s) {
-    if (s.empty() || s.size() > 3) return -1;
+    if (s.empty()) return -1;
     int v = 0;
     for (char ch : s) {
         if (!is_digit(ch)) return -1;
-        v = v * 10 + (ch - '0');
+        if (v < MAX_TEXT_ITEM_WIDTH) v = v * 10 + (ch - '0');
     }
     return v;
 }
 
-// Width and decimals of a real item. The width must be 1..MSGLEN and the
-// decimals 0..MSGLEN, both written as plain digits; anything else (a sign, a
-// blank, a letter, an empty field) is a format error, so that a misspelt item
-// shows up as message 8 rather than as a silently odd number.
+// Width and decimals of a real item, each written as plain digits; anything
+// else (a sign, a blank, a letter, an empty field) is a format error, so that
+// a misspelt item shows up as message 8 rather than as a silently odd number.
+// A width of 0 prints the number at its own width; a field too wide for the
+// line is a matter of room (message 9), not of format.
 bool read_real_item_size(std::string_view body, int& w, int& d) {
     const std::size_t dot = body.find('.');
     if (dot == std::string_view::npos) return false;
     w = unsigned_field_value(body.substr(0, dot));
     d = unsigned_field_value(body.substr(dot + 1));
-    return w >= 1 && w <= MSGLEN && d >= 0 && d <= MSGLEN;
+    return w >= 0 && d >= 0;
 }
 
 // Takes the next argument of one type: its index, or 0 when all ten were taken
@@ -111,6 +113,8 @@ int expand_real_item(std::string_view body, line_output& out, array1<int, 3>& cu
     if (!read_real_item_size(body, w, d)) return MSG_BAD_FORMAT;
     const int arg = take_argument(cursors, MSGARG_REAL);
     if (arg == 0) return MSG_BAD_FORMAT;
+    // The text fills at least w columns and holds "0." and d decimals at least.
+    if (w > out.room() || d + 2 > out.room()) return MSG_NO_ROOM;
     const std::string s = format_real_fixed_text(w, d, message_args.message_real_args[arg]);
     const std::string_view shown = trimmed(s);
     if (static_cast<int>(shown.size()) > out.room()) return MSG_NO_ROOM;

@@ -12,14 +12,15 @@ using namespace kv;
 
 namespace {
 
-// A store as it stands before any control source: static values, then the
-// configuration defaults.
+// A store as a built-in list finds it: static values, the configuration
+// defaults, then the default words.
 class BuiltinLists : public ::testing::Test {
 protected:
     void SetUp() override {
         static const std::unique_ptr<configuration_store_t> pristine = std::make_unique<configuration_store_t>();
         configuration_store = *pristine;
         set_configuration_defaults();
+        set_default_words();
         init_control_names();
     }
     static const configuration_store_t& cs() { return configuration_store; }
@@ -31,16 +32,41 @@ protected:
 TEST(BuiltinListData, AssignmentCounts) {
     EXPECT_EQ(standard_setting_list().size(), 116u);
     EXPECT_EQ(fanuc_setting_list().size(), 533u);
+
+    // Order: the word order, then block by block; fanuc grouped by table.
+    const auto standard = standard_setting_list();
+    EXPECT_STREQ(standard[0], "wrdrut(37) = 37");
+    EXPECT_STREQ(standard[4], "blklen(1) = 3");
+    EXPECT_STREQ(standard[115], "blmcye(2,2) = 80");
+    const auto fanuc = fanuc_setting_list();
+    EXPECT_STREQ(fanuc[0], "NGPS = 42");
+    EXPECT_STREQ(fanuc[213], "spchar(2) = 'Fanuc6m          version 1.2'");
+    EXPECT_STREQ(fanuc[214], "blklen(1) = 17");
+    EXPECT_STREQ(fanuc[532], "blmcye(2,2) = 80");
 }
 
 TEST_F(BuiltinLists, StandardSetsOnlyWordOrderAndBlocks) {
+    // Words, keys, codes and settings stay those of the default words.
+    const auto before = std::make_unique<configuration_store_t>(cs());
     ASSERT_EQ(apply_setting_list(standard_setting_list()), 0);
-
-    EXPECT_EQ(cs().NGPS, 0);
-    for (int k = 1; k <= NUMKEYS; ++k) EXPECT_EQ(cs().key[k], NO_WORD) << k;
-    for (int n = 1; n <= NUMCODES; ++n) EXPECT_EQ(cs().icodes[2][n], UNSET_CODE) << n;
-    EXPECT_EQ(cs().intsp[22], 1);
-    EXPECT_EQ(cs().spchar[2].str(), "Version        1.2");
+    EXPECT_EQ(cs().NGPS, 39);
+    for (int w = 1; w <= MAXWORDS; ++w) {
+        EXPECT_EQ(cs().gpnams[w].view(), before->gpnams[w].view()) << w;
+        EXPECT_EQ(cs().wrdch[w].view(), before->wrdch[w].view()) << w;
+        EXPECT_EQ(cs().wperm[w], before->wperm[w]) << w;
+        for (int c = 1; c <= NFORMAT; ++c) EXPECT_EQ(cs().word_formats[w][c], before->word_formats[w][c]) << w;
+        if (w < 37 || w > 40) {
+            EXPECT_EQ(cs().wrdrut[w], before->wrdrut[w]) << w;
+        }
+    }
+    for (int k = 1; k <= NUMKEYS; ++k) EXPECT_EQ(cs().key[k], before->key[k]) << k;
+    for (int n = 0; n <= NUMCODES; ++n) {
+        EXPECT_EQ(cs().icodes[1][n], before->icodes[1][n]) << n;
+        EXPECT_EQ(cs().icodes[2][n], before->icodes[2][n]) << n;
+    }
+    for (int n = 1; n <= NUMINTSP; ++n) EXPECT_EQ(cs().intsp[n], before->intsp[n]) << n;
+    for (int n = 1; n <= NUMREALS; ++n) EXPECT_EQ(cs().real_options[n], before->real_options[n]) << n;
+    for (int n = 1; n <= NUMSPCHAR; ++n) EXPECT_EQ(cs().spchar[n].view(), before->spchar[n].view()) << n;
 
     EXPECT_EQ(cs().wrdrut[37], 37);
     EXPECT_EQ(cs().wrdrut[38], MSG_ROLE);
@@ -73,7 +99,10 @@ TEST_F(BuiltinLists, FanucValuesByTableAndIndex) {
     EXPECT_EQ(cs().wrdch[9].str(), "G");
     EXPECT_EQ(word_format(2, WRDLEN), 4);
     EXPECT_EQ(cs().wperm[2], 1);
-    EXPECT_EQ(word_format(8, WRDMOD), 0);
+    EXPECT_EQ(word_format(8, WRDMOD), 0);   // modal among the default words
+    EXPECT_EQ(word_format(10, WRDLEN), 8);  // left as the default words have it
+    EXPECT_EQ(cs().gpnams[10].str(), "X");
+    EXPECT_EQ(cs().key[8], 10);
     EXPECT_EQ(word_format(14, WRDFAC), -1);
     EXPECT_EQ(word_format(26, IZSUPM), 2);
     EXPECT_EQ(word_format(41, WRDMET), 3);
@@ -165,9 +194,11 @@ TEST_F(BuiltinLists, RefusedNamesAssignNothing) {
         load_builtin_control(name, status);
         EXPECT_EQ(status, 1) << name;
     }
-    EXPECT_EQ(cs().NGPS, 0);
+    EXPECT_EQ(cs().NGPS, 39);
+    EXPECT_EQ(cs().gpnams[39].str(), "EOB");
     EXPECT_EQ(cs().blklen[1], 0);
-    EXPECT_EQ(cs().wrdrut[37], ORDER_END);
+    EXPECT_EQ(cs().wrdrut[38], 38);
+    EXPECT_EQ(cs().wrdrut[40], ORDER_END);
 }
 
 TEST_F(BuiltinLists, ReaderTakesTheDumpNotation) {

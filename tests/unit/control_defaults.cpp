@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "builtins/builtins.h"
 #include "control/control.h"
 #include "ppnsub/ppnsub.h"
 
@@ -292,4 +294,140 @@ TEST(DifferenceDump, DefaultWordsShowAgainstTheSnapshot) {
     EXPECT_NE(keys.find("      key( 29) =    39\n      key( 30) =    40\n"), std::string::npos);
     EXPECT_EQ(std::count(keys.begin(), keys.end(), '\n'), 18);
     EXPECT_EQ(section(out, "C ... blocks"), empty_blocks());
+}
+
+// The dump of a built-in control is in the notation of the lists: each of its
+// assignment lines reads back and holds on the loaded store, and the lines
+// alone, laid on the defaults, rebuild every value the list set and dump the same.
+TEST(DifferenceDump, BuiltinListsReadBack) {
+    for (const char* control : {"standard", "fanuc"}) {
+        SCOPED_TRACE(control);
+        fresh_snapshot();
+        set_default_words();
+        int status = -1;
+        load_builtin_control(control, status);
+        ASSERT_EQ(status, 0);
+        const std::string out = dump();
+
+        std::vector<setting_assignment> lines;
+        std::istringstream in(out);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind("C", 0) == 0) continue;
+            setting_assignment a;
+            ASSERT_EQ(read_assignment(line, a), 0) << line;
+            EXPECT_EQ(assignment_holds(a), 1) << line;
+            lines.push_back(a);
+        }
+
+        fresh_snapshot();
+        for (const setting_assignment& a : lines) apply_assignment(a);
+        for (const char* l : find_setting_list(control)) {
+            setting_assignment a;
+            ASSERT_EQ(read_assignment(l, a), 0) << l;
+            EXPECT_EQ(assignment_holds(a), 1) << l;
+        }
+        EXPECT_EQ(dump(), out);
+    }
+}
+
+// A store filled by hand with what no built-in list of this build sets.
+TEST(DifferenceDump, HandFilledStore) {
+    fresh_snapshot();
+    configuration_store_t& cs = configuration_store;
+    cs.NGPS = 2;
+    cs.gpnams[1].set("X");
+    cs.wrdch[1].set("X");
+    cs.word_formats[1][SINREQ] = 2;
+    cs.word_formats[1][EXPONENT_WIDTH] = 3;  // never shown, like the scale divisor
+    cs.word_formats[1][SCALE_DIVISOR] = 4;
+    cs.wperm[2] = 2;
+    cs.wrdch[2].set(std::string(40, ' ') + "beyond 40");
+    cs.intsp[63] = -999;                     // equal to the default: not shown
+    cs.intsp[150] = 7;
+    cs.real_options[1] = 99999.000001;       // within the tolerance
+    cs.real_options[5] = 2450.0;
+    cs.real_options[161] = 2.5;              // "spindle output" element 1
+    cs.real_options[41] = 3.0;               // other list entries never show
+    cs.spchar[1].set("Quilor Postprocessor" + std::string(30, ' ') + "tail");
+    cs.spchar[3].set(",");
+    cs.spchar[7].set("it's");
+    cs.spchar[2].set("Version        1.2");  // back to the snapshot: not shown
+    cs.icodes[1][3] = 5;
+    cs.icodes[2][3] = 1003;
+    cs.scodes[3].set("-");
+    cs.icodes[1][6] = 1;                     // equal to the default
+    cs.key[22] = 10;
+    cs.blklen[1] = 2;
+    cs.block_items[1][1] = {LITERAL_ITEM, 0, 10};
+    cs.block_texts[1][1].set(std::string("\x04", 1));
+    cs.block_items[1][2] = {LITERAL_ITEM, 0, 20};
+    cs.block_texts[1][2].set("TOOL CALL 1234567890 abcdefgh");
+    cs.blklen[22] = 1;                       // "datum shift": not dumped
+    cs.block_items[22][1] = {14002, 0, 0};
+    cs.blkspc[3] = 2;
+    cs.blklen[27] = 1;
+    cs.block_items[27][1] = {WORD_EXPR_ITEM + 40, 0, 10};
+    cs.block_texts[27][1].set("FromZ");
+    cs.ppfstr[2].set("probe");
+    cs.blklen[46] = 1;
+    cs.block_items[46][1] = {14002, 0, 1};
+
+    const std::string out = dump();
+    EXPECT_EQ(section(out, "C ... Word order"), "");
+    EXPECT_EQ(section(out, "C ... integers"), "      intsp(150) =     7\n");
+    EXPECT_EQ(section(out, "C ... arrays").rfind("      avals(1,8)  =     1.000000\n      avals(2,8)  =     1.000000\n"
+                                                 "      avals(1,9)  =     2.500000\n      avals(2,9)  =     1.000000\n",
+                                                 0),
+              0u);
+    EXPECT_EQ(section(out, "C ... reals"), "      spval(  5) =  2450.000000\n");
+    EXPECT_EQ(section(out, "C ... characters"),
+              "      spchar(  1) = 'Quilor Postprocessor                              tail'\n"
+              "      spchar(  3) = ','\n"
+              "      spchar(  7) = 'it''s'\n");
+    EXPECT_EQ(section(out, "C ... codes"),
+              "      icodes(1,  3) =     5\n      icodes(2,  3) =  1003\n      scodes(  3) = '-'\n");
+    EXPECT_EQ(section(out, "C ... words"),
+              "C\n      gpnams(  1) = 'X'\n      wrdch(  1) = 'X'\n      sinreq(  1) =     2\n"
+              "C\n      wperm(  2) =     2\n      wrdch(  2) = '                                        beyond 40'\n"
+              "      NGPS =   2\n");
+    EXPECT_EQ(section(out, "C ... keys"), "      key( 22) =    10\n");
+    std::string blocks = "      blklen(  1) =     2\n"
+                         "      bltpst( 1,  1) = 99900000\n      bltpst( 3,  1) =       10\n"
+                         "      bltpst( 1,  2) = 99900000\n      bltpst( 3,  2) =       20\n"
+                         "      blstps(  1) = '\x04                       '\n"
+                         "      blstps(  2) = 'TOOL CALL 1234567890 abc'\n";
+    blocks += empty_blocks().substr(26);
+    blocks += "      BLKLEN(NUMBLK+  3) = |   1\n"
+              "      blkspc(  3) =     2\n"
+              "      blspec( 1,  1,  3) = 99915040\n      blspec( 3,  1,  3) =       10\n"
+              "      blsspc(  1,  3) = 'FromZ                   '\n"
+              "      BLKLEN(NUMBLK+MAXSPB+  2) =    1\n"
+              "      ppfstr(  2) = 'probe'\n"
+              "      blmppf( 1,  1,  2) =    14002\n      blmppf( 3,  1,  2) =        1\n";
+    EXPECT_EQ(section(out, "C ... blocks"), blocks);
+}
+
+// A block length beyond the item table shows the items there are, and a word
+// count beyond the word tables the words there are.
+TEST(DifferenceDump, CountsBeyondTheirTables) {
+    fresh_snapshot();
+    configuration_store.blklen[1] = MAXITEMS + 5;
+    configuration_store.NGPS = MAXWORDS + 5;
+    const std::string out = dump();
+    EXPECT_EQ(count_lines(out, "C"), MAXWORDS);
+    EXPECT_NE(out.find("      NGPS = 100\n"), std::string::npos);
+    EXPECT_NE(out.find("      blklen(  1) =  1029\n      blklen(  2) =     0\n"), std::string::npos);
+}
+
+// The widest values come out whole: the largest real and a setting of quotes.
+TEST(DifferenceDump, WidestValues) {
+    fresh_snapshot();
+    configuration_store.real_options[4] = -1.0e308;
+    configuration_store.spchar[9].set(std::string(SPCHAR_LENGTH, '\''));
+    const std::string out = dump();
+    char real[400];
+    std::snprintf(real, sizeof real, "      spval(  4) = %12.6f\n", -1.0e308);
+    EXPECT_EQ(section(out, "C ... reals"), real);
+    EXPECT_NE(out.find("      spchar(  9) = '" + std::string(2 * SPCHAR_LENGTH, '\'') + "'\n"), std::string::npos);
 }

@@ -48,11 +48,12 @@ TEST(Tokens, TypesAndRest) {
         {"12a", TOKEN_WORD, "12a", ""},
         {"1e5", TOKEN_WORD, "1e5", ""},
         {"5-3", TOKEN_WORD, "5-3", ""},
-        // A lone sign or point holds no digit and is a word.
+        // A lone sign is a word; a point alone or after a sign is a real.
         {"- 5", TOKEN_WORD, "-", "5"},
         {"+\t5", TOKEN_WORD, "+", "5"},
-        {".", TOKEN_WORD, ".", ""},
-        {"-.", TOKEN_WORD, "-.", ""},
+        {". x", TOKEN_REAL, ".", "x"},
+        {"-.", TOKEN_REAL, "-.", ""},
+        {"+.a", TOKEN_WORD, "+.a", ""},
         {"name_ = 3", TOKEN_WORD, "name_", "= 3"},
         // A quote ends a word and is consumed with it.
         {"abc\"def\" x", TOKEN_WORD, "abc", "def\" x"},

@@ -65,6 +65,7 @@ TEST_F(Messages, FormatItems) {
         {"[%(F10.3)]", 20, "[     3.142]", 0},
         {"x%(F4.1)", 20, "x12345.7", 0, {}, 12345.67},  // a wider number is not cut
         {"[%(F6.0)]", 20, "[    3.]", 0, {}, 2.5},
+        {"[%(F0.2)]", 20, "[3.14]", 0},  // a width of 0 is the number's own
         {"[%(A)]", 20, "[ABCD]", 0},
         {"[%(A.10)]", 20, "[   ABCD   ]", 0},
         {"[%(A.4)]", 20, "[ ABC]", 0},
@@ -97,6 +98,9 @@ TEST_F(Messages, FormatItems) {
         {"abc%(I4)", 5, "", 9},
         {"ab%(A3)", 5, "abABC", 0, {}, 0, "ABCDE"},
         {"%(A.10)", 9, "", 9},
+        {"%(F200.1)", 132, "", 9},  // a well-formed item too wide for the line
+        {"%(F2.140)", 132, "", 9},
+        {"%(F99999999999.1)", 132, "", 9},
     };
     for (const format_case& k : cases) {
         for (std::size_t i = 0; i < k.ints.size(); ++i) set_message_int_arg(static_cast<int>(i) + 1, k.ints[i]);

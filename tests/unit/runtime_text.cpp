@@ -112,6 +112,7 @@ TEST(FieldConversion, ReadReal) {
         {"15D2", 1, 0, 150.0},
         {"123-2", 0, 0, 1.23},
         {"  -2.5", 3, 0, -2.5},
+        {"125", -2, 0, 125.0},  // implied decimals below zero count as none
     };
     for (const Case& k : cases) {
         int error = -1;
@@ -151,6 +152,7 @@ TEST(FieldConversion, FormatFixed) {
     EXPECT_EQ(format_real_fixed_text(8, 3, -0.0004), "   0.000");
     EXPECT_EQ(format_real_fixed_text(8, 1, 1.25), "     1.3");
     EXPECT_EQ(format_real_fixed_text(3, 2, 123.456), "123.46");  // wider than w: not cut
+    EXPECT_EQ(format_real_fixed_text(500, 1, 2.0), std::string(497, ' ') + "2.0");  // a wide field whole
     text<10> t;
     EXPECT_EQ(format_real_fixed(t, 6, 2, 1.005), 0);  // 1.005 * 100 is just below 100.5
     EXPECT_EQ(std::string(t.view()), "  1.00    ");
