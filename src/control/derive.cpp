@@ -45,18 +45,6 @@ constexpr mirrored_setting MIRRORED_SETTINGS[] = {
     {34, 1, 11}, {35, 2, 11}, {36, 3, 11}, {37, 4, 11},       // compensation output
 };
 
-// A list value truncated toward zero as an integer. A value beyond the
-// integer range, which a control may well give, saturates rather than
-// overflow; a value that is not a number counts as 0.
-double integer_range_value(double x) {
-    constexpr double largest = std::numeric_limits<int>::max();
-    constexpr double smallest = -largest;
-    if (std::isnan(x)) return 0.0;
-    if (x > largest) return largest;
-    if (x < smallest) return smallest;
-    return x;
-}
-
 }  // namespace
 
 void derive_settings() {
@@ -81,7 +69,7 @@ void derive_settings() {
     }
 
     for (const mirrored_setting& m : MIRRORED_SETTINGS)
-        set_int_if_unset(integer_range_value(avals(m.element, m.list)), cs.intsp[m.intsp_index]);
+        set_int_if_unset(avals(m.element, m.list), cs.intsp[m.intsp_index]);
 
     d.sequence_number_max = cs.intsp[MAXIMUM_BLOCK_NUMBER] != 0 ? cs.intsp[MAXIMUM_BLOCK_NUMBER] : DEFAULT_SEQUENCE_MAX;
     d.counter = cs.intsp[COUNTER_START];

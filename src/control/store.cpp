@@ -149,7 +149,7 @@ void set_status_flag(int n, int value) { configuration_store.state_flags[n] = va
 int get_state_flag(int n) { return configuration_store.state_flags[n]; }
 
 void set_int_if_unset(double x, int& v) {
-    if (v == -1) v = static_cast<int>(x);
+    if (v == -1) v = truncate_to_int(x);
 }
 
 int get_three_axis_flag() { return get_state_flag(101); }

@@ -62,14 +62,6 @@ void read_vector(int first, vector3& v) {
     for (int i = 1; i <= 3; ++i) v[i] = real_option(first + i - 1);
 }
 
-// A real truncated toward zero into the 32-bit range; NaN gives 0.
-int truncate_to_int(double x) {
-    if (std::isnan(x)) return 0;
-    if (x >= 2147483647.0) return 2147483647;
-    if (x <= -2147483648.0) return -2147483647 - 1;
-    return static_cast<int>(x);
-}
-
 // u equals v or -v, every component within the angle tolerance.
 int parallel_within_tolerance(const vector3& u, const vector3& v) {
     const double tol = angle_constants.angle_tolerance;

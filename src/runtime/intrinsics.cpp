@@ -7,15 +7,12 @@
 
 namespace kv {
 
-namespace {
-// A double truncated toward zero into the 32-bit range, saturating at its ends.
-int saturate_to_int(double t) {
+int truncate_to_int(double t) {
     if (std::isnan(t)) return 0;
     if (t >= 2147483647.0) return INT_MAX;
     if (t <= -2147483648.0) return INT_MIN;
     return static_cast<int>(t);
 }
-}  // namespace
 
 // A zero divisor gives 0 and INT_MIN by -1 gives 0 instead of trapping.
 int int_mod(int a, int b) {
@@ -25,19 +22,19 @@ int int_mod(int a, int b) {
 
 double real_mod_int(double x, int a) {
     if (a == 0) return 0.0;
-    return x - a * static_cast<double>(saturate_to_int(x / a));
+    return x - a * static_cast<double>(truncate_to_int(x / a));
 }
 
 double real_mod(double a, double b) {
     if (b == 0.0) return 0.0;
     const double q = a / b;
-    const double r = b * (q - static_cast<double>(saturate_to_int(std::floor(q))));
+    const double r = b * (q - static_cast<double>(truncate_to_int(std::floor(q))));
     if ((a < 0 && 0 < b && r > 0) || (a > 0 && 0 > b && r < 0)) return r - b;
     return r;
 }
 
 int nearest_int(double x) {
-    return saturate_to_int(x >= 0 ? x + 0.5 : x - 0.5);
+    return truncate_to_int(x >= 0 ? x + 0.5 : x - 0.5);
 }
 
 double real_sign(double a, double b) {

@@ -99,6 +99,8 @@ int int_mod(int a, int b);
 double real_mod_int(double x, int a);
 double real_mod(double a, double b);
 int nearest_int(double x);
+// x truncated toward zero into the 32-bit range, saturating at its ends; NaN gives 0.
+int truncate_to_int(double x);
 double real_sign(double a, double b);
 double real_int_power(double x, int n);
 double real_int_power_binary(double x, int n);

@@ -66,7 +66,7 @@ TEST(DeriveSettings, FromAControl) {
     EXPECT_EQ(cs.intsp[10], 3);
     EXPECT_EQ(cs.intsp[11], -2);  // truncated toward zero
     EXPECT_EQ(cs.intsp[12], INT_MAX);  // beyond the integer range: saturated
-    EXPECT_EQ(cs.intsp[13], -INT_MAX);
+    EXPECT_EQ(cs.intsp[13], INT_MIN);
     EXPECT_EQ(cs.intsp[26], 4);   // circle output: element 1 to 26, element 2 to 20
     EXPECT_EQ(cs.intsp[20], 6);
     EXPECT_EQ(d.decimal_point_char, ',');

@@ -1,6 +1,10 @@
 // Cutfile layouts, their detection, the look-ahead ring and the record accessors.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -68,6 +72,19 @@ void expect_records(const std::vector<record>& want, const std::string& where) {
     }
     EXPECT_TRUE(next_cldata_record()) << where;
     EXPECT_EQ(cldata_read_error(), 0) << where;
+}
+
+// Bytes of an n-byte value, least significant first or most significant first.
+std::string le_bytes(std::uint64_t v, int n) {
+    std::string s;
+    for (int k = 0; k < n; ++k) s.push_back(static_cast<char>((v >> (8 * k)) & 0xFF));
+    return s;
+}
+
+std::string be_bytes(std::uint64_t v, int n) {
+    std::string s;
+    for (int k = n - 1; k >= 0; --k) s.push_back(static_cast<char>((v >> (8 * k)) & 0xFF));
+    return s;
 }
 
 std::string le32_bytes(std::uint32_t v) {
@@ -246,18 +263,122 @@ TEST_F(Cutfile, BinaryStructuralFaults) {
     }
 }
 
+// Records written byte by byte as the layouts are described, not by the
+// writer tool: record 1, class 2000, subclass 1009, then the integer 7, the
+// real 2.5, the character 'A' and the integer -5. Words 4 and 5 are also read
+// the other way round (an integer as a real, a real as an integer), which
+// shows where each layout keeps the value in its cell.
+TEST_F(Cutfile, HandWrittenBytesOfEachLayout) {
+    const std::uint32_t f25 = std::bit_cast<std::uint32_t>(2.5f);
+    const std::uint64_t d25 = std::bit_cast<std::uint64_t>(2.5);
+    // 4-byte words: the integer in the first 2 bytes, the character in the first byte.
+    auto words4 = [&](bool big) {
+        auto b = [&](std::uint64_t v, int n) { return big ? be_bytes(v, n) : le_bytes(v, n); };
+        const std::string zero2(2, '\0'), zero3(3, '\0');
+        return b(1, 2) + zero2 + b(2000, 2) + zero2 + b(1009, 2) + zero2 + b(7, 2) + zero2 + b(f25, 4) +
+               "A" + zero3 + b(0xFFFB, 2) + zero2;
+    };
+    // 8-byte words: the integer in the first 4 bytes.
+    auto words8 = [&](bool big) {
+        auto b = [&](std::uint64_t v, int n) { return big ? be_bytes(v, n) : le_bytes(v, n); };
+        const std::string zero4(4, '\0'), zero7(7, '\0');
+        return b(1, 4) + zero4 + b(2000, 4) + zero4 + b(1009, 4) + zero4 + b(7, 4) + zero4 + b(d25, 8) + "A" +
+               zero7 + b(0xFFFFFFFB, 4) + zero4;
+    };
+    const std::string w2 = words4(false), w5 = words4(true), w3 = words8(false), w6 = words8(true);
+    // Layout 1 in two segments: a first header byte that means nothing, a
+    // length byte above 128 (128 bytes, more follow), then the 2 bytes left.
+    const std::string body1 = le_bytes(7, 2) + w2;  // 30 bytes
+    const std::string l1_one = std::string("\x5A\x1E", 2) + body1;
+    // The same record as the second of a file, cut after byte 128 of its body:
+    // a 40-word record fills 128 + 34 bytes.
+    std::string body40 = le_bytes(40, 2) + le_bytes(2, 2) + std::string(2, '\0');
+    for (int k = 2; k <= 40; ++k) body40 += le_bytes(static_cast<std::uint64_t>(k), 2) + std::string(2, '\0');
+    ASSERT_EQ(body40.size(), 162u);
+    const std::string l1 = l1_one + std::string("\x01\xFF", 2) + body40.substr(0, 128) + std::string("\x00\x22", 2) +
+                           body40.substr(128);
+    const std::string ascii =
+        "$I5F52A1$\n"
+        "I   12I    1I 2000I 1009I    7\n"          // the column-1 field numbers the line
+        "I    7F      2.5AAI   -5$\n";               // a later line's column-1 I is a word
+    struct Case { int layout; std::string bytes; double int_as_real; int real_as_int; };
+    const Case cases[] = {
+        {1, l1, std::ldexp(7.0, -149), 0},
+        {2, le_bytes(30, 4) + le_bytes(7, 2) + w2 + le_bytes(30, 4), std::ldexp(7.0, -149), 0},
+        {3, le_bytes(60, 4) + le_bytes(7, 4) + w3 + le_bytes(60, 4), std::ldexp(7.0, -1074), 0},
+        {5, be_bytes(30, 4) + be_bytes(7, 2) + w5 + be_bytes(30, 4), std::ldexp(7.0, 16 - 149), 0x4020},
+        {6, be_bytes(60, 4) + be_bytes(7, 4) + w6 + be_bytes(60, 4), std::ldexp(7.0, 32 - 1074), 0x40040000},
+    };
+    for (const Case& c : cases) {
+        const std::string where = "layout " + std::to_string(c.layout);
+        open_bytes(c.bytes, CLDATA_DETECT);
+        EXPECT_EQ(cldata_reader.format, c.layout) << where;
+        ASSERT_FALSE(next_cldata_record()) << where;
+        EXPECT_EQ(cldata_record_number(), 1) << where;
+        EXPECT_EQ(cldata_class(), 2000) << where;
+        EXPECT_EQ(cldata_subclass(), 1009) << where;
+        EXPECT_EQ(cldata_data_count(), 4) << where;
+        EXPECT_EQ(cldata_int_word(1), 7) << where;
+        EXPECT_EQ(cldata_real_word(2), 2.5) << where;
+        EXPECT_EQ(cldata_char_word(3), 'A') << where;
+        EXPECT_EQ(cldata_int_word(4), -5) << where;
+        EXPECT_EQ(cldata_real_word(1), c.int_as_real) << where;
+        EXPECT_EQ(cldata_int_word(2), c.real_as_int) << where;
+        if (c.layout == 1) {
+            ASSERT_FALSE(next_cldata_record()) << where;
+            EXPECT_EQ(cldata_data_count(), 37);
+            EXPECT_EQ(cldata_int_word(37), 40);
+        }
+        EXPECT_TRUE(next_cldata_record()) << where;
+        EXPECT_EQ(cldata_read_error(), 0) << where;
+    }
+    // ASCII keeps integers in 32 bits and reals as doubles, like layout 3.
+    open_bytes(ascii, CLDATA_DETECT);
+    EXPECT_EQ(cldata_reader.format, CLDATA_ASCII);
+    ASSERT_FALSE(next_cldata_record());
+    EXPECT_EQ(cldata_record_number(), 1);
+    EXPECT_EQ(cldata_subclass(), 1009);
+    EXPECT_EQ(cldata_data_count(), 5);
+    EXPECT_EQ(cldata_int_word(1), 7);
+    EXPECT_EQ(cldata_int_word(2), 7);
+    EXPECT_EQ(cldata_real_word(3), 2.5);
+    EXPECT_EQ(cldata_char_word(4), 'A');
+    EXPECT_EQ(cldata_int_word(5), -5);
+    EXPECT_EQ(cldata_real_word(1), std::ldexp(7.0, -1074));
+    EXPECT_EQ(cldata_int_word(3), 0);
+    EXPECT_TRUE(next_cldata_record());
+    EXPECT_EQ(cldata_read_error(), 0);
+}
+
 // An empty cutfile has no record; after the last record every further call
 // says so and the current record reads as empty.
 TEST_F(Cutfile, EmptyFileAndEnd) {
     open_bytes("", CLDATA_SINGLE_LE);
+    EXPECT_EQ(cldata_data_count(), -4);  // the placeholder before the first record
     EXPECT_TRUE(next_cldata_record());
     EXPECT_EQ(cldata_read_error(), 0);
     open_bytes(encode({make_record(1, 1000, 0)}, 3), CLDATA_DETECT);
     EXPECT_FALSE(next_cldata_record());
+    EXPECT_EQ(cldata_data_count(), 0);
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(next_cldata_record());
         EXPECT_EQ(cldata_class(), 0);
-        EXPECT_EQ(cldata_data_count(), 0);
+        EXPECT_EQ(cldata_data_count(), -3);
+    }
+}
+
+// A stream that fails while a cutfile is read gives a read error, not the
+// end of the data. The failing device is a stream open only for writing put
+// in the cutfile unit's place: every read on it fails.
+TEST_F(Cutfile, StreamFailureIsAReadError) {
+    for (int layout : {1, 2, 4}) {
+        open_bytes(encode(sample_records(), layout), layout);
+        std::FILE*& stream = unit_table.stream[static_cast<std::size_t>(cldata_reader.unit)];
+        std::fclose(stream);
+        stream = std::fopen((dir / "unreadable").string().c_str(), "wb");
+        ASSERT_NE(stream, nullptr);
+        EXPECT_TRUE(next_cldata_record()) << layout;
+        EXPECT_EQ(cldata_read_error(), 1) << layout;
     }
 }
 
@@ -282,7 +403,20 @@ TEST_F(Cutfile, Accessors) {
         EXPECT_EQ(record_char_word(0, 2), ' ');
         EXPECT_EQ(record_int_word(0, 10), 0);
         EXPECT_EQ(record_int_word(0, -1), 0);
-        EXPECT_EQ(cldata_int_word(0), 0);
+        // Data word i is record word i + 3 by the record rules, below 1 too:
+        // the integer reads reach the leading words and the count, the real
+        // and character reads never do; far indices read as absent.
+        EXPECT_EQ(cldata_int_word(0), 1007);
+        EXPECT_EQ(cldata_int_word(-1), 2000);
+        EXPECT_EQ(cldata_int_word(-2), 1);
+        EXPECT_EQ(cldata_int_word(-3), 9);
+        EXPECT_EQ(cldata_int_word(-4), 0);
+        EXPECT_EQ(cldata_real_word(0), 0.0);
+        EXPECT_EQ(cldata_char_word(-1), ' ');
+        EXPECT_EQ(cldata_int_word(7), 0);
+        EXPECT_EQ(cldata_int_word(INT_MAX), 0);
+        EXPECT_EQ(cldata_int_word(INT_MIN), 0);
+        EXPECT_EQ(cldata_real_word(INT_MAX), 0.0);
         EXPECT_EQ(cldata_real_word(6), -4.5);
         EXPECT_EQ(cldata_rounded_word(6), -5);
         int index = -1;
