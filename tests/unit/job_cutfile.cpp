@@ -350,6 +350,50 @@ TEST_F(Cutfile, HandWrittenBytesOfEachLayout) {
     EXPECT_EQ(cldata_read_error(), 0);
 }
 
+// F fields read to the very same double as read_real_field gives for the
+// field text, whatever their form: points or implied decimals, signs, leading
+// zeros, inner blanks, exponents, more digits than a double holds.
+TEST_F(Cutfile, AsciiRealsMatchFieldConversion) {
+    constexpr int WIDTH = 16;  // F1004: ten digits before the point, four after, sign and point
+    std::uint64_t seed = 12345;
+    auto next = [&](int n) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<int>((seed >> 33) % static_cast<std::uint64_t>(n));
+    };
+    std::vector<std::string> fields = {"             0.1", "            -0.0", "            1234", "               5",
+                                       "           1.5E2", "          1 2.50", "  12345678901234", " 123456789012.34",
+                                       "   9007199254740993", "               .", "            +.25", "           7.   "};
+    for (int n = 0; n < 3000; ++n) {
+        std::string f;
+        const int digits = 1 + next(17);
+        const int point = next(3) == 0 ? -1 : next(digits + 1);
+        if (next(3) == 0) f += next(2) ? '-' : '+';
+        for (int k = 0; k < digits; ++k) {
+            if (k == point) f += '.';
+            f += static_cast<char>('0' + next(10));
+        }
+        if (point == digits) f += '.';
+        if (next(40) == 0) f.insert(f.size() / 2, 1, next(2) ? ' ' : 'E');
+        if (f.size() > static_cast<std::size_t>(WIDTH)) f.resize(WIDTH);
+        fields.push_back(std::string(static_cast<std::size_t>(WIDTH) - f.size(), ' ') + f);
+    }
+    std::string text = "$I5F1004A1$\n";
+    for (std::size_t n = 0; n < fields.size(); ++n) {
+        fields[n].resize(WIDTH, ' ');
+        text += "I    1I    1I 5000I    5F" + fields[n] + "$\n";
+    }
+    open_bytes(text, CLDATA_ASCII);
+    for (const std::string& f : fields) {
+        ASSERT_FALSE(next_cldata_record()) << f;
+        int error = 0;
+        const double want = read_real_field(f, WIDTH, 4, error, 0);
+        ASSERT_EQ(error, 0) << f;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(cldata_real_word(1)), std::bit_cast<std::uint64_t>(want)) << "[" << f << "]";
+    }
+    EXPECT_TRUE(next_cldata_record());
+    EXPECT_EQ(cldata_read_error(), 0);
+}
+
 // An empty cutfile has no record; after the last record every further call
 // says so and the current record reads as empty.
 TEST_F(Cutfile, EmptyFileAndEnd) {
