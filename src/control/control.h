@@ -560,6 +560,43 @@ void abort_on_option_error();
 constexpr int DEFAULT_WORD_COUNT = 39;   // words of the default word table
 constexpr int SNAPSHOT_TEXT_LENGTH = 40; // characters kept of a word name, letters or setting text
 constexpr int KEYWORD_NAME_LENGTH = 132; // a name field long enough for every keyword_name text
+constexpr int DUMPED_BLOCKS = 21;        // regular blocks with array names of their own
+
+// Names of the store's tables in the assignment notation, table(indices) =
+// value, that the "-f" dump prints and the built-in setting lists are written
+// in: the word-format columns by column number, and the item and string
+// arrays of the regular blocks 1..DUMPED_BLOCKS.
+inline constexpr const char* WORD_COLUMN_NAMES[NFORMAT + 1] = {
+    "",       "wrdchl", "wrdlen", "wrdpos", "itppos", "wrdmod", "sinreq",        "wrdfac",        "wrdprn", "izsup_current",
+    "idec_current", "wrdimp", "wrdmet", "izsupi", "izsupm", "ideci", "idecm", "scale_divisor", "exponent_width",
+};
+struct block_array_names {
+    const char* items;
+    const char* strings;
+};
+inline constexpr block_array_names BLOCK_ARRAY_NAMES[DUMPED_BLOCKS] = {
+    {"bltpst", "blstps"},  // tape start
+    {"bltpen", "blstpe"},  // tape end
+    {"blgohm", "blsgoh"},  // go home preamble
+    {"bltofi", "blstfi"},  // tool change first
+    {"bltolc", "blstlc"},  // tool change
+    {"bltocl", "blstcl"},  // tool change clear
+    {"blgzmv", "blsgzm"},  // go home z move
+    {"blgxym", "blsgxm"},  // go home xy move
+    {"blm3fr", "bls3fr"},  // move from
+    {"blm3cr", "bls3cr"},  // move circle
+    {"blm3ln", "bls3ln"},  // move linear
+    {"blm3rp", "bls3rp"},  // move rapid
+    {"blm3cy", "bls3cy"},  // move cycle
+    {"blm3tp", "bls3tp"},  // move tap
+    {"bltpsg", "blspsg"},  // tape segment
+    {"bltpsp", "blspsp"},  // tape split start
+    {"bltesp", "blsesp"},  // tape split end
+    {"blmcys", "blscys"},  // cycle start
+    {"blmcye", "blscye"},  // cycle end
+    {"bltmsp", "blsmsp"},  // tape split move
+    {"blm3sp", "bls3sp"},  // move spline
+};
 
 // Copies taken before any control is loaded; only the difference dump reads them.
 struct defaults_snapshot_t {

@@ -14,37 +14,6 @@ namespace {
 
 // Regular blocks 1..DUMPED_BLOCKS are dumped; "datum shift", "multiaxis
 // transition" and "special record" are not.
-constexpr int DUMPED_BLOCKS = 21;
-
-struct block_arrays {
-    const char* items;
-    const char* strings;
-};
-
-// Item and string array names of the regular blocks, by block number.
-constexpr block_arrays BLOCK_ARRAYS[DUMPED_BLOCKS] = {
-    {"bltpst", "blstps"},  // tape start
-    {"bltpen", "blstpe"},  // tape end
-    {"blgohm", "blsgoh"},  // go home preamble
-    {"bltofi", "blstfi"},  // tool change first
-    {"bltolc", "blstlc"},  // tool change
-    {"bltocl", "blstcl"},  // tool change clear
-    {"blgzmv", "blsgzm"},  // go home z move
-    {"blgxym", "blsgxm"},  // go home xy move
-    {"blm3fr", "bls3fr"},  // move from
-    {"blm3cr", "bls3cr"},  // move circle
-    {"blm3ln", "bls3ln"},  // move linear
-    {"blm3rp", "bls3rp"},  // move rapid
-    {"blm3cy", "bls3cy"},  // move cycle
-    {"blm3tp", "bls3tp"},  // move tap
-    {"bltpsg", "blspsg"},  // tape segment
-    {"bltpsp", "blspsp"},  // tape split start
-    {"bltesp", "blsesp"},  // tape split end
-    {"blmcys", "blscys"},  // cycle start
-    {"blmcye", "blscye"},  // cycle end
-    {"bltmsp", "blsmsp"},  // tape split move
-    {"blm3sp", "bls3sp"},  // move spline
-};
 
 // Characters of a block string shown between its quotes: always this many,
 // trailing blanks included, since a literal's blanks reach the tape.
@@ -66,15 +35,9 @@ constexpr list_entry SHOWN_LIST_ENTRIES[] = {
 
 // The word-format columns shown for each word, in this order, where they
 // differ from the snapshot (the sign also wherever it is not 0).
-struct format_column {
-    const char* name;
-    int column;
-};
-constexpr format_column SHOWN_COLUMNS[] = {
-    {"wrdchl", WRDCHL}, {"wrdlen", WRDLEN}, {"wrdpos", WRDPOS}, {"itppos", ITPPOS},
-    {"sinreq", SINREQ}, {"wrdmod", WRDMOD}, {"wrdfac", WRDFAC}, {"wrdprn", WRDPRN},
-    {"wrdmet", WRDMET}, {"wrdimp", WRDIMP}, {"izsupi", IZSUPI}, {"izsupm", IZSUPM},
-    {"ideci", IDECI},   {"idecm", IDECM},
+constexpr int SHOWN_COLUMNS[] = {
+    WRDCHL, WRDLEN, WRDPOS, ITPPOS, SINREQ, WRDMOD, WRDFAC, WRDPRN,
+    WRDMET, WRDIMP, IZSUPI, IZSUPM, IDECI,  IDECM,
 };
 
 // Long enough for the longest line: the largest real in fixed notation (over
@@ -213,10 +176,10 @@ void print_configuration_differences() {
         if (cs.wperm[i] != 0) print_int_line("wperm", i, cs.wperm[i]);
         if (texts_differ(cs.gpnams[i], d.gpnams_default[i])) print_text_line("gpnams", i, cs.gpnams[i]);
         if (texts_differ(cs.wrdch[i], d.wrdch_default[i])) print_text_line("wrdch", i, cs.wrdch[i]);
-        for (const format_column& f : SHOWN_COLUMNS) {
-            const int value = cs.word_formats[i][f.column];
-            const bool shown = f.column == SINREQ ? value != 0 : value != d.word_format_defaults[i][f.column];
-            if (shown) print_int_line(f.name, i, value);
+        for (const int column : SHOWN_COLUMNS) {
+            const int value = cs.word_formats[i][column];
+            const bool shown = column == SINREQ ? value != 0 : value != d.word_format_defaults[i][column];
+            if (shown) print_int_line(WORD_COLUMN_NAMES[column], i, value);
         }
     }
     print_formatted("      NGPS = %3d", cs.NGPS);
@@ -228,7 +191,7 @@ void print_configuration_differences() {
     print_cstring_line("C ... blocks");
     for (int b = 1; b <= DUMPED_BLOCKS; ++b) {
         print_int_line("blklen", b, cs.blklen[b]);
-        print_block_items(BLOCK_ARRAYS[b - 1].items, BLOCK_ARRAYS[b - 1].strings, b, cs.blklen[b], 0);
+        print_block_items(BLOCK_ARRAY_NAMES[b - 1].items, BLOCK_ARRAY_NAMES[b - 1].strings, b, cs.blklen[b], 0);
     }
     for (int s = 1; s <= MAXSPB; ++s) {
         if (cs.blkspc[s] == -1) continue;
