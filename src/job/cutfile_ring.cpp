@@ -174,6 +174,8 @@ void rewind_cldata(int& status) {
 }
 
 int record_header_ahead(int k) {
+    // A record behind the current one is never in the ring: 0, not the
+    // current record that zero steps along the links would give.
     if (k < 0) return 0;
     int h = cldata_reader.current;
     for (int step = 0; step < k; ++step) {
