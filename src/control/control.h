@@ -661,4 +661,113 @@ void derive_settings();
 // Checks the item program of every loaded block.
 void check_loaded_blocks();
 
+// --- MCD file ------------------------------------------------------------------
+// The compiled control as a text file: one record per table or table column,
+// each written as digit lines of one kind (integer, real, string) that carry
+// the record's count and checksum, packed into runs, with repeat lines for
+// copies of the line above.
+constexpr std::string_view MCD_VERSION_TEXT = "Quilor Kelvaron MCD File Version 1.019";
+constexpr int MCD_VERSION_LENGTH = 38;
+constexpr int MCD_LINE_LIMIT = 256;        // characters of a line in the file
+constexpr int MCD_REPEAT_MAX = 9999;       // copies one repeat line ("+%4d") counts
+constexpr int MCD_INT_FIELDS = 6;          // values of an integer line
+constexpr int MCD_REAL_FIELDS = 5;         // values of a real line
+constexpr int MCD_REAL_SUMMED_FIELDS = 4;  // of which the line's sum covers the first four
+constexpr int MCD_STRING_FIELDS = 6;       // fields of four characters on a string line
+constexpr int MCD_STRING_LINE_CHARS = 24;  // characters of a field that one string line holds
+constexpr int MCD_INT_LINE_LENGTH = 84;
+constexpr int MCD_REAL_LINE_LENGTH = 86;
+constexpr int MCD_STRING_LINE_LENGTH = 72;
+constexpr int MCD_BLOCKS = 64;             // blocks held: regular, cldat and ppfun
+constexpr int MCD_LIST_ENTRIES = 10;       // entries held of each real list
+constexpr int MCD_WORD_COLUMNS = 17;       // word_formats columns held
+constexpr int MCD_RESERVED_INTS = 584;
+constexpr int MCD_OLD_RESERVED_INTS = 625; // the most that a file of the older layout holds
+constexpr int MCD_RESERVED_REALS = 80;
+// Older layout: what its records hold.
+constexpr int MCD_OLD_LISTS = 20;
+constexpr int MCD_OLD_BLOCKS = 17;
+constexpr int MCD_OLD_ITEMS = 64;
+// Record errors, and the status of read_mcd_file for a name mismatch; a
+// record error reaches the driver as 1000 x its group + the error.
+constexpr int MCD_BAD_FIELD = 8;           // a line that is missing or not digits of its kind
+constexpr int MCD_BAD_CHECK = 10;          // a count, sum or checksum that does not match
+constexpr int MCD_NAME_MISMATCH = 8;
+constexpr int MCD_GROUP_FACTOR = 1000;
+
+// Reserved records: carried through a read and a write, used by nothing else.
+struct mcd_reserved_t {
+    array1<int, MCD_OLD_RESERVED_INTS> ints;
+    array1<double, MCD_RESERVED_REALS> reals;
+};
+extern mcd_reserved_t mcd_reserved;
+
+// The line layer's state for the one file written or read in a run.
+struct mcd_line_state_t {
+    text<MCD_LINE_LIMIT> previous_packed;  // the writer's last packed line
+    int previous_packed_length = -1;       // -1: no line written yet
+    int write_repeats = 0;                 // copies of it not yet written
+    int write_failed = 0;                  // a line could not be written
+    text<MCD_LINE_LIMIT> previous_line;    // the reader's last unpacked line
+    int previous_line_length = -1;         // -1: no line read yet
+    int read_repeats = 0;                  // copies of it still to return
+};
+extern mcd_line_state_t mcd_line_state;
+
+// Index 0..31; entry 0 is 0xFFFFFFFF. Constant data, in place before main runs.
+extern const std::array<std::uint32_t, 32> checksum_table;
+
+// 24-bit checksums of 32-bit integers, or of characters as signed bytes.
+int checksum_ints(std::span<const int> values);
+int checksum_chars(std::string_view chars);
+
+// Line layer. pack_runs returns the packed length, -1 when it does not fit;
+// expand_repeat_codes the unpacked length, -1 for a line that is not packed
+// digits or does not fit. read_mcd_line returns 0, or 1 at the end of the
+// file and for a line that is too long or malformed.
+void reset_mcd_lines();
+int pack_runs(std::string_view line, std::span<char> packed);
+int expand_repeat_codes(std::string_view packed, std::span<char> line);
+void write_mcd_line(int unit, std::string_view line);
+void flush_mcd_repeats(int unit);
+int read_mcd_line(int unit, std::span<char> line, int& length);
+
+// Records. A reader's status is 0, MCD_BAD_FIELD or MCD_BAD_CHECK; a record's
+// count must be the count asked for (read_mcd_integers accepts up to
+// values.size() values from a record of at least `at_least` and returns the
+// count read in `count`).
+void write_mcd_integers(int unit, std::span<const int> values);
+void write_mcd_reals(int unit, std::span<const double> values);
+void write_mcd_string(int unit, std::string_view field);
+void read_mcd_integers(int unit, std::span<int> values, int at_least, int& count, int& status);
+void read_mcd_integers(int unit, std::span<int> values, int& status);
+void read_mcd_reals(int unit, std::span<double> values, int& status);
+void read_mcd_string(int unit, std::span<char> field, int& status);
+
+// One unpacked line cut into its fields; status 0 or MCD_BAD_FIELD.
+struct mcd_int_line {
+    long long sum = 0, count = 0;
+    std::array<long long, MCD_INT_FIELDS> sign{}, magnitude{};
+};
+struct mcd_real_line {
+    long long sum = 0, count = 0;
+    std::array<long long, MCD_REAL_FIELDS> code{}, mantissa{};
+};
+struct mcd_string_line {
+    long long sum = 0, length = 0;
+    std::array<long long, MCD_STRING_FIELDS> packed{};
+};
+int split_mcd_integers_line(std::string_view line, mcd_int_line& out);
+int split_mcd_reals_line(std::string_view line, mcd_real_line& out);
+int split_mcd_string_line(std::string_view line, mcd_string_line& out);
+
+// "-x": the loaded control to the file named after gpnams(0) with the
+// extension "mcd"; status 0 when it was written whole.
+void write_mcd_file(int& status);
+// Reads an open MCD file into the store and closes it: status 0,
+// MCD_NAME_MISMATCH after message 155, or 1000 x group + record error.
+// name: the control the driver looked for. A blank version text stops the
+// run (message 208, exit code 5).
+void read_mcd_file(int& unit, std::string_view name, int& status);
+
 }  // namespace kv
