@@ -85,7 +85,7 @@ std::string_view word_name(std::string_view name) {
 // Reports an error in the control's text: message 149, then message n with
 // its arguments; stops the run unless errors are passed over. Returns 1.
 int option_error(int n, std::string_view a1 = {}, std::string_view a2 = {}) {
-    report_option_error(oc.line_number);
+    report_option_error(oc.symbol_line);
     set_message_string_arg(1, a1);
     set_message_string_arg(2, a2);
     issue_message(n);
@@ -95,7 +95,7 @@ int option_error(int n, std::string_view a1 = {}, std::string_view a2 = {}) {
 
 // An error with message 149 alone (an unreadable number).
 int option_error_149() {
-    report_option_error(oc.line_number);
+    report_option_error(oc.symbol_line);
     abort_on_option_error();
     return 1;
 }
@@ -104,6 +104,7 @@ int option_error_149() {
 int read_integer(std::string_view field, int& value) {
     int error = 0;
     value = read_int_field(field, INT_FIELD, error);
+    oc.integer_unreadable = error != 0 ? 1 : 0;
     if (error != 0) {
         value = 0;
         return option_error(165);
@@ -533,7 +534,7 @@ int condition_item(int action) {
     switch (action) {
     case 50:
         if (oc.if_depth >= MAX_IF_DEPTH) {
-            report_option_error(oc.line_number);
+            report_option_error(oc.symbol_line);
             set_message_string_arg(1, "if");
             issue_message(249);
             issue_message(250);
@@ -741,6 +742,13 @@ int option_parser_action(int action, int& symbol, int& aux) {
         return store_pending_item(symbol);
     case 46: {
         const int major = aux;
+        if (oc.integer_unreadable) {
+            // The major word could not be read (message 165 was given): with
+            // errors passed over, the block is not defined for a made-up 0.
+            oc.definition_context = -1;
+            oc.current_block = -1;
+            return 1;
+        }
         if (cs.special_block_count >= MAXCLDAT) return block_header_failed("cldat");
         if (major < 0) {
             oc.definition_context = -1;

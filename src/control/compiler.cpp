@@ -57,6 +57,7 @@ void save_lookahead() {
     option_parser_t& p = option_parser;
     p.saved_symbol = p.symbol;
     p.saved_value = option_compiler.symbol_value;
+    p.saved_line = option_compiler.symbol_line;
     p.saved_token = option_compiler.token;
 }
 
@@ -67,11 +68,13 @@ void read_symbol(int unit) {
     if (p.saved_symbol >= 0) {
         p.symbol = p.saved_symbol;
         oc.symbol_value = p.saved_value;
+        oc.symbol_line = p.saved_line;
         oc.token = p.saved_token;
         p.saved_symbol = -1;
     } else {
         for (;;) {
             next_parser_symbol(unit, oc.line, oc.token, oc.line_number, oc.symbol_value, p.symbol);
+            oc.symbol_line = lexer_buffers.symbol_line;
             if (p.symbol != SYM_EOF || lexer_buffers.last_read_status != LINE_OVERLONG) break;
             // A line too long to read whole is an error, not the end of the
             // file; when errors are passed over the line is dropped.
@@ -142,7 +145,7 @@ void parse_option_file(int unit, std::string_view file_name) {
 
     for (;;) {
         if (p.symbol == SYM_OBSOLETE) {
-            report_option_error(oc.line_number);
+            report_option_error(oc.symbol_line);
             set_message_string_arg(1, trimmed(oc.token.view()));
             issue_message(252);
             abort_on_option_error();
@@ -181,7 +184,7 @@ void parse_option_file(int unit, std::string_view file_name) {
                 p.symbol = SYM_WORD;
                 break;
             }
-            report_option_error(oc.line_number);
+            report_option_error(oc.symbol_line);
             if (p.symbol != SYM_EOL) {
                 set_message_string_arg(1, trimmed(oc.token.view()));
                 issue_message(151);

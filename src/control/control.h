@@ -406,6 +406,10 @@ struct lexer_buffers_t {
     text<PHYSICAL_LINE_LIMIT> line_after_pending;
     text<PHYSICAL_LINE_LIMIT> line_before_next;
     int last_read_status = 0;                 // of the last read_continued_line
+    // The physical line the last parser symbol belongs to; for an end of
+    // line, the line it ends (the buffer then already holds the next one).
+    // Compile errors name this line.
+    int symbol_line = 0;
     text<OVERLONG_TEXT_LENGTH> overlong_text; // start of the last overlong line
 };
 extern lexer_buffers_t lexer_buffers;
@@ -453,12 +457,14 @@ struct option_compiler_t {
     array1<option_stack_entry, OPTION_STACK_DEPTH> parse_stack;
     int stack_next = 1;             // next free stack entry; the top is stack_next - 1
     int line_number = 0;            // physical lines read in this compile
+    int symbol_line = 0;            // the line of the current lookahead symbol, named by errors
     text<OPTION_LINE_LENGTH> line;  // unread rest of the current logical line
     text<OPTION_LINE_LENGTH> token; // text of the current token
     int token_length = 0;
     int symbol_value = 0;           // value of the current lookahead symbol
     text<OPTION_NAME_LENGTH> file_name;  // file being compiled, for message 149
     int definition_context = 0;     // 0 top, 1 word, 2 format, 3 keys, 4 codes/table, 5 block, -1 failed block
+    int integer_unreadable = 0;     // 1 when the last integer read gave message 165
     array1<int, 95> selected_words;
     int selected_word_count = 0;
     int format_units_selector = -1; // -1 not chosen, 0 imperial, 1 metric
@@ -538,6 +544,7 @@ struct option_parser_t {
     // A lookahead kept by a reduction, delivered by the next read.
     int saved_symbol = -1;                  // -1: none
     int saved_value = 0;
+    int saved_line = 0;
     text<OPTION_LINE_LENGTH> saved_token;
 };
 extern option_parser_t option_parser;
@@ -769,5 +776,38 @@ void write_mcd_file(int& status);
 // name: the control the driver looked for. A blank version text stops the
 // run (message 208, exit code 5).
 void read_mcd_file(int& unit, std::string_view name, int& status);
+
+// --- text and compact dumps ----------------------------------------------------
+// "-w" and "-q": the loaded control as option-file text on standard output
+// (form 0 word definitions and format groups, form 1 a table of pictures);
+// "-c": the compact column dump, written to the temporary file.
+constexpr int TEXT_DUMP_WORDS = 0;       // "-w"
+constexpr int TEXT_DUMP_TABLE = 1;       // "-q"
+constexpr int SETTING_NAME_WIDTH = 80;   // keyword field of settings and format attributes
+constexpr int FLAG_NAME_WIDTH = 32;      // keyword field of the zero and decimal-point flags
+constexpr int MIN_NAME_WIDTH = 25;
+constexpr int DUMP_TEXT_LINE = 1024;     // an assignment or item line as built
+constexpr int ITEM_TEXT_LENGTH = 512;    // one item as text (a 120-character string, escaped)
+
+void write_option_file_text(int form);
+// An assignment line: the keyword from column 1, "=" at column w + 3 and the
+// value from column w + 5, w being width but at least MIN_NAME_WIDTH.
+void format_assignment(std::string_view keyword, int width, std::string_view value, std::span<char> line);
+// The text of one item of block b; open is the count of open "if" and
+// "repeat", updated by the item. Returns the text's length.
+int item_text(int b, int i, int& open, std::span<char> out);
+// Blanks put before a line ended by an item of that class at that open count.
+int indent_item_line(int open, int item_class_of_line, int is_end_if);
+// Whether words w and v have the same output format (the columns and
+// settings a format definition writes).
+int same_word_format(int w, int v);
+// The words whose format equals word w's, from w on, that no earlier group took.
+int format_group_words(int w, array1<int, MAXWORDS>& group, array1<int, MAXWORDS>& taken);
+// Entries of real list column k (0 when no list keyword names it).
+int list_length(int k);
+void write_format_definition(array1<int, MAXWORDS>& group, int count);
+
+// "-c": one compact dump of the loaded configuration to the temporary file.
+void write_cfg_dump();
 
 }  // namespace kv

@@ -175,23 +175,27 @@ int read_next_keyword(int unit, std::string_view table, int width, int count, st
 
 void next_parser_symbol(int unit, std::span<char> line, std::span<char> token, int& line_number,
                         int& symbol_value, int& symbol) {
+    const int previous_line = line_number;
     if (trimmed_length_ws(view_of(line)) == 0) {
         // The first line of the file gives no end-of-line symbol; a blank
         // first line is passed over by read_next_keyword below.
         const bool first = line_number == 0;
         ++line_number;
         if (read_continued_line(unit, line, line_number) != 0) {
+            lexer_buffers.symbol_line = previous_line;
             symbol = SYM_EOF;
             symbol_value = 0;
             return;
         }
         if (!first) {
+            lexer_buffers.symbol_line = previous_line;
             symbol = SYM_EOL;
             symbol_value = SYM_EOL;
             return;
         }
     }
     const int k = read_next_keyword(unit, keyword_texts(), KEYWORD_WIDTH, KEYWORD_ENTRIES, line, token, line_number);
+    lexer_buffers.symbol_line = line_number;
     symbol_value = k;
     if (k == 0) {
         // The file ended while comments were skipped: that is the end of

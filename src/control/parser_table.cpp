@@ -1,6 +1,6 @@
 // The option-file parser's state table: one listed entry a line, state by
 // state (state, symbol, action, y, z); every other pair is an error. Column 70
-// of a state holds the number of entries that error recovery pops.
+// holds the entries that error recovery pops, left empty where that is 0.
 #include "control/control.h"
 
 namespace kv {

@@ -83,8 +83,17 @@ void load_control() {
         // Option-file text, compiled on the configuration defaults alone.
         parse_option_file(machine_unit, trimmed(f.file_names[FILE_MACHINE].view()));
     } else {
+        // An MCD file, laid over the default words.
         set_default_words();
-        stop_at_unbuilt_step("reading an MCD file is not built yet");
+        int status = 0;
+        read_mcd_file(f.file_units[unit_slot(FILE_MACHINE)], f.machine_name, status);
+        if (status != 0) {
+            if (status > 1000) {
+                set_message_int_arg(1, status);
+                issue_message(148);
+            }
+            stop_run(EXIT_NO_CONTROL);
+        }
     }
 
     if (command_switches.cfg_dump) stop_at_unbuilt_step("the compact dump (-c) is not built yet");
@@ -104,7 +113,9 @@ void run_selected_mode() {
     } else if (s.difference_dump) {
         print_configuration_differences();
     } else if (s.write_mcd) {
-        stop_at_unbuilt_step("writing an MCD file (-x) is not built yet");
+        int status = 0;
+        write_mcd_file(status);
+        if (status != 0) stop_run(EXIT_RUN_ERROR);
     } else {
         stop_at_unbuilt_step("the normal job (pass 1 onwards) is not built yet");
     }

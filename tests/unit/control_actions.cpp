@@ -88,7 +88,7 @@ TEST(OptionActions, WordAndFormatSections) {
          "wrdlnk(2) = 1\n", "", -1},
         {"unknown words", two_words + "define word X\n link to Q\nend define\ndefine format (X Q Y)\n modal\nend define\n",
          1, "word_formats(1,5) = 1\nword_formats(2,5) = 1\n",
-         at(7) + "Can not set link to Q, word is not defined\n" + at(10) +
+         at(7) + "Can not set link to Q, word is not defined\n" + at(9) +
              "Can not set word format for Q, word not defined\n",
          -1},
         {"per-word setting at the top level", "field width = 3\n", 0, "",
@@ -100,9 +100,10 @@ TEST(OptionActions, WordAndFormatSections) {
 TEST(OptionActions, WordLimit) {
     std::string words;
     for (int i = 1; i <= MAXDEFWORDS; ++i) words += "define word W" + std::to_string(i) + "\nend define\n";
-    // A 95th word, by "define word" and by a table row, is refused.
+    // A 95th word, by "define word" and by a table row, is refused; the
+    // message names the refused statement's own line.
     compile_result r = compile("machine mill\n" + words + "define word Extra\n field width = 5\nend define\nend\n", 1);
-    EXPECT_EQ(r.messages, at(2 * MAXDEFWORDS + 3) + "Too many word format definitions\n");
+    EXPECT_EQ(r.messages, at(2 * MAXDEFWORDS + 2) + "Too many word format definitions\n");
     EXPECT_EQ(configuration_store.NGPS, MAXDEFWORDS);
     EXPECT_TRUE(text_equals(configuration_store.gpnams[NO_WORD], ""));
     EXPECT_EQ(configuration_store.word_formats[NO_WORD][WRDLEN], 2);
@@ -157,9 +158,9 @@ TEST(OptionActions, KeysCodesAndWordOrder) {
          two_words + "define keys\nkey 81 = X\nkey 0 not used\nx coordinate = Q\nend define\n"
                      "define codes\ncode 96 = X 1\ncode 0 not used\nrapid = Q 1\nend define\n",
          1, "",
-         at(8) + "Key index is out of range\n" + at(9) + "Key index is out of range\n" + at(10) +
-             "Can not set key, word Q not defined\n" + at(13) + "Code index is out of range\n" + at(14) +
-             "Code index is out of range\n" + at(15) + "Can not set code, word Q not defined\n",
+         at(7) + "Key index is out of range\n" + at(8) + "Key index is out of range\n" + at(9) +
+             "Can not set key, word Q not defined\n" + at(12) + "Code index is out of range\n" + at(13) +
+             "Code index is out of range\n" + at(14) + "Can not set code, word Q not defined\n",
          -1},
         {"word order", two_words + "word order = (Y msg X_)\n", 0, "wrdrut(1) = 2\nwrdrut(2) = 99\nwrdrut(3) = 1\n",
          "", -1},
@@ -220,7 +221,7 @@ TEST(OptionActions, Settings) {
          "R(101) = 1\nR(102) = 2\nR(341) = 1\nR(343) = 3\n",
          at(2) + "Too few elements in array\n" + at(3) + "Invalid value in array\n", -1},
         {"empty value", "machine name =\nunits =\n", 1, "spchar(2) = \"\"\n",
-         at(4) + "The type of value is not that expected for this variable\n", -1},
+         at(3) + "The type of value is not that expected for this variable\n", -1},
         {"type error stops the run", "tape headers = true\nblock order = true\n", 0, "",
          at(2) + "The type of value is not that expected for this variable\n", 4},
     };
@@ -262,13 +263,15 @@ TEST(OptionActions, Blocks) {
         // With "-o" a failed item is not stored and the block goes on.
         {"item errors",
          "define block user sub\ncall block other\nQ 1\nelse\nend if\n\"kept\"\nend define\n"
-         "define block cldat -3\n\"x\"\nend define\n",
+         "define block cldat -3\n\"x\"\nend define\n"
+         "define block cldat 99999999999\n\"y\"\nend define\n",
          1,
          "user_block_names(1) = \"sub\"\nblock_counters(2) = 2\nblklen(65) = 1\n"
          "item(65,1) = 99900000 0 10 0 \"kept\"\n",
          at(3) + "\"call block\" is not allowed in user blocks\n" + at(4) +
              "Can not set Block output for, word Q not defined\n" + at(5) + "Invalid \"else\" expression\n" + at(6) +
-             "Invalid \"end if\" expression\n" + at(9) + "Cldat index is out of range\n",
+             "Invalid \"end if\" expression\n" + at(9) + "Cldat index is out of range\n" + at(12) +
+             "The type of value is not that expected for this variable\n",
          -1},
     };
     run_cases(cases, std::size(cases));
@@ -285,7 +288,7 @@ TEST(OptionActions, BlockLimits) {
 
     r = compile("machine mill\ndefine block tape start\n" + items + "end define\nend\n");
     EXPECT_EQ(r.exit_code, 4);
-    EXPECT_EQ(r.messages, at(MAXITEMS + 4) + "Too many output words in block\n");
+    EXPECT_EQ(r.messages, at(MAXITEMS + 3) + "Too many output words in block\n");
 
     // Nineteen ppfun and cldat blocks, then one more of each.
     std::string blocks;

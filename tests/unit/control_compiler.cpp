@@ -86,11 +86,12 @@ TEST(OptionCompiler, ErrorsNameTheirLine) {
         {"line after end", "machine m\nend\n\n  more\n", 0, at(4) + after_end, 4},
         {"first statement not machine", "\nfoo m\nmachine m\nend\n", 0, at(2) + near("foo"), 4},
         // With -o state 1 takes no end of line: every following line is
-        // dropped with message 149 alone.
-        {"first statement not machine, -o", "foo m\nmachine m\nend\n", 1, at(1) + near("foo") + at(2) + at(3), -1},
+        // dropped with message 149 alone, which names the line whose end
+        // was refused (the next line, already read, is the one dropped).
+        {"first statement not machine, -o", "foo m\nmachine m\nend\n", 1, at(1) + near("foo") + at(1) + at(2), -1},
         // A setting alone on its line: the error is seen at the end of the
-        // line, and with -o the next line is dropped unread.
-        {"setting without value, -o", "machine m\ntape headers\nblock order = true\nend\n", 1, at(3), -1},
+        // line and names that line; with -o the next line is dropped unread.
+        {"setting without value, -o", "machine m\ntape headers\nblock order = true\nend\n", 1, at(2), -1},
         {"syntax error mid line", "machine m\n\ndefine word x y\nend\n", 0, at(3) + near("y"), 4},
         {"obsolete keyword", "machine m\nretract distance = 2\nend\n", 0,
          at(2) + "Error: keyword \"retract distance\" is now obselete.\n"
@@ -157,4 +158,41 @@ TEST(OptionCompiler, MachineFileThenOptionFile) {
     EXPECT_EQ(configuration_store.NGPS, before + 1);
     EXPECT_EQ(find_word("second"), before + 1);
     EXPECT_EQ(find_word("first"), before);
+}
+
+TEST(OptionCompiler, RecoveryPopsBackToTheSection) {
+    // With -o a syntax error deep in a statement of a section pops exactly the
+    // statement's entries: the section goes on, and its next line compiles.
+    struct Case {
+        const char* name;
+        std::string file;
+        std::string messages;
+    };
+    const std::string head = "machine m\ndefine word G\nend define\n";
+    const Case cases[] = {
+        // a code line complete but for its end of line: four entries
+        {"codes", head + "define codes\n  rapid = G 0 x\n  linear = G 1\nend define\nend\n", at(5) + near("x")},
+        // a key line complete but for its end of line: three entries
+        {"keys", head + "define keys\n  feedrate = G x\n  spindle = G\nend define\nend\n", at(5) + near("x")},
+        // an item followed by a second value: one entry
+        {"block", head + "define block tape start\n  G 1 2\n  G 5\nend define\nend\n", at(5) + near("2")},
+    };
+    for (const Case& c : cases) {
+        const compile_result r = compile(c.file, 1);
+        EXPECT_EQ(r.messages, c.messages) << c.name;
+        EXPECT_EQ(r.exit_code, -1) << c.name;
+    }
+    const int g = find_word("G");
+    ASSERT_GT(g, 0);
+    // The last compile was the block: its second line is the block's only item.
+    EXPECT_EQ(configuration_store.blklen[1], 1);
+    EXPECT_EQ(configuration_store.block_items[1][1].code, WORD_ITEM_BASE + MOD_VALUE * 1000 + g);
+    EXPECT_EQ(configuration_store.block_items[1][1].value, 5);
+    compile(cases[0].file, 1);
+    EXPECT_EQ(configuration_store.icodes[2][1], UNSET_CODE);  // "rapid" was dropped
+    EXPECT_EQ(configuration_store.icodes[1][2], g);  // "linear" compiled
+    EXPECT_EQ(configuration_store.icodes[2][2], 1);
+    compile(cases[1].file, 1);
+    EXPECT_NE(configuration_store.key[16], g);       // "feedrate" was dropped
+    EXPECT_EQ(configuration_store.key[19], g);       // "spindle" compiled
 }
