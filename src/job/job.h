@@ -246,4 +246,10 @@ int find_record_ahead(int a, int b, int c, int d, int& k, int limit);
 int cldata_read_error();
 int cldata_last_good_record();
 
+// --- pass 1 and job set-up ------------------------------------------------------------
+
+// --- record loop and end of job -----------------------------------------------------------
+
+// --- post-processor commands, special records, tool change, spindle and coolant -------------
+
 }  // namespace kv
