@@ -668,6 +668,22 @@ void derive_settings();
 // Checks the item program of every loaded block.
 void check_loaded_blocks();
 
+// The items, reals and strings of one block, as the store holds them.
+using block_items_t = array1<block_item_t, MAXITEMS>;
+using block_reals_t = array1<double, MAXITEMS>;
+using block_strings_t = array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>;
+constexpr int MAX_LINE_LITERALS = 95; // text literals in one output line
+// The four checks of one block (count: its blklen; 0 or less: nothing).
+void check_if_nesting(const block_items_t& items, const block_strings_t& strings, int count, int block);
+void check_repeat_blocks(const block_items_t& items, const block_strings_t& strings, int count, int block);
+void check_block_string_literals(const block_items_t& items, const block_strings_t& strings, int count, int block);
+void check_block_expressions(const block_items_t& items, const block_strings_t& strings, int count, int block);
+// Replaces the "call block" items of one block by the items of the user
+// blocks they name; count becomes the new item count.
+void link_call_blocks(block_items_t& items, block_reals_t& reals, block_strings_t& strings, int& count, int block);
+// link_call_blocks over blocks 1..64, before pass 1 of a normal job.
+void expand_all_blocks();
+
 // --- MCD file ------------------------------------------------------------------
 // The compiled control as a text file: one record per table or table column,
 // each written as digit lines of one kind (integer, real, string) that carry

@@ -353,7 +353,10 @@ void write_keys(int words) {
         name_of(KIND_KEY, k, name, sizeof name);
         char word[WORD_NAME_LENGTH + 2] = "";
         const int w = cs.key[k];
-        if (w >= 1 && w <= words) word_reference(w, word, sizeof word);
+        // A key that names a word the control does not define cannot be
+        // written; left out, it keeps the machine definition's value.
+        if (w != NO_WORD && (w < 1 || w > words)) continue;
+        if (w != NO_WORD) word_reference(w, word, sizeof word);
         dump_line l;
         place(l, ITEM_FIRST_COLUMN, name);
         if (word[0] == '\0') {
@@ -367,8 +370,9 @@ void write_keys(int words) {
     emit_text("  end define");
 }
 
-// A code held by a word named "null" is written like any other, so that the
-// control read back holds the same word and value.
+// A code held by a word named "null" is written like any other, and so is an
+// unset code (-1) that still names a word: the control read back then holds
+// the same word and value. "not used" stands for an unset code of no word.
 void write_codes(int words) {
     emit_text("  define codes");
     for (int s = 1; s <= NUMCODES; ++s) {
@@ -378,10 +382,11 @@ void write_codes(int words) {
         const int w = cs.icodes[1][s];
         const int value = cs.icodes[2][s];
         char word[WORD_NAME_LENGTH + 2] = "";
-        if (w >= 1 && w <= words) word_reference(w, word, sizeof word);
+        if (w != NO_WORD && (w < 1 || w > words)) continue;  // as for keys
+        if (w != NO_WORD) word_reference(w, word, sizeof word);
         dump_line l;
         place(l, ITEM_FIRST_COLUMN, name);
-        if (value == UNSET_CODE || w < 1 || word[0] == '\0') {
+        if ((value == UNSET_CODE && w == NO_WORD) || word[0] == '\0') {
             place(l, ASSIGN_COLUMN, "not used");
         } else {
             place(l, ASSIGN_COLUMN, "=");

@@ -96,7 +96,8 @@ void load_control() {
         }
     }
 
-    if (command_switches.cfg_dump) stop_at_unbuilt_step("the compact dump (-c) is not built yet");
+    // 14. The first compact dump: the machine definition alone.
+    if (command_switches.cfg_dump) write_cfg_dump();
 
     parse_option_file(f.file_units[unit_slot(FILE_CONTROL)], trimmed(f.file_names[FILE_CONTROL].view()));
     derive_settings();
@@ -107,9 +108,9 @@ void load_control() {
 void run_selected_mode() {
     const command_switches_t& s = command_switches;
     if (s.cfg_dump) {
-        stop_at_unbuilt_step("the compact dump (-c) is not built yet");
+        write_cfg_dump();
     } else if (s.text_dump) {
-        stop_at_unbuilt_step("the option-file text (-w, -q) is not built yet");
+        write_option_file_text(s.text_dump_form);
     } else if (s.difference_dump) {
         print_configuration_differences();
     } else if (s.write_mcd) {

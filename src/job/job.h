@@ -247,9 +247,295 @@ int cldata_read_error();
 int cldata_last_good_record();
 
 // --- pass 1 and job set-up ------------------------------------------------------------
+// Pass 1 reads the whole cutfile once before any output: units and the factor
+// of cutfile lengths, one row of tables per toolpath, the part number and the
+// extents. Job set-up then checks the machine, converts the option-file units
+// and writes the headers and the tape start.
+constexpr int MAXTOOLPATHS = 1000;        // rows of the per-toolpath tables
+constexpr int TOOLPATH_LIMIT = 997;       // toolpaths (and tools) a cutfile may hold
+constexpr int TOOLPATH_TEXT_LEN = 256;    // names, tool texts, special-record texts
+constexpr int PART_NUMBER_LEN = 80;
+constexpr int RECORD_TEXT_LEN = 132;      // a record's characters as get_record_text gives them
+constexpr int CLDATA_SCAN_RECORDS = 32;   // records looked at for the cutfile style
+constexpr double NO_EXTENT = 999999.0;    // extents of a toolpath without points: minima at +, maxima at -
+
+// Workplane kinds of a toolpath.
+constexpr int WORKPLANE_THREE_AXIS = 0;
+constexpr int WORKPLANE_FIXED_AXIS = 1;   // three-plus-two
+constexpr int WORKPLANE_FIVE_AXIS = 2;
+
+// The workplane of one toolpath (entry 0: the job workplane).
+struct toolpath_workplane_t {
+    int kind = WORKPLANE_THREE_AXIS;
+    array1<double, 3> origin{};
+    array1<double, 9> matrix{};           // row by row
+    array1<double, 3> angles{};
+};
+
+// What pass 1 found in the whole cutfile.
+struct pass1_results_t {
+    text<2> cutfile_units;                // "N" none, "U" unknown, "MM", "CM", "IN", "FT"
+    double unit_factor = 1.0;             // cutfile length to option-file length
+    array1<double, 3> from_position{};    // the first FROM point
+    text<PART_NUMBER_LEN> part_number;
+    int part_number_length = 0;           // 0: no part number known
+    array1<double, 6> cutfile_extents{};  // maximum X, Y, Z, then minimum X, Y, Z of every point
+    array1<double, 6> pass1_extents{};    // the same from the limits record
+    int toolpath_count = 0;
+    int tool_count = 0;
+    int holetop_given = 0;
+    array1<int, 2> codebase_version{};    // version and revision of the CODEBASE command
+    int axis_source_flag = 0;
+    int go_home_seen = 0;                 // a go-home record (major word 17) occurs
+    text<TOOLPATH_TEXT_LEN> cutfile_code20_text;
+    array1<int, MAXTOOLPATHS> tool_first_toolpath{};
+};
+extern pass1_results_t pass1_results;
+
+// One row per toolpath, row i = toolpath i, filled by pass 1.
+struct toolpath_tables_t {
+    array1<int, MAXTOOLPATHS> toolpath_tool_number{};
+    array1<double, MAXTOOLPATHS> toolpath_tool_length{};
+    array1<double, MAXTOOLPATHS> toolpath_alt_tool_length{};
+    array1<double, MAXTOOLPATHS> toolpath_tool_radius{};
+    array1<int, MAXTOOLPATHS> toolpath_length_offset{};
+    array1<int, MAXTOOLPATHS> toolpath_radius_offset{};
+    array1<double, MAXTOOLPATHS> toolpath_spindle_speed{};
+    array1<int, MAXTOOLPATHS> toolpath_spindle_code{};
+    array1<double, MAXTOOLPATHS> toolpath_tip_radius{};
+    array1<double, MAXTOOLPATHS> toolpath_first_feed{};
+    array1<double, MAXTOOLPATHS> toolpath_feedrate{};
+    array1<double, MAXTOOLPATHS> toolpath_plunge_rate{};
+    array1<double, MAXTOOLPATHS> toolpath_rapid_feed{};
+    array1<double, MAXTOOLPATHS> toolpath_rapid_height{};
+    array1<int, MAXTOOLPATHS> toolpath_compensation{};
+    array1<double, MAXTOOLPATHS> toolpath_record_value{};
+    array1<array1<double, 3>, MAXTOOLPATHS> toolpath_start{};
+    array1<array1<double, 3>, MAXTOOLPATHS> toolpath_from_axis{};
+    array1<array1<double, 6>, MAXTOOLPATHS> toolpath_extents{};  // minimum X, Y, Z, then maximum
+    array1<double, MAXTOOLPATHS> toolpath_value_6000{};
+    array1<double, MAXTOOLPATHS> toolpath_value_18000{};
+    array1<array1<double, 2>, MAXTOOLPATHS> toolpath_cldata_values{};  // CUTTIM, CUTLEN
+    array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_tool_text;
+    array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_names;
+    array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_special_text;
+    array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_code3_text;
+    std::array<toolpath_workplane_t, MAXTOOLPATHS + 1> toolpath_workplanes{};  // [0] the job workplane
+    // Run-time indexes, 0 after pass 1: the current toolpath (from 1 once the
+    // first toolpath starts) and the count of distinct consecutive tools.
+    int toolpath_index = 0;
+    int tool_index = 0;
+};
+extern toolpath_tables_t toolpath_tables;
+
+// Row i of the per-toolpath tables, 1..MAXTOOLPATHS, for indexes that come from
+// counters: an index outside the rows gives the nearest row.
+int toolpath_row(int i);
+// The current toolpath's row (1 before the first toolpath starts).
+int current_toolpath_index();
+
+int cutfile_has_toolpath_records();
+void pass1_classic(int& status);
+void pass1(int& status);
+void read_cldata_text_record(int i);
+void uses_go_home(int& status);
+void get_record_text(std::span<char> field, int& length);
+void get_record_keyword(std::span<char> field, int& length);
+void parse_codebase_command(std::string_view text, int length, int& version, int& revision);
+void parse_real_command(std::string_view text, int length, double& value);
+void parse_fedrat_command(std::string_view text, int length, double& rapid, double& plunge, double& feed);
+// The factor from cutfile lengths to output lengths for a units code and the
+// output units (30 imperial, 40 metric).
+double units_factor(std::string_view cutfile_units, int output_units);
+
+void expand_all_blocks();
+void run_pass1(int& status);
+void check_multiaxis_machine();
+void set_three_axis_flag();
+void convert_units_and_geometry();
+void convert_option_units();
+void init_run_machine_state();
+void check_toolpath_workplanes(int& status);
+void write_listing_headers(std::string_view date_time);
+void start_tape(std::string_view date_time);
 
 // --- record loop and end of job -----------------------------------------------------------
+// The second pass: each record passes the tape-limit check, the IGNORE skip,
+// then the handler of its class; the end record ends the job.
+struct record_loop_state_t {
+    int skip_records = 0;                 // 1 while an IGNORE skip runs
+    int skip_count = 0;                   // records still to skip
+    array1<double, 4> circle_record{};    // radius, then the unit axis in machine coordinates
+    array1<int, 2> spline_point_counts{}; // points of the last surface records of type 126 and 127
+};
+extern record_loop_state_t record_loop_state;
+
+void process_cldata_records(int& status);
+void finish_job();
+void handle_motion_record();
+void handle_surface_record();
+void handle_multax_record();
+void handle_record_28000(int& status);
+void handle_contact_normal_record();
+// A read error that ended the cutfile's data: message 269 with the last record
+// read well, and the run stops with exit code 4.
+void stop_on_cldata_read_error();
+
+void start_skipping_records(int n);
+int is_skipping();
+void count_down_skip();
+void set_skipping(int value);
 
 // --- post-processor commands, special records, tool change, spindle and coolant -------------
+constexpr int MAXPECKS = 200;              // peck values a cycle record keeps
+constexpr int CYCLE_TABLE_ROWS = 13;       // rows of the cycle table
+constexpr int MAX_SPECIAL_CODE = 10000;    // special-record codes 1..MAX_SPECIAL_CODE
+constexpr int MAX_SPECIAL_SLOTS = 2000;    // distinct codes kept
+constexpr int SPECIAL_TEXT_LENGTH = 256;
+constexpr int TOOL_TEXT_LENGTH = 256;
+constexpr int COMMENT_LENGTH = 132;        // a comment record's text on the print file
+constexpr int COMMENT_SETUP_LENGTH = 35;   // of which the setup file shows the start
+constexpr int TEXT_COMMAND_LENGTH = 80;    // characters of a text command kept
+constexpr int NUMERIC_FIELD_CHARS = 15;    // characters parse_numeric_field looks at
+constexpr int SPINDLE_LOOKAHEAD = 30;      // records searched for a coolant record after a spindle record
+
+// compensation_state: the side of cutter radius compensation to output.
+constexpr int COMPENSATION_NONE = -1;      // nothing pending
+constexpr int COMPENSATION_OFF = 9;
+constexpr int COMPENSATION_LEFT = 10;
+constexpr int COMPENSATION_RIGHT = 11;
+
+// The cycle table: the minor word of a CYCLE record and the preparatory
+// function written for it, by cycle type 1..CYCLE_TABLE_ROWS.
+inline constexpr array1<int, CYCLE_TABLE_ROWS> cycle_minor_words{{163, 288, 153, 168, 209, 210, 211, 212, 213, 169, 200, 201, 154}};
+inline constexpr array1<int, CYCLE_TABLE_ROWS> cycle_functions{{21, 22, 23, 24, 25, 26, 27, 28, 29, 74, 75, 76, 77}};
+
+// State of the post-processor command handlers.
+struct ppword_state_t {
+    int compensation_state = COMPENSATION_NONE;      // 9 off, 10 left, 11 right, -1 nothing pending
+    int last_compensation_side = COMPENSATION_LEFT;  // the side an "on" record takes
+    double text_command_argument = 0.0;              // the number after a ppfun block name
+};
+extern ppword_state_t ppword_state;
+
+// The CYCLE record: its type and counts ...
+struct cycle_state_t {
+    int cycle_type = 0;     // 0 none, else the row of the cycle table
+    int number_pecks = 0;   // special record 11 when given, else the record's count of peck values
+    int peck_count = 0;     // peck values stored, at most MAXPECKS
+    int minor_word = 0;     // the record's minor word
+};
+extern cycle_state_t cycle_state;
+
+// ... and its values, lengths in output units.
+struct cycle_parameters_t {
+    double cycle_feed = 0.0;
+    array1<double, MAXPECKS> peck_values{};
+    double last_value = 0.0;    // the record's last data word (clearance)
+    double cycle_height = 0.0;  // height of the current point along the tool axis
+};
+extern cycle_parameters_t cycle_parameters;
+
+// Cycle values given by special records and text commands; the distances
+// below them are derived by the cycle output for the cycle being written.
+struct cycle_values_t {
+    double dwell_time = 0.0;     // DRILLDWELL, as written
+    double peck_depth = 0.0;     // special record 22
+    double hole_top = 0.0;       // special record 6 or HOLETOP
+    double hole_diameter = 0.0;  // special record 7
+    double pitch = 0.0;          // special record 12, not scaled
+    double clearance_distance = 0.0;
+    double depth_distance = 0.0;
+    double depth_below_clearance = 0.0;
+    double peck = 0.0;
+    int numberpecks_given = 0;
+    int holetop_given = 0;
+    int peckdepth_given = 0;
+};
+extern cycle_values_t cycle_values;
+
+// Special records (class 29000) received so far: a value and a text per code.
+struct special_record_store_t {
+    array1<double, MAX_SPECIAL_SLOTS> values{};
+    array1<text<SPECIAL_TEXT_LENGTH>, MAX_SPECIAL_SLOTS> special_record_texts;
+    array1<int, MAX_SPECIAL_CODE> slot_of_code{};  // 0: the code has no slot yet
+    int slots_used = 0;
+    int current_code = 0;
+};
+extern special_record_store_t special_record_store;
+
+// The move-type values of the last class-20000 record of subclass 0.
+struct record_values_t {
+    array1<int, 3> move_type{};  // "movetype", "movecomponenttype", "moveminortype"
+};
+extern record_values_t record_values;
+
+// pending_code_flags entries.
+constexpr int COOLANT_WRITTEN = 1;
+constexpr int COOLANT_PENDING = 2;
+constexpr int SPINDLE_STOPPED = 3;
+constexpr int SPINDLE_PENDING = 4;
+// tool_offset_ints entries.
+constexpr int LENGTH_OFFSET_OUTPUT = 1;
+constexpr int TOOL_CHANGED = 2;
+constexpr int FIRST_TOOL_PENDING = 3;
+
+// Tool, spindle and coolant state shared by their commands and the move output.
+struct tool_state_t {
+    array1<int, 2> tool_change_ints{};  // tool number, length offset number of the last tool record
+    int offset_number = 0;              // its radius offset number
+    array1<int, 3> tool_offset_ints{{0, 1, 1}};
+    double tool_length = 0.0;           // tool length for the kinematics
+    array1<double, 2> tool_values{};    // tool length, tool radius of the tool record
+    text<TOOL_TEXT_LENGTH> tool_text;
+    array1<int, 4> pending_code_flags{{0, 0, 1, 0}};
+    int pending_gfunction = 48;         // coolant function to write
+    int spindle_mfunction = 3;          // 3 on, 4 counter-clockwise, 5 off; + 3 combined with coolant
+    int gear_range = 0;
+    array1<double, 2> spindle_values{}; // speed as read, real data word 7 x unit_factor
+};
+extern tool_state_t tool_state;
+
+// Class-2000 records: the handler of the record's major word.
+void dispatch_ppword_record();
+void auxfun();
+void prefun();
+void handle_cutcom();
+void handle_feedrate();
+void handle_opskip();
+void handle_comment();
+void handle_part_number();
+void handle_insert();
+void handle_cycle();
+void handle_text_command();
+// The number in the first NUMERIC_FIELD_CHARS characters of a field.
+void parse_numeric_field(std::string_view field, int& integer_value, double& real_value);
+// Each takes a whole text command and reads the numbers after its command word.
+void parse_ignore_command(std::string_view command);
+void parse_holetop_command(std::string_view command);
+void parse_drilldwell_command(std::string_view command);
+// Characters of data words first..last of the current record, each through
+// translate_char, into field from position `at`; words past the field are dropped.
+// Returns the number of characters placed.
+int copy_record_chars(int first, int last, std::span<char> field, int at);
+
+// Special records and record values.
+void handle_special_record();
+void handle_record_20000();
+void store_special_record(int code, double value, std::string_view text);
+// The slot of a received special-record code, 0 when it has none (or is out of range).
+int special_record_slot(int code);
+void set_holetop(double v);
+void set_holediameter(double v);
+void set_peckdepth(double v);
+void set_pitch(double v);
+void set_numberpecks(int n);
+char translate_char(char c);
+
+// Tool change, tool select, spindle and coolant commands.
+void handle_tool_change();
+void handle_tool_select();
+void spindl();
+void handle_coolant();
 
 }  // namespace kv

@@ -13,14 +13,231 @@
 namespace kv {
 
 // --- word state ------------------------------------------------------------------
+// The run-time state of every output word: its integer value (the real
+// quantity times MULT), whether it carries a number or a text, its request
+// for the next line and what was written last (the modal memory).
+constexpr int NO_PREVIOUS_VALUE = -2147483647;  // word_previous: nothing remembered
+constexpr int WORD_TEXT_LENGTH = 128;
+constexpr int WORD_CARRIES_NUMBER = 1;          // word_value_type
+constexpr int WORD_CARRIES_TEXT = 2;
+
+// setwrd types.
+constexpr int SETWRD_SET = 0;
+constexpr int SETWRD_REQUEST = 1;
+constexpr int SETWRD_SET_REQUEST = 2;
+constexpr int SETWRD_SET_REQUEST_FORGET = 3;
+constexpr int SETWRD_PERMANENT = 4;
+constexpr int SETWRD_NOT_PERMANENT = 5;
+constexpr int SETWRD_CANCEL = -1;
+constexpr int SETWRD_REQUEST_TEXT = 6;
+constexpr int SETWRD_FORGET = 7;
+
+// wdstat kinds.
+constexpr int WDSTAT_TYPE = 1;
+constexpr int WDSTAT_REQUESTED = 2;
+constexpr int WDSTAT_WILL_WRITE = 3;
+constexpr int WDSTAT_VALUE = 4;
+constexpr int WDSTAT_PERMANENCE = 5;
+
+struct word_output_state_t {
+    array1<int, MAXWORDS> word_value;
+    array1<int, MAXWORDS> word_value_type = filled_array1<int, MAXWORDS>(WORD_CARRIES_NUMBER);
+    array1<int, MAXWORDS> word_request;
+    array1<int, MAXWORDS> word_next_request;
+    array1<int, MAXWORDS> word_previous = filled_array1<int, MAXWORDS>(NO_PREVIOUS_VALUE);
+    array1<text<WORD_TEXT_LENGTH>, MAXWORDS> word_text;
+    array1<text<WORD_TEXT_LENGTH>, MAXWORDS> word_previous_text;
+};
+extern word_output_state_t word_output_state;
+
+// Sets every word to its initial state (the state at program start).
+void init_word_state();
+void setwrd(int w, int v, int type);
+void setwst(int w, std::string_view text);
+// 10 to the word's decimal places: real quantity to word integer.
+int MULT(int w);
+int wdstat(int w, int kind);
+void clear_modal_memory();
+// The X, Y and Z words from the current position and the move's increments.
+void set_xyz_words();
+// After a switch between absolute and incremental output: recompute the
+// coordinate (rotary) words and keep requested only those that the output
+// line of the running block starting at item `start` names.
+void keep_line_xyz_words(const array1<block_item_t, MAXITEMS>& items, int end, int start);
+void keep_line_rotary_words(const array1<block_item_t, MAXITEMS>& items, int end, int start);
 
 // --- block writer and number formatting ---------------------------------------------
+// One NC line from the requested words: word order, tape positions, address
+// letters and formatted values, literals and the end-of-block text; echoed to
+// the print file and counted in the tape length.
+constexpr int BLOCK_LINE_LENGTH = 256;
+constexpr int FORMAT_FIELD_LENGTH = 16;     // work field of format_word_value
+constexpr int ZERO_TEXT_LENGTH = 10;        // characters of a zero text used
+constexpr int REFERENCE_LABEL_LENGTH = 12;
+constexpr int ECHO_LINE_LENGTH = 123;       // one-line print echo
+constexpr int ECHO_SPLIT_LENGTH = 79;       // each line of the two-line echo
+constexpr int ECHO_POSITION_LENGTH = 50;
+constexpr double CHARACTERS_PER_FOOT = 120.0;
+constexpr int WRITE_BLOCK_LINE = 1;         // write_block modes
+constexpr int WRITE_BLOCK_PENDING = 2;
+
+struct block_writer_t {
+    text<BLOCK_LINE_LENGTH> block_line;     // the last line built
+    int block_line_length = 0;
+    text<REFERENCE_LABEL_LENGTH> reference_label;  // label of the next echo line
+    int block_lines_written = 0;
+};
+extern block_writer_t block_writer;
+
+// mode WRITE_BLOCK_LINE or WRITE_BLOCK_PENDING; overflow 1 when a field
+// would pass column 256 (nothing is then written; the caller reports it).
+void write_block(int mode, int& overflow);
+// Places the value v at 1-based column of line; written receives the count
+// of characters placed. Returns 1 when the field would pass the line's end
+// (nothing placed), else 0.
+int format_word_value(std::span<char> line, int column, int width, int& written, int v, int zero_flags,
+                      int sign_mode, int point_flag, int decimals, int exponent_width,
+                      std::string_view zero_text);
 
 // --- block interpreter -----------------------------------------------------------------
+// Runs a control's output block: words, literals, conditions, repeats and
+// block variables, handing each finished line to the block writer.
+constexpr int LITERAL_COUNT = 96;           // literal texts 1..LITERAL_COUNT of one line
+constexpr int LITERAL_LENGTH = 256;
+constexpr int LITERAL_ORDER_BASE = 98;      // word-order entry 98 + j: literal j
+constexpr int BLOCK_SWITCHES = 14;          // swa..swn
+constexpr int BLOCK_INT_VARIABLES = 14;     // inta..intn
+constexpr int BLOCK_REAL_VARIABLES = 6;     // rna..rnf
+constexpr int SET_VARIABLE = 8;             // set_block_variable modes
+constexpr int UNSET_VARIABLE = 9;
+constexpr int EDIT_VARIABLE = 10;
+// word_previous_text after a forced expression item: no text a word holds.
+constexpr std::string_view FORCED_PREVIOUS_TEXT = "JUNK_STRING_ZYXWVUTSRQPONMLKJIHGFEDCBA";
+
+struct block_interpreter_t {
+    array1<int, MAXWORDS> current_word_order;
+    int current_word_order_length = 0;
+    array1<text<LITERAL_LENGTH>, LITERAL_COUNT> literal_text;
+    array1<int, LITERAL_COUNT> literal_length;
+    int literals_pending = 0;
+    int loop_counter = 0;
+    array1<int, BLOCK_SWITCHES> switches;
+    array1<int, BLOCK_INT_VARIABLES> int_variables;
+    array1<double, BLOCK_REAL_VARIABLES> real_variables;
+};
+extern block_interpreter_t block_interpreter;
+
+// Runs block b (1..NUMBLOCKS) of the loaded control; an empty block writes
+// the pending words.
+void run_block(int b);
+// The same over given item, string and real tables of count items.
+void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>& texts,
+                   const array1<double, MAXITEMS>& reals, int count, int block_number);
+// After a class-2000 record: its cldat block, or with flush 1 the pending words.
+void end_record_block(int flush);
+void begin_block_line(int build_order, int non_empty);
+int find_block_item(const array1<block_item_t, MAXITEMS>& items, int from, int code, int count);
+void set_block_variable(std::string_view name, double value, int mode);
+void reset_block_variable(std::string_view name);
+// The first line of message n + 30 becomes the label of the next echo line.
+void set_reference_message(int n);
+// filwri, with message 221 and a stop (exit code 4) on failure.
+void write_line_or_stop(std::string_view text, int unit);
+// write_block, with message 265 and a stop (exit code 4) on overflow.
+void write_block_or_stop(int mode);
 
 // --- expressions and system variables --------------------------------------------------
+// Expressions and conditions of block items stay text until the block runs;
+// they are read left to right without precedence. Operands are numbers,
+// quoted texts, "nil" and system variables (name, name[index], name{word}).
+constexpr int EXPRESSION_LENGTH = 120;        // characters of an expression text
+constexpr int CONDITION_LENGTH = 256;         // characters of a condition text
+constexpr int EXPRESSION_RESULT_LENGTH = 256; // characters of a result text
+constexpr int MAX_INDEX_LEVELS = 5;           // nested [index] levels of one operand
+
+// value_type of expression results and system variables.
+constexpr int VALUE_NIL = -1;
+constexpr int VALUE_INTEGER = 1;
+constexpr int VALUE_TEXT = 2;
+constexpr int VALUE_REAL_LITERAL = 3;
+constexpr int VALUE_REAL = 4;
+constexpr int VALUE_LOGICAL = 5;
+
+// Statuses of the evaluator and of get_system_variable (0 success).
+constexpr int EXPR_OK = 0;
+constexpr int EXPR_BAD_INDEX = 2;       // "[" first, or a {word} index naming no word
+constexpr int EXPR_NO_BRACKET = 5;      // "]" missing
+constexpr int EXPR_TOO_DEEP = 7;        // more than MAX_INDEX_LEVELS index levels
+constexpr int EXPR_BAD_CONDITION = 9;   // malformed condition, or a variable that takes no index
+constexpr int EXPR_NOT_OPERAND = 11;    // a token that cannot be an operand
+constexpr int EXPR_BAD_VARIABLE = 12;   // unknown name, wrong mode, wrong type, missing record
+constexpr int EXPR_DIVIDE_BY_ZERO = 13;
+constexpr int EXPR_TYPE_MISMATCH = 14;
+constexpr int EXPR_BAD_OPERATOR = 15;
+constexpr int EXPR_INCOMPLETE = 16;     // an operator without its right operand
+
+// evaluate 1 computes; 0 only checks operands, types and operators. The
+// result text is blank-padded; value is 0 for a text.
+void evaluate_expression(std::string_view text, int evaluate, std::span<char> result_text, double& value, int& type,
+                         int& status);
+void evaluate_operand(std::string_view token, int evaluate, std::span<char> result_text, double& value, int& type,
+                      int& status);
+// 1 true, 0 false (on error: the value reached so far).
+int evaluate_condition(std::string_view text, int evaluate, int& status);
+void evaluate_block_expression(std::string_view text, std::span<char> result_text, double& value, int& type,
+                               int& status);
+int evaluate_block_condition(std::string_view text, int& status);
+void check_expression_syntax(std::string_view text, int& status);
+int check_condition_syntax(std::string_view text, int& status);
+// Messages 254 and 212 and the status's own message, then abort_on_option_error;
+// nothing for status 0.
+void report_expression_error(int status, std::string_view expression, std::string_view block_name);
+// Messages 254 (with text) and 249 (with name), then abort_on_option_error.
+void report_invalid_expression(std::string_view text, std::string_view name);
+// The remainder of a by b with the sign of a.
+int int_remainder(int a, int b);
+// A name followed by a word name in braces becomes the name and that word's
+// number as its index.
+void resolve_word_name_index(std::span<char> name, int& index, int& status);
+
+// What the system variables keep between reads: the once-per-run warnings and
+// the answers the operator gave.
+constexpr int PART_NAME_LENGTH = 132;
+struct system_variable_state_t {
+    int srat_warning_given = 0;           // message 256
+    int axis_reversal_warning_given = 0;  // message 262
+    int part_name_asked = 0;
+    text<PART_NAME_LENGTH> part_name;     // the answer to message 44
+    int program_number_asked = 0;
+    int program_number = 0;               // the answer to message 102
+};
+extern system_variable_state_t system_variable_state;
+
+// The value of a system variable. name: the name (any case); index 0 none;
+// level: the operand nesting level (1 outermost).
+void get_system_variable(std::string_view name, int index, int level, int evaluate, std::span<char> text_out,
+                         double& value, int& type, int& status);
 
 // --- function codes and value tables ------------------------------------------------------
+constexpr int AUX_CODE_BASE = 40;         // auxiliary function k is code slot k + 40
+constexpr int MAXAUXFUN = 55;             // auxiliary functions 1..MAXAUXFUN
+constexpr int FUNCTION_TEXT_LENGTH = 16;  // characters of a text code that are output
+constexpr int VALUE_TABLE_PAIRS = 4;      // input/output value table pairs
+constexpr int VALUE_TABLE_FIRST_COLUMN = 13;  // list column of "input values"; "output values" follows
+
+// Outputs preparatory function n (gset) or auxiliary function n (mset);
+// mode as setwrd: 0 set, 2 set and request, -1 cancel.
+void gset(int n, int mode);
+void mset(int n, int mode);
+int get_gcode_value(int n);
+int get_mcode_value(int n);
+int fcode_word(int n);
+text<FUNCTION_TEXT_LENGTH> function_code_text(int n);
+// A word value taken through the control's input/output value tables.
+int output_value_table(double v, int w);
+void dwellp(double seconds);
+void crc();
+void coded_feed();
 
 // --- feed rate output ------------------------------------------------------------------------
 
@@ -29,7 +246,203 @@ namespace kv {
 // --- linear, rapid and wire moves; go home -------------------------------------------------------
 
 // --- tape files, limits and splitting ---------------------------------------------------------------
+// The running tape file is measured in feet of punched tape: 120 characters
+// to the foot, the line end counted as one character.
+constexpr double CHARACTERS_PER_FOOT = 120.0;
+constexpr int MAX_SORTED_INTEGERS = 4000;   // sort_integers refuses longer lists
+constexpr int TAPE_NAME_LENGTH = 256;       // a tape file name
+constexpr int TAPE_NUMBER_WIDTH = 3;        // the number field of a numbered tape
+
+// Lengths and counts of the tape being written. The block writer adds every
+// written line to the three lengths and to block_lines_written; the limit
+// check resets the counter it compares.
+struct tape_state_t {
+    // Feet: 1 over all tapes (reset only by split_tape_when_full), 2 since the
+    // last split, 3 since the last segment.
+    array1<double, 3> tape_length;
+    int block_lines_written = 0;
+    int tape_counter = 0;
+    int tape_number = 1;        // the number the next split writes
+};
+extern tape_state_t tape_state;
+
+// The pieces of the tape name, taken at the first split and used by every
+// later one.
+struct next_tape_name_t {
+    int analysed = 0;
+    text<TAPE_NAME_LENGTH> base;          // the name (with fixed_tape: before the last '.')
+    int base_length = 0;
+    text<TAPE_NUMBER_WIDTH> extension;    // with fixed_tape: after the last '.'
+    text<TAPE_NUMBER_WIDTH> number_field; // "t00": first letter of the extension, then digits
+    int default_extension = 0;            // the tape's default extension is in force
+};
+extern next_tape_name_t next_tape_name;
+
+void check_tape_split();
+void split_tape_when_full();
+// 1 when "tape split on tool change" is set (the tape is split unless this is
+// the first tool change of the job), else 0.
+int split_tape_at_tool_change(int first_tool_change);
+void start_next_tape();
+// The name of the next numbered tape after `current` (analysed at the first
+// call), and tape_number advanced; fixed: numbered names keep the extension.
+void compose_next_tape_name(std::string_view current, int fixed, int default_extension,
+                            std::span<char> result);
+void output_program_end();
+void apply_tool_reset_coordinates();
+// Cutting time per tool, to the setup file, at the end of the job.
+void print_tool_cutting_times();
+double total_toolpath_time();
+int count_distinct_tools();
+int tool_number_by_rank(int n, int& status);
+// The 1-based indices of the toolpaths of tool t into out; returns their count.
+int list_toolpaths_of_tool(int tool, std::span<int> out);
+void sort_integers(int count, std::span<const int> in, std::span<int> out, int& status);
+
 
 // --- circles, cycles and splines ----------------------------------------------------------------------
+using point3 = array1<double, 3>;   // x, y, z (the same type as kinematics' vector3)
+using point2 = array1<double, 2>;
+
+// Circular moves. The surface record handler sets circle_record (and the
+// centre in position 4..6) before circle_pending; the routines below keep the
+// plane and quadrant state of the arc being written.
+struct circle_state_t {
+    // Radius (cutfile units), unit axis x, y, z (machine orientation), and the
+    // chordal tolerance of the current arc.
+    array1<double, 5> circle_record;
+    array1<int, 4> arc_plane_axes;        // plane axis 1, 2; centre coordinate 1, 2 (positions 4..6)
+    int arc_reversed = 0;                 // clockwise about the positive axis
+    int incremental_centre_mode = 0;
+    // Start quadrant, current quadrant, boundary being written, circle function code value.
+    array1<int, 4> arc_quadrant_state;
+    int arc_last_piece = 0;
+    point3 arc_plane_reals;               // tool offset at the end of the last multi-axis arc
+};
+extern circle_state_t circle_state;
+
+// Arc values of machine subtype 25, read as system variables.
+struct multiaxis_arc_values_t {
+    double radius = 0.0;
+    point2 centre;
+    int circle_code = 0;
+};
+extern multiaxis_arc_values_t multiaxis_arc_values;
+
+constexpr double ARC_AXIS_TOLERANCE = 0.99999;   // a circle axis along X, Y or Z
+constexpr double WIRE_ARC_AXIS_TOLERANCE = 0.99; // the same in wire and multi-axis arcs
+constexpr int ARC_OFF_PLANE = 2001;               // arcmov status: start point off the arc's plane
+
+int arc_quadrant();
+double rounded_distance(double a, double b, double n);
+// points: the values of column 1 of the point buffer (value n at points[n - 1]).
+void arcmov(std::span<const double> points, int count, int& status);
+void arcmov_wire();
+void output_circle_move();
+
+void arc_midpoint_from_tangent(const point3& a, const point3& b, const point3& c, point3& m, point3& n);
+void circle_through_three_points_2d(const point3& p1, const point3& p2, const point3& p3, point2& centre,
+                                    double& radius, int& clockwise, int& status);
+void point_with_z(double x, double y, double value, point3& out);
+// A line is (x, y, direction angle in radians); status 1 found, -1 parallel.
+void intersect_lines_2d(const point3& line1, const point3& line2, point2& point, int& status);
+void chord_line_2d(const point3& p1, const point3& p2, point3& line, int& status);
+void helix_quarter_points(double a, double b, double c, double& k, double& x1, double& y1, double& x2,
+                          double& y2);
+
+// Helix blocks of the helical drilling cycles.
+void output_helix_arc(const point3& point, double centre1, double centre2, int x_word, int y_word, int z_word,
+                      int axis_word1, int axis_word2, int centre_word1, int centre_word2, int radius_word);
+void set_helix_point_words(const point3& point, int x_word, int y_word, int z_word);
+void request_arc_axis_words(int flag, int word1, int word2);
+void request_arc_centre_words(int flag, int word1, int word2);
+
+// Drilling cycles: the CYCLE record handler fills cycle_state and
+// cycle_parameters; special records and text commands fill cycle_values.
+constexpr int CYCLE_TABLE_ROWS = 13;
+constexpr int MAXPECKS = 200;             // depth values a cycle record holds
+constexpr int CYCLE_HELICAL_DRILL = 11;
+constexpr int CYCLE_HELICAL_RETRACT_DRILL = 12;
+struct cycle_table_row {
+    int minor_word;
+    int function;
+};
+// Rows 1..13: the CYCLE record's minor word and the function written for it.
+extern const array1<cycle_table_row, CYCLE_TABLE_ROWS> cycle_table;
+
+struct cycle_state_t {
+    int cycle_type = 0;          // 0 none, else the row of cycle_table
+    int number_of_pecks = 0;     // special record 11 when given, else depth_count
+    int depth_count = 0;         // depth values stored
+    int minor_word = 0;
+    int last_cycle_type = 0;     // the type of the last cycle written
+};
+extern cycle_state_t cycle_state;
+
+struct cycle_parameters_t {
+    double feed = 0.0;                    // f
+    array1<double, MAXPECKS> depths;      // d(1..n)
+    double clearance = 0.0;               // c, the record's last value
+    double height = 0.0;                  // h, along the tool axis where the record arrived
+};
+extern cycle_parameters_t cycle_parameters;
+
+struct cycle_values_t {
+    double dwell_time = 0.0;              // DRILLDWELL
+    double peck_depth = 0.0;              // special record 22
+    double hole_top = 0.0;                // special record 6 or HOLETOP
+    double hole_diameter = 0.0;           // special record 7
+    double pitch = 0.0;
+    double clearance_distance = 0.0;      // h - c
+    double depth_distance = 0.0;          // h - d(n)
+    double depth_below_clearance = 0.0;   // d(n) - c
+    double peck = 0.0;                    // p
+    int holetop_given = 0;
+    int numberpecks_given = 0;
+    int peckdepth_given = 0;
+};
+extern cycle_values_t cycle_values;
+
+// The plane of a helix about a tool axis along X (1), Y (2) or Z (3).
+struct cycle_plane_t {
+    int first_axis = 1, second_axis = 2, axial = 3;
+    int first_word = NO_WORD, second_word = NO_WORD;
+    int first_centre_word = NO_WORD, second_centre_word = NO_WORD;
+    int plane_function = 6;
+};
+
+void cycmov(std::span<const double> points, int count);
+void cycmov_variable_peck();
+double holetop_height();
+void cycle_tool_axis(point3& axis);
+void cycle_plane_words(int axis, cycle_plane_t& plane);
+void output_helical_cycle(const point3& hole, double radius, double depth, double clearance,
+                          const point3& tool_axis, double pitch, int type, int& status);
+
+// Splines: the surface record handler keeps the point counts.
+struct spline_state_t {
+    array1<int, 2> spline_point_counts;   // type 126, type 127 (data word 4)
+};
+extern spline_state_t spline_state;
+
+constexpr int MAX_ARC_SUBDIVISION = 2;    // arcs of one arc B-spline segment: at most 2^2
+using spline_arc = array1<point3, 3>;     // start, midpoint, end
+using spline_arcs = array1<spline_arc, 4>;
+
+void dispatch_spline();
+void output_polynomial_spline(double u0, double u1);
+void output_cubic_bspline(double a, double b);
+void output_arc_bspline();
+// y(0..n) are values[1..n+1], start to end; u0 > u1 takes them reversed.
+// Degrees 3 and 5 only; returns 0 when computed, 1 otherwise.
+int polynomial_coefficients(double u0, double u1, std::span<const double> values, int n,
+                            array1<double, 6>& coefficients);
+double spline_knot_value(double accumulated, double step, double previous_step, int mode);
+void arc_subdivision_level(const point3& c0, const point3& c1, const point3& c2, int& level, int& status);
+void subdivide_into_arcs(const point3& start, const point3& end, const point3& middle, int level,
+                         spline_arcs& arcs);
+void arc_control_point(const point3& a, const point3& b, const point3& c, point3& control, double& weight,
+                       int& status);
+
 
 }  // namespace kv
