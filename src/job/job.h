@@ -348,7 +348,8 @@ void parse_fedrat_command(std::string_view text, int length, double& rapid, doub
 // output units (30 imperial, 40 metric).
 double units_factor(std::string_view cutfile_units, int output_units);
 
-void expand_all_blocks();
+// The call-block expansion (expand_all_blocks) runs first; it is declared with
+// the derived settings.
 void run_pass1(int& status);
 void check_multiaxis_machine();
 void set_three_axis_flag();
@@ -365,8 +366,6 @@ void start_tape(std::string_view date_time);
 struct record_loop_state_t {
     int skip_records = 0;                 // 1 while an IGNORE skip runs
     int skip_count = 0;                   // records still to skip
-    array1<double, 4> circle_record{};    // radius, then the unit axis in machine coordinates
-    array1<int, 2> spline_point_counts{}; // points of the last surface records of type 126 and 127
 };
 extern record_loop_state_t record_loop_state;
 
@@ -387,8 +386,6 @@ void count_down_skip();
 void set_skipping(int value);
 
 // --- post-processor commands, special records, tool change, spindle and coolant -------------
-constexpr int MAXPECKS = 200;              // peck values a cycle record keeps
-constexpr int CYCLE_TABLE_ROWS = 13;       // rows of the cycle table
 constexpr int MAX_SPECIAL_CODE = 10000;    // special-record codes 1..MAX_SPECIAL_CODE
 constexpr int MAX_SPECIAL_SLOTS = 2000;    // distinct codes kept
 constexpr int SPECIAL_TEXT_LENGTH = 256;
@@ -405,11 +402,6 @@ constexpr int COMPENSATION_OFF = 9;
 constexpr int COMPENSATION_LEFT = 10;
 constexpr int COMPENSATION_RIGHT = 11;
 
-// The cycle table: the minor word of a CYCLE record and the preparatory
-// function written for it, by cycle type 1..CYCLE_TABLE_ROWS.
-inline constexpr array1<int, CYCLE_TABLE_ROWS> cycle_minor_words{{163, 288, 153, 168, 209, 210, 211, 212, 213, 169, 200, 201, 154}};
-inline constexpr array1<int, CYCLE_TABLE_ROWS> cycle_functions{{21, 22, 23, 24, 25, 26, 27, 28, 29, 74, 75, 76, 77}};
-
 // State of the post-processor command handlers.
 struct ppword_state_t {
     int compensation_state = COMPENSATION_NONE;      // 9 off, 10 left, 11 right, -1 nothing pending
@@ -418,41 +410,8 @@ struct ppword_state_t {
 };
 extern ppword_state_t ppword_state;
 
-// The CYCLE record: its type and counts ...
-struct cycle_state_t {
-    int cycle_type = 0;     // 0 none, else the row of the cycle table
-    int number_pecks = 0;   // special record 11 when given, else the record's count of peck values
-    int peck_count = 0;     // peck values stored, at most MAXPECKS
-    int minor_word = 0;     // the record's minor word
-};
-extern cycle_state_t cycle_state;
-
-// ... and its values, lengths in output units.
-struct cycle_parameters_t {
-    double cycle_feed = 0.0;
-    array1<double, MAXPECKS> peck_values{};
-    double last_value = 0.0;    // the record's last data word (clearance)
-    double cycle_height = 0.0;  // height of the current point along the tool axis
-};
-extern cycle_parameters_t cycle_parameters;
-
-// Cycle values given by special records and text commands; the distances
-// below them are derived by the cycle output for the cycle being written.
-struct cycle_values_t {
-    double dwell_time = 0.0;     // DRILLDWELL, as written
-    double peck_depth = 0.0;     // special record 22
-    double hole_top = 0.0;       // special record 6 or HOLETOP
-    double hole_diameter = 0.0;  // special record 7
-    double pitch = 0.0;          // special record 12, not scaled
-    double clearance_distance = 0.0;
-    double depth_distance = 0.0;
-    double depth_below_clearance = 0.0;
-    double peck = 0.0;
-    int numberpecks_given = 0;
-    int holetop_given = 0;
-    int peckdepth_given = 0;
-};
-extern cycle_values_t cycle_values;
+// The CYCLE record's values (cycle_state, cycle_parameters, cycle_values)
+// are declared with the cycle output.
 
 // Special records (class 29000) received so far: a value and a text per code.
 struct special_record_store_t {
@@ -485,7 +444,6 @@ struct tool_state_t {
     array1<int, 2> tool_change_ints{};  // tool number, length offset number of the last tool record
     int offset_number = 0;              // its radius offset number
     array1<int, 3> tool_offset_ints{{0, 1, 1}};
-    double tool_length = 0.0;           // tool length for the kinematics
     array1<double, 2> tool_values{};    // tool length, tool radius of the tool record
     text<TOOL_TEXT_LENGTH> tool_text;
     array1<int, 4> pending_code_flags{{0, 0, 1, 0}};

@@ -174,4 +174,16 @@ struct multiaxis_motion_state_t {
 };
 extern multiaxis_motion_state_t multiaxis_motion_state;
 
+// --- multi-axis motion hand-over (motion) -------------------------------------------
+// The feed value (output units a minute) and the time in minutes of the
+// current multi-axis step, turned into the feed word by fedrat_multiaxis.
+struct multiaxis_feed_t {
+    array1<double, 2> move_feed_values;
+};
+extern multiaxis_feed_t multiaxis_feed;
+
+// The multi-axis GOTO paths (dispatch on a multi-axis machine, workplane
+// transforms of points): the run stops with exit code 4 until they are built.
+[[noreturn]] void multiaxis_motion_not_built();
+
 }  // namespace kv

@@ -240,29 +240,166 @@ void crc();
 void coded_feed();
 
 // --- feed rate output ------------------------------------------------------------------------
+// The feed word and the feed-mode function of the next move, set before its
+// block runs: fedrat from the programmed feed of a three-axis move,
+// fedrat_multiaxis from the step feed and time of a multi-axis step.
+constexpr int FEED_FUNCTION_PER_MINUTE = 17;
+constexpr int FEED_FUNCTION_PER_REVOLUTION = 18;
+// The programmed feed in output units, set by the feed record (1 at the start).
+struct feed_state_t {
+    double feedrate = 1.0;
+};
+extern feed_state_t feed_state;
+void fedrat();
+void fedrat_multiaxis();
 
 // --- motion dispatch and point handling --------------------------------------------------------
+// The points of a GOTO record and its joined continuation records, the move
+// flags that earlier records leave for the next GOTO, and the position
+// bookkeeping that every motion routine shares.
+constexpr int POINT_BUFFER_VALUES = 60000;  // values a column holds for collection
+// Room after the collected values for the look-ahead point (3 values) and
+// the next point that set_move_point reads past the last one.
+constexpr int POINT_BUFFER_SPARE = 8;
+constexpr int POINT_COLUMNS = 5;
+constexpr int POINT_COLUMN_RAW = 1;         // record values; machine coordinates after the transform
+constexpr int POINT_COLUMN_COPY = 2;        // copy before the transform (contact normals)
+constexpr int POINT_COLUMN_TIPS = 3;        // machine tips, compact triples
+constexpr int POINT_COLUMN_VECTORS = 4;
+constexpr int POINT_COLUMN_NORMALS = 5;
+using point_column = array1<double, POINT_BUFFER_VALUES + POINT_BUFFER_SPARE>;
+
+struct point_buffer_t {
+    array1<point_column, POINT_COLUMNS> column;
+    int point_count = 0;        // values collected in column 1
+    int more_points_flag = 0;   // another GOTO point follows the collected ones
+    int all_joined = 1;         // 0 when a continuation record was left for the next dispatch
+};
+extern point_buffer_t point_buffer;
+
+struct pending_move_flags_t {
+    int rapid_pending = 0;
+    int go_home_pending = 0;
+    int cycle_pending = 0;
+    int circle_pending = 0;
+    int thread_pending = 0;
+    int spline_a_pending = 0;     // surface record of type 126
+    int spline_b_pending = 0;     // surface record of type 127
+    int datum_shift_pending = 0;  // block "datum shift" before the next move
+    int multiaxis_transition_pending = 0;
+    int multiaxis_mode_copy = 0;  // state flag 20 as the last linear move saw it
+};
+extern pending_move_flags_t pending_move_flags;
+
+// output_mode_flags elements: force flags read by set_xyz_words, and the
+// modes that the record handlers switch. Elements 3 and 8 start at 1.
+constexpr int OUTPUT_MODE_FLAGS = 10;
+constexpr int FORCE_XYZ_FLAG = 1;
+constexpr int FORCE_XY_FLAG = 2;
+constexpr int FEED_PER_MINUTE_FLAG = 3;
+constexpr int OPTIONAL_SKIP_FLAG = 4;
+
+// Positions: 1-3 x, y, z in output units, 4-6 i, j, k or the circle centre.
+// Word integers: 1-3 X, Y, Z at the X word's resolution, 4-6 the circle
+// centre, 7 the tangential C angle (or the circle angle), 8 spare.
+struct motion_state_t {
+    array1<double, 6> position;
+    array1<double, 6> previous_position;
+    array1<double, 6> committed_position;   // the start of the previous move
+    array1<int, 8> position_units;
+    array1<int, 8> previous_position_units;
+    array1<int, 8> increments;
+    array1<double, 2> rotary_angles;        // (elevation, azimuth), degrees
+    array1<double, 2> previous_rotary_angles;
+    array1<double, 2> committed_rotary_angles;
+    double end_turn_angle = 0.0;            // degrees, current move to the next
+    double start_turn_angle = 0.0;          // degrees, previous move to the current
+    double cut_length = 0.0;                // feed moves so far, output units
+    int position_known = 0;                 // 0 until the first commit
+    array1<int, OUTPUT_MODE_FLAGS> output_mode_flags{{0, 0, 1, 0, 0, 0, 0, 1, 0, 0}};
+};
+extern motion_state_t motion_state;
+
+// Dispatch of a GOTO record (class 5000, or 32000 with contact normals);
+// status 0, or the circle status of arcmov.
+void dispatch_goto_3axis(int& status);
+void dispatch_goto(int& status);
+void dispatch_goto_multiaxis();
+void collect_goto_points(int last_word, int& all_joined);
+int check_continuation_record(int count, int& more_points, int& last_word, int& all_joined);
+
+// Current position from point `index` (its x value) of a point sequence;
+// convert 1 scales by unit_factor.
+void set_position_from_point(std::span<const double> points, int index, int convert);
+void set_position_from_cutfile_point(std::span<const double> points, int index);
+// stride: values a point in column 1 (3, or 6 with tool vectors or normals).
+void set_move_point(int index, int stride = 3);
+void to_machine_units(const array1<double, 3>& in, array1<int, 3>& units, array1<double, 3>& out);
+void to_position_units(const array1<double, 3>& in, array1<int, 3>& units, array1<double, 3>& out);
+void compute_increments();
+void commit_current_position();
+void round_positions();
+void get_moving_axes(int& x_moves, int& y_moves, int& z_moves, int& z_not_rising);
+double move_length();
+double turning_angle(const array1<double, 3>& a, const array1<double, 3>& b, const array1<double, 3>& c);
+void point_and_direction_to_machine(array1<double, 3>& point, array1<double, 3>& direction);
+void output_from_move();
+// The values of point column k (1-based) as a span, for the motion routines.
+std::span<double> point_column_values(int k);
 
 // --- linear, rapid and wire moves; go home -------------------------------------------------------
+// Straight moves of a GOTO record, the codes that wait for the next move, the
+// wire-EDM compensation moves, the per-tool cutting time and the toolpath
+// count; the go-home moves.
+constexpr int MAXTOOLS = 1000;  // tool indexes with a cutting time
+
+struct move_output_state_t {
+    int first_move_after_tool_change = 0;
+    array1<int, 2> last_xy_increments;
+    array1<int, 2> deferred_xy_increments;
+    int deferred_wire_move = 0;
+    // Minutes by tool index (toolpath_tables.tool_index, advanced with the
+    // toolpath index by start_next_toolpath).
+    array1<double, MAXTOOLS> tool_cutting_times;
+};
+extern move_output_state_t move_output_state;
+
+void output_linear_move();
+void output_rapid_move();
+void output_wire_move();
+int split_move_axes(int line, int xy_first, int x_moves, int y_moves);
+int output_tool_length_offset();
+void output_pending_codes();
+void add_move_time();
+void accumulate_move_time();
+int current_tool_index();
+void start_next_toolpath();
+int output_compensation_cancel_move();
+void output_home_position_block();
+void force_zero_coordinate_words(const array1<double, 3>& point);
+
+void output_go_home();
+void output_go_home_two_step();
+void go_home_axis_first(double s, const array1<double, 3>& axial);
+void go_home_axis_last(double s, const array1<double, 3>& across);
 
 // --- tape files, limits and splitting ---------------------------------------------------------------
-// The running tape file is measured in feet of punched tape: 120 characters
-// to the foot, the line end counted as one character.
-constexpr double CHARACTERS_PER_FOOT = 120.0;
+// The running tape file is measured in feet of punched tape
+// (CHARACTERS_PER_FOOT, the line end counted as one character).
 constexpr int MAX_SORTED_INTEGERS = 4000;   // sort_integers refuses longer lists
 constexpr int TAPE_NAME_LENGTH = 256;       // a tape file name
 constexpr int TAPE_NUMBER_WIDTH = 3;        // the number field of a numbered tape
 
 // Lengths and counts of the tape being written. The block writer adds every
-// written line to the three lengths and to block_lines_written; the limit
-// check resets the counter it compares.
+// written line to the three lengths (and counts it in
+// block_writer.block_lines_written); the limit check resets what it compares.
 struct tape_state_t {
     // Feet: 1 over all tapes (reset only by split_tape_when_full), 2 since the
     // last split, 3 since the last segment.
     array1<double, 3> tape_length;
-    int block_lines_written = 0;
     int tape_counter = 0;
     int tape_number = 1;        // the number the next split writes
+    int tool_changes_seen = 0;  // tool changes so far; the first never splits
 };
 extern tape_state_t tape_state;
 
@@ -280,9 +417,9 @@ extern next_tape_name_t next_tape_name;
 
 void check_tape_split();
 void split_tape_when_full();
-// 1 when "tape split on tool change" is set (the tape is split unless this is
-// the first tool change of the job), else 0.
-int split_tape_at_tool_change(int first_tool_change);
+// Called at every tool change: 1 when "tape split on tool change" is set (the
+// tape is then split, except at the first tool change of the job), else 0.
+int split_tape_at_tool_change();
 void start_next_tape();
 // The name of the next numbered tape after `current` (analysed at the first
 // call), and tape_number advanced; fixed: numbered names keep the extension.
@@ -304,13 +441,12 @@ void sort_integers(int count, std::span<const int> in, std::span<int> out, int& 
 using point3 = array1<double, 3>;   // x, y, z (the same type as kinematics' vector3)
 using point2 = array1<double, 2>;
 
-// Circular moves. The surface record handler sets circle_record (and the
-// centre in position 4..6) before circle_pending; the routines below keep the
-// plane and quadrant state of the arc being written.
+// Circular moves. The surface record handler sets the circle's radius and
+// axis (record_loop_state.circle_record) and its centre (position 4..6)
+// before circle_pending; the routines below keep the plane and quadrant state
+// of the arc being written.
 struct circle_state_t {
-    // Radius (cutfile units), unit axis x, y, z (machine orientation), and the
-    // chordal tolerance of the current arc.
-    array1<double, 5> circle_record;
+    double chordal_tolerance = 0.0;       // of the current arc
     array1<int, 4> arc_plane_axes;        // plane axis 1, 2; centre coordinate 1, 2 (positions 4..6)
     int arc_reversed = 0;                 // clockwise about the positive axis
     int incremental_centre_mode = 0;
@@ -419,12 +555,8 @@ void cycle_plane_words(int axis, cycle_plane_t& plane);
 void output_helical_cycle(const point3& hole, double radius, double depth, double clearance,
                           const point3& tool_axis, double pitch, int type, int& status);
 
-// Splines: the surface record handler keeps the point counts.
-struct spline_state_t {
-    array1<int, 2> spline_point_counts;   // type 126, type 127 (data word 4)
-};
-extern spline_state_t spline_state;
-
+// Splines: the surface record handler keeps the point counts
+// (record_loop_state.spline_point_counts).
 constexpr int MAX_ARC_SUBDIVISION = 2;    // arcs of one arc B-spline segment: at most 2^2
 using spline_arc = array1<point3, 3>;     // start, midpoint, end
 using spline_arcs = array1<spline_arc, 4>;

@@ -1,0 +1,143 @@
+// Feed rate output: the feed word and the feed-per-minute or per-revolution
+// function of the next move, clamped to the machine's feed limits, with the
+// per-axis feed words and the nine-step and inverse-time multi-axis feeds.
+#include <algorithm>
+#include <cmath>
+
+#include "control/control.h"
+#include "kinematics/kinematics.h"
+#include "output/output.h"
+
+namespace kv {
+
+feed_state_t feed_state;
+
+namespace {
+
+// Real settings.
+constexpr int MAXIMUM_FEEDRATE_REAL = 1;
+constexpr int MINIMUM_FEEDRATE_REAL = 2;
+constexpr int RAPID_FEEDRATE_REAL = 3;
+// Integer settings.
+constexpr int AXIS_FEED_WORDS_SETTING = 70;  // 0 none, 1 programmed feed, 2 each axis's share
+constexpr int INVERSE_TIME_SETTING = 72;
+constexpr int FEED_STEPS_SETTING = 73;
+constexpr int CODED_FEED_SETTING = 75;
+// Keys.
+constexpr int FEED_KEY = 16;
+constexpr int FEED_PER_REVOLUTION_KEY = 17;
+constexpr int X_FEED_KEY = 4;
+constexpr int FEED_STEP_COUNT = 9;
+// Axis moves shorter than this write no per-axis feed word.
+constexpr double AXIS_MOVE_MINIMUM = 0.001;
+constexpr double MOVE_LENGTH_MINIMUM = 0.0001;
+
+double clamp_feed(double f) {
+    return std::min(std::max(f, real_option(MINIMUM_FEEDRATE_REAL)), real_option(MAXIMUM_FEEDRATE_REAL));
+}
+
+int key_word(int k) { return configuration_store.key[k]; }
+
+int feed_per_minute() { return motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] != 0; }
+
+// The feed-mode function, or message 135 when the control gives it no word.
+void output_feed_function(int function) {
+    if (fcode_word(function) != 0) {
+        gset(function, SETWRD_SET_REQUEST);
+    } else {
+        issue_message(135);
+    }
+}
+
+// The feed value into the feed word (per minute) or the per-revolution word.
+void set_feed_value(int value, int per_minute_word_requested) {
+    if (feed_per_minute()) {
+        if (per_minute_word_requested) setwrd(key_word(FEED_KEY), value, SETWRD_SET_REQUEST);
+        output_feed_function(FEED_FUNCTION_PER_MINUTE);
+    } else {
+        setwrd(key_word(FEED_PER_REVOLUTION_KEY), value, SETWRD_SET_REQUEST);
+        output_feed_function(FEED_FUNCTION_PER_REVOLUTION);
+    }
+}
+
+}  // namespace
+
+void fedrat() {
+    const array1<int, NUMINTSP>& intsp = configuration_store.intsp;
+    if (intsp[CODED_FEED_SETTING] == 2) {
+        coded_feed();
+        return;
+    }
+    const int axis_mode = intsp[AXIS_FEED_WORDS_SETTING];
+    const double feedrate = feed_state.feedrate;
+    vector3 d;
+    for (int i = 1; i <= 3; ++i) d[i] = motion_state.position[i] - motion_state.previous_position[i];
+
+    vector3 v;
+    double f = feedrate;
+    if (axis_mode >= 2) {
+        vector3 u;
+        double length = 0.0;
+        unit_vector_with_length(d, u, length);
+        if (length <= MOVE_LENGTH_MINIMUM) return;
+        for (int i = 1; i <= 3; ++i) v[i] = u[i] * feedrate;
+        f = std::sqrt(v[1] * v[1] + v[2] * v[2]);
+    }
+    const int feed_word = key_word(FEED_KEY);
+    int value = truncate_to_int(clamp_feed(f) * MULT(feed_word) + 0.5);
+
+    array1<int, 3> axis_values;
+    if (axis_mode != 0) {
+        for (int i = 1; i <= 3; ++i) {
+            const int w = key_word(X_FEED_KEY + i - 1);
+            const int m = w == 0 ? 1 : MULT(w);
+            if (axis_mode == 2) {
+                axis_values[i] = truncate_to_int(clamp_feed(std::fabs(v[i])) * m + 0.5);
+            } else {
+                axis_values[i] = truncate_to_int(feedrate * m + 0.5);
+            }
+        }
+    }
+    if (pending_move_flags.rapid_pending) {
+        value = truncate_to_int(MULT(feed_word) * real_option(RAPID_FEEDRATE_REAL) + 0.5);
+    }
+
+    set_feed_value(value, axis_mode != 2);
+
+    if (axis_mode != 0) {
+        for (int i = 1; i <= 3; ++i) {
+            const int w = key_word(X_FEED_KEY + i - 1);
+            if (w != NO_WORD && std::fabs(d[i]) >= AXIS_MOVE_MINIMUM) setwrd(w, axis_values[i], SETWRD_SET_REQUEST);
+        }
+        if (feed_word != NO_WORD && (std::fabs(d[1]) >= AXIS_MOVE_MINIMUM || std::fabs(d[2]) >= AXIS_MOVE_MINIMUM)) {
+            setwrd(feed_word, value, SETWRD_SET_REQUEST);
+        }
+    }
+}
+
+void fedrat_multiaxis() {
+    const array1<int, NUMINTSP>& intsp = configuration_store.intsp;
+    array1<double, 2>& step = multiaxis_feed.move_feed_values;
+    const double maximum = real_option(MAXIMUM_FEEDRATE_REAL);
+    int value = 0;
+    if (intsp[FEED_STEPS_SETTING] == 1) {
+        step[1] = clamp_feed(step[1]);
+        if (!pending_move_flags.rapid_pending) {
+            // The range up to the maximum feedrate in nine steps 1..9; a
+            // maximum of 0 leaves every feed in the top step.
+            const double width = maximum / FEED_STEP_COUNT;
+            const int n = width > 0.0 ? truncate_to_int(step[1] / width) + 1 : FEED_STEP_COUNT;
+            value = std::min(FEED_STEP_COUNT, n);
+        }
+    } else {
+        if (pending_move_flags.rapid_pending) step[1] = real_option(RAPID_FEEDRATE_REAL);
+        double f = step[1];
+        if (intsp[INVERSE_TIME_SETTING] == 1) f = step[2] > 0.0 ? 1.0 / step[2] : maximum;
+        f = clamp_feed(f);
+        step[1] = f;
+        value = truncate_to_int(f * MULT(key_word(FEED_KEY)) + 0.5);
+    }
+    set_feed_value(value, 1);
+}
+
+}  // namespace kv

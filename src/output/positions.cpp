@@ -1,0 +1,253 @@
+// Position bookkeeping of the motion output: a cutfile point made the current
+// position in output units and word integers, the axis-limit warnings, the
+// tangential C axis, increments, turning angles, move length and the commit.
+#include <algorithm>
+#include <cmath>
+
+#include "control/control.h"
+#include "job/job.h"
+#include "kinematics/kinematics.h"
+#include "output/output.h"
+#include "ppnsub/ppnsub.h"
+
+namespace kv {
+
+point_buffer_t point_buffer;
+pending_move_flags_t pending_move_flags;
+motion_state_t motion_state;
+
+namespace {
+
+constexpr int X_KEY = 8;
+constexpr int C_AXIS_KEY = 38;              // "3rd rotation axis"
+constexpr int AXIS_LIMITS_REAL = 116;       // minimum x, maximum x, ..., maximum z
+constexpr int INITIAL_C_ANGLE_REAL = 9;
+constexpr double C_ANGLE_UNSET = -9998.0;   // at or below: ask the operator
+constexpr int FIRST_LIMIT_MESSAGE = 186;    // " x too small in block ...", then too large, y, z
+constexpr int C_AXIS_ELEMENT = 7;
+constexpr double RADIANS_TO_DEGREES_TURN = 57.29577951307855;
+constexpr double TANGENT_PI = 3.14159265359;
+constexpr double TURN_LENGTH_MINIMUM = 1e-7;
+constexpr int ANSWER_LENGTH = 80;
+constexpr int C_ANGLE_FIELD_WIDTH = 6;      // typed without a point: thousandths
+constexpr int C_ANGLE_DECIMALS = 3;
+
+int x_word() { return configuration_store.key[X_KEY]; }
+
+// Asks until a line is read; standard input that has ended can never answer,
+// so the run ends as for any other unanswerable prompt.
+void prompt_for_line(std::string_view prompt, std::span<char> answer) {
+    while (!prompt_and_read_line(prompt, answer)) {
+        if (unit_at_end(input_unit())) stop_run(EXIT_ANSWER_EXIT);
+    }
+}
+
+// The initial C angle from the operator, and whether it goes on the tape now.
+void ask_initial_c_angle(int c_word) {
+    text<ANSWER_LENGTH> answer;
+    prompt_for_line("Enter initial C angle", answer);
+    int error = 0;
+    const double angle = read_real_field(answer, C_ANGLE_FIELD_WIDTH, C_ANGLE_DECIMALS, error, 1);
+    real_option(INITIAL_C_ANGLE_REAL) = angle;
+    motion_state.previous_position_units[C_AXIS_ELEMENT] = nearest_int(angle * MULT(c_word));
+    answer.clear();
+    prompt_for_line("Is this to be on tape?", answer);
+    if (answer[1] == 'Y' || answer[1] == 'y') {
+        setwrd(c_word, motion_state.previous_position_units[C_AXIS_ELEMENT], SETWRD_SET_REQUEST);
+        end_record_block(1);
+    }
+}
+
+// The C axis kept tangential to the move in the XY plane.
+void set_tangential_c_axis(int c_word) {
+    motion_state_t& m = motion_state;
+    if (real_option(INITIAL_C_ANGLE_REAL) <= C_ANGLE_UNSET) ask_initial_c_angle(c_word);
+    // Y is held at the X word's resolution like X, so both are divided by
+    // that word's factor; the Y word's own decimals would bend the angle.
+    const double xm = MULT(x_word());
+    const double x0 = m.previous_position_units[1] / xm;
+    const double x1 = m.position_units[1] / xm;
+    const double y0 = m.previous_position_units[2] / xm;
+    const double y1 = m.position_units[2] / xm;
+    const double dx = x1 - x0;
+    const double slope = dx != 0.0 ? (y1 - y0) / dx : 1.0;
+    double a = std::atan(slope) * 180.0 / TANGENT_PI + 90.0;
+    if (x0 > x1) a += 180.0;
+    if (dx == 0.0) a = y0 <= y1 ? 180.0 : 0.0;
+    a += real_option(INITIAL_C_ANGLE_REAL);
+    const double cm = MULT(c_word);
+    const double p = m.previous_position_units[C_AXIS_ELEMENT] / cm;
+    if (a - p >= 180.0) a -= 360.0;
+    if (a - p < -180.0) a += 360.0;
+    a = std::fmod(a + 360.0, 360.0);
+    const int c = nearest_int(cm * a);
+    m.position_units[C_AXIS_ELEMENT] = c;
+    m.previous_position_units[C_AXIS_ELEMENT] = c;
+    setwrd(c_word, c, SETWRD_SET_REQUEST);
+}
+
+void warn_axis_limits() {
+    const motion_state_t& m = motion_state;
+    for (int axis = 1; axis <= 3; ++axis) {
+        const double v = m.position[axis];
+        const double minimum = real_option(AXIS_LIMITS_REAL + 2 * (axis - 1));
+        const double maximum = real_option(AXIS_LIMITS_REAL + 2 * (axis - 1) + 1);
+        int message = 0;
+        if (v < minimum) message = FIRST_LIMIT_MESSAGE + 2 * (axis - 1);
+        if (v > maximum) message = FIRST_LIMIT_MESSAGE + 2 * (axis - 1) + 1;
+        if (message != 0) {
+            set_message_int_arg(1, derived_settings.sequence_number);
+            set_message_real_arg(1, v);
+            issue_message(message);
+        }
+    }
+}
+
+// Three values from `index` of a point sequence, times `factor`; a value
+// beyond the sequence reads 0.
+void read_point(std::span<const double> points, int index, double factor, array1<double, 3>& out) {
+    for (int i = 1; i <= 3; ++i) {
+        const std::size_t at = static_cast<std::size_t>(index + i - 2);
+        out[i] = index >= 1 && at < points.size() ? points[at] * factor : 0.0;
+    }
+}
+
+double to_degrees(double radians) { return radians * RADIANS_TO_DEGREES_TURN; }
+
+array1<double, 3> first_three(const array1<double, 6>& p) {
+    array1<double, 3> r;
+    for (int i = 1; i <= 3; ++i) r[i] = p[i];
+    return r;
+}
+
+}  // namespace
+
+std::span<double> point_column_values(int k) {
+    point_column& c = point_buffer.column[k];
+    return {c.data(), static_cast<std::size_t>(point_column::size())};
+}
+
+void to_position_units(const array1<double, 3>& in, array1<int, 3>& units, array1<double, 3>& out) {
+    const double m = MULT(x_word());
+    for (int i = 1; i <= 3; ++i) {
+        out[i] = in[i];
+        units[i] = nearest_int(out[i] * m);
+    }
+}
+
+void to_machine_units(const array1<double, 3>& in, array1<int, 3>& units, array1<double, 3>& out) {
+    array1<double, 3> scaled;
+    for (int i = 1; i <= 3; ++i) scaled[i] = in[i] * pass1_results.unit_factor;
+    to_position_units(scaled, units, out);
+}
+
+void set_position_from_point(std::span<const double> points, int index, int convert) {
+    motion_state_t& m = motion_state;
+    array1<double, 3> raw;
+    read_point(points, index, 1.0, raw);
+    array1<int, 3> units;
+    array1<double, 3> out;
+    if (convert) {
+        to_machine_units(raw, units, out);
+    } else {
+        to_position_units(raw, units, out);
+    }
+    for (int i = 1; i <= 3; ++i) {
+        m.position[i] = out[i];
+        m.position_units[i] = units[i];
+    }
+    warn_axis_limits();
+    const int c_word = configuration_store.key[C_AXIS_KEY];
+    if (c_word != NO_WORD && c_word != 0 && !pending_move_flags.circle_pending && !pending_move_flags.rapid_pending) {
+        set_tangential_c_axis(c_word);
+    }
+}
+
+void set_position_from_cutfile_point(std::span<const double> points, int index) {
+    set_position_from_point(points, index, 1);
+}
+
+void set_move_point(int index, int stride) {
+    motion_state_t& m = motion_state;
+    const point_buffer_t& b = point_buffer;
+    const std::span<double> points = point_column_values(POINT_COLUMN_RAW);
+    set_position_from_cutfile_point(points, index);
+    const array1<double, 3> here = first_three(m.position);
+    m.end_turn_angle = 180.0;
+    // The next point: the following one of this buffer, or the look-ahead
+    // point placed after the collected values.
+    if (b.more_points_flag || index + stride <= b.point_count) {
+        array1<double, 3> raw;
+        read_point(points, index + stride, 1.0, raw);
+        array1<int, 3> units;
+        array1<double, 3> next;
+        to_machine_units(raw, units, next);
+        m.end_turn_angle = to_degrees(turning_angle(first_three(m.previous_position), here, next));
+    }
+    m.start_turn_angle =
+        to_degrees(turning_angle(first_three(m.committed_position), first_three(m.previous_position), here));
+}
+
+double turning_angle(const array1<double, 3>& a, const array1<double, 3>& b, const array1<double, 3>& c) {
+    vector3 u;
+    vector3 v;
+    for (int i = 1; i <= 3; ++i) {
+        u[i] = b[i] - a[i];
+        v[i] = c[i] - b[i];
+    }
+    const double lengths = vector_length(u) * vector_length(v);
+    double cosine = -1.0;
+    if (lengths > TURN_LENGTH_MINIMUM) cosine = std::clamp(dot_product(u, v) / lengths, -1.0, 1.0);
+    return std::acos(cosine);
+}
+
+void compute_increments() {
+    motion_state_t& m = motion_state;
+    for (int i = 1; i <= 6; ++i) m.increments[i] = m.position_units[i] - m.previous_position_units[i];
+}
+
+void get_moving_axes(int& x_moves, int& y_moves, int& z_moves, int& z_not_rising) {
+    const motion_state_t& m = motion_state;
+    x_moves = m.increments[1] != 0;
+    y_moves = m.increments[2] != 0;
+    z_moves = m.increments[3] != 0;
+    z_not_rising = m.increments[3] <= 0;
+}
+
+void commit_current_position() {
+    motion_state_t& m = motion_state;
+    m.committed_position = m.previous_position;
+    m.previous_position = m.position;
+    m.previous_position_units = m.position_units;
+    m.committed_rotary_angles = m.previous_rotary_angles;
+    m.previous_rotary_angles = m.rotary_angles;
+    m.position_known = 1;
+}
+
+void round_positions() {
+    motion_state_t& m = motion_state;
+    const double f = MULT(x_word());
+    for (int i = 1; i <= 3; ++i) {
+        m.position_units[i] = nearest_int(m.position[i] * f);
+        m.previous_position_units[i] = nearest_int(m.previous_position[i] * f);
+    }
+}
+
+double move_length() {
+    motion_state_t& m = motion_state;
+    const double f = MULT(x_word());
+    vector3 d;
+    for (int i = 1; i <= 3; ++i) d[i] = m.increments[i] / f;
+    const double length = vector_length(d);
+    if (!pending_move_flags.rapid_pending) m.cut_length += length;
+    return length;
+}
+
+void point_and_direction_to_machine(array1<double, 3>& point, array1<double, 3>& direction) {
+    (void)point;
+    (void)direction;
+    if (get_intsp(82) == 0 && get_three_axis_flag() != 0) return;
+    multiaxis_motion_not_built();
+}
+
+}  // namespace kv

@@ -1,0 +1,231 @@
+// The word state: values, requests and modal memory of the output words,
+// their setting (setwrd, setwst), the status query wdstat, MULT, and the
+// loading of the coordinate words from the current position.
+#include <cmath>
+#include <cstdio>
+
+#include "kinematics/kinematics.h"
+#include "output/output.h"
+#include "ppnsub/ppnsub.h"
+
+namespace kv {
+
+word_output_state_t word_output_state;
+
+namespace {
+
+constexpr int KEY_X = 8;
+constexpr int KEY_Y = 9;
+constexpr int KEY_Z = 10;
+constexpr int KEY_AZIMUTH = 36;
+constexpr int KEY_ELEVATION = 37;
+constexpr int KEY_INCREMENTAL_X = 45;       // 46, 47 for Y and Z
+constexpr int ABSOLUTE_COORDINATES_FLAG = 21;
+
+bool valid_word(int w) { return w >= 1 && w <= MAXWORDS; }
+
+// The words a line names among those of the given keys: a key item of the
+// key, or a word item of the key's word. The line runs from item start to
+// the first item whose continuation digit is 0, or to item end.
+void cancel_unnamed_words(const array1<block_item_t, MAXITEMS>& items, int end, int start,
+                          std::span<const int> keys) {
+    const configuration_store_t& cs = configuration_store;
+    bool named[3] = {false, false, false};
+    if (end > MAXITEMS) end = MAXITEMS;
+    for (int k = start < 1 ? 1 : start; k <= end; ++k) {
+        const int code = items[k].code;
+        const int a = code < 0 ? -code : code;
+        const int cls = (a / 1000) % 100;
+        if (code >= 0 && cls >= 1 && cls <= 19) {
+            for (std::size_t i = 0; i < keys.size(); ++i) {
+                const int kw = cs.key[keys[i]];
+                if (cls >= 1 && cls <= 9 && a % 1000 == keys[i]) named[i] = true;
+                if (cls >= 10 && cls <= 19 && a % 1000 == kw) named[i] = true;
+            }
+        }
+        if (items[k].string_ref % 10 == 0) break;
+    }
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (!named[i] && valid_word(cs.key[keys[i]])) setwrd(cs.key[keys[i]], 0, SETWRD_CANCEL);
+}
+
+}  // namespace
+
+void init_word_state() {
+    word_output_state_t& s = word_output_state;
+    s.word_value.fill(0);
+    s.word_value_type.fill(WORD_CARRIES_NUMBER);
+    s.word_request.fill(0);
+    s.word_next_request.fill(0);
+    s.word_previous.fill(NO_PREVIOUS_VALUE);
+    for (int w = 1; w <= MAXWORDS; ++w) {
+        s.word_text[w].clear();
+        s.word_previous_text[w].clear();
+    }
+}
+
+void setwrd(int w, int v, int type) {
+    if (w == NO_WORD) return;
+    if (!valid_word(w)) {
+        set_message_int_arg(1, w);
+        set_message_int_arg(2, v);
+        issue_message(141);
+        return;
+    }
+    word_output_state_t& s = word_output_state;
+    switch (type) {
+    case SETWRD_SET:
+        s.word_value[w] = v;
+        s.word_value_type[w] = WORD_CARRIES_NUMBER;
+        break;
+    case SETWRD_REQUEST:
+        s.word_request[w] = 1;
+        s.word_value_type[w] = WORD_CARRIES_NUMBER;
+        break;
+    case SETWRD_SET_REQUEST:
+        s.word_value[w] = v;
+        s.word_request[w] = 1;
+        s.word_value_type[w] = WORD_CARRIES_NUMBER;
+        break;
+    case SETWRD_SET_REQUEST_FORGET:
+        s.word_value[w] = v;
+        s.word_request[w] = 1;
+        s.word_value_type[w] = WORD_CARRIES_NUMBER;
+        s.word_previous[w] = NO_PREVIOUS_VALUE;
+        break;
+    case SETWRD_PERMANENT:
+        configuration_store.wperm[w] = 1;
+        s.word_request[w] = 1;
+        break;
+    case SETWRD_NOT_PERMANENT:
+        configuration_store.wperm[w] = 0;
+        s.word_request[w] = 0;
+        break;
+    case SETWRD_CANCEL:
+    case -2:
+        s.word_request[w] = 0;
+        break;
+    case SETWRD_REQUEST_TEXT:
+        s.word_request[w] = 1;
+        s.word_value_type[w] = WORD_CARRIES_TEXT;
+        break;
+    case SETWRD_FORGET:
+        s.word_previous[w] = NO_PREVIOUS_VALUE;
+        s.word_previous_text[w].clear();
+        s.word_value_type[w] = WORD_CARRIES_NUMBER;
+        break;
+    default:
+        break;
+    }
+}
+
+void setwst(int w, std::string_view text) {
+    if (w == NO_WORD) return;
+    if (!valid_word(w)) {
+        set_message_string_arg(1, "setwst");
+        set_message_int_arg(1, w);
+        issue_message(174);
+        return;
+    }
+    word_output_state.word_text[w].set(text);
+    word_output_state.word_value_type[w] = WORD_CARRIES_TEXT;
+}
+
+int MULT(int w) {
+    if (w > MAXWORDS || w < 1) {
+        // A caller's fault, not the user's: one direct line, no numbered message.
+        char line[64];
+        std::snprintf(line, sizeof line, "Error(Internal): Bad group in MULT (%3d)", w);
+        print_error_cstring(line);
+        return 0;
+    }
+    return truncate_to_int(std::pow(10.0, configuration_store.word_formats[w][WRDPRN]));
+}
+
+int wdstat(int w, int kind) {
+    if (!valid_word(w)) {
+        issue_message(216);
+        return w;
+    }
+    const word_output_state_t& s = word_output_state;
+    switch (kind) {
+    case WDSTAT_TYPE:
+        return s.word_value_type[w];
+    case WDSTAT_REQUESTED:
+        return s.word_request[w] != 0 ? 1 : 0;
+    case WDSTAT_WILL_WRITE:
+        if (configuration_store.word_formats[w][WRDMOD] == 0) return s.word_request[w] != 0 ? 1 : 0;
+        if (s.word_value_type[w] == WORD_CARRIES_TEXT)
+            return text_equals(s.word_text[w], s.word_previous_text[w]) ? 0 : 1;
+        return s.word_value[w] != s.word_previous[w] ? 1 : 0;
+    case WDSTAT_VALUE:
+        return s.word_value[w];
+    case WDSTAT_PERMANENCE:
+        return configuration_store.wperm[w];
+    default:
+        return w;
+    }
+}
+
+void clear_modal_memory() {
+    const configuration_store_t& cs = configuration_store;
+    const int count = cs.active_word_count < MAXWORDS ? cs.active_word_count : MAXWORDS;
+    for (int w = 1; w <= count; ++w)
+        if (cs.word_formats[w][WRDMOD] == 1 && cs.wperm[w] == 0) word_output_state.word_previous[w] = NO_PREVIOUS_VALUE;
+}
+
+void set_xyz_words() {
+    const configuration_store_t& cs = configuration_store;
+    motion_state_t& m = motion_state;
+    const int absolute = get_state_flag(ABSOLUTE_COORDINATES_FLAG) != 0;
+    int words[3];
+    for (int a = 1; a <= 3; ++a) {
+        words[a - 1] = cs.key[KEY_X + a - 1];
+        if (!absolute) {
+            const int incremental = cs.key[KEY_INCREMENTAL_X + a - 1];
+            if (incremental != 0 && incremental != NO_WORD) words[a - 1] = incremental;
+        }
+    }
+    const int force_xyz = m.output_mode_flags[FORCE_XYZ_FLAG] != 0;
+    const int force_xy = m.output_mode_flags[FORCE_XY_FLAG] != 0;
+    if (force_xy || force_xyz) {
+        setwrd(words[0], 0, SETWRD_FORGET);
+        setwrd(words[1], 0, SETWRD_FORGET);
+        if (force_xyz) setwrd(words[2], 0, SETWRD_FORGET);
+    }
+    // The modal test reads the words of the absolute keys also in incremental mode.
+    auto not_modal = [&](int key) {
+        const int w = cs.key[key];
+        return valid_word(w) && cs.word_formats[w][WRDMOD] == 0;
+    };
+    if (m.increments[1] != 0 || force_xy || force_xyz || not_modal(KEY_X)) setwrd(words[0], 0, SETWRD_REQUEST);
+    if (m.increments[2] != 0 || force_xy || force_xyz || not_modal(KEY_Y)) setwrd(words[1], 0, SETWRD_REQUEST);
+    if (m.increments[3] != 0 || force_xyz || not_modal(KEY_Z)) setwrd(words[2], 0, SETWRD_REQUEST);
+    m.output_mode_flags[FORCE_XY_FLAG] = 0;
+    m.output_mode_flags[FORCE_XYZ_FLAG] = 0;
+    for (int a = 1; a <= 3; ++a) {
+        if (absolute) {
+            setwrd(words[a - 1], m.position_units[a], SETWRD_SET);
+        } else {
+            setwrd(words[a - 1], m.increments[a], SETWRD_SET);
+            // An increment equal to the last one written is still a move.
+            if (m.increments[a] != 0) setwrd(words[a - 1], 0, SETWRD_FORGET);
+        }
+    }
+}
+
+void keep_line_xyz_words(const array1<block_item_t, MAXITEMS>& items, int end, int start) {
+    set_xyz_words();
+    static constexpr int keys[] = {KEY_X, KEY_Y, KEY_Z};
+    cancel_unnamed_words(items, end, start, keys);
+}
+
+void keep_line_rotary_words(const array1<block_item_t, MAXITEMS>& items, int end, int start) {
+    // A machine without rotary axes has no rotary words to recompute.
+    if (machine_model.machine_type != MACHINE_NO_ROTARY && machine_model.machine_type != MACHINE_NOT_SET)
+        multiaxis_motion_not_built();
+    static constexpr int keys[] = {KEY_AZIMUTH, KEY_ELEVATION};
+    cancel_unnamed_words(items, end, start, keys);
+}
+
+}  // namespace kv
