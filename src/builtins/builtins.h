@@ -59,12 +59,59 @@ int assignment_holds(const setting_assignment& a);
 // does not read; the lines before it stay applied.
 int apply_setting_list(std::span<const char* const> lines);
 
-// The lists built so far, each known by the first name that selects it.
+// The 49 lists, each known by the first name in the table of control names
+// that selects it.
 std::span<const char* const> standard_setting_list();
+std::span<const char* const> ab84_setting_list();
+std::span<const char* const> acra8_setting_list();
+std::span<const char* const> agie_setting_list();
+std::span<const char* const> anilam_setting_list();
+std::span<const char* const> bosch_setting_list();
+std::span<const char* const> boss_setting_list();
+std::span<const char* const> bostom_setting_list();
+std::span<const char* const> charm_setting_list();
+std::span<const char* const> deckel11_setting_list();
+std::span<const char* const> deckel3_setting_list();
+std::span<const char* const> deckel4_setting_list();
+std::span<const char* const> dyna_setting_list();
+std::span<const char* const> dm_setting_list();
+std::span<const char* const> eberle_setting_list();
+std::span<const char* const> elexa_setting_list();
+std::span<const char* const> fadal_setting_list();
+std::span<const char* const> fanuc6t_setting_list();
+std::span<const char* const> fanuc11m_setting_list();
+std::span<const char* const> fagor_setting_list();
 std::span<const char* const> fanuc_setting_list();
+std::span<const char* const> fanucw_setting_list();
+std::span<const char* const> fidia_setting_list();
+std::span<const char* const> ge2000m_setting_list();
+std::span<const char* const> h155_setting_list();
+std::span<const char* const> h33_setting_list();
+std::span<const char* const> hauser_setting_list();
+std::span<const char* const> heid400_setting_list();
+std::span<const char* const> heidiso_setting_list();
+std::span<const char* const> hurco_setting_list();
+std::span<const char* const> incon_setting_list();
+std::span<const char* const> japtw_setting_list();
+std::span<const char* const> kryle_setting_list();
+std::span<const char* const> maho_setting_list();
+std::span<const char* const> matsura_setting_list();
+std::span<const char* const> mazak_setting_list();
+std::span<const char* const> mitsu_setting_list();
+std::span<const char* const> mitsuw_setting_list();
+std::span<const char* const> num_setting_list();
+std::span<const char* const> okuma_setting_list();
+std::span<const char* const> p28m_setting_list();
+std::span<const char* const> r2e3_setting_list();
+std::span<const char* const> roland_setting_list();
+std::span<const char* const> siem850_setting_list();
+std::span<const char* const> selca_setting_list();
+std::span<const char* const> servo_setting_list();
+std::span<const char* const> sodick_setting_list();
+std::span<const char* const> tcomp_setting_list();
+std::span<const char* const> tiger_setting_list();
 
-// The list that a control name selects; empty when the name selects none
-// (unknown, or a name whose list is not built yet).
+// The list that a control name selects; empty when the name selects none.
 std::span<const char* const> find_setting_list(std::string_view name);
 // Applies the list of a control name: status 0 when a list was applied, 1
 // when the name has none (nothing is assigned).

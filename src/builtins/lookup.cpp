@@ -22,12 +22,58 @@ constexpr std::array<int, NCONTROLS> LIST_OF_NAME = {
     51, 8,  53, 54, 55, 56, 57, 58, 59, 60,   // r2e3, robofil, roland .. tiger, standard
 };
 
-// The lines of the list known by the name at position p. The lists that are
-// not built yet give no lines, so that their names are refused like unknown
-// ones; this is the one place that says which lists exist.
+// The lines of the list known by the name at position p; this is the one
+// place that says which list each position stands for.
 std::span<const char* const> list_lines(int p) {
     switch (p) {
+        case 1: return ab84_setting_list();
+        case 2: return acra8_setting_list();
+        case 3: return agie_setting_list();
+        case 4: return anilam_setting_list();
+        case 5: return bosch_setting_list();
+        case 6: return boss_setting_list();
+        case 7: return bostom_setting_list();
+        case 8: return charm_setting_list();
+        case 9: return deckel11_setting_list();
+        case 10: return deckel3_setting_list();
+        case 11: return deckel4_setting_list();
+        case 12: return dyna_setting_list();
+        case 13: return dm_setting_list();
+        case 14: return eberle_setting_list();
+        case 15: return elexa_setting_list();
+        case 16: return fadal_setting_list();
+        case 17: return fanuc6t_setting_list();
+        case 20: return fanuc11m_setting_list();
+        case 24: return fagor_setting_list();
         case 25: return fanuc_setting_list();
+        case 28: return fanucw_setting_list();
+        case 29: return fidia_setting_list();
+        case 31: return ge2000m_setting_list();
+        case 32: return h155_setting_list();
+        case 33: return h33_setting_list();
+        case 34: return hauser_setting_list();
+        case 36: return heid400_setting_list();
+        case 37: return heidiso_setting_list();
+        case 38: return hurco_setting_list();
+        case 39: return incon_setting_list();
+        case 40: return japtw_setting_list();
+        case 41: return kryle_setting_list();
+        case 42: return maho_setting_list();
+        case 43: return matsura_setting_list();
+        case 44: return mazak_setting_list();
+        case 45: return mitsu_setting_list();
+        case 46: return mitsuw_setting_list();
+        case 47: return num_setting_list();
+        case 48: return okuma_setting_list();
+        case 49: return p28m_setting_list();
+        case 51: return r2e3_setting_list();
+        case 53: return roland_setting_list();
+        case 54: return siem850_setting_list();
+        case 55: return selca_setting_list();
+        case 56: return servo_setting_list();
+        case 57: return sodick_setting_list();
+        case 58: return tcomp_setting_list();
+        case 59: return tiger_setting_list();
         case STANDARD_POSITION: return standard_setting_list();
         default: return {};
     }

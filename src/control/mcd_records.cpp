@@ -320,8 +320,15 @@ void read_mcd_reals(int unit, std::span<double> values, int& status) {
             int e = static_cast<int>(code % 1000);
             if (e > 100) e -= NEGATIVE_EXPONENT_BIAS;
             const double m = static_cast<double>(cur.mantissa[static_cast<std::size_t>(f)]);
-            values[static_cast<std::size_t>(stored++)] =
-                m / (MANTISSA_SCALE / real_int_power(10.0, e)) * static_cast<double>(2 - sign_code);
+            const double v = m / (MANTISSA_SCALE / real_int_power(10.0, e)) * static_cast<double>(2 - sign_code);
+            // An exponent code far out of the written range (the fifth field
+            // of a line is outside the line's sum) makes no number: refuse it
+            // rather than hand an infinity or NaN to the store.
+            if (!std::isfinite(v)) {
+                status = MCD_BAD_CHECK;
+                return;
+            }
+            values[static_cast<std::size_t>(stored++)] = v;
         }
     }
 }

@@ -14,14 +14,6 @@ run_state_t run_state;
 
 namespace {
 
-// Ends a run that has reached a step this build cannot carry out yet, rather
-// than print a result that was not computed.
-[[noreturn]] void stop_at_unbuilt_step(const char* step) {
-    const std::string line = std::string("kelvaron: ") + step;
-    print_error_cstring(line.c_str());
-    stop_run(EXIT_RUN_ERROR);
-}
-
 // The title box on standard error, every '*' drawn as '+', then a line
 // holding one blank.
 void print_title_box() {
@@ -104,6 +96,27 @@ void load_control() {
     check_loaded_blocks();
 }
 
+// 16. The normal job: the blocks made complete, pass 1, the set-up, the
+// headers and the tape start, then the record loop. A failed pass 1, an
+// unmachinable workplane or a failed workplane change ends the run with
+// exit code 4.
+void run_normal_job() {
+    int status = 0;
+    expand_all_blocks();
+    run_pass1(status);
+    if (status != 0) stop_run(EXIT_RUN_ERROR);
+    check_multiaxis_machine();
+    set_three_axis_flag();
+    convert_units_and_geometry();
+    check_toolpath_workplanes(status);
+    if (status != 0) stop_run(EXIT_RUN_ERROR);
+    get_date_time_text(run_state.run_date_time);
+    write_listing_headers(run_state.run_date_time);
+    start_tape(run_state.run_date_time);
+    process_cldata_records(status);
+    if (status != 0) stop_run(EXIT_RUN_ERROR);
+}
+
 // 16. Exactly one mode, tested in this order.
 void run_selected_mode() {
     const command_switches_t& s = command_switches;
@@ -118,7 +131,7 @@ void run_selected_mode() {
         write_mcd_file(status);
         if (status != 0) stop_run(EXIT_RUN_ERROR);
     } else {
-        stop_at_unbuilt_step("the normal job (pass 1 onwards) is not built yet");
+        run_normal_job();
     }
 }
 
@@ -136,7 +149,7 @@ void run_postprocessor() {
     // 1. A clean slate.
     run_state.exit_status = EXIT_OK;
     command_switches = command_switches_t{};
-    // tape_number := 1 belongs here once the tape files are built.
+    // tape_number starts at 1 with the tape state itself.
 
     // 2, 3. Units, the message table and its built-in texts; the built-in
     // control names.

@@ -174,6 +174,16 @@ struct multiaxis_motion_state_t {
 };
 extern multiaxis_motion_state_t multiaxis_motion_state;
 
+// --- tool axis displacement (tape) ----------------------------------------------
+// The tool axis at the current rotary angles as a machine displacement: the
+// direction in which a multi-axis tape split retracts.
+void tool_axis_machine_displacement(vector3& displacement);
+// The height of a point along the current tool axis.
+double height_along_tool_axis(const vector3& point);
+// The workplane origin's offset that a hole top is measured from; 0 when no
+// workplane transform is active.
+double workplane_origin_offset();
+
 // --- multi-axis motion hand-over (motion) -------------------------------------------
 // The feed value (output units a minute) and the time in minutes of the
 // current multi-axis step, turned into the feed word by fedrat_multiaxis.
@@ -185,5 +195,45 @@ extern multiaxis_feed_t multiaxis_feed;
 // The multi-axis GOTO paths (dispatch on a multi-axis machine, workplane
 // transforms of points): the run stops with exit code 4 until they are built.
 [[noreturn]] void multiaxis_motion_not_built();
+
+// --- workplanes and rotary set-up of the job (job) ------------------------------------
+// The pcs and workplane transforms and the rotary-angle solution that pass 1
+// and job set-up call. For a three-axis job they leave the identity in force;
+// the paths that need the workplane kinematics stop with exit code 4 until
+// those are built.
+// Fills toolpath i's workplane from the current workplane record (class 28000
+// subclass 2), given the job workplane's matrix transposed; status 0 when read.
+void read_toolpath_workplane(int i, const matrix3& job_transposed, int& status);
+// The pcs matrices from the three pcs angles (degrees), in the order given.
+void set_pcs_transform(double a, double b, double c);
+// Makes toolpath i's workplane current: the part transform, and the machine
+// workplane of "workplane angles" machine tool; status 0 when it can be machined.
+void select_workplane_transform(int i, int& status);
+void select_machine_workplane(int i, int& status);
+// 1 when the rotary axes reach a tool direction (part frame, taken through the pcs).
+int rotary_solution_exists(const vector3& tool_vector);
+// The committed tool axis and rotary angles for a tool along +Z at a point.
+void set_start_angles_for_vertical_tool(const vector3& point);
+// A point of the part frame taken to machine coordinates at the previous angles.
+void kinematic_transform_start_point(vector3& point);
+// A motion status other than 0 (multiaxis_status, or the circle statuses
+// 2001 and 2002) as its message; the run then stops with exit code 4.
+void report_motion_error(int status);
+
+// --- point transforms of the system variables (expr) -----------------------------
+// A point of the part frame into the frame of the current transform (machine
+// coordinates on a multi-axis machine, the workplane otherwise), and back.
+// Called only while a workplane or rotary transform is in force.
+void part_to_current_frame_point(vector3& point);
+void current_frame_to_part_point(vector3& point);
+
+// --- multi-axis routines of the tool change and the cycle record (commands) ---
+// The height of a point along the tool axis; for a cutfile without
+// multi-axis moves and no workplane transform, the point's z.
+double height_along_tool_axis(const vector3& point);
+// Around a tool change with "unwind at tool change": the rotary axes turned
+// back to zero, then one move back to the tool axis kept before.
+void unwind_rotary_axes();
+void turn_back_to_tool_axis();
 
 }  // namespace kv

@@ -4,7 +4,9 @@
 #include <cmath>
 
 #include "control/control.h"
+#include "job/job.h"
 #include "kinematics/kinematics.h"
+#include "output/output.h"
 #include "ppnsub/ppnsub.h"
 
 namespace kv {
@@ -12,12 +14,6 @@ namespace kv {
 angle_constants_t angle_constants;
 machine_model_t machine_model;
 multiaxis_motion_state_t multiaxis_motion_state;
-
-// Temporary, until pass 1 and the word state land (pending_kinematics.cpp):
-// the FROM point divided by MULT of the word of key 8, and the clearing of the
-// previous rotary angles.
-void pending_scaled_from_point(vector3& tip);
-void pending_clear_previous_rotary_angles();
 
 namespace {
 
@@ -136,11 +132,15 @@ void set_start_state() {
     angle_constants.angle_tolerance = static_cast<double>(1e-4f);
 
     multiaxis_motion_state_t& s = multiaxis_motion_state;
-    pending_scaled_from_point(s.tool_tip);
+    // The FROM point divided by MULT of the X word (key 8). The set-up runs
+    // before pass 1, so this is the FROM point of an earlier job or (0, 0, 0).
+    const int x_word = configuration_store.key[8];
+    const int x_mult = x_word >= 1 && x_word < NO_WORD ? MULT(x_word) : 1;
+    for (int k = 1; k <= 3; ++k) s.tool_tip[k] = pass1_results.from_position[k] / (x_mult != 0 ? x_mult : 1);
     s.tool_axis = machine_model.initial_tool_vector;
     s.contact_normal.fill(0.0);
     s.contact_normal[3] = 1.0;
-    pending_clear_previous_rotary_angles();
+    motion_state.previous_rotary_angles.fill(0.0);
     s.multiaxis_restart_state = 1;
     s.tool_vector_state = 0;
     s.reconfiguring = 0;

@@ -183,6 +183,8 @@ void evaluate_expression(std::string_view text_in, int evaluate, std::span<char>
         if (kind == TOKEN_STRING) {
             operand_type = VALUE_TEXT;
             w.set(tok.view(), length);
+        } else if (kind != TOKEN_WORD && kind != TOKEN_INTEGER && kind != TOKEN_REAL) {
+            operand_status = EXPR_NOT_OPERAND;  // a parenthesised group or an open string
         } else {
             evaluate_operand(tok.view(), evaluate, operand_text.span(), operand, operand_type, operand_status);
             if (operand_status == EXPR_OK && operand_type == VALUE_TEXT)

@@ -42,7 +42,8 @@ int feed_per_minute() { return motion_state.output_mode_flags[FEED_PER_MINUTE_FL
 
 // The feed-mode function, or message 135 when the control gives it no word.
 void output_feed_function(int function) {
-    if (fcode_word(function) != 0) {
+    const int w = fcode_word(function);
+    if (w != 0 && w != NO_WORD) {
         gset(function, SETWRD_SET_REQUEST);
     } else {
         issue_message(135);

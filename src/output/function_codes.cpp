@@ -168,9 +168,9 @@ void coded_feed() {
     const motion_state_t& m = motion_state;
     int x = 0, y = 0, z = 0;
     if (pending_move_flags.circle_pending != 0) {
-        const double i = std::fabs(record_loop_state.circle_record[2]);
-        const double j = std::fabs(record_loop_state.circle_record[3]);
-        const double k = std::fabs(record_loop_state.circle_record[4]);
+        const double i = std::fabs(circle_state.circle_record[2]);
+        const double j = std::fabs(circle_state.circle_record[3]);
+        const double k = std::fabs(circle_state.circle_record[4]);
         if (k >= CIRCLE_AXIS_TOLERANCE) {
             x = y = 1;
         } else if (j >= CIRCLE_AXIS_TOLERANCE) {

@@ -441,12 +441,13 @@ void sort_integers(int count, std::span<const int> in, std::span<int> out, int& 
 using point3 = array1<double, 3>;   // x, y, z (the same type as kinematics' vector3)
 using point2 = array1<double, 2>;
 
-// Circular moves. The surface record handler sets the circle's radius and
-// axis (record_loop_state.circle_record) and its centre (position 4..6)
-// before circle_pending; the routines below keep the plane and quadrant state
-// of the arc being written.
+// Circular moves. The surface record handler sets circle_record (and the
+// centre in position 4..6) before circle_pending; the routines below keep the
+// plane and quadrant state of the arc being written.
 struct circle_state_t {
-    double chordal_tolerance = 0.0;       // of the current arc
+    // Radius (cutfile units), unit axis x, y, z (machine orientation), and the
+    // chordal tolerance of the current arc.
+    array1<double, 5> circle_record;
     array1<int, 4> arc_plane_axes;        // plane axis 1, 2; centre coordinate 1, 2 (positions 4..6)
     int arc_reversed = 0;                 // clockwise about the positive axis
     int incremental_centre_mode = 0;
@@ -555,8 +556,12 @@ void cycle_plane_words(int axis, cycle_plane_t& plane);
 void output_helical_cycle(const point3& hole, double radius, double depth, double clearance,
                           const point3& tool_axis, double pitch, int type, int& status);
 
-// Splines: the surface record handler keeps the point counts
-// (record_loop_state.spline_point_counts).
+// Splines: the surface record handler keeps the point counts.
+struct spline_state_t {
+    array1<int, 2> spline_point_counts;   // type 126, type 127 (data word 4)
+};
+extern spline_state_t spline_state;
+
 constexpr int MAX_ARC_SUBDIVISION = 2;    // arcs of one arc B-spline segment: at most 2^2
 using spline_arc = array1<point3, 3>;     // start, midpoint, end
 using spline_arcs = array1<spline_arc, 4>;

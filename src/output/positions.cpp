@@ -171,7 +171,10 @@ void set_move_point(int index, int stride) {
     motion_state_t& m = motion_state;
     const point_buffer_t& b = point_buffer;
     const std::span<double> points = point_column_values(POINT_COLUMN_RAW);
-    set_position_from_cutfile_point(points, index);
+    // A point that the record leaves incomplete reads its missing
+    // coordinates as 0, as pass 1 reads them, never the look-ahead point or
+    // the values of an earlier record that lie beyond the collected count.
+    set_position_from_cutfile_point(points.first(static_cast<std::size_t>(std::max(b.point_count, 0))), index);
     const array1<double, 3> here = first_three(m.position);
     m.end_turn_angle = 180.0;
     // The next point: the following one of this buffer, or the look-ahead

@@ -106,6 +106,9 @@ void get_env_text(std::string_view name, std::span<char> field) {
 void add_program_drive(std::span<char> result, std::string_view name) { assign_text(result, name); }
 
 std::string get_login_name() {
+    // KELVARON_USER, when set, stands in for the login name, so that a run's
+    // headers can be reproduced whoever runs it.
+    if (const char* user = std::getenv("KELVARON_USER"); user != nullptr && user[0] != '\0') return user;
     const passwd* pw = getpwuid(geteuid());
     if (pw != nullptr && pw->pw_name != nullptr && pw->pw_name[0] != '\0') return pw->pw_name;
     return "USERERROR";

@@ -2,6 +2,7 @@
 // "standard", read onto a fresh store over the default words, as the driver
 // loads it. No input may crash, hang or write outside a table; a stop of the
 // run (a blank version text) unwinds back here through the stop hook.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -68,6 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (cs.NGPS < 0 || cs.NGPS > MAXDEFWORDS || cs.active_word_count != cs.NGPS) __builtin_trap();
         for (int b = 1; b <= MCD_BLOCKS; ++b)
             if (cs.blklen[b] < 0 || cs.blklen[b] > MAXITEMS) __builtin_trap();
+        for (int c = 1; c <= NUMREALS; ++c)
+            if (!std::isfinite(cs.real_options[c])) __builtin_trap();
+        for (int c = 1; c <= MCD_RESERVED_REALS; ++c)
+            if (!std::isfinite(mcd_reserved.reals[c])) __builtin_trap();
     }
     return 0;
 }

@@ -2,8 +2,13 @@
 // what the standard and fanuc lists leave in the store, and the lookup by name.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "builtins/builtins.h"
 #include "control/control.h"
@@ -185,9 +190,8 @@ TEST_F(BuiltinLists, RefusedNamesAssignNothing) {
         "fanuc6mxxxxxx",  // longer than any name
         "fanuc6",
         "standard2",
-        "ab84",           // its list is not built yet
-        "fanuc6t",
-        "heid",
+        "heid4000",
+        "tiger ab84",
     };
     for (const char* name : refused) {
         int status = -1;
@@ -276,4 +280,289 @@ TEST(BuiltinListData, ReaderRefusesBadLines) {
     }
     const char* const list[] = {"wrdlen(2) = 4", "wrdlen(2) = x", "wrdlen(3) = 4"};
     EXPECT_EQ(apply_setting_list(list), 2);
+}
+
+namespace {
+
+// What each list is stated to leave in the store: the words it adds or
+// renames, the blocks that hold items (the other blocks 1..19 are empty),
+// its cldat blocks (slot, record code, items) and its header texts.
+struct list_facts {
+    const char* name;
+    std::size_t assignments;
+    int ngps;
+    std::vector<std::pair<int, const char*>> words;
+    std::set<int> blocks;
+    std::vector<std::tuple<int, int, int>> cldat;
+    const char* print_header;  // nullptr: not assigned
+    const char* machine_name;
+    std::vector<std::pair<int, const char*>> other_texts;
+};
+
+const std::vector<list_facts>& all_list_facts() {
+    static const std::vector<list_facts> facts = {
+        {"ab84", 482, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 6, 7, 8, 10, 11, 12, 13, 16, 17, 19}, {}, nullptr, "Allen Bradley 8400 version 1.1", {}},
+        {"acra8", 515, 43, {{39, "N2"}, {40, "OP"}, {41, "ID"}, {42, "P1"}, {43, "null"}}, {1, 2, 4, 5, 6, 7, 8, 10, 12, 13, 16, 17}, {}, nullptr, "Acramatic 850m   version 1.1", {}},
+        {"agie", 450, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 6, 7, 8, 10, 11, 12}, {}, "Quilor Agie Postprocessor", "Agie version 1.0", {}},
+        {"anilam", 474, 42, {{39, "OP"}, {40, "F1"}, {41, "ID"}, {42, "null"}}, {1, 2, 4, 5, 6, 7, 8, 9, 10, 12, 13}, {}, nullptr, "Anilam           version 1.1", {}},
+        {"bosch", 442, 44, {{39, "ID"}, {40, "PA"}, {41, "EI"}, {42, "OP"}, {43, "EC"}, {44, "null"}}, {1, 2, 3, 6, 7, 8, 10, 11, 12, 13, 18, 19}, {}, nullptr, "Bosch            version 1.1", {}},
+        {"boss", 405, 41, {{39, "OP"}, {40, "DEF"}, {41, "null"}}, {1, 2, 5, 7, 8, 9, 10, 12, 13, 19}, {}, nullptr, "Boss             version 1.1", {}},
+        {"bostom", 462, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 6, 7, 8, 10, 12, 13, 19}, {{6, 1031, 6}}, "Quilor Bostomatic Postprocessor", "Bostomatic         version 1.2", {}},
+        {"charm", 396, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 8, 10, 11, 12, 13}, {}, "Quilor KELVaron Robofil", "Robofil version 1.1", {{4, "0.0"}, {5, ":-"}, {6, ":-"}}},
+        {"deckel11", 393, 45, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "P2"}, {43, "P3"}, {44, "P4"}, {45, "null"}}, {1, 2, 5, 6, 7, 8, 10, 11, 12, 13}, {}, nullptr, "Deckel 11      version 1.2", {}},
+        {"deckel3", 557, 63, {{39, "N"}, {40, "N2"}, {41, "X"}, {42, "Y"}, {43, "P"}, {44, "Q"}, {45, "Z"}, {46, "I"}, {47, "J"}, {48, "K"}, {49, "R"}, {50, "F"}, {51, "S"}, {52, "T"}, {53, "OP"}, {54, "ID"}, {55, "ED"}, {56, "MS"}, {57, "EM"}, {58, "H"}, {59, "D"}, {60, "E"}, {61, "B"}, {62, "C"}, {63, "null"}}, {1, 2, 5, 10, 11, 12, 13}, {}, "Quilor Postprocessor Version 1.012", "Deckel 3 version 1.012", {{5, ":-"}, {6, ":-"}}},
+        {"deckel4", 423, 42, {{39, "N2"}, {40, "OP"}, {41, "ID"}, {42, "ED"}}, {1, 2, 5, 6, 7, 8, 10, 11, 12, 13, 14, 16, 17, 18, 19}, {}, nullptr, "Deckel 4         version 1.1", {}},
+        {"dyna", 479, 40, {{39, "OP"}, {40, "null"}}, {2, 4, 5, 7, 8, 10, 12, 13, 16, 17}, {}, nullptr, " Dynapath        version 1.1", {}},
+        {"dm", 410, 42, {{39, "OP"}, {40, "Z3"}, {41, "null"}, {42, "RPM"}}, {1, 2, 3, 6, 7, 8, 10, 11, 12, 13, 18, 19}, {{5, 1030, 2}}, nullptr, "Dynamyte        version 1.2", {}},
+        {"eberle", 415, 43, {{39, "N2"}, {40, "OP"}, {41, "ID"}, {42, "ED"}, {43, "null"}}, {1, 2, 5, 7, 8, 10, 12, 13}, {}, nullptr, "Eberle        version 1.1", {}},
+        {"elexa", 551, 43, {{39, "OP"}, {40, "ID"}, {41, "QZ"}, {42, "PA"}, {43, "null"}}, {1, 2, 3, 4, 5, 6, 10, 11, 12, 13, 16, 17}, {}, "Quilor Kelvaron", "Elexa                version 1.1", {}},
+        {"fadal", 488, 42, {{39, "OP"}, {40, "ID"}, {41, "Q1"}, {42, "null"}}, {1, 2, 4, 5, 10, 12, 13, 16, 17, 19}, {}, "Quilor KELVaron Fadal", "Fadal           version 1.2", {}},
+        {"fanuc6t", 352, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 2, 5, 10, 12}, {}, "Quilor KELVaron", "Fanuc10t        version 1.1", {}},
+        {"fanuc11m", 586, 42, {{39, "OP"}, {40, "ID"}, {41, "Q1"}, {42, "null"}}, {1, 2, 4, 5, 10, 12, 13, 14, 16, 17, 18, 19}, {}, nullptr, "Fanuc11m         version 1.1", {}},
+        {"fagor", 365, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 6, 7, 8, 10, 12, 13, 14, 16, 17, 19}, {}, "Quilor Fagor Postprocessor", "Fagor              version 1.1", {}},
+        {"fanucw", 333, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 8, 9, 10, 13}, {}, "Quilor KELVaron Fanucw", "Fanucw version 1.007", {{5, ":-"}, {6, ":-"}}},
+        {"fidia", 435, 39, {{39, "null"}}, {2, 5, 7, 8, 9, 10, 12, 13, 14, 16, 17, 18, 19}, {}, "Quilor Fidia KELVaron", "Fidia             version 1.1", {{4, "00"}}},
+        {"ge2000m", 428, 40, {{39, "ID"}, {40, "null"}}, {1, 2, 5, 6, 7, 8, 10, 12, 13, 16, 17, 18, 19}, {}, nullptr, "GE2000M            version 1.1", {}},
+        {"h155", 859, 54, {{39, "FF"}, {40, "XXF"}, {41, "MP"}, {42, "T1"}, {43, "T2"}, {44, "TL"}, {45, "RR"}, {46, "null"}, {47, "Z3"}, {48, "ID"}, {49, "Z4"}, {50, "OP"}, {51, "DR"}, {52, "circ"}, {53, "DW"}, {54, "FMAX"}}, {1, 2, 5, 6, 7, 8, 10, 11, 12, 13, 16, 17, 18, 20}, {{3, 2, 2}, {4, 1010, 5}, {16, 1022, 3}}, nullptr, "Heidenhain       version 1.2", {{3, ","}, {4, "0,000"}}},
+        {"h33", 408, 40, {{39, "OP"}, {40, "null"}}, {6, 7, 8, 10, 11, 12}, {}, "Quilor H33 Postprocessor", "H33           version 1.1", {}},
+        {"hauser", 493, 27, {{1, "ID_"}, {2, "N_"}, {10, "C_"}, {11, "X_"}, {12, "Y_"}, {13, "Z_"}, {14, "I_"}, {15, "J_"}, {16, "K_"}, {17, "F_"}, {18, "S_"}, {19, "T_"}, {20, "M1"}, {21, "M2"}, {22, "OP_"}, {23, "Z2"}, {24, "R_"}, {25, "EM_"}, {26, "MS_"}, {27, "null"}}, {1, 2, 3, 6, 7, 8, 10, 11, 12, 13}, {}, "Quilor Hauser Postprocessor", "Hauser version 1.0", {{5, ":-"}, {6, ":-"}}},
+        {"heid400", 813, 52, {{39, "FF"}, {40, "T1"}, {41, "T2"}, {42, "TL"}, {43, "RR"}, {44, "null"}, {45, "Z3"}, {46, "ID"}, {47, "Z4"}, {48, "OP"}, {49, "DR"}, {50, "circ"}, {51, "DW"}, {52, "FMAX"}}, {1, 2, 5, 6, 7, 8, 10, 11, 12, 13, 16, 17, 18, 20}, {{3, 2, 2}, {4, 1010, 5}, {16, 1022, 2}}, "Quilor Postprocessor Version 1.2", "Heidenhain           version 1.2", {{3, ","}, {4, "0,000"}}},
+        {"heidiso", 451, 41, {{39, "CF"}, {40, "ID"}, {41, "null"}}, {1, 2, 5, 6, 7, 8, 10, 12, 13, 18}, {}, "Quilor KELVaron", "Heidiso        version 1.1", {{4, "0."}}},
+        {"hurco", 415, 41, {{39, "OP"}, {40, "Z3"}, {41, "null"}}, {1, 2, 6, 7, 8, 10, 12, 13, 18, 19}, {}, nullptr, "Hurco              version 1.1", {}},
+        {"incon", 271, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 7, 8, 10, 11, 12, 16}, {}, nullptr, "Incon              version 1.1", {}},
+        {"japtw", 338, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 9, 10, 11, 12}, {}, nullptr, "Japax             version 1.1", {}},
+        {"kryle", 482, 42, {{39, "OP"}, {40, "ID"}, {41, "Q1"}, {42, "null"}}, {1, 2, 4, 5, 10, 12, 13}, {}, "Quilor KELVaron", "Kryle              version 1.1", {}},
+        {"maho", 386, 43, {{39, "K2"}, {40, "OP"}, {41, "ID"}, {42, "P1"}, {43, "null"}}, {1, 2, 4, 5, 7, 8, 10, 12, 13, 18, 19}, {}, nullptr, "Maho              version 1.1", {}},
+        {"matsura", 652, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 10, 11, 12, 13, 15}, {}, "Quilor KELVaron Matsura", "Matsura     version 1.2", {}},
+        {"mazak", 442, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 9, 10, 12, 13, 17, 19}, {}, nullptr, "Mazak              version 1.1", {}},
+        {"mitsu", 442, 41, {{39, "OP"}, {40, "ID"}, {41, "Q1"}}, {1, 2, 4, 5, 10, 12, 13}, {}, "Quilor KELVaron Mitsubishi", "Mitsubishi version 1.1", {}},
+        {"mitsuw", 401, 41, {{39, "SP"}, {40, "OP"}, {41, "null"}}, {2, 3, 4, 8, 10, 12}, {}, "Quilor Mitsubishi Postprocessor", "Mitsubishi wire spark version 1.1", {{4, "0.000"}}},
+        {"num", 388, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 2, 5, 10, 11, 12, 13}, {}, "Quilor Postprocessor 1.2", " CNC NUM 760 version 1.2", {}},
+        {"okuma", 427, 41, {{39, "OP"}, {40, "ID"}, {41, "Q1"}}, {1, 2, 4, 5, 10, 12, 13, 14, 16, 17, 18, 19}, {}, "Quilor KELVaron Okuma", "Okuma              version 1.1", {}},
+        {"p28m", 320, 41, {{39, "OP"}, {40, "space"}, {41, "null"}}, {1, 2, 7, 8, 10, 12}, {}, nullptr, "Posidata         version 1.1", {}},
+        {"r2e3", 384, 42, {{39, "OP"}, {40, "Z3"}, {41, "null"}, {42, "ID"}}, {1, 2, 6, 7, 8, 10, 12, 13, 18, 19}, {}, nullptr, "Bridgeport R2E3  version 1.1", {}},
+        {"roland", 337, 39, {{39, "null"}}, {1, 2, 7, 11, 12, 13}, {}, nullptr, "Roland           version 1.1", {}},
+        {"siem850", 369, 42, {{39, "OP"}, {40, "ID"}, {41, "R11"}, {42, "null"}}, {1, 2, 4, 5, 10, 12, 13, 14}, {}, nullptr, "Siemens 850m     version 1.1", {}},
+        {"selca", 384, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 5, 7, 8, 9, 10, 12, 13, 16}, {}, nullptr, "Selca            version 1.1", {}},
+        {"servo", 390, 40, {{39, "OP"}, {40, "null"}}, {2, 3, 6, 7, 8, 9, 10, 11, 12}, {}, nullptr, "Servo            version 1.1", {}},
+        {"sodick", 351, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 10, 11, 12, 13}, {}, "Quilor KELVaron Sodick", "Sodick         version 1.1", {}},
+        {"tcomp", 484, 42, {{39, "ID"}, {40, "OP"}, {41, "Z3"}, {42, "null"}}, {1, 2, 3, 6, 7, 8, 10, 11, 12}, {{6, 1031, 9}}, nullptr, "Tcomp             version 1.2", {}},
+        {"tiger", 378, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 10, 12, 13, 16, 17, 19}, {{5, 1030, 4}, {6, 1031, 4}}, nullptr, "Tiger            version 1.2", {}},
+    };
+    return facts;
+}
+
+// The name each list is known by, and every name that selects it.
+const std::vector<std::vector<const char*>> SHARED_NAMES = {
+    {"fanuc6t", "fanucot", "fanuc10t"},
+    {"fanuc11m", "fanuc10m", "fanuc12m", "fanuc15m"},
+    {"fanuc", "fanuc6m", "fanucom"},
+    {"fidia", "fidian"},
+    {"h155", "heid"},
+    {"maho", "ph432"},
+    {"charm", "robofil"},
+    {"standard", " ", ""},
+};
+
+}  // namespace
+
+TEST_F(BuiltinLists, EveryNameLoads) {
+    // Each of the 60 names selects a list that reads to its last line.
+    std::set<const char* const*> lists;
+    for (int i = 1; i <= NCONTROLS; ++i) {
+        const std::string name = control_names.name[i].str();
+        const auto lines = find_setting_list(name);
+        ASSERT_FALSE(lines.empty()) << name;
+        lists.insert(lines.data());
+        setting_assignment a;
+        for (const char* line : lines) EXPECT_EQ(read_assignment(line, a), 0) << name << ": " << line;
+    }
+    EXPECT_EQ(lists.size(), 49u);
+
+    for (int i = 1; i <= NCONTROLS; ++i) {
+        SetUp();
+        int status = -1;
+        load_builtin_control(control_names.name[i].view(), status);
+        EXPECT_EQ(status, 0) << control_names.name[i].str();
+    }
+}
+
+TEST_F(BuiltinLists, SharedNamesLoadTheSameStore) {
+    for (const auto& group : SHARED_NAMES) {
+        SetUp();
+        int status = -1;
+        load_builtin_control(group[0], status);
+        ASSERT_EQ(status, 0) << group[0];
+        const auto first = std::make_unique<configuration_store_t>(cs());
+        for (std::size_t n = 1; n < group.size(); ++n) {
+            SetUp();
+            load_builtin_control(group[n], status);
+            ASSERT_EQ(status, 0) << group[n];
+            EXPECT_EQ(find_setting_list(group[n]).data(), find_setting_list(group[0]).data()) << group[n];
+            EXPECT_EQ(std::memcmp(first.get(), &cs(), sizeof(configuration_store_t)), 0) << group[n];
+        }
+    }
+}
+
+TEST_F(BuiltinLists, ListsHoldTheirStatedFacts) {
+    ASSERT_EQ(all_list_facts().size(), 47u);
+    for (const list_facts& f : all_list_facts()) {
+        SetUp();
+        const std::string header_before = cs().spchar[1].str();
+        const auto lines = find_setting_list(f.name);
+        EXPECT_EQ(lines.size(), f.assignments) << f.name;
+        ASSERT_EQ(apply_setting_list(lines), 0) << f.name;
+
+        EXPECT_EQ(cs().NGPS, f.ngps) << f.name;
+        for (const auto& [w, name] : f.words) EXPECT_EQ(cs().gpnams[w].str(), name) << f.name << " word " << w;
+        if (f.print_header != nullptr) {
+            EXPECT_EQ(cs().spchar[1].str(), f.print_header) << f.name;
+        } else {
+            EXPECT_EQ(cs().spchar[1].str(), header_before) << f.name;  // left as it was
+        }
+        EXPECT_EQ(cs().spchar[2].str(), f.machine_name) << f.name;
+        for (const auto& [n, text] : f.other_texts) EXPECT_EQ(cs().spchar[n].str(), text) << f.name << " spchar " << n;
+
+        for (int b = 1; b <= 19; ++b) {
+            if (f.blocks.count(b) != 0) {
+                EXPECT_GT(cs().blklen[b], 0) << f.name << " block " << b;
+            } else {
+                EXPECT_EQ(cs().blklen[b], 0) << f.name << " block " << b;
+            }
+        }
+        EXPECT_EQ(cs().blklen[20] > 0, f.blocks.count(20) != 0) << f.name;
+        EXPECT_EQ(cs().blklen[21], 0) << f.name;
+
+        int defined = 0;
+        for (int slot = 1; slot <= MAXSPB; ++slot) defined += cs().blkspc[slot] != -1 ? 1 : 0;
+        EXPECT_EQ(defined, static_cast<int>(f.cldat.size())) << f.name;
+        if (!f.cldat.empty()) EXPECT_EQ(cs().special_block_count, static_cast<int>(f.cldat.size())) << f.name;
+        for (const auto& [slot, code, items] : f.cldat) {
+            EXPECT_EQ(cs().blkspc[slot], code) << f.name;
+            EXPECT_EQ(code % 19 + 1, slot) << f.name;  // the slot the record code finds at run time
+            EXPECT_EQ(cs().blklen[NUMBLK + slot], items) << f.name;
+        }
+
+        // Every list sets the 14 output list entries.
+        const std::set<std::string> seen = [&] {
+            std::set<std::string> names;
+            for (const char* line : lines) names.insert(std::string(line).substr(0, std::string(line).find(" =")));
+            return names;
+        }();
+        for (const char* entry : {"avals(1,8)", "avals(2,8)", "avals(1,9)", "avals(4,9)", "avals(1,10)",
+                                  "avals(4,10)", "avals(1,11)", "avals(4,11)"})
+            EXPECT_EQ(seen.count(entry), 1u) << f.name << " " << entry;
+
+        // Every value stands in the store but where the list assigns an
+        // element again: then the last assignment stands.
+        std::map<std::string, const char*> last;
+        for (const char* line : lines) last[std::string(line).substr(0, std::string(line).find(" ="))] = line;
+        setting_assignment a;
+        for (const auto& [element, line] : last) {
+            ASSERT_EQ(read_assignment(line, a), 0) << line;
+            EXPECT_EQ(assignment_holds(a), 1) << f.name << ": " << line;
+        }
+    }
+}
+
+TEST_F(BuiltinLists, RepeatedAssignmentsKeepTheLast) {
+    const struct {
+        const char* name;
+        int wperm2;
+        int assigned;
+    } cases[] = {{"fadal", 0, 2}, {"mitsu", 1, 2}, {"agie", 1, 2}};
+    for (const auto& c : cases) {
+        SetUp();
+        int count = 0;
+        for (const char* line : find_setting_list(c.name)) count += std::string(line).rfind("wperm(2) =", 0) == 0;
+        EXPECT_EQ(count, c.assigned) << c.name;
+        int status = -1;
+        load_builtin_control(c.name, status);
+        EXPECT_EQ(cs().wperm[2], c.wperm2) << c.name;
+    }
+}
+
+TEST_F(BuiltinLists, HauserRenamesItsWords) {
+    const auto before = std::make_unique<configuration_store_t>(cs());
+    ASSERT_EQ(apply_setting_list(find_setting_list("hauser")), 0);
+    EXPECT_EQ(cs().NGPS, 27);
+    EXPECT_EQ(cs().gpnams[1].str(), "ID_");
+    EXPECT_EQ(cs().gpnams[11].str(), "X_");
+    EXPECT_EQ(cs().gpnams[27].str(), "null");
+    for (int w = 28; w <= 38; ++w) EXPECT_EQ(cs().gpnams[w].view(), before->gpnams[w].view()) << w;
+    // The only list that sets print positions and print decimals; and every
+    // function code up to slot 80.
+    for (int w = 1; w <= 27; ++w) EXPECT_GT(word_format(w, WRDPOS), 0) << w;
+    EXPECT_EQ(cs().key[8], 11);
+    EXPECT_EQ(cs().key[10], 13);
+    int codes = 0;
+    for (const char* line : find_setting_list("hauser")) codes += std::string(line).rfind("icodes(1,", 0) == 0;
+    EXPECT_EQ(codes, 80);
+}
+
+TEST_F(BuiltinLists, ConversationalListsUseTextCodes) {
+    for (const char* name : {"h155", "heid", "heid400"}) {
+        SetUp();
+        ASSERT_EQ(apply_setting_list(find_setting_list(name)), 0);
+        EXPECT_EQ(cs().special_block_count, 3) << name;
+        EXPECT_EQ(cs().blkspc[3], 2) << name;
+        EXPECT_EQ(cs().blkspc[4], 1010) << name;
+        EXPECT_EQ(cs().blkspc[16], 1022) << name;
+        EXPECT_GT(cs().blklen[20], 0) << name;  // "tape split move"
+        EXPECT_EQ(cs().intsp[56], 65500) << name;
+        EXPECT_EQ(cs().intsp[38], 1) << name;
+        const struct {
+            int slot;
+            const char* text;
+        } texts[] = {{3, "-"}, {4, "+"}, {9, "0"}, {10, "L"}, {11, "R"}, {12, "INCH"}, {13, "MM"}};
+        for (const auto& t : texts) {
+            EXPECT_EQ(cs().icodes[2][t.slot], 1000 + t.slot) << name;
+            EXPECT_EQ(cs().scodes[t.slot].str(), t.text) << name;
+        }
+        EXPECT_EQ(cs().wrdch[6].str(), "CYCL DEF") << name;
+    }
+    SetUp();
+    ASSERT_EQ(apply_setting_list(find_setting_list("h155")), 0);
+    EXPECT_EQ(cs().wrdch[43].str(), "TOOL CALL");
+    EXPECT_EQ(cs().wrdch[53].str(), "DWELL");
+    EXPECT_EQ(cs().wrdch[53][6], ' ');
+    EXPECT_EQ(cs().blklen[NUMBLK + 16], 3);
+    const std::pair<int, int> links[] = {{3, 39}, {29, 39}, {30, 39}, {40, 39}, {51, 39}, {37, 38}, {39, 41}, {41, 45}};
+    for (const auto& [w, to] : links) EXPECT_EQ(cs().wrdlnk[w], to) << w;
+}
+
+TEST_F(BuiltinLists, RareSettingsBelongToTheirLists) {
+    const struct {
+        const char* name;
+        const char* line;
+    } cases[] = {
+        {"agie", "intsp(79) = 1"},          {"agie", "intsp(40) = 20"},       {"fidia", "intsp(56) = 32766"},
+        {"num", "intsp(56) = 32767"},       {"bostom", "intsp(38) = 2"},      {"bostom", "scale_divisor(27) = 40"},
+        {"roland", "scale_divisor(26) = 60"}, {"dyna", "intsp(5) = 2"},       {"p28m", "intsp(33) = 0"},
+        {"matsura", "intsp(43) = 102"},     {"num", "spval(2) = 0.01"},       {"num", "spval(12) = 100"},
+        {"h33", "spval(14) = 1200"},        {"mitsuw", "spval(13) = 30"},     {"mitsuw", "wperm(39) = 1"},
+        {"dyna", "wperm(34) = 2"},          {"heidiso", "wperm(34) = 2"},     {"dyna", "wrdlnk(3) = 4"},
+        {"dm", "wrdlnk(27) = 42"},          {"tiger", "wrdlnk(21) = 6"},      {"charm", "avals(4,1) = 1"},
+        {"mitsuw", "avals(6,3) = 1"},       {"servo", "key(6) = 26"},         {"japtw", "intsp(50) = 1"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        ASSERT_EQ(apply_setting_list(find_setting_list(c.name)), 0) << c.name;
+        setting_assignment a;
+        ASSERT_EQ(read_assignment(c.line, a), 0) << c.line;
+        EXPECT_EQ(assignment_holds(a), 1) << c.name << ": " << c.line;
+    }
+}
+
+TEST_F(BuiltinLists, Deckel11WritesAControlCharacter) {
+    ASSERT_EQ(apply_setting_list(find_setting_list("deckel11")), 0);
+    for (const auto& [b, s] : {std::pair{1, 8}, std::pair{2, 4}}) {
+        EXPECT_EQ(cs().block_texts[b][s][1], '\x04') << b;
+        EXPECT_EQ(trimmed_length(cs().block_texts[b][s]), 1) << b;
+    }
+    // The string belongs to a literal item of the block.
+    bool found = false;
+    for (int i = 1; i <= cs().blklen[2]; ++i)
+        found = found || (item(2, i).code == LITERAL_ITEM && item(2, i).string_ref / 10 == 4);
+    EXPECT_TRUE(found);
 }

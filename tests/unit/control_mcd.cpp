@@ -331,11 +331,17 @@ TEST(McdRecords, ReadErrors) {
     bad_count[15] = '7';
     std::string bad_sign = second;
     bad_sign[16] = '2';  // exponent code 2xxx: no sign
+    // The fifth field of a line is outside the line's sum: an exponent code
+    // of 1999 there (10 to the power 799) makes no finite number.
+    const int n1 = expand_repeat_codes(reals[0], buf);
+    std::string huge_exponent(buf, static_cast<std::size_t>(n1));
+    huge_exponent.replace(16 + 14 * 4, 4, "1999");
     const Case real_cases[] = {
         {"good", {reals[0], second}, 0},
         {"sum of line 2", {reals[0], bad_sum}, MCD_BAD_CHECK},
         {"count of line 2", {reals[0], bad_count}, MCD_BAD_CHECK},
         {"exponent code", {reals[0], bad_sign}, MCD_BAD_CHECK},
+        {"exponent beyond any number", {huge_exponent, second}, MCD_BAD_CHECK},
     };
     for (const Case& c : real_cases) {
         reading(join_lines(c.lines), [&](int u) {

@@ -1,0 +1,160 @@
+// Go home: the control's go-home preamble, then each home point as at most
+// two lines from the blocks "go home z move" and "go home xy move"; the
+// two-step form splits the move along the tool axis on multi-axis machines.
+#include <cmath>
+
+#include "control/control.h"
+#include "kinematics/kinematics.h"
+#include "output/output.h"
+
+namespace kv {
+
+namespace {
+
+constexpr int GO_HOME_OUTPUT_SETTING = 30;
+constexpr int SPLIT_MOVE_SETTING = 24;
+constexpr int RAPID_FEED_CODE_SETTING = 38;
+constexpr int COMPENSATION_MOVES_SETTING = 37;   // "compensation output" value 4
+constexpr int GO_HOME_PREAMBLE_BLOCK = 3;
+constexpr int GO_HOME_Z_BLOCK = 7;
+constexpr int GO_HOME_XY_BLOCK = 8;
+constexpr int RAPID_FUNCTION = 1;
+constexpr int GO_HOME_LABEL = 25;                // message 55 "TEMP"
+constexpr int X_KEY = 8;
+constexpr double AXIAL_TRAVEL_MINIMUM = 0.00001;
+
+int intsp(int n) { return configuration_store.intsp[n]; }
+
+// Without go-home output the home point only becomes the current position.
+int take_home_point_silently() {
+    if (intsp(GO_HOME_OUTPUT_SETTING) != 0) return 0;
+    if (point_buffer.point_count >= 3) {
+        set_move_point(1);
+        commit_current_position();
+    }
+    return 1;
+}
+
+void end_home_line() {
+    set_reference_message(GO_HOME_LABEL);
+    end_record_block(1);
+}
+
+// position := previous_position + d (or the target when d is null), with the
+// word integers truncated toward zero.
+void place_position(const array1<double, 3>& p) {
+    motion_state_t& m = motion_state;
+    const double f = MULT(configuration_store.key[X_KEY]);
+    for (int i = 1; i <= 3; ++i) {
+        m.position[i] = p[i];
+        m.position_units[i] = truncate_to_int(f * p[i]);
+    }
+}
+
+array1<double, 3> previous_plus(const array1<double, 3>& d) {
+    array1<double, 3> p;
+    for (int i = 1; i <= 3; ++i) p[i] = motion_state.previous_position[i] + d[i];
+    return p;
+}
+
+array1<double, 3> current_target() {
+    array1<double, 3> p;
+    for (int i = 1; i <= 3; ++i) p[i] = motion_state.position[i];
+    return p;
+}
+
+void write_home_part(int block) {
+    compute_increments();
+    set_xyz_words();
+    run_block(block);
+}
+
+// The committed tool axis as a machine displacement: multi-axis kinematics.
+void committed_machine_tool_axis(vector3& axis) {
+    (void)axis;
+    multiaxis_motion_not_built();
+}
+
+}  // namespace
+
+void output_go_home() {
+    run_block(GO_HOME_PREAMBLE_BLOCK);
+    if (take_home_point_silently()) return;
+    const point_buffer_t& b = point_buffer;
+    for (int c = 1; c <= b.point_count; c += 3) {
+        set_move_point(c);
+        compute_increments();
+        int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
+        get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
+        if (intsp(COMPENSATION_MOVES_SETTING) > 0) crc();
+        set_xyz_words();
+        const int lines = intsp(SPLIT_MOVE_SETTING) != 0 && (x_moves || y_moves) && z_moves ? 2 : 1;
+        // The move's time counts once, whatever the lines it takes.
+        int time_added = 0;
+        for (int line = 1; line <= lines; ++line) {
+            int z_in_line = z_moves;
+            int line_moves = x_moves || y_moves || z_moves;
+            if (lines == 2) {
+                z_in_line = split_move_axes(line, z_not_rising, x_moves, y_moves);
+                line_moves = z_in_line ? z_moves : (x_moves || y_moves);
+            }
+            if (line_moves) {
+                gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
+                if (intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
+                run_block(z_in_line ? GO_HOME_Z_BLOCK : GO_HOME_XY_BLOCK);
+            }
+            if (!time_added) add_move_time();
+            time_added = 1;
+            end_home_line();
+        }
+        commit_current_position();
+    }
+}
+
+void output_go_home_two_step() {
+    run_block(GO_HOME_PREAMBLE_BLOCK);
+    if (take_home_point_silently()) return;
+    const point_buffer_t& b = point_buffer;
+    for (int c = 1; c <= b.point_count; c += 3) {
+        set_move_point(c);
+        vector3 move;
+        for (int i = 1; i <= 3; ++i) move[i] = motion_state.position[i] - motion_state.previous_position[i];
+        vector3 axis;
+        committed_machine_tool_axis(axis);
+        vector3 along;
+        vector3 across;
+        double s = 0.0;
+        split_vector_along_axis(move, axis, along, across, s);
+        if (s >= 0.0) {
+            go_home_axis_first(s, along);
+        } else {
+            go_home_axis_last(s, across);
+        }
+    }
+}
+
+void go_home_axis_first(double s, const array1<double, 3>& axial) {
+    const array1<double, 3> target = current_target();
+    place_position(previous_plus(axial));
+    if (std::fabs(s) > AXIAL_TRAVEL_MINIMUM) write_home_part(GO_HOME_Z_BLOCK);
+    commit_current_position();
+    place_position(target);
+    write_home_part(GO_HOME_XY_BLOCK);
+    add_move_time();
+    end_home_line();
+    commit_current_position();
+}
+
+void go_home_axis_last(double s, const array1<double, 3>& across) {
+    const array1<double, 3> target = current_target();
+    place_position(previous_plus(across));
+    write_home_part(GO_HOME_XY_BLOCK);
+    commit_current_position();
+    place_position(target);
+    if (std::fabs(s) > AXIAL_TRAVEL_MINIMUM) write_home_part(GO_HOME_Z_BLOCK);
+    add_move_time();
+    end_home_line();
+    commit_current_position();
+}
+
+}  // namespace kv

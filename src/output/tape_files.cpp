@@ -1,0 +1,496 @@
+// Tape limits and splitting: segments and numbered next tapes when a length or
+// block count is reached, the split at a tool change and after a multi-axis
+// block, the program end of a tape, and the cutting time per tool.
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "job/job.h"
+#include "kinematics/kinematics.h"
+#include "output/output.h"
+#include "ppnsub/ppnsub.h"
+
+namespace kv {
+
+tape_state_t tape_state;
+next_tape_name_t next_tape_name;
+
+namespace {
+
+// Blocks run by the tape routines.
+constexpr int BLOCK_TAPE_START = 1;
+constexpr int BLOCK_TAPE_END = 2;
+constexpr int BLOCK_MOVE_LINEAR = 11;
+constexpr int BLOCK_MOVE_RAPID = 12;
+constexpr int BLOCK_TAPE_SEGMENT = 15;
+constexpr int BLOCK_TAPE_SPLIT_START = 16;
+constexpr int BLOCK_TAPE_SPLIT_END = 17;
+constexpr int BLOCK_TAPE_SPLIT_MOVE = 20;
+
+// Segment types ("segment type", intsp 60).
+constexpr int SEGMENT_BY_TAPE_LENGTH = 0;
+constexpr int SEGMENT_BY_CUT_LENGTH = 1;
+constexpr int SEGMENT_BY_BLOCKS = 2;
+constexpr int SEGMENT_IN_CHARACTERS = 3;
+
+constexpr double LIMIT_UNSET = 0.001;   // lengths at or below this set no limit
+constexpr int RAPID_MAJOR_WORD = 5;
+constexpr int TOOL_CHANGE_MAJOR_WORD = 1055;
+constexpr int LABEL_PROGRAM_END = 13;   // reference label "PROGRAM END"
+constexpr int NEXT_TAPE_NAME_SHOWN = 64;
+
+int key_word(int k) { return configuration_store.key[k]; }
+int tape_unit() { return job_files.file_units[unit_slot(FILE_TAPE)]; }
+int blocks_items(int b) { return configuration_store.blklen[b]; }
+
+// Retract before a segment or a split: Z up by the retract distance, or to
+// the FROM point's Z when that distance is negative.
+void retract_for_split(int d) {
+    if (d == 0) return;
+    const int z_word = key_word(10);
+    int z = motion_state.position_units[3];
+    if (d > 0) {
+        z += d;
+    } else {
+        z = truncate_to_int(static_cast<double>(MULT(z_word)) * pass1_results.from_position[3]);
+    }
+    motion_state.position_units[3] = z;
+    if (z != motion_state.previous_position_units[3]) {
+        compute_increments();
+        if (get_intsp(38) == 1) fedrat();
+        set_xyz_words();
+        gset(1, 2);
+        run_block(BLOCK_MOVE_RAPID);
+    }
+}
+
+// The move back down to the kept point after a retract: all three
+// coordinates are written.
+void return_to_kept_point(const array1<int, 3>& kept) {
+    motion_state.output_mode_flags[FORCE_XYZ_FLAG] = 1;
+    fedrat();
+    motion_state.position_units[1] = kept[1];
+    motion_state.position_units[2] = kept[2];
+    motion_state.position_units[3] = kept[3];
+    gset(2, 2);
+    compute_increments();
+    set_xyz_words();
+    run_block(BLOCK_MOVE_LINEAR);
+}
+
+void make_segment(int d, const array1<int, 3>& kept) {
+    retract_for_split(d);
+    run_block(BLOCK_TAPE_SEGMENT);
+    if (d != 0) return_to_kept_point(kept);
+}
+
+// The end of one tape and the start of the next, as the split of the limit
+// check and of a tool change share it.
+void end_tape_and_start_next() {
+    if (blocks_items(BLOCK_TAPE_SPLIT_END) > 0) {
+        run_block(BLOCK_TAPE_SPLIT_END);
+    } else {
+        output_program_end();
+    }
+    start_next_tape();
+    clear_modal_memory();
+    setwrd(key_word(20), 0, 0);
+    if (blocks_items(BLOCK_TAPE_SPLIT_START) > 0) {
+        run_block(BLOCK_TAPE_SPLIT_START);
+    } else {
+        get_date_time_text(run_state.run_date_time.span());
+        start_tape(run_state.run_date_time.view());
+        run_block(BLOCK_MOVE_LINEAR);
+    }
+}
+
+void make_split(int d, const array1<int, 3>& kept) {
+    tape_state.tape_length[3] = 0.0;
+    retract_for_split(d);
+    end_tape_and_start_next();
+
+    // The spindle code goes out again on the new tape.
+    tool_state.pending_code_flags[SPINDLE_STOPPED] = 1;
+    tool_state.pending_code_flags[SPINDLE_PENDING] = 1;
+    output_pending_codes();
+    fedrat();
+    gset(2, 2);
+    if (blocks_items(BLOCK_TAPE_SPLIT_MOVE) > 0) {
+        run_block(BLOCK_TAPE_SPLIT_MOVE);
+        return;
+    }
+
+    // Re-approach: down to the toolpath's start height first when the kept
+    // point lies below it, then to the kept point.
+    const int row = toolpath_row(current_toolpath_index());
+    const int z_start = truncate_to_int(static_cast<double>(MULT(key_word(10))) *
+                                        toolpath_tables.toolpath_start[row][3]);
+    if (kept[3] < z_start) {
+        const int rapid_before = pending_move_flags.rapid_pending;
+        pending_move_flags.rapid_pending = 1;
+        gset(1, 2);
+        if (get_intsp(38) == 1) fedrat();
+        motion_state.position_units[1] = kept[1];
+        motion_state.position_units[2] = kept[2];
+        motion_state.position_units[3] = z_start;
+        compute_increments();
+        set_xyz_words();
+        run_block(BLOCK_MOVE_RAPID);
+        pending_move_flags.rapid_pending = rapid_before;
+    }
+    return_to_kept_point(kept);
+}
+
+}  // namespace
+
+void check_tape_split() {
+    double max_length = real_option(5);
+    double max_segment = real_option(8);
+    int type = get_intsp(60);
+    if (type == SEGMENT_IN_CHARACTERS) {
+        max_length /= CHARACTERS_PER_FOOT;
+        max_segment /= CHARACTERS_PER_FOOT;
+        type = SEGMENT_BY_TAPE_LENGTH;
+    }
+    const int min_blocks = get_intsp(58);
+    const int max_blocks = get_intsp(57);
+    const int d = MULT(key_word(10)) * get_intsp(63);
+    array1<int, 3> kept;
+    for (int i = 1; i <= 3; ++i) kept[i] = motion_state.position_units[i];
+
+    if (max_length <= LIMIT_UNSET && max_segment <= LIMIT_UNSET && max_blocks == 0) return;
+
+    int& written = block_writer.block_lines_written;
+    int n = 0;
+    if (type == SEGMENT_BY_BLOCKS) {
+        n = max_blocks - blocks_items(BLOCK_TAPE_SEGMENT);
+        if (n > 0 && written >= n) {
+            written = 0;
+            make_segment(d, kept);
+        } else if (min_blocks > 0 && written >= min_blocks &&
+                   (pending_move_flags.rapid_pending != 0 ||
+                    (cldata_class() == 2000 && cldata_subclass() == TOOL_CHANGE_MAJOR_WORD))) {
+            // The segment goes where no later rapid would serve. Without a
+            // maximum the look-ahead alone bounds the search.
+            const int ahead = 3 * get_intsp(65);
+            int limit = ahead;
+            if (n > 0) {
+                const int by_blocks = 3 * (n - written);
+                limit = ahead == 0 ? by_blocks : std::min(by_blocks, ahead);
+            }
+            int k = 0;
+            if (find_record_ahead(2000, RAPID_MAJOR_WORD, 0, 0, k, limit) == 0) {
+                written = 0;
+                make_segment(d, kept);
+            }
+        }
+    } else {
+        n = max_blocks - (blocks_items(BLOCK_TAPE_SPLIT_END) + blocks_items(BLOCK_TAPE_SPLIT_START));
+        if (type == SEGMENT_BY_TAPE_LENGTH) {
+            if (max_segment > LIMIT_UNSET && tape_state.tape_length[3] >= max_segment) {
+                tape_state.tape_length[3] = 0.0;
+                make_segment(d, kept);
+            }
+        } else if (type == SEGMENT_BY_CUT_LENGTH) {
+            if (max_segment > LIMIT_UNSET && motion_state.cut_length >= max_segment) {
+                motion_state.cut_length = 0.0;
+                make_segment(d, kept);
+            }
+        }
+    }
+
+    if (n >= 1 && written >= n) {
+        written = 0;
+        make_split(d, kept);
+    } else if (max_length != 0.0 && tape_state.tape_length[2] >= max_length) {
+        tape_state.tape_length[2] = 0.0;
+        make_split(d, kept);
+    }
+}
+
+void split_tape_when_full() {
+    const double max_length = real_option(5);
+    if (max_length == 0.0 || tape_state.tape_length[1] < max_length) return;
+
+    const int x_word = key_word(8), y_word = key_word(9), z_word = key_word(10);
+    const int azimuth_word = key_word(36), elevation_word = key_word(37);
+    const int feed_word = key_word(16), spindle_word = key_word(19);
+    auto value_of = [](int w) { return w >= 1 && w <= MAXWORDS ? word_output_state.word_value[w] : 0; };
+    const int kept_x = value_of(x_word), kept_y = value_of(y_word), kept_z = value_of(z_word);
+    const int kept_azimuth = value_of(azimuth_word), kept_elevation = value_of(elevation_word);
+    const int kept_feed = value_of(feed_word), kept_spindle = value_of(spindle_word);
+
+    // Retract along the tool axis by the withdrawal amount.
+    vector3 displacement;
+    tool_axis_machine_displacement(displacement);
+    array1<int, 3> retract;
+    const double m = MULT(x_word);
+    for (int i = 1; i <= 3; ++i) {
+        retract[i] = nearest_int((motion_state.position[i] + machine_model.withdrawal * displacement[i]) * m);
+    }
+    gset(2, 2);
+    setwrd(x_word, retract[1], 2);
+    setwrd(y_word, retract[2], 2);
+    setwrd(z_word, retract[3], 2);
+    run_block(BLOCK_MOVE_LINEAR);
+
+    output_program_end();
+    start_next_tape();
+    tape_state.tape_length[1] = 0.0;
+    tape_state.tape_counter += 1;
+    configuration_store.intsp[32] = -1;
+    run_block(BLOCK_TAPE_START);
+    tape_state.tape_length[2] = 0.0;
+
+    gset(get_state_flag(21) != 0 ? 14 : 15, 3);
+    end_record_block(1);
+    setwrd(spindle_word, kept_spindle, 3);
+    mset(tool_state.spindle_mfunction, 3);
+    end_record_block(1);
+    gset(1, 3);
+    setwrd(azimuth_word, kept_azimuth, 3);
+    setwrd(elevation_word, kept_elevation, 3);
+    end_record_block(1);
+
+    switch (machine_model.machine_type) {
+    case MACHINE_TABLE_TABLE:
+        setwrd(x_word, kept_x, 2);
+        setwrd(y_word, kept_y, 2);
+        gset(1, 2);
+        run_block(BLOCK_MOVE_RAPID);
+        setwrd(z_word, retract[3], 2);
+        if (get_intsp(15) == 1) {
+            setwrd(key_word(24), tool_state.tool_change_ints[2], 3);
+            gset(35, 2);
+        }
+        end_record_block(1);
+        setwrd(z_word, kept_z, 2);
+        gset(2, 2);
+        setwrd(feed_word, kept_feed, 3);
+        break;
+    case MACHINE_HEAD_TABLE:
+    case MACHINE_HEAD_HEAD:
+        setwrd(x_word, retract[1], 2);
+        setwrd(y_word, retract[2], 2);
+        setwrd(z_word, retract[3], 2);
+        gset(1, 2);
+        end_record_block(1);
+        gset(2, 2);
+        setwrd(feed_word, kept_feed, 3);
+        setwrd(x_word, kept_x, 2);
+        setwrd(y_word, kept_y, 2);
+        setwrd(z_word, kept_z, 2);
+        break;
+    default:
+        pending_move_flags.rapid_pending = 0;
+        return;
+    }
+    end_record_block(1);
+    pending_move_flags.rapid_pending = 0;
+}
+
+int split_tape_at_tool_change() {
+    tape_state.tool_changes_seen += 1;
+    if (get_intsp(25) == 0) return 0;
+    if (tape_state.tool_changes_seen > 1) end_tape_and_start_next();
+    return 1;
+}
+
+void compose_next_tape_name(std::string_view current, int fixed, int default_extension, std::span<char> result) {
+    next_tape_name_t& t = next_tape_name;
+    int& number = tape_state.tape_number;
+    if (t.analysed == 0) {
+        // The name is analysed once; every later tape takes its pieces.
+        t.analysed = 1;
+        const std::string_view name = trimmed(current);
+        int n = std::max(3, static_cast<int>(name.size()));
+        t.base.set(name);
+        t.extension.clear();
+        t.number_field.set("t00");
+        t.number_field[1] = n - 2 <= static_cast<int>(name.size()) && n - 2 >= 1 ? name[n - 3] : 't';
+        t.default_extension = default_extension;
+        if (fixed != 0) {
+            const int dot = find_last_char(name, '.');
+            if (dot > 0) {
+                t.extension.set(name.substr(static_cast<std::size_t>(dot), 3));
+                t.base.set(name.substr(0, static_cast<std::size_t>(dot - 1)));
+                n = dot - 1;
+            }
+        }
+        // The number field counts a short name as three characters; the
+        // name itself keeps its own length.
+        if (fixed == 0 || find_last_char(name, '.') == 0) n = static_cast<int>(name.size());
+        t.base_length = n;
+        // A name that ends in a digit continues its numbering.
+        const int last = n;
+        const char c = last >= 1 ? t.base[last] : ' ';
+        if (c >= '1' && c <= '9') {
+            number = c - '0' + 1;
+            if (fixed != 0 || default_extension == 0) {
+                t.base[last] = ' ';
+                t.base_length = last - 1;
+            }
+        }
+    }
+
+    const int k = number;
+    number += 1;
+    const std::string digits = std::to_string(k);
+    const std::size_t width = k < 10 ? 1 : (k < 100 ? 2 : 3);
+    const std::string number_text = digits.substr(digits.size() > width ? digits.size() - width : 0);
+    std::string name;
+    if (fixed != 0) {
+        name.assign(t.base.view().substr(0, static_cast<std::size_t>(std::max(0, t.base_length))));
+        name += number_text;
+        if (trimmed_length(t.extension.view()) > 0) {
+            name += '.';
+            name += trimmed(t.extension.view());
+        }
+    } else if (t.default_extension != 0) {
+        std::string field(t.number_field.view());
+        field.replace(field.size() - number_text.size(), number_text.size(), number_text);
+        name.assign(trimmed(t.base.view()));
+        name.resize(static_cast<std::size_t>(std::max(0, t.base_length - 3)), ' ');
+        name += field;
+    } else {
+        name.assign(t.base.view().substr(0, static_cast<std::size_t>(std::max(0, t.base_length))));
+        while (!name.empty() && name.back() == ' ') name.pop_back();
+        name += number_text;
+    }
+    assign_text(result, name);
+}
+
+void start_next_tape() {
+    tape_state.tape_counter += get_intsp(78);
+    derived_settings.sequence_number = get_intsp(22);
+
+    text<FILE_NAME_LEN> next;
+    compose_next_tape_name(job_files.file_names[FILE_TAPE].view(), job_files.fixed_tape,
+                           trimmed_length(job_files.file_extensions[FILE_TAPE].view()) > 0 ? 1 : 0, next.span());
+
+    int& unit = job_files.file_units[unit_slot(FILE_TAPE)];
+    int status = 0;
+    filclo(unit, status);
+    if (status != 0) issue_message(217);
+    text<FILE_NAME_LEN> full;
+    build_file_name(full.span(), next.view(), "", "", status);
+    job_files.file_names[FILE_TAPE] = full;
+    // A failing open is not reported here: the next line written stops the
+    // run with its write message.
+    open_unit(unit, trimmed(full.view()), OPEN_WRITE, FORM_TEXT, status);
+
+    set_message_real_arg(1, tape_state.tape_length[1]);
+    set_message_int_arg(1, truncate_to_int(tape_state.tape_length[1] * CHARACTERS_PER_FOOT));
+    set_message_string_arg(1, full.view().substr(0, NEXT_TAPE_NAME_SHOWN));
+    issue_message(218);
+}
+
+void output_program_end() {
+    end_record_block(0);
+    set_reference_message(LABEL_PROGRAM_END);
+    run_block(BLOCK_TAPE_END);
+    const int code = get_intsp(73);
+    if (code >= 1 && code <= 255) {
+        const char c = static_cast<char>(code);
+        write_line_or_stop(std::string_view(&c, 1), tape_unit());
+    }
+}
+
+void apply_tool_reset_coordinates() {
+    const int reset = get_intsp(16);
+    if (reset == 1 || reset > 2) motion_state.output_mode_flags[FORCE_XYZ_FLAG] = 1;
+    if (reset == 2) motion_state.output_mode_flags[FORCE_XY_FLAG] = 1;
+}
+
+// --- cutting times -------------------------------------------------------------------
+
+void sort_integers(int count, std::span<const int> in, std::span<int> out, int& status) {
+    if (count > MAX_SORTED_INTEGERS || count < 0 || static_cast<std::size_t>(count) > in.size() ||
+        static_cast<std::size_t>(count) > out.size()) {
+        status = 1;
+        return;
+    }
+    status = 0;
+    for (int i = 0; i < count; ++i) out[i] = in[i];
+    for (int i = 0; i < count; ++i) {
+        int smallest = i;
+        for (int j = i + 1; j < count; ++j) {
+            if (out[j] < out[smallest]) smallest = j;
+        }
+        std::swap(out[i], out[smallest]);
+    }
+}
+
+namespace {
+
+// The distinct tool numbers in ascending order: the first toolpath's always
+// counts, later zero entries (no toolpath) do not.
+int distinct_tools(array1<int, MAXTOOLPATHS>& tools) {
+    array1<int, MAXTOOLPATHS> found;
+    int count = 0;
+    for (int i = 1; i <= MAXTOOLPATHS; ++i) {
+        const int t = toolpath_tables.toolpath_tool_number[i];
+        if (i > 1 && t == 0) continue;
+        bool seen = false;
+        for (int j = 1; j <= count && !seen; ++j) seen = found[j] == t;
+        if (!seen) found[++count] = t;
+    }
+    int status = 0;
+    sort_integers(count, std::span<const int>(found.data(), MAXTOOLPATHS), std::span<int>(tools.data(), MAXTOOLPATHS),
+                  status);
+    return count;
+}
+
+}  // namespace
+
+int count_distinct_tools() {
+    array1<int, MAXTOOLPATHS> tools;
+    return distinct_tools(tools);
+}
+
+int tool_number_by_rank(int n, int& status) {
+    array1<int, MAXTOOLPATHS> tools;
+    const int count = distinct_tools(tools);
+    if (n < 1 || n > count) {
+        status = 1;
+        return 0;
+    }
+    status = 0;
+    return tools[n];
+}
+
+int list_toolpaths_of_tool(int tool, std::span<int> out) {
+    int count = 0;
+    for (int i = 1; i <= MAXTOOLPATHS; ++i) {
+        if (toolpath_tables.toolpath_tool_number[i] != tool) continue;
+        if (static_cast<std::size_t>(count) < out.size()) out[static_cast<std::size_t>(count)] = i;
+        ++count;
+    }
+    return count;
+}
+
+void print_tool_cutting_times() {
+    const int unit = job_files.file_units[unit_slot(FILE_SETUP)];
+    array1<int, MAXTOOLPATHS> tools;
+    const int count = distinct_tools(tools);
+    for (int n = 1; n <= count; ++n) {
+        double minutes = 0.0;
+        for (int i = 1; i <= MAXTOOLPATHS; ++i) {
+            if (toolpath_tables.toolpath_tool_number[i] == tools[n]) {
+                minutes += toolpath_tables.toolpath_cldata_values[i][1];
+            }
+        }
+        set_message_int_arg(1, tools[n]);
+        set_message_int_arg(2, nearest_int(minutes));
+        write_message(unit, 251);
+    }
+    write_message(unit, 175);
+}
+
+double total_toolpath_time() {
+    double total = 0.0;
+    for (int i = 1; i <= MAXTOOLPATHS; ++i) total += toolpath_tables.toolpath_cldata_values[i][1];
+    return total;
+}
+
+}  // namespace kv

@@ -1,0 +1,258 @@
+// The block writer: puts the requested words in word order into one NC line
+// (tape positions, address letters, formatted values, literals, end-of-block
+// text), numbers it, writes it to the tape, echoes it to the print file and
+// counts it in the tape lengths.
+#include <cmath>
+
+#include "job/job.h"
+#include "output/output.h"
+#include "ppnsub/ppnsub.h"
+
+namespace kv {
+
+block_writer_t block_writer;
+
+namespace {
+
+constexpr int KEY_BLOCK_NUMBER = 1;
+constexpr int KEY_X = 8;
+constexpr int POINT_CHARACTER = 3;       // spchar
+constexpr int ZERO_CHARACTER = 4;        // spchar
+constexpr int END_OF_BLOCK = 8;          // spchar
+constexpr int BLOCK_START = 22;          // intsp
+constexpr int BLOCK_INCREMENT = 23;      // intsp
+constexpr int ECHO_WIDTH = 66;           // intsp: 1..80 gives the two-line echo
+constexpr int BLOCK_NUMBER_SENTINEL = -99;  // word_previous of the block number: never "unchanged"
+constexpr int ECHO_LINE_CHARS = 70;      // block-line characters the echo shows
+constexpr int ECHO_SPLIT_FIRST = 36;     // of which the first echo line of two shows
+constexpr int ECHO_POSITION_SHOWN = 36;  // position-field characters shown
+constexpr int ECHO_MIN_WIDTH = 8;        // width of an echoed coordinate
+constexpr int ECHO_WIDE_FROM = 9;        // X word widths used as they are
+// Word-order entries 99 and up are literals; 95 + the literal count entries
+// can be named at most.
+constexpr int ORDER_ENTRY_LIMIT = LITERAL_ORDER_BASE + LITERAL_COUNT;
+
+bool valid_word(int w) { return w >= 1 && w <= MAXWORDS; }
+
+void request_by_type(int w) {
+    setwrd(w, 0, word_output_state.word_value_type[w] == WORD_CARRIES_TEXT ? SETWRD_REQUEST_TEXT : SETWRD_REQUEST);
+}
+
+// Copies n characters of src into line at column c; 1 when they pass its end.
+int place(std::span<char> line, int& c, std::string_view src) {
+    const int n = static_cast<int>(src.size());
+    if (c - 1 + n > static_cast<int>(line.size())) return 1;
+    for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(c - 1 + i)] = src[static_cast<std::size_t>(i)];
+    c += n;
+    return 0;
+}
+
+int place_blanks(std::span<char> line, int& c, int n) {
+    if (n <= 0) return 0;
+    if (c - 1 + n > static_cast<int>(line.size())) return 1;
+    for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(c - 1 + i)] = ' ';
+    c += n;
+    return 0;
+}
+
+// The 50-character field of the absolute X, Y and Z positions of the axes
+// that moved, in the X word's format with a decimal point.
+void build_echo_positions(std::span<char> p) {
+    const configuration_store_t& cs = configuration_store;
+    const motion_state_t& m = motion_state;
+    for (char& ch : p) ch = ' ';
+    const int x = cs.key[KEY_X];
+    if (!valid_word(x)) return;
+    const int decimals = cs.word_formats[x][WRDPRN];
+    const int exponent_width = cs.word_formats[x][EXPONENT_WIDTH];
+    const int width = cs.word_formats[x][WRDLEN] >= ECHO_WIDE_FROM ? cs.word_formats[x][WRDLEN] : ECHO_MIN_WIDTH;
+    static constexpr int columns[3] = {1, 13, 23};
+    for (int i = 1; i <= 3; ++i) {
+        if (m.position[i] == m.previous_position[i]) continue;
+        const int v = m.position_units[i];
+        const double magnitude = std::fabs(static_cast<double>(v));
+        int column = columns[i - 1];
+        if (magnitude < std::pow(10.0, decimals + 2)) ++column;
+        if (magnitude < std::pow(10.0, decimals + 1)) ++column;
+        int written = 0;
+        // A coordinate too wide for its place is left out of the echo.
+        (void)format_word_value(p, column, width, written, v, 2, 2, 1, decimals, exponent_width,
+                                cs.spchar[ZERO_CHARACTER].view().substr(0, ZERO_TEXT_LENGTH));
+    }
+}
+
+void echo_line(std::string_view line, int length) {
+    const int unit = job_files.file_units[unit_slot(FILE_PRINT)];
+    if (unit < 0 || is_null_unit(unit)) return;
+    text<ECHO_POSITION_LENGTH> positions;
+    const char saved_point = derived_settings.decimal_point_char;
+    derived_settings.decimal_point_char = '.';
+    build_echo_positions(positions.span());
+    derived_settings.decimal_point_char = saved_point;
+
+    auto line_char = [&](int i) { return i <= length ? line[static_cast<std::size_t>(i - 1)] : ' '; };
+    text<ECHO_LINE_LENGTH> echo;
+    int k = 1;
+    auto put = [&](char ch) {
+        if (k <= echo.size()) echo[k] = ch;
+        ++k;
+    };
+    const int width = configuration_store.intsp[ECHO_WIDTH];
+    put(' ');
+    put(' ');
+    for (int i = 1; i <= REFERENCE_LABEL_LENGTH; ++i) put(block_writer.reference_label[i]);
+    put(' ');
+    if (width >= 1 && width <= 80) {
+        for (int i = 1; i <= ECHO_SPLIT_FIRST; ++i) put(line_char(i));
+        put(' ');
+        put(' ');
+        for (int i = 1; i <= ECHO_POSITION_SHOWN; ++i) put(positions[i]);
+        write_line_or_stop(echo.view().substr(0, ECHO_SPLIT_LENGTH), unit);
+        block_writer.reference_label.clear();
+        echo.clear();
+        k = 1;
+        for (int i = 1; i <= 2 + REFERENCE_LABEL_LENGTH + 1; ++i) put(' ');
+        for (int i = ECHO_SPLIT_FIRST + 1; i <= ECHO_LINE_CHARS; ++i) put(line_char(i));
+        write_line_or_stop(echo.view().substr(0, ECHO_SPLIT_LENGTH), unit);
+        return;
+    }
+    for (int i = 1; i <= ECHO_LINE_CHARS; ++i) put(line_char(i));
+    put(' ');
+    put(' ');
+    for (int i = 1; i <= ECHO_POSITION_SHOWN; ++i) put(positions[i]);
+    write_line_or_stop(echo.view(), unit);
+    block_writer.reference_label.clear();
+}
+
+}  // namespace
+
+void write_block(int mode, int& overflow) {
+    configuration_store_t& cs = configuration_store;
+    word_output_state_t& s = word_output_state;
+    block_interpreter_t& bi = block_interpreter;
+    derived_settings_t& d = derived_settings;
+    overflow = 0;
+    int reasons = 0;
+    int c = 1;
+    std::span<char> line = block_writer.block_line.span();
+    const int number_word = cs.key[KEY_BLOCK_NUMBER];
+    const bool has_number_word = valid_word(number_word) && number_word != NO_WORD;
+    if (has_number_word) s.word_previous[number_word] = BLOCK_NUMBER_SENTINEL;
+
+    if (trimmed_length(cs.spchar[POINT_CHARACTER]) == 0) cs.spchar[POINT_CHARACTER].set(".");
+    d.decimal_point_char = cs.spchar[POINT_CHARACTER][1];
+
+    const int count = cs.active_word_count < MAXWORDS ? cs.active_word_count : MAXWORDS;
+    for (int w = 1; w <= count; ++w) {
+        if (cs.wperm[w] == 2 || (cs.wperm[w] == 1 && mode == WRITE_BLOCK_PENDING)) request_by_type(w);
+        if (cs.word_formats[w][WRDMOD] == 1) {
+            const bool unchanged = s.word_value_type[w] == WORD_CARRIES_TEXT
+                                       ? text_equals(s.word_text[w], s.word_previous_text[w]) != 0
+                                       : s.word_value[w] == s.word_previous[w];
+            if (unchanged) setwrd(w, 0, SETWRD_CANCEL);
+        }
+        const int link = cs.wrdlnk[w];
+        if (s.word_request[w] != 0 && link > 0 && link <= MAXWORDS) request_by_type(link);
+    }
+
+    const bool had_number = has_number_word && s.word_request[number_word] != 0;
+    if (has_number_word) setwrd(number_word, d.sequence_number, SETWRD_SET);
+    bool number_placed = false;
+
+    // Entries met so far in this line's order: each is written once.
+    bool seen[ORDER_ENTRY_LIMIT + 1] = {};
+    const int order_length = bi.current_word_order_length < MAXWORDS ? bi.current_word_order_length : MAXWORDS;
+    for (int o = 1; o <= order_length; ++o) {
+        const int e = bi.current_word_order[o];
+        if (e >= 1 && e <= ORDER_ENTRY_LIMIT) {
+            if (seen[e]) continue;
+            seen[e] = true;
+        }
+        if (e >= 1 && e <= MAXWORDS && s.word_request[e] != 0) {
+            const bool text_word = s.word_value_type[e] == WORD_CARRIES_TEXT;
+            if (text_word) {
+                s.word_previous_text[e] = s.word_text[e];
+                s.word_previous[e] = NO_PREVIOUS_VALUE;
+            } else {
+                s.word_previous[e] = s.word_value[e];
+                s.word_previous_text[e].clear();
+            }
+            if (cs.wperm[e] == 0) {
+                ++reasons;
+                if (e == number_word) number_placed = true;
+            }
+            const int t = cs.word_formats[e][ITPPOS];
+            if (t > 0) {
+                if (c != 1 && place_blanks(line, c, t)) return void(overflow = 1);
+            } else if (t < 0) {
+                const int start = -t;
+                if (start > BLOCK_LINE_LENGTH) return void(overflow = 1);
+                if (c < start) {
+                    if (place_blanks(line, c, start - c)) return void(overflow = 1);
+                } else {
+                    c = start;
+                }
+            }
+            int address = cs.word_formats[e][WRDCHL];
+            if (address > WORD_CHARS_LENGTH) address = WORD_CHARS_LENGTH;
+            if (address > 0 && place(line, c, cs.wrdch[e].view().substr(0, static_cast<std::size_t>(address))))
+                return void(overflow = 1);
+            const int width = cs.word_formats[e][WRDLEN];
+            if (!text_word) {
+                const int v = truncate_to_int(static_cast<double>(s.word_value[e]) * d.word_scale[e]);
+                std::string_view zero = trimmed_length(cs.word_zero_text[e]) > 0 ? cs.word_zero_text[e].view()
+                                                                                  : cs.spchar[ZERO_CHARACTER].view();
+                if (zero.size() > ZERO_TEXT_LENGTH) zero = zero.substr(0, ZERO_TEXT_LENGTH);
+                int written = 0;
+                if (format_word_value(line, c, width, written, v, cs.word_formats[e][IZSUP_CURRENT],
+                                      cs.word_formats[e][SINREQ], cs.word_formats[e][IDEC_CURRENT] == 1 ? 1 : 0,
+                                      cs.word_formats[e][WRDPRN], cs.word_formats[e][EXPONENT_WIDTH], zero))
+                    return void(overflow = 1);
+                c += written;
+            } else {
+                if (cs.word_upper_case[e] > 0) convert_case(s.word_text[e].span(), 1);
+                int n = trimmed_length(s.word_text[e]);
+                const int limit = width < 0 ? -width : width;
+                if (n > limit) n = limit;
+                if (place(line, c, s.word_text[e].view().substr(0, static_cast<std::size_t>(n))))
+                    return void(overflow = 1);
+            }
+        } else if (e > LITERAL_ORDER_BASE && e <= ORDER_ENTRY_LIMIT && bi.literals_pending != 0) {
+            const int j = e - LITERAL_ORDER_BASE;
+            ++reasons;
+            int n = bi.literal_length[j];
+            if (n > LITERAL_LENGTH) n = LITERAL_LENGTH;
+            if (n > 0 && place(line, c, bi.literal_text[j].view().substr(0, static_cast<std::size_t>(n))))
+                return void(overflow = 1);
+            bi.literal_text[j].clear();
+            bi.literal_length[j] = 0;
+        }
+    }
+
+    const int end_length = trimmed_length(cs.spchar[END_OF_BLOCK]);
+    if (end_length > 0 && place(line, c, cs.spchar[END_OF_BLOCK].view().substr(0, static_cast<std::size_t>(end_length))))
+        return void(overflow = 1);
+
+    const int length = c - 1;
+    block_writer.block_line_length = length;
+    // The block number alone never causes a line.
+    if (had_number && number_placed && cs.wperm[number_word] == 0) --reasons;
+
+    if (reasons > 0) {
+        ++block_writer.block_lines_written;
+        if (had_number) {
+            d.sequence_number += cs.intsp[BLOCK_INCREMENT];
+            if (d.sequence_number > d.sequence_number_max) d.sequence_number = cs.intsp[BLOCK_START];
+        }
+        const std::string_view written_line = block_writer.block_line.view().substr(0, static_cast<std::size_t>(length));
+        echo_line(written_line, length);
+        write_line_or_stop(written_line, job_files.file_units[unit_slot(FILE_TAPE)]);
+        const double feet = static_cast<double>(length + 1) / CHARACTERS_PER_FOOT;
+        for (int i = 1; i <= 3; ++i) tape_state.tape_length[i] += feet;
+        for (int w = 1; w <= count; ++w)
+            if (s.word_request[w] != 0) setwrd(w, 0, SETWRD_CANCEL);
+    }
+    bi.literals_pending = 0;
+}
+
+}  // namespace kv

@@ -1,0 +1,279 @@
+// Circles: quadrants and rounded distances, the plane geometry of the helix
+// and offset arcs, and arcs written as pieces split at quadrant boundaries
+// with their radius sign, or given to linear moves.
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "output/output.h"
+#include "store_printer.h"
+
+using namespace kv;
+using namespace kv_test;
+
+namespace {
+
+constexpr int X_WORD = 10;
+constexpr int Y_WORD = 11;
+constexpr int R_WORD = 16;
+constexpr int G_MOTION_WORD = 4;   // "G2": the circle functions in these tests
+constexpr int G_PLANE_WORD = 5;
+
+point3 p3(double x, double y, double z) {
+    point3 p;
+    p[1] = x;
+    p[2] = y;
+    p[3] = z;
+    return p;
+}
+
+class Circles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int once = [] {
+            int status = 0;
+            init_units(status);
+            init_message_table(status);
+            register_builtin_messages();
+            set_stop_hook(throw_on_stop);
+            return 0;
+        }();
+        (void)once;
+        reset_store();
+        set_default_words();
+        derive_settings();
+        configuration_store_t& cs = configuration_store;
+        for (int w : {10, 11, 12, 13, 14, 15, R_WORD}) cs.word_formats[w][WRDPRN] = 3;
+        cs.key[32] = R_WORD;
+        for (auto [slot, word, value] : {std::tuple{3, G_MOTION_WORD, 2}, {4, G_MOTION_WORD, 3}, {6, G_PLANE_WORD, 17},
+                                         {7, G_PLANE_WORD, 19}, {8, G_PLANE_WORD, 18}}) {
+            cs.icodes[1][slot] = word;
+            cs.icodes[2][slot] = value;
+        }
+        cs.intsp[20] = 0;        // "circle output": plane words as they move,
+        cs.intsp[27] = 0;        // quadrant pieces,
+        cs.intsp[28] = 0;        // absolute centres
+        set_status_flag(21, 1);  // absolute coordinates
+        init_word_state();
+        point_buffer.point_count = 0;
+        pending_move_flags = pending_move_flags_t{};
+        motion_state = motion_state_t{};
+        circle_state = circle_state_t{};
+        feed_state.feedrate = 100.0;
+        pass1_results.unit_factor = 1.0;
+        job_files.file_units[unit_slot(FILE_PRINT)] = null_unit();
+    }
+
+    static void set_points(std::initializer_list<double> values) {
+        point_buffer.point_count = 0;
+        for (double v : values) point_buffer.column[POINT_COLUMN_RAW][++point_buffer.point_count] = v;
+    }
+
+    // The arc starts at (x, y, 0) about the origin, radius r, axis (i, j, k).
+    static void circle_from(double x, double y, double r, double i, double j, double k) {
+        set_points({x, y, 0.0});
+        set_move_point(1);
+        commit_current_position();
+        circle_state.circle_record[1] = r;
+        circle_state.circle_record[2] = i;
+        circle_state.circle_record[3] = j;
+        circle_state.circle_record[4] = k;
+        for (int c = 4; c <= 6; ++c) {
+            motion_state.position[c] = 0.0;
+            motion_state.position_units[c] = 0;
+        }
+    }
+
+    struct arc_result {
+        std::vector<std::string> lines;
+        std::vector<int> radius;   // the radius word at each circle line
+        int status = -99;
+    };
+
+    // arcmov over the given points, with the tape lines it wrote.
+    arc_result run_arc(std::initializer_list<double> values) {
+        const std::string path = ::testing::TempDir() + "circles_tape.txt";
+        int status = 0;
+        int unit = -1;
+        open_unit(unit, path, OPEN_WRITE, FORM_TEXT, status);
+        job_files.file_units[unit_slot(FILE_TAPE)] = unit;
+        set_points(values);
+        arc_result r;
+        arcmov(point_column_values(POINT_COLUMN_RAW), point_buffer.point_count, r.status);
+        filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
+        job_files.file_units[unit_slot(FILE_TAPE)] = -1;
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);) r.lines.push_back(line);
+        return r;
+    }
+};
+
+}  // namespace
+
+TEST(CircleGeometry, RoundedDistance) {
+    EXPECT_DOUBLE_EQ(rounded_distance(1.0004, 1.0, 1000.0), 0.0);
+    EXPECT_DOUBLE_EQ(rounded_distance(1.0, 1.0006, 1000.0), 0.001);
+    EXPECT_DOUBLE_EQ(rounded_distance(-2.5, 2.5, 1.0), 6.0);  // halves away from zero: -3 and 3
+}
+
+TEST(CircleGeometry, CircleThroughThreePoints) {
+    point2 centre;
+    double radius = 0.0;
+    int clockwise = -1, status = -1;
+    circle_through_three_points_2d(p3(7, 2, 0), p3(2, 7, 0), p3(-3, 2, 0), centre, radius, clockwise, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NEAR(centre[1], 2.0, 1e-12);
+    EXPECT_NEAR(centre[2], 2.0, 1e-12);
+    EXPECT_NEAR(radius, 5.0, 1e-12);
+    EXPECT_EQ(clockwise, 0);
+    circle_through_three_points_2d(p3(-3, 2, 0), p3(2, 7, 0), p3(7, 2, 0), centre, radius, clockwise, status);
+    EXPECT_EQ(clockwise, 1);
+    // Points on a line, and three equal points, have no circle.
+    circle_through_three_points_2d(p3(0, 0, 0), p3(1, 1, 0), p3(2, 2, 0), centre, radius, clockwise, status);
+    EXPECT_EQ(status, 1);
+    circle_through_three_points_2d(p3(1, 1, 0), p3(1, 1, 0), p3(1, 1, 0), centre, radius, clockwise, status);
+    EXPECT_EQ(status, 1);
+}
+
+TEST(CircleGeometry, LinesAndChords) {
+    point3 a, b;
+    int status = 0;
+    chord_line_2d(p3(0, 0, 0), p3(2, 2, 0), a, status);
+    EXPECT_EQ(status, 1);
+    EXPECT_DOUBLE_EQ(a[1], 1.0);
+    EXPECT_DOUBLE_EQ(a[2], 1.0);
+    EXPECT_NEAR(a[3], std::atan(1.0), 1e-15);
+    chord_line_2d(p3(1, 1, 0), p3(1, 1.00005, 0), b, status);
+    EXPECT_EQ(status, -1);
+
+    point2 x;
+    intersect_lines_2d(p3(0, 3, 0), p3(5, 0, std::atan(1.0) * 2), x, status);  // y = 3 and x = 5
+    EXPECT_EQ(status, 1);
+    EXPECT_NEAR(x[1], 5.0, 1e-12);
+    EXPECT_NEAR(x[2], 3.0, 1e-12);
+    intersect_lines_2d(p3(0, 0, 0.3), p3(4, 1, 0.3 + 0.00005), x, status);
+    EXPECT_EQ(status, -1);
+
+    point3 q;
+    point_with_z(1, 2, 9, q);
+    EXPECT_EQ(q[3], 9.0);
+}
+
+TEST(CircleGeometry, HelixQuarterPointsAndArcMidpoint) {
+    double k, x1, y1, x2, y2;
+    helix_quarter_points(0.5, 4.0, 2.0, k, x1, y1, x2, y2);  // a quarter turn done
+    EXPECT_NEAR(k, std::sqrt(2.0) - 1.0, 1e-15);
+    EXPECT_NEAR(x1, 0.0, 1e-12);
+    EXPECT_NEAR(y1, 4.0, 1e-12);
+    EXPECT_NEAR(x2, -4.0 * k * std::sqrt(0.5), 1e-12);
+    EXPECT_NEAR(y2, 4.0 * k * std::sqrt(0.5), 1e-12);
+
+    // The arc from (1, 0) to (0, 1) leaving along +Y: the quarter of the unit circle.
+    point3 m, n;
+    arc_midpoint_from_tangent(p3(1, 0, 0), p3(1, 1, 0), p3(0, 1, 0), m, n);
+    EXPECT_NEAR(m[1], std::sqrt(0.5), 1e-12);
+    EXPECT_NEAR(m[2], std::sqrt(0.5), 1e-12);
+}
+
+TEST_F(Circles, QuadrantsOfThePlane) {
+    circle_state.arc_plane_axes = array1<int, 4>{{1, 2, 4, 5}};
+    struct row {
+        int x, y, quadrant;
+    };
+    for (const row& r : {row{5, 0, 1}, row{0, 5, 1}, row{-5, 0, 2}, row{-5, -1, 3}, row{0, -5, 4}, row{5, -5, 4}}) {
+        motion_state.position_units[1] = r.x;
+        motion_state.position_units[2] = r.y;
+        EXPECT_EQ(arc_quadrant(), r.quadrant) << r.x << "," << r.y;
+    }
+}
+
+TEST_F(Circles, QuarterCircleIsOneBlock) {
+    circle_from(10, 0, 10, 0, 0, 1);
+    const double s = 10 * std::sqrt(0.5);
+    const arc_result r = run_arc({s, s, 0, 0, 10, 0});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(word_output_state.word_value[R_WORD], 10000);
+    EXPECT_EQ(word_output_state.word_value[X_WORD], 0);
+    EXPECT_EQ(word_output_state.word_value[Y_WORD], 10000);
+    EXPECT_NE(r.lines[0].find("G3"), std::string::npos) << r.lines[0];
+    // The centre is done with once the arc is written.
+    EXPECT_EQ(motion_state.position_units[4], 0);
+}
+
+TEST_F(Circles, HalfCircleIsSplitAtTheQuadrantUnlessFullCircles) {
+    circle_from(10, 0, 10, 0, 0, 1);
+    arc_result r = run_arc({0, 10, 0, -10, 0, 0});
+    ASSERT_EQ(r.lines.size(), 2u) << (r.lines.empty() ? "" : r.lines[0]);
+    // The first piece ends on the quadrant boundary (0, 10), the second at (-10, 0).
+    EXPECT_NE(r.lines[0].find("X0Y1"), std::string::npos) << r.lines[0];
+    EXPECT_NE(r.lines[1].find("X-1Y0"), std::string::npos) << r.lines[1];
+    EXPECT_EQ(word_output_state.word_value[R_WORD], 10000);  // exactly 180 degrees keeps R positive
+
+    configuration_store.intsp[27] = 1;  // full circle
+    init_word_state();
+    circle_from(10, 0, 10, 0, 0, 1);
+    r = run_arc({0, 10, 0, -10, 0, 0});
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(word_output_state.word_value[R_WORD], 10000);
+
+    // Three quarters in one block: the radius word is negative.
+    init_word_state();
+    circle_from(10, 0, 10, 0, 0, 1);
+    r = run_arc({0, 10, 0, -10, 0, 0, 0, -10, 0});
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(word_output_state.word_value[R_WORD], -10000);
+}
+
+TEST_F(Circles, ClockwiseArcAboutMinusZ) {
+    circle_from(0, 10, 10, 0, 0, -1);
+    const double s = 10 * std::sqrt(0.5);
+    const arc_result r = run_arc({s, s, 0, 10, 0, 0});
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_NE(r.lines[0].find("G2"), std::string::npos) << r.lines[0];
+    EXPECT_EQ(circle_state.arc_reversed, 1);
+}
+
+TEST_F(Circles, ArcsGivenToLinearMoves) {
+    struct row {
+        const char* what;
+        double i, j, k;
+        double end_x, end_y;
+        int suppress_xy;
+    };
+    for (const row& c : {row{"tilted axis", 0.6, 0.0, 0.8, 0, 10, 0},
+                         row{"end off the radius", 0, 0, 1, 0, 10.001, 0},
+                         row{"suppressed plane", 0, 0, 1, 0, 10, 1}}) {
+        init_word_state();
+        configuration_store.intsp[85] = c.suppress_xy;
+        circle_from(10, 0, 10, c.i, c.j, c.k);
+        const arc_result r = run_arc({c.end_x, c.end_y, 0});
+        EXPECT_EQ(r.status, 0) << c.what;
+        ASSERT_EQ(r.lines.size(), 1u) << c.what;
+        EXPECT_EQ(r.lines[0].find("G2"), std::string::npos) << c.what << ": " << r.lines[0];
+        EXPECT_EQ(r.lines[0].find("G3"), std::string::npos) << c.what << ": " << r.lines[0];
+        EXPECT_EQ(word_output_state.word_request[R_WORD], 0) << c.what;
+    }
+}
+
+TEST_F(Circles, StartOffThePlaneIsReported) {
+    circle_from(10, 0, 10, 0, 0, 1);
+    motion_state.position[3] = 1.0;  // the start lies 1 above the arc's plane
+    const arc_result r = run_arc({0, 10, 0});
+    EXPECT_EQ(r.status, ARC_OFF_PLANE);
+    EXPECT_TRUE(r.lines.empty());
+}
+
+TEST_F(Circles, FlatArcIsOneLinearBlock) {
+    circle_from(10, 0, 1000, 0, 0, 1);
+    circle_state.circle_record[1] = 1000.0;
+    motion_state.position[4] = 10.0 - 1000.0;  // centre far to the left: a nearly straight arc
+    motion_state.position_units[4] = nearest_int((10.0 - 1000.0) * 1000);
+    const double y = 0.0005;
+    const double x = -990.0 + std::sqrt(1000.0 * 1000.0 - y * y);
+    const arc_result r = run_arc({x, y, 0});
+    ASSERT_LE(r.lines.size(), 1u);
+    for (const std::string& line : r.lines) EXPECT_EQ(line.find("G3"), std::string::npos) << line;
+}

@@ -1,0 +1,92 @@
+// Drilling cycles: the cycle table, truncated cycle words, the single-use
+// cycle values, and pecks that name more depths than the record gave.
+#include "output/output.h"
+#include "store_printer.h"
+
+using namespace kv;
+using namespace kv_test;
+
+namespace {
+
+constexpr int DWELL_WORD = 32;   // "P"
+constexpr int PECK_WORD = 18;    // "Q", key 26 of the default words
+constexpr int DEPTH_WORD = 31;   // "L"
+
+class Cycles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int once = [] {
+            int status = 0;
+            init_units(status);
+            init_message_table(status);
+            register_builtin_messages();
+            set_stop_hook(throw_on_stop);
+            return 0;
+        }();
+        (void)once;
+        reset_store();
+        set_default_words();
+        derive_settings();
+        configuration_store_t& cs = configuration_store;
+        for (int w : {10, 11, 12, DWELL_WORD, PECK_WORD, DEPTH_WORD}) cs.word_formats[w][WRDPRN] = 3;
+        cs.key[21] = DWELL_WORD;
+        cs.key[27] = DEPTH_WORD;
+        cs.intsp[19] = 1;
+        set_status_flag(21, 1);
+        init_word_state();
+        motion_state = motion_state_t{};
+        point_buffer.point_count = 0;
+        cycle_state = cycle_state_t{};
+        cycle_parameters = cycle_parameters_t{};
+        cycle_values = cycle_values_t{};
+        pass1_results.unit_factor = 1.0;
+        job_files.file_units[unit_slot(FILE_PRINT)] = null_unit();
+        job_files.file_units[unit_slot(FILE_TAPE)] = null_unit();
+    }
+
+    static void holes(std::initializer_list<double> values) {
+        point_buffer.point_count = 0;
+        for (double v : values) point_buffer.column[POINT_COLUMN_RAW][++point_buffer.point_count] = v;
+        cycmov(point_column_values(POINT_COLUMN_RAW), point_buffer.point_count);
+    }
+};
+
+}  // namespace
+
+TEST(CycleTable, RowsAndFunctions) {
+    EXPECT_EQ(cycle_table[1].minor_word, 163);
+    EXPECT_EQ(cycle_table[1].function, 21);
+    EXPECT_EQ(cycle_table[4].minor_word, 168);
+    EXPECT_EQ(cycle_table[10].function, 74);
+    EXPECT_EQ(cycle_table[13].minor_word, 154);
+    EXPECT_EQ(cycle_table[13].function, 77);
+}
+
+TEST_F(Cycles, DwellIsTruncatedAndCycleValuesAreSingleUse) {
+    cycle_state.cycle_type = 1;
+    cycle_state.depth_count = 1;
+    cycle_state.number_of_pecks = 1;
+    cycle_parameters.depths[1] = -5.0;
+    cycle_parameters.clearance = 2.0;
+    cycle_values.dwell_time = 1.2345;
+    cycle_values.holetop_given = 1;
+    cycle_values.peckdepth_given = 1;
+    holes({0, 0, 10});
+    EXPECT_EQ(word_output_state.word_value[DWELL_WORD], 1234);
+    // Depth distance h - d(n): 10 - (-5) in absolute mode.
+    EXPECT_EQ(word_output_state.word_value[DEPTH_WORD], 15000);
+    EXPECT_EQ(cycle_values.dwell_time, 0.0);
+    EXPECT_EQ(cycle_values.holetop_given, 0);
+    EXPECT_EQ(cycle_values.peckdepth_given, 0);
+}
+
+TEST_F(Cycles, PecksBeyondTheGivenDepthsUseTheLastDepth) {
+    cycle_state.cycle_type = 3;
+    cycle_state.depth_count = 1;
+    cycle_state.number_of_pecks = 3;   // special record 11 asked for three
+    cycle_parameters.depths[1] = -4.0;
+    cycle_parameters.depths[2] = 99.0; // left from an earlier cycle
+    holes({0, 0, 10});
+    // d(2) - d(1) with d(2) taken as the last given depth: no peck of 103.
+    EXPECT_EQ(word_output_state.word_value[PECK_WORD], 0);
+}

@@ -1,0 +1,245 @@
+// Tape files: numbered next-tape names, the limit check with its splits and
+// segments, the program end, and the cutting time per tool on the setup file.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "output/output.h"
+#include "store_printer.h"
+
+using namespace kv;
+using namespace kv_test;
+
+namespace {
+
+std::vector<std::string> file_lines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+class Tape : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int once = [] {
+            int status = 0;
+            init_units(status);
+            init_message_table(status);
+            register_builtin_messages();
+            set_stop_hook(throw_on_stop);
+            return 0;
+        }();
+        (void)once;
+        reset_store();
+        set_default_words();
+        derive_settings();
+        for (int w : {10, 11, 12}) configuration_store.word_formats[w][WRDPRN] = 3;
+        init_word_state();
+        tape_state = tape_state_t{};
+        next_tape_name = next_tape_name_t{};
+        block_writer.block_lines_written = 0;
+        motion_state = motion_state_t{};
+        pending_move_flags = pending_move_flags_t{};
+        toolpath_tables = toolpath_tables_t{};
+        dir = ::testing::TempDir() + "kv_tape_" + std::to_string(++serial) + "/";
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        job_files.file_units[unit_slot(FILE_PRINT)] = null_unit();
+    }
+
+    void TearDown() override {
+        int status = 0;
+        for (int kind : {FILE_TAPE, FILE_SETUP}) {
+            int& u = job_files.file_units[unit_slot(kind)];
+            if (u >= 0) filclo(u, status);
+            u = -1;
+        }
+    }
+
+    // Opens the tape file dir + name as the running tape.
+    void open_tape(const std::string& name, const char* extension) {
+        job_files.file_names[FILE_TAPE].set(dir + name);
+        job_files.file_extensions[FILE_TAPE].set(extension);
+        job_files.fixed_tape = 0;
+        int status = 0;
+        int unit = -1;
+        open_unit(unit, dir + name, OPEN_WRITE, FORM_TEXT, status);
+        ASSERT_EQ(status, 0);
+        job_files.file_units[unit_slot(FILE_TAPE)] = unit;
+    }
+
+    std::string dir;
+    static inline int serial = 0;
+};
+
+std::string next_name(std::string_view current, int fixed, int default_extension) {
+    text<TAPE_NAME_LENGTH> out;
+    compose_next_tape_name(current, fixed, default_extension, out.span());
+    return out.str();
+}
+
+}  // namespace
+
+TEST_F(Tape, NumberedTapeNames) {
+    // Default extension: the number field replaces the extension.
+    std::vector<std::string> names;
+    for (int i = 0; i < 10; ++i) names.push_back(next_name("part.tap", 0, 1));
+    EXPECT_EQ(names[0], "part.t01");
+    EXPECT_EQ(names[1], "part.t02");
+    EXPECT_EQ(names[8], "part.t09");
+    EXPECT_EQ(names[9], "part.t10");
+    tape_state.tape_number = 100;
+    EXPECT_EQ(next_name("ignored", 0, 1), "part.100");
+
+    struct row {
+        const char* current;
+        int fixed;
+        int default_extension;
+        const char* first;
+        const char* second;
+    };
+    for (const row& r : {
+             row{"part.tap", 1, 1, "part1.tap", "part2.tap"},
+             row{"part.t05", 0, 1, "part.t06", "part.t07"},   // a given number continues
+             row{"part3.tap", 1, 1, "part4.tap", "part5.tap"},
+             row{"job", 0, 0, "job1", "job2"},                // no extension: digits appended
+             row{"job7", 0, 0, "job8", "job9"},
+             row{"ab", 1, 0, "ab1", "ab2"},                   // fixed without an extension: no dot
+         }) {
+        next_tape_name = next_tape_name_t{};
+        tape_state.tape_number = 1;
+        EXPECT_EQ(next_name(r.current, r.fixed, r.default_extension), r.first) << r.current;
+        EXPECT_EQ(next_name(r.current, r.fixed, r.default_extension), r.second) << r.current;
+    }
+}
+
+TEST_F(Tape, BlockLimitSplitsAtTheNextCheckAndCountsAgain) {
+    open_tape("part.tap", "tap");
+    configuration_store.intsp[57] = 100;  // maximum tape blocks
+    block_writer.block_lines_written = 99;
+    check_tape_split();
+    EXPECT_FALSE(std::filesystem::exists(dir + "part.t01"));
+    EXPECT_EQ(tape_state.tape_number, 1);
+
+    block_writer.block_lines_written = 100;
+    try {
+        check_tape_split();
+    } catch (const run_stopped& s) {
+        FAIL() << "stopped with " << s.code;
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir + "part.t01"));
+    EXPECT_EQ(tape_state.tape_number, 2);
+    EXPECT_EQ(trimmed_copy(job_files.file_names[FILE_TAPE].view()), dir + "part.t01");
+    // Only what the new tape got since the split is counted.
+    EXPECT_LT(block_writer.block_lines_written, 100);
+}
+
+TEST_F(Tape, SegmentByCharactersAndByLength) {
+    open_tape("seg.tap", "tap");
+    configuration_store.intsp[60] = 3;     // lengths in characters
+    real_option(8) = 1200.0;               // a segment every 10 feet
+    tape_state.tape_length[3] = 9.9;
+    check_tape_split();
+    EXPECT_DOUBLE_EQ(tape_state.tape_length[3], 9.9);
+    tape_state.tape_length[3] = 10.0;
+    check_tape_split();
+    EXPECT_LT(tape_state.tape_length[3], 1.0);   // reset by the segment
+    EXPECT_EQ(tape_state.tape_number, 1);        // a segment is no split
+
+    // Segments by cutting length reset the cut length.
+    configuration_store.intsp[60] = 1;
+    real_option(8) = 50.0;
+    motion_state.cut_length = 60.0;
+    check_tape_split();
+    EXPECT_DOUBLE_EQ(motion_state.cut_length, 0.0);
+}
+
+TEST_F(Tape, NoLimitsNoCheck) {
+    open_tape("none.tap", "tap");
+    tape_state.tape_length[2] = 1e6;
+    block_writer.block_lines_written = 1000000;
+    check_tape_split();
+    EXPECT_EQ(tape_state.tape_number, 1);
+    EXPECT_EQ(block_writer.block_lines_written, 1000000);
+}
+
+TEST_F(Tape, ProgramEndWritesTheEndOfTapeCharacter) {
+    open_tape("end.tap", "tap");
+    configuration_store.intsp[73] = '%';
+    output_program_end();
+    int status = 0;
+    filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
+    job_files.file_units[unit_slot(FILE_TAPE)] = -1;
+    const std::vector<std::string> lines = file_lines(dir + "end.tap");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "%");
+}
+
+TEST_F(Tape, SplitAtToolChangeNeverAtTheFirst) {
+    open_tape("tc.tap", "tap");
+    EXPECT_EQ(split_tape_at_tool_change(), 0);   // not asked for
+    tape_state.tool_changes_seen = 0;
+    configuration_store.intsp[25] = 1;
+    EXPECT_EQ(split_tape_at_tool_change(), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir + "tc.t01"));
+    EXPECT_EQ(split_tape_at_tool_change(), 1);
+    EXPECT_TRUE(std::filesystem::exists(dir + "tc.t01"));
+}
+
+TEST_F(Tape, SortAndToolRanks) {
+    const int in[] = {5, 3, 9, -1, 3};
+    int out[5] = {};
+    int status = -1;
+    sort_integers(5, in, out, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(std::vector<int>(out, out + 5), (std::vector<int>{-1, 3, 3, 5, 9}));
+    std::vector<int> big(MAX_SORTED_INTEGERS + 1, 1), big_out(MAX_SORTED_INTEGERS + 1, 7);
+    sort_integers(MAX_SORTED_INTEGERS + 1, big, big_out, status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(big_out[0], 7);  // nothing sorted
+
+    toolpath_tables.toolpath_tool_number[1] = 5;
+    toolpath_tables.toolpath_tool_number[2] = 3;
+    toolpath_tables.toolpath_tool_number[3] = 5;
+    EXPECT_EQ(count_distinct_tools(), 2);
+    EXPECT_EQ(tool_number_by_rank(1, status), 3);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(tool_number_by_rank(2, status), 5);
+    tool_number_by_rank(3, status);
+    EXPECT_EQ(status, 1);
+    int paths[4] = {};
+    EXPECT_EQ(list_toolpaths_of_tool(5, paths), 2);
+    EXPECT_EQ(paths[0], 1);
+    EXPECT_EQ(paths[1], 3);
+}
+
+TEST_F(Tape, CuttingTimesPerToolOnTheSetupFile) {
+    toolpath_tables.toolpath_tool_number[1] = 5;
+    toolpath_tables.toolpath_tool_number[2] = 3;
+    toolpath_tables.toolpath_tool_number[3] = 5;
+    toolpath_tables.toolpath_cldata_values[1][1] = 2.4;
+    toolpath_tables.toolpath_cldata_values[2][1] = 1.5;
+    toolpath_tables.toolpath_cldata_values[3][1] = 4.3;
+    EXPECT_DOUBLE_EQ(total_toolpath_time(), 8.2);
+
+    const std::string path = dir + "setup.txt";
+    int status = 0;
+    int unit = -1;
+    open_unit(unit, path, OPEN_WRITE, FORM_TEXT, status);
+    job_files.file_units[unit_slot(FILE_SETUP)] = unit;
+    print_tool_cutting_times();
+    filclo(job_files.file_units[unit_slot(FILE_SETUP)], status);
+    job_files.file_units[unit_slot(FILE_SETUP)] = -1;
+
+    std::vector<std::string> tool_lines;
+    for (const std::string& line : file_lines(path)) {
+        if (line.find("Tool Number:") != std::string::npos) tool_lines.push_back(line);
+    }
+    ASSERT_EQ(tool_lines.size(), 2u);
+    EXPECT_NE(tool_lines[0].find("Tool Number:     3     Cutting time:      2 min"), std::string::npos)
+        << tool_lines[0];
+    EXPECT_NE(tool_lines[1].find("Tool Number:     5     Cutting time:      7 min"), std::string::npos)
+        << tool_lines[1];
+}
