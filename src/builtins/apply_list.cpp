@@ -54,16 +54,16 @@ constexpr int ANY_LO = INT_MIN;
 constexpr int ANY_HI = INT_MAX;
 
 #define KV_WORD_COLUMN(column) \
-    {WORD_COLUMN_NAMES[column], E_FORMAT, column, VALUE_INTEGER, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, ANY_LO, ANY_HI}
+    {WORD_COLUMN_NAMES[column], E_FORMAT, column, ASSIGNED_INTEGER, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, ANY_LO, ANY_HI}
 #define KV_BLOCK(block)                                                                              \
-    {BLOCK_ARRAY_NAMES[block - 1].items, E_ITEMS, block, VALUE_INTEGER, 2, {1, 1, 0}, {3, MAXITEMS, 0}, ANY_LO, ANY_HI},         \
-    {BLOCK_ARRAY_NAMES[block - 1].strings, E_STRINGS, block, VALUE_TEXT, 1, {1, 0, 0}, {MAXITEMS, 0, 0}, 0, 0}
+    {BLOCK_ARRAY_NAMES[block - 1].items, E_ITEMS, block, ASSIGNED_INTEGER, 2, {1, 1, 0}, {3, MAXITEMS, 0}, ANY_LO, ANY_HI},         \
+    {BLOCK_ARRAY_NAMES[block - 1].strings, E_STRINGS, block, ASSIGNED_TEXT, 1, {1, 0, 0}, {MAXITEMS, 0, 0}, 0, 0}
 
 const element_row ELEMENTS[] = {
-    {"NGPS", E_NGPS, 0, VALUE_INTEGER, 0, {0, 0, 0}, {0, 0, 0}, 0, MAXDEFWORDS},
-    {"special_block_count", E_CLDAT_COUNT, 0, VALUE_INTEGER, 0, {0, 0, 0}, {0, 0, 0}, 0, MAXCLDAT},
-    {"gpnams", E_GPNAMS, 0, VALUE_TEXT, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, 0, 0},
-    {"wrdch", E_WRDCH, 0, VALUE_TEXT, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, 0, 0},
+    {"NGPS", E_NGPS, 0, ASSIGNED_INTEGER, 0, {0, 0, 0}, {0, 0, 0}, 0, MAXDEFWORDS},
+    {"special_block_count", E_CLDAT_COUNT, 0, ASSIGNED_INTEGER, 0, {0, 0, 0}, {0, 0, 0}, 0, MAXCLDAT},
+    {"gpnams", E_GPNAMS, 0, ASSIGNED_TEXT, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, 0, 0},
+    {"wrdch", E_WRDCH, 0, ASSIGNED_TEXT, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, 0, 0},
     KV_WORD_COLUMN(WRDCHL),
     KV_WORD_COLUMN(WRDLEN),
     KV_WORD_COLUMN(WRDPOS),
@@ -79,18 +79,18 @@ const element_row ELEMENTS[] = {
     KV_WORD_COLUMN(IDECI),
     KV_WORD_COLUMN(IDECM),
     KV_WORD_COLUMN(SCALE_DIVISOR),
-    {"wperm", E_WPERM, 0, VALUE_INTEGER, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, ANY_LO, ANY_HI},
-    {"wrdlnk", E_WRDLNK, 0, VALUE_INTEGER, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, ANY_LO, ANY_HI},
-    {"wrdrut", E_WRDRUT, 0, VALUE_INTEGER, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, ANY_LO, ANY_HI},
-    {"key", E_KEY, 0, VALUE_INTEGER, 1, {1, 0, 0}, {NUMKEYS, 0, 0}, 1, NO_WORD},
-    {"icodes", E_ICODES, 0, VALUE_INTEGER, 2, {1, 1, 0}, {2, NUMCODES, 0}, ANY_LO, ANY_HI},
-    {"scodes", E_SCODES, 0, VALUE_TEXT, 1, {1, 0, 0}, {NUMCODES, 0, 0}, 0, 0},
-    {"intsp", E_INTSP, 0, VALUE_INTEGER, 1, {1, 0, 0}, {NUMINTSP, 0, 0}, ANY_LO, ANY_HI},
-    {"spval", E_SPVAL, 0, VALUE_REAL, 1, {1, 0, 0}, {NUMSPVAL, 0, 0}, 0, 0},
-    {"avals", E_AVALS, 0, VALUE_REAL, 2, {1, 1, 0}, {AVALS_ROWS, AVALS_LISTS, 0}, 0, 0},
-    {"spchar", E_SPCHAR, 0, VALUE_TEXT, 1, {1, 0, 0}, {NUMSPCHAR, 0, 0}, 0, 0},
-    {"blklen", E_BLKLEN, 0, VALUE_INTEGER, 1, {1, 0, 0}, {NUMBLK + MAXSPB, 0, 0}, 0, MAXITEMS},
-    {"blkspc", E_BLKSPC, 0, VALUE_INTEGER, 1, {1, 0, 0}, {MAXSPB, 0, 0}, ANY_LO, ANY_HI},
+    {"wperm", E_WPERM, 0, ASSIGNED_INTEGER, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, ANY_LO, ANY_HI},
+    {"wrdlnk", E_WRDLNK, 0, ASSIGNED_INTEGER, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, ANY_LO, ANY_HI},
+    {"wrdrut", E_WRDRUT, 0, ASSIGNED_INTEGER, 1, {1, 0, 0}, {MAXWORDS, 0, 0}, ANY_LO, ANY_HI},
+    {"key", E_KEY, 0, ASSIGNED_INTEGER, 1, {1, 0, 0}, {NUMKEYS, 0, 0}, 1, NO_WORD},
+    {"icodes", E_ICODES, 0, ASSIGNED_INTEGER, 2, {1, 1, 0}, {2, NUMCODES, 0}, ANY_LO, ANY_HI},
+    {"scodes", E_SCODES, 0, ASSIGNED_TEXT, 1, {1, 0, 0}, {NUMCODES, 0, 0}, 0, 0},
+    {"intsp", E_INTSP, 0, ASSIGNED_INTEGER, 1, {1, 0, 0}, {NUMINTSP, 0, 0}, ANY_LO, ANY_HI},
+    {"spval", E_SPVAL, 0, ASSIGNED_REAL, 1, {1, 0, 0}, {NUMSPVAL, 0, 0}, 0, 0},
+    {"avals", E_AVALS, 0, ASSIGNED_REAL, 2, {1, 1, 0}, {AVALS_ROWS, AVALS_LISTS, 0}, 0, 0},
+    {"spchar", E_SPCHAR, 0, ASSIGNED_TEXT, 1, {1, 0, 0}, {NUMSPCHAR, 0, 0}, 0, 0},
+    {"blklen", E_BLKLEN, 0, ASSIGNED_INTEGER, 1, {1, 0, 0}, {NUMBLK + MAXSPB, 0, 0}, 0, MAXITEMS},
+    {"blkspc", E_BLKSPC, 0, ASSIGNED_INTEGER, 1, {1, 0, 0}, {MAXSPB, 0, 0}, ANY_LO, ANY_HI},
     KV_BLOCK(1),
     KV_BLOCK(2),
     KV_BLOCK(3),
@@ -112,8 +112,8 @@ const element_row ELEMENTS[] = {
     KV_BLOCK(19),
     KV_BLOCK(20),
     KV_BLOCK(21),
-    {"blspec", E_CLDAT_ITEMS, 0, VALUE_INTEGER, 3, {1, 1, 1}, {3, MAXITEMS, MAXSPB}, ANY_LO, ANY_HI},
-    {"blsspc", E_CLDAT_STRINGS, 0, VALUE_TEXT, 2, {1, 1, 0}, {MAXITEMS, MAXSPB, 0}, 0, 0},
+    {"blspec", E_CLDAT_ITEMS, 0, ASSIGNED_INTEGER, 3, {1, 1, 1}, {3, MAXITEMS, MAXSPB}, ANY_LO, ANY_HI},
+    {"blsspc", E_CLDAT_STRINGS, 0, ASSIGNED_TEXT, 2, {1, 1, 0}, {MAXITEMS, MAXSPB, 0}, 0, 0},
 };
 
 #undef KV_WORD_COLUMN
@@ -224,7 +224,7 @@ int read_value(line_reader& r, setting_assignment& a) {
             ++p;
         }
         r.p = p + 1;
-        a.value_type = VALUE_TEXT;
+        a.value_type = ASSIGNED_TEXT;
         return 0;
     }
     if (s.substr(r.p, 5) == "char(") {
@@ -233,7 +233,7 @@ int read_value(line_reader& r, setting_assignment& a) {
         if (!r.read_int(code) || code < 0 || code > 255 || !r.take(')')) return 1;
         a.text_value.clear();
         a.text_value[1] = static_cast<char>(static_cast<unsigned char>(code));
-        a.value_type = VALUE_TEXT;
+        a.value_type = ASSIGNED_TEXT;
         return 0;
     }
     std::size_t end = r.p;
@@ -253,11 +253,11 @@ int read_value(line_reader& r, setting_assignment& a) {
     if (real) {
         const auto [ptr, ec] = std::from_chars(first, last, a.real_value);
         if (ec != std::errc() || ptr != last || !std::isfinite(a.real_value)) return 1;
-        a.value_type = VALUE_REAL;
+        a.value_type = ASSIGNED_REAL;
     } else {
         const auto [ptr, ec] = std::from_chars(first, last, a.int_value);
         if (ec != std::errc() || ptr != last) return 1;
-        a.value_type = VALUE_INTEGER;
+        a.value_type = ASSIGNED_INTEGER;
     }
     r.p = end;
     return 0;
@@ -296,12 +296,12 @@ int read_assignment(std::string_view line, setting_assignment& a) {
     if (read_value(r, a) != 0 || !r.at_end()) return 1;
 
     // A real element takes an integer too; otherwise the types must agree.
-    if (row.value_type == VALUE_REAL && a.value_type == VALUE_INTEGER) {
+    if (row.value_type == ASSIGNED_REAL && a.value_type == ASSIGNED_INTEGER) {
         a.real_value = a.int_value;
-        a.value_type = VALUE_REAL;
+        a.value_type = ASSIGNED_REAL;
     }
     if (a.value_type != row.value_type) return 1;
-    if (a.value_type == VALUE_INTEGER && (a.int_value < row.value_lo || a.int_value > row.value_hi)) return 1;
+    if (a.value_type == ASSIGNED_INTEGER && (a.int_value < row.value_lo || a.int_value > row.value_hi)) return 1;
     return 0;
 }
 

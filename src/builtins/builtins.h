@@ -32,9 +32,9 @@ void list_builtin_controls();
 // character of code n. Texts are cut or padded with blanks to the element.
 constexpr int ASSIGNMENT_INDICES = 3;              // indices an element takes at most
 constexpr int ASSIGNMENT_TEXT_LENGTH = SPCHAR_LENGTH;  // the widest text element
-constexpr int VALUE_INTEGER = 1;
-constexpr int VALUE_REAL = 2;
-constexpr int VALUE_TEXT = 3;
+constexpr int ASSIGNED_INTEGER = 1;
+constexpr int ASSIGNED_REAL = 2;
+constexpr int ASSIGNED_TEXT = 3;
 
 // One assignment as read from its line: the table, the element and the value.
 struct setting_assignment {

@@ -66,6 +66,22 @@ std::span<int> code_column(int row) {
     return {&configuration_store.icodes[row][1], static_cast<std::size_t>(NUMCODES)};
 }
 
+// Values that later code uses as table indices. A record can carry a correct
+// checksum and still hold a number outside its table (a file made by hand or
+// by another program); such a record is refused like a damaged one, so that
+// nothing past this point has to trust the file.
+bool is_word_number(int v) { return v >= 1 && v <= MAXWORDS; }  // MAXWORDS is NO_WORD, "no word"
+bool is_link(int v) { return v == NO_LINK || is_word_number(v); }
+bool is_order_entry(int v) { return v == ORDER_END || v == MSG_ROLE || is_word_number(v); }
+// s x 10 + c: string s of the block (0 none, at most the strings a block of
+// this layout holds) and the continuation digit.
+bool is_string_ref(int v, int strings) { return v >= 0 && v / 10 <= strings; }
+
+template <class P>
+bool all_values(std::span<const int> values, P valid) {
+    return std::all_of(values.begin(), values.end(), valid);
+}
+
 // Entries of the word order before its first empty entry. The "msg" slot
 // makes the order one entry longer than the word count.
 int order_length() {
@@ -152,7 +168,9 @@ int read_records(int unit, const mcd_layout& layout) {
         if (status != 0) return failed(GROUP_FORMATS);
         for (int w = 1; w <= words; ++w) cs.word_formats[w][c] = column[static_cast<std::size_t>(w - 1)];
     }
-    read_mcd_integers(unit, std::span<int>(cs.wrdlnk.data(), static_cast<std::size_t>(words)), status);
+    const std::span<int> links(cs.wrdlnk.data(), static_cast<std::size_t>(words));
+    read_mcd_integers(unit, links, status);
+    if (status == 0 && !all_values(links, is_link)) status = MCD_BAD_CHECK;
     if (status != 0) return failed(GROUP_LINKS);
     read_mcd_integers(unit, std::span<int>(cs.wperm.data(), static_cast<std::size_t>(words)), status);
     if (status != 0) return failed(GROUP_PERMANENCE);
@@ -160,13 +178,17 @@ int read_records(int unit, const mcd_layout& layout) {
     // after it end the order, whatever the default words left there.
     int order = 0;
     read_mcd_integers(unit, std::span<int>(cs.wrdrut.data(), MAXWORDS), words, order, status);
+    if (status == 0 && !all_values(std::span<const int>(cs.wrdrut.data(), static_cast<std::size_t>(order)), is_order_entry))
+        status = MCD_BAD_CHECK;
     if (status != 0) return failed(GROUP_ORDER);
     for (int i = order + 1; i <= MAXWORDS; ++i) cs.wrdrut[i] = ORDER_END;
     for (int w = 1; w <= words && status == 0; ++w) read_mcd_string(unit, cs.wrdch[w], status);
     if (status != 0) return failed(GROUP_LETTERS);
     read_mcd_integers(unit, std::span<int>(cs.key.data(), NUMKEYS), status);
+    if (status == 0 && !all_values(std::span<const int>(cs.key.data(), NUMKEYS), is_word_number)) status = MCD_BAD_CHECK;
     if (status != 0) return failed(GROUP_KEYS);
     read_mcd_integers(unit, code_column(1), status);
+    if (status == 0 && !all_values(code_column(1), is_word_number)) status = MCD_BAD_CHECK;
     if (status != 0) return failed(GROUP_CODE_WORDS);
     read_mcd_integers(unit, code_column(2), status);
     if (status != 0) return failed(GROUP_CODE_VALUES);
@@ -184,6 +206,9 @@ int read_records(int unit, const mcd_layout& layout) {
         if (status != 0) return failed(GROUP_BLOCK_TEXTS);
         for (int field = 1; field <= 3; ++field) {
             read_mcd_integers(unit, item_values, status);
+            if (status == 0 && field == 3 &&
+                !all_values(item_values, [&](int v) { return is_string_ref(v, layout.items); }))
+                status = MCD_BAD_CHECK;
             if (status != 0) return failed(GROUP_BLOCK_ITEMS);
             for (int i = 1; i <= layout.items; ++i) {
                 block_item_t& it = cs.block_items[b][i];

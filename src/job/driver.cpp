@@ -5,6 +5,7 @@
 #include "builtins/builtins.h"
 #include "control/control.h"
 #include "job/job.h"
+#include "output/output.h"
 #include "ppnsub/ppnsub.h"
 
 namespace kv {
@@ -149,7 +150,7 @@ void run_postprocessor() {
     // 1. A clean slate.
     run_state.exit_status = EXIT_OK;
     command_switches = command_switches_t{};
-    // tape_number starts at 1 with the tape state itself.
+    tape_state.tape_number = 1;
 
     // 2, 3. Units, the message table and its built-in texts; the built-in
     // control names.

@@ -630,48 +630,98 @@ TEST(McdFile, ReadFailures) {
     EXPECT_EQ(read_back("ctl.mcd", "ctl").status, 14010);
 }
 
+// A file whose checksums are all correct can still name a word, a link, a
+// string or an order entry outside its table: each such value is refused with
+// its record's group, as a damaged record is. The files are written from a
+// store patched after compiling, so every record carries a correct checksum.
+TEST(McdFile, IndicesOutsideTheirTables) {
+    scratch_folder dir;
+    configuration_store_t& cs = configuration_store;
+    struct index_case {
+        const char* what;
+        void (*patch)(configuration_store_t&);
+        int status;
+    };
+    const index_case cases[] = {
+        {"link past the words", [](configuration_store_t& s) { s.wrdlnk[1] = MAXWORDS + 1; }, 6010},
+        {"link to word 0", [](configuration_store_t& s) { s.wrdlnk[2] = 0; }, 6010},
+        {"link to no word", [](configuration_store_t& s) { s.wrdlnk[1] = NO_WORD; }, 0},
+        {"order entry past the words", [](configuration_store_t& s) { s.wrdrut[3] = MAXWORDS + 1; }, 8010},
+        {"order entry 0", [](configuration_store_t& s) { s.wrdrut[1] = 0; }, 8010},
+        {"order entry -1", [](configuration_store_t& s) { s.wrdrut[5] = -1; }, 8010},
+        {"key of word 0", [](configuration_store_t& s) { s.key[8] = 0; }, 10010},
+        {"key past the words", [](configuration_store_t& s) { s.key[NUMKEYS] = MAXWORDS + 1; }, 10010},
+        {"key of no word", [](configuration_store_t& s) { s.key[8] = NO_WORD; }, 0},
+        {"code of word 0", [](configuration_store_t& s) { s.icodes[1][1] = 0; }, 11010},
+        {"code past the words", [](configuration_store_t& s) { s.icodes[1][NUMCODES] = MAXWORDS + 1; }, 11010},
+        {"code of no word", [](configuration_store_t& s) { s.icodes[1][2] = NO_WORD; }, 0},
+        {"string past the block's strings",
+         [](configuration_store_t& s) { s.block_items[1][1].string_ref = 10 * (MAXITEMS + 1); }, 16010},
+        {"negative string reference", [](configuration_store_t& s) { s.block_items[2][1].string_ref = -10; }, 16010},
+        {"string of an unused item",
+         [](configuration_store_t& s) { s.block_items[64][MAXITEMS].string_ref = 10 * (MAXITEMS + 1) + 1; }, 16010},
+        {"last string, line continues",
+         [](configuration_store_t& s) { s.block_items[1][1].string_ref = 10 * MAXITEMS + 1; }, 0},
+    };
+    for (const index_case& c : cases) {
+        ASSERT_EQ(compile(RICH_CONTROL).exit_code, -1);
+        cs.active_word_count = cs.NGPS;
+        c.patch(cs);
+        int status = -1;
+        write_mcd_file(status);
+        ASSERT_EQ(status, 0) << c.what;
+        const read_outcome r = read_back("ctl.mcd", "ctl");
+        EXPECT_EQ(r.status, c.status) << c.what;
+        EXPECT_EQ(r.stopped, -1) << c.what;
+        EXPECT_EQ(r.messages, std::string(MCD_VERSION_TEXT) + "\n") << c.what;
+    }
+}
+
 TEST(McdFile, OlderLayout) {
     scratch_folder dir;
     // An older file: 20 list columns, 17 blocks of 64 strings and items, and
-    // (version ending in 16) 622 reserved integers.
-    const auto lines = written([](int u) {
-        write_mcd_string(u, text<38>("Quilor Kelvaron MCD File Version 1.016"));
-        write_mcd_string(u, text<40>("old"));
-        write_mcd_integers(u, std::vector<int>{1, 0});
-        for (int i = 1; i <= 20; ++i) write_mcd_string(u, text<132>(i == 2 ? "Old machine" : ""));
-        std::vector<int> intsp(150, 0);
-        intsp[22] = 7;
-        write_mcd_integers(u, intsp);
-        write_mcd_reals(u, std::vector<double>(40, 2.0));
-        for (int j = 1; j <= 20; ++j) write_mcd_reals(u, std::vector<double>(10, j));
-        for (int c = 1; c <= 17; ++c) write_mcd_integers(u, std::vector<int>{c});
-        write_mcd_integers(u, std::vector<int>{-99});
-        write_mcd_integers(u, std::vector<int>{1});
-        write_mcd_integers(u, std::vector<int>{1});
-        write_mcd_string(u, text<128>("Q"));
-        write_mcd_integers(u, std::vector<int>(80, 95));
-        write_mcd_integers(u, std::vector<int>(95, 1));
-        write_mcd_integers(u, std::vector<int>(95, -1));
-        for (int n = 1; n <= 95; ++n) write_mcd_string(u, text<24>());
-        std::vector<int> lengths(17, 0);
-        lengths[0] = 1;
-        write_mcd_integers(u, lengths);
-        for (int b = 1; b <= 17; ++b) {
-            for (int s = 1; s <= 64; ++s) write_mcd_string(u, text<120>(b == 1 && s == 1 ? "%" : ""));
-            std::vector<int> code(64, 0), value(64, 0), ref(64, 0);
-            if (b == 1) {
-                code[0] = LITERAL_ITEM;
-                ref[0] = 10;
+    // (version ending in 16) 622 reserved integers. The first item's string
+    // reference is given.
+    auto older_file = [](int first_ref) {
+        return written([first_ref](int u) {
+            write_mcd_string(u, text<38>("Quilor Kelvaron MCD File Version 1.016"));
+            write_mcd_string(u, text<40>("old"));
+            write_mcd_integers(u, std::vector<int>{1, 0});
+            for (int i = 1; i <= 20; ++i) write_mcd_string(u, text<132>(i == 2 ? "Old machine" : ""));
+            std::vector<int> intsp(150, 0);
+            intsp[22] = 7;
+            write_mcd_integers(u, intsp);
+            write_mcd_reals(u, std::vector<double>(40, 2.0));
+            for (int j = 1; j <= 20; ++j) write_mcd_reals(u, std::vector<double>(10, j));
+            for (int c = 1; c <= 17; ++c) write_mcd_integers(u, std::vector<int>{c});
+            write_mcd_integers(u, std::vector<int>{-99});
+            write_mcd_integers(u, std::vector<int>{1});
+            write_mcd_integers(u, std::vector<int>{1});
+            write_mcd_string(u, text<128>("Q"));
+            write_mcd_integers(u, std::vector<int>(80, 95));
+            write_mcd_integers(u, std::vector<int>(95, 1));
+            write_mcd_integers(u, std::vector<int>(95, -1));
+            for (int n = 1; n <= 95; ++n) write_mcd_string(u, text<24>());
+            std::vector<int> lengths(17, 0);
+            lengths[0] = 1;
+            write_mcd_integers(u, lengths);
+            for (int b = 1; b <= 17; ++b) {
+                for (int s = 1; s <= 64; ++s) write_mcd_string(u, text<120>(b == 1 && s == 1 ? "%" : ""));
+                std::vector<int> code(64, 0), value(64, 0), ref(64, 0);
+                if (b == 1) {
+                    code[0] = LITERAL_ITEM;
+                    ref[0] = first_ref;
+                }
+                write_mcd_integers(u, code);
+                write_mcd_integers(u, value);
+                write_mcd_integers(u, ref);
             }
-            write_mcd_integers(u, code);
-            write_mcd_integers(u, value);
-            write_mcd_integers(u, ref);
-        }
-        write_mcd_string(u, text<40>("Q_"));
-        write_mcd_integers(u, std::vector<int>(622, 3));
-        write_mcd_reals(u, std::vector<double>(80, 0.0));
-    });
-    write_file("old.mcd", join_lines(lines));
+            write_mcd_string(u, text<40>("Q_"));
+            write_mcd_integers(u, std::vector<int>(622, 3));
+            write_mcd_reals(u, std::vector<double>(80, 0.0));
+        });
+    };
+    write_file("old.mcd", join_lines(older_file(10)));
     const read_outcome r = read_back("old.mcd", "old");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.messages, "Quilor Kelvaron MCD File Version 1.016\n");
@@ -687,6 +737,10 @@ TEST(McdFile, OlderLayout) {
     EXPECT_EQ(cs.block_items[1][1].code, LITERAL_ITEM);
     EXPECT_EQ(cs.block_texts[1][1].str(), "%");
     EXPECT_EQ(mcd_reserved.ints[622], 3);
+
+    // A block of an older file holds 64 strings: string 65 is not in it.
+    write_file("old.mcd", join_lines(older_file(10 * (MCD_OLD_ITEMS + 1))));
+    EXPECT_EQ(read_back("old.mcd", "old").status, 16010);
 }
 
 TEST(McdFile, WriteFailures) {
