@@ -283,7 +283,6 @@ struct pass1_results_t {
     array1<double, 6> pass1_extents{};    // the same from the limits record
     int toolpath_count = 0;
     int tool_count = 0;
-    int holetop_given = 0;
     array1<int, 2> codebase_version{};    // version and revision of the CODEBASE command
     int axis_source_flag = 0;
     int go_home_seen = 0;                 // a go-home record (major word 17) occurs

@@ -4,6 +4,7 @@
 #include "control/control.h"
 #include "job/job.h"
 #include "kinematics/kinematics.h"
+#include "output/output.h"
 #include "ppnsub/ppnsub.h"
 
 namespace kv {
@@ -626,7 +627,7 @@ void pass1(int& status) {
     job = toolpath_workplane_t{};
     job.matrix[1] = job.matrix[5] = job.matrix[9] = 1.0;
     pass1_results.codebase_version.fill(0);
-    pass1_results.holetop_given = 0;
+    cycle_values.holetop_given = 0;
 
     scan_records(p);
     if (p.failed) return;

@@ -3,6 +3,7 @@
 // CODEBASE and the IGNORE skip.
 #include "control/control.h"
 #include "job/job.h"
+#include "output/output.h"
 
 namespace kv {
 
@@ -116,7 +117,9 @@ void read_cldata_text_record(int i) {
         next_token(rest, word);
         t.toolpath_names[i].set(trimmed(rest.view()));
     } else if (text_equals(keyword, "HOLETOP")) {
-        pass1_results.holetop_given = 1;
+        // The same flag that a special record of code 6 and the HOLETOP command
+        // set at run time, and that every cycle output clears.
+        cycle_values.holetop_given = 1;
     } else if (text_equals(keyword, "CODEBASE")) {
         parse_codebase_command(command, n, pass1_results.codebase_version[1], pass1_results.codebase_version[2]);
     }

@@ -192,10 +192,6 @@ struct multiaxis_feed_t {
 };
 extern multiaxis_feed_t multiaxis_feed;
 
-// The multi-axis GOTO paths (dispatch on a multi-axis machine, workplane
-// transforms of points): the run stops with exit code 4 until they are built.
-[[noreturn]] void multiaxis_motion_not_built();
-
 // --- workplanes and rotary set-up of the job (job) ------------------------------------
 // The pcs and workplane transforms and the rotary-angle solution that pass 1
 // and job set-up call. For a three-axis job they leave the identity in force;
@@ -449,7 +445,13 @@ void process_multiaxis_moves(std::span<const double> tips, std::span<const doubl
 // columns 3 (tips), 4 (tool vectors) and 5 (contact normals).
 void collect_multiaxis_points(int with_normals, int drop_repeats, int& count);
 // A repeated point (tip and tool vector as the last within 1e-5); the first
-// point after arm_repeated_point_test never is.
+// point after arm_repeated_point_test(1) (every tool change) never is.
+struct repeated_point_state_t {
+    vector3 tip;                             // output units
+    vector3 tool_vector;                     // normalised
+    int armed = 0;
+};
+extern repeated_point_state_t repeated_point_state;
 int is_repeated_point(const vector3& tip, const vector3& tool_vector);
 void arm_repeated_point_test(int armed);
 void process_multiaxis_first_point(double& azimuth, double& elevation, vector3& tip, vector3& axis);
@@ -507,6 +509,7 @@ struct linearisation_state_t {
     move_frame_t start_frame;                // move_frames
     move_frame_t end_frame;
     array1<double, 2> step_fraction;         // fractions of the move where the step starts and ends
+    double limit_step_end_fraction = 0.0;    // end of the step whose limit is being handled
     // Set until the first step search of the run has ended; while set the move
     // is not cut unless "linearise first move" is set.
     int first_multiaxis_move = 1;
@@ -570,19 +573,19 @@ double plain_deviation_of_fraction(double x);
 double pole_rotation_deviation(double x);
 double fixed_tip_rotation_deviation(double x);
 // Pole handling: results 0 not at the pole, 1 a reconfiguration was output
-// (or refused: status 4004), 2 the free angle must turn in place.
+// (or refused: status 4004), 2 the free angle must turn in place; minus_side
+// 1 when the tool axis lies against the pole axis.
 int check_singular_start(const angle_pair& step_angles, angle_pair& current, const vector3& start_axis,
-                         const vector3& start_tip, vector3& machine_start, int& status);
+                         const vector3& start_tip, vector3& machine_start, int& minus_side, int& status);
 int check_near_pole(const angle_pair& step_angles, angle_pair& current, const vector3& start_axis,
-                    const vector3& start_tip, vector3& machine_start, int& status);
-// minus_side 1: the tool axis lies against the pole axis.
+                    const vector3& start_tip, vector3& machine_start, int& minus_side, int& status);
 void angles_off_pole(const angle_pair& current, const angle_pair& step_angles, int minus_side,
                      int second_allowed, angle_pair& target, int& status);
 // Preferred and other solution (degrees, unwound to the current angles).
 void solve_off_pole_direction(const vector3& direction, const angle_pair& current, angle_pair& preferred,
                               angle_pair& other, int& status);
-void cross_pole_by_rotation(const vector3& start_tip, const vector3& start_axis, const angle_pair& current,
-                            angle_pair& step_angles, int minus_side, int second_allowed,
+void cross_pole_by_rotation(const vector3& start_tip, const vector3& start_axis, const vector3& machine_start,
+                            const angle_pair& current, angle_pair& step_angles, int minus_side, int second_allowed,
                             vector3& step_machine, double& deviation, int& status);
 void set_move_start_frame(const vector3& tip, const vector3& tool_axis, const vector3& normal);
 void set_move_end_frame(const vector3& tip, const vector3& tool_axis, const vector3& normal);

@@ -416,7 +416,7 @@ void angles_for_tool_axis(const vector3& tool_vector, const vector3& tip, angle_
     fail = 0;
     point4 direction{{tool_vector[1], tool_vector[2], tool_vector[3], 1.0}};
     point4 turned;
-    transform_point4(direction, turned, workplane_state.pcs_rotation);
+    transform_point4(direction, turned, pcs_matrices.pcs_rotation);
     const vector3 axis{{turned[1], turned[2], turned[3]}};
 
     int status = 0;

@@ -32,6 +32,8 @@ constexpr int RAPID_FUNCTION = 1;
 constexpr int LINEAR_FUNCTION = 2;
 constexpr int MOVE_LINEAR_BLOCK = 11;
 constexpr int MOVE_RAPID_BLOCK = 12;
+constexpr int LINEAR_LABEL = 1;                  // message 31 "LINEAR MOVE"
+constexpr int RAPID_LABEL = 2;                   // message 32 "RAPID MOVE"
 // State flags.
 constexpr int ABSOLUTE_FLAG = 21;
 constexpr int CONTACT_NORMALS_FLAG = 31;
@@ -60,6 +62,15 @@ void output_feed_words() {
 }
 
 void cancel_tool_length_request() { setwrd(key_word(TOOL_LENGTH_KEY), 0, SETWRD_CANCEL); }
+
+// The spindle and coolant codes that wait for the next move go out with the
+// first multi-axis block too, as with a three-axis move; else a spindle
+// started before a multi-axis move would never be switched on. The line
+// carries the label of its kind of move.
+void prepare_move_line(int label) {
+    output_pending_codes();
+    set_reference_message(label);
+}
 
 // The axis positions, the two rotary angles as output and the step's
 // deviation, under the rotary heading.
@@ -225,6 +236,7 @@ void output_multiaxis_linear_block() {
     }
     if (x_moves || y_moves || z_moves || elevation_changed || azimuth_changed ||
         multiaxis_motion_state.multiaxis_restart_state > 0) {
+        prepare_move_line(LINEAR_LABEL);
         run_block(MOVE_LINEAR_BLOCK);
     }
     accumulate_move_time();
@@ -235,6 +247,7 @@ void output_multiaxis_linear_block() {
 void output_multiaxis_rapid_block() {
     set_xyz_words();
     output_feed_words();
+    prepare_move_line(RAPID_LABEL);
     run_block(MOVE_RAPID_BLOCK);
     accumulate_move_time();
     cancel_tool_length_request();
@@ -273,6 +286,7 @@ void output_linear_fiveaxis() {
         get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
         if (z_moves) output_tool_length_offset();
     }
+    prepare_move_line(LINEAR_LABEL);
     run_block(MOVE_LINEAR_BLOCK);
     accumulate_move_time();
     cancel_tool_length_request();

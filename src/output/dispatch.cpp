@@ -139,14 +139,6 @@ void dispatch_goto_3axis(int& status) {
     }
 }
 
-void dispatch_goto(int& status) {
-    status = 0;
-    pending_move_flags.multiaxis_transition_pending = 1;
-    multiaxis_motion_not_built();
-}
-
-void dispatch_goto_multiaxis() { multiaxis_motion_not_built(); }
-
 void output_from_move() {
     motion_state_t& m = motion_state;
     const point_column& c = point_buffer.column[POINT_COLUMN_RAW];

@@ -69,10 +69,11 @@ void write_home_part(int block) {
     run_block(block);
 }
 
-// The committed tool axis as a machine displacement: multi-axis kinematics.
+// The committed tool axis as a machine displacement.
 void committed_machine_tool_axis(vector3& axis) {
-    (void)axis;
-    multiaxis_motion_not_built();
+    const committed_rotary_state_t& c = committed_rotary_state;
+    axis = c.tool_axis;
+    machine_displacement_of_vector(c.azimuth_radians, c.elevation_radians, axis);
 }
 
 }  // namespace

@@ -6,11 +6,6 @@
 
 namespace kv {
 
-__attribute__((weak)) void arcmov_wire() {
-    print_error_cstring("kelvaron: wire-mode circles are not built yet");
-    stop_run(4);
-}
-
 __attribute__((weak)) void output_circle_move() {
     print_error_cstring("kelvaron: multi-axis motion is not built yet");
     stop_run(4);

@@ -247,10 +247,23 @@ double move_length() {
 }
 
 void point_and_direction_to_machine(array1<double, 3>& point, array1<double, 3>& direction) {
-    (void)point;
-    (void)direction;
     if (get_intsp(82) == 0 && get_three_axis_flag() != 0) return;
-    multiaxis_motion_not_built();
+    // The direction goes through the same transform as a point; the
+    // transformed origin is taken off again.
+    vector3 origin{{0.0, 0.0, 0.0}};
+    if (get_state_flag(20) != 0) {
+        const double d = angle_constants.degrees_to_radians;
+        const double azimuth = motion_state.previous_rotary_angles[2] * d;
+        const double elevation = motion_state.previous_rotary_angles[1] * d;
+        kinematic_transform_point(point, azimuth, elevation);
+        kinematic_transform_point(direction, azimuth, elevation);
+        kinematic_transform_point(origin, azimuth, elevation);
+    } else {
+        part_to_machine_point(point);
+        part_to_machine_point(direction);
+        part_to_machine_point(origin);
+    }
+    for (int i = 1; i <= 3; ++i) direction[i] -= origin[i];
 }
 
 }  // namespace kv

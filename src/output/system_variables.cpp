@@ -460,8 +460,8 @@ void variable_by_id(int id, int index, int level, variable_value& v) {
         return set_number(v, m.end_turn_angle);
     case 70:
         return set_number(v, m.start_turn_angle);
-    case 95: case 96:
-        return set_number(v, 0.0);  // rotary-axis distances: multi-axis moves set them
+    case 95: case 96:  // distazi, distele: set by the forward kinematics
+        return set_number(v, kinematics_values.rotary_axis_distances[id - 94]);
     case 200: case 201: case 202: {
         vector3 p = make_point(m.position[1], m.position[2], m.position[3]);
         back_to_part_frame(p);
@@ -574,17 +574,15 @@ void variable_by_id(int id, int index, int level, variable_value& v) {
     case 175:
         return set_number(v, total_toolpath_time());
 
-    // Workplanes: the current toolpath's.
+    // Workplanes: the current workplane.
     case 138: case 139: case 140:
-        return set_number(
-            v, toolpath_tables.toolpath_workplanes[static_cast<std::size_t>(current_toolpath_index())].angles[id - 137]);
+        return set_number(v, workplane_state.euler_angles[id - 137]);
     case 141: case 142: case 143:
-        return set_number(
-            v, toolpath_tables.toolpath_workplanes[static_cast<std::size_t>(current_toolpath_index())].origin[id - 140]);
+        return set_number(v, workplane_state.origin[id - 140]);
     case 190:
-        return set_number(v, m.rotary_angles[2]);
+        return set_number(v, workplane_state.azimuth);
     case 191:
-        return set_number(v, m.rotary_angles[1]);
+        return set_number(v, workplane_state.elevation);
     case 192:
         return set_text(v, trimmed(p1.cutfile_code20_text.view()));
     case 73:

@@ -222,8 +222,10 @@ void keep_line_xyz_words(const array1<block_item_t, MAXITEMS>& items, int end, i
 
 void keep_line_rotary_words(const array1<block_item_t, MAXITEMS>& items, int end, int start) {
     // A machine without rotary axes has no rotary words to recompute.
-    if (machine_model.machine_type != MACHINE_NO_ROTARY && machine_model.machine_type != MACHINE_NOT_SET)
-        multiaxis_motion_not_built();
+    if (machine_model.machine_type != MACHINE_NO_ROTARY && machine_model.machine_type != MACHINE_NOT_SET) {
+        int elevation_changed = 0, azimuth_changed = 0;
+        set_rotary_axis_words(0.0, elevation_changed, azimuth_changed);
+    }
     static constexpr int keys[] = {KEY_AZIMUTH, KEY_ELEVATION};
     cancel_unnamed_words(items, end, start, keys);
 }

@@ -11,6 +11,7 @@
 #include "../tools/cutfile_writer.h"
 #include "control/control.h"
 #include "job/job.h"
+#include "output/output.h"
 #include "ppnsub/ppnsub.h"
 
 using namespace kv;
@@ -65,6 +66,7 @@ protected:
         set_configuration_defaults();
         pass1_results = pass1_results_t{};
         record_loop_state = record_loop_state_t{};
+        cycle_values = cycle_values_t{};
         dir = std::filesystem::temp_directory_path() /
               ("kv_pass1_" + std::to_string(::getpid()) + "_" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -174,7 +176,8 @@ TEST_F(Pass1, NewStyleToolpathsInheritAndReadTextCommands) {
                             text_record(4, "FEDRAT 3000 200 1000"), text_record(5, "TOOLPATH Rough pocket"),
                             text_record(6, "CODEBASE 1050507"), from_point(7, 0, 0, 50),
                             goto_point(8, -5, 2, 1), toolpath_record(9, 7), goto_point(10, 4, 3, 2),
-                            text_record(11, "CUTLEN 12.5"), make_record(12, 2000, 17), end_record(13)});
+                            text_record(11, "CUTLEN 12.5"), text_record(12, "CUTTIM 4.5"),
+                            text_record(13, "HOLETOP 3"), make_record(14, 2000, 17), end_record(15)});
     ASSERT_EQ(status, 0) << messages;
     EXPECT_EQ(get_cutfile_new_style(), 1);
     EXPECT_EQ(pass1_results.toolpath_count, 2);
@@ -191,6 +194,9 @@ TEST_F(Pass1, NewStyleToolpathsInheritAndReadTextCommands) {
     EXPECT_EQ(get_srat_defined(), 1);
     EXPECT_EQ(t.toolpath_names[1].str(), "Rough pocket");
     EXPECT_DOUBLE_EQ(t.toolpath_cldata_values[2][2], 12.5);
+    EXPECT_DOUBLE_EQ(t.toolpath_cldata_values[2][1], 4.5);
+    // HOLETOP anywhere in the cutfile sets the one flag that the cycle output reads.
+    EXPECT_EQ(cycle_values.holetop_given, 1);
     EXPECT_EQ(pass1_results.codebase_version[1], 10505);
     EXPECT_EQ(pass1_results.codebase_version[2], 7);
     // New-style extents: the points only; a toolpath's own extents too.

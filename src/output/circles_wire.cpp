@@ -1,0 +1,352 @@
+// Circular moves in wire mode: arcs with compensation left, pieces split at
+// quadrant boundaries in word integers, the tangential C axis and the circle
+// angle at the arc's end, and the held-back first move after a tool change.
+#include <cmath>
+
+#include "control/control.h"
+#include "job/job.h"
+#include "kinematics/kinematics.h"
+#include "output/output.h"
+#include "ppnsub/ppnsub.h"
+
+namespace kv {
+
+namespace {
+
+constexpr int BLOCK_MOVE_CIRCLE = 10;
+constexpr int BLOCK_MOVE_LINEAR = 11;
+constexpr int LABEL_LINEAR_MOVE = 1;     // "LINEAR MOVE"
+constexpr int LABEL_CIRCLE = 3;          // "CIRCLE CCW", for every arc
+constexpr int FUNCTION_LINEAR = 2;
+constexpr int FUNCTION_CIRCLE_CW = 3;
+constexpr int FUNCTION_CIRCLE_CCW = 4;
+constexpr int FUNCTION_XY_PLANE = 6;
+constexpr int FUNCTION_ZY_PLANE = 7;
+constexpr int FUNCTION_XZ_PLANE = 8;
+constexpr int FUNCTION_COMPENSATION_OFF = 9;
+constexpr int FUNCTION_COMPENSATION_LEFT = 10;
+constexpr int KEY_CIRCLE_ANGLE = 7;
+constexpr int KEY_X = 8;
+constexpr int KEY_FEEDRATE = 16;
+constexpr int KEY_RADIUS = 32;
+constexpr int KEY_C_AXIS = 38;           // "3rd rotation axis"
+constexpr int FLAG_ABSOLUTE = 21;
+constexpr int FLAG_CONTACT_NORMALS = 31;
+constexpr int FULL_CIRCLE_SETTING = 27;  // "circle output" value 3
+constexpr int INCREMENTAL_CENTRE_SETTING = 28;
+constexpr int CIRCLE_AXIS_WORDS_SETTING = 20;  // "circle output" value 2
+constexpr int INITIAL_C_ANGLE_REAL = 9;
+constexpr int CHORDAL_TOLERANCE_REAL = 10;
+constexpr double WIRE_CHORDAL_TOLERANCE = 0.001;  // without real setting 10
+constexpr double WIRE_SHORTEST_CHORD = 0.001;     // a flat piece shorter than this writes nothing
+constexpr double C_ANGLE_UNSET = -9998.0;         // at or below: ask the operator
+constexpr int C_AXIS_ELEMENT = 7;
+constexpr int ANSWER_LENGTH = 80;
+constexpr int C_ANGLE_FIELD_WIDTH = 6;            // typed without a point: thousandths
+constexpr int C_ANGLE_DECIMALS = 3;
+constexpr int MESSAGE_CIRCLE_CODE_NOT_SET = 129;
+constexpr double PI = 3.14159265358979323846;
+
+int key_word(int k) { return configuration_store.key[k]; }
+bool has_word(int w) { return w >= 1 && w < NO_WORD; }
+bool is_modal(int w) { return has_word(w) && word_format(w, WRDMOD) == 1; }
+
+void prompt_for_line(std::string_view prompt, std::span<char> answer) {
+    while (!prompt_and_read_line(prompt, answer)) {
+        if (unit_at_end(input_unit())) stop_run(EXIT_ANSWER_EXIT);
+    }
+}
+
+// The initial C angle from the operator, as for the straight wire moves; it
+// is also the first previous rotary angle that the arc's C angle turns from.
+void ask_initial_c_angle(int c_word) {
+    text<ANSWER_LENGTH> answer;
+    prompt_for_line("Enter initial C angle", answer);
+    int error = 0;
+    const double angle = read_real_field(answer, C_ANGLE_FIELD_WIDTH, C_ANGLE_DECIMALS, error, 1);
+    real_option(INITIAL_C_ANGLE_REAL) = angle;
+    motion_state.previous_position_units[C_AXIS_ELEMENT] = nearest_int(angle * MULT(c_word));
+    motion_state.previous_rotary_angles[1] = angle;
+    answer.clear();
+    prompt_for_line("Is this to be on tape?", answer);
+    if (answer[1] == 'Y' || answer[1] == 'y') {
+        setwrd(c_word, motion_state.previous_position_units[C_AXIS_ELEMENT], SETWRD_SET_REQUEST);
+        end_record_block(1);
+    }
+}
+
+// The C axis at the arc's end: the direction from the centre to the end
+// point, turned for a counter-clockwise arc and by the initial C angle.
+void set_arc_end_c_angle(int c_word) {
+    if (real_option(INITIAL_C_ANGLE_REAL) <= C_ANGLE_UNSET) ask_initial_c_angle(c_word);
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    const array1<int, 8>& pu = motion_state.position_units;
+    const double dx = static_cast<double>(pu[a[1]]) - pu[a[3]];
+    const double dy = static_cast<double>(pu[a[2]]) - pu[a[4]];
+    double c;
+    if (dx == 0.0) {
+        c = dy >= 0.0 ? 90.0 : 270.0;
+    } else {
+        c = std::atan(dy / dx) * 180.0 / PI;
+        if (dx < 0.0) c += 180.0;
+    }
+    if (circle_state.arc_reversed == 0) c += 180.0;
+    c += real_option(INITIAL_C_ANGLE_REAL);
+    if (c - motion_state.previous_rotary_angles[1] > 180.0) c -= 360.0;
+    motion_state.rotary_angles[1] = c;
+    motion_state.previous_rotary_angles[1] = c;
+    setwrd(c_word, nearest_int(MULT(c_word) * c), SETWRD_SET_REQUEST);
+}
+
+// The circle-angle word at the arc's end: the direction of the end tangent,
+// in whole degrees.
+void set_arc_end_tangent_angle(int angle_word) {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    array1<int, 8>& pu = motion_state.position_units;
+    const double p1 = pu[a[1]], p2 = pu[a[2]], c1 = pu[a[3]], c2 = pu[a[4]];
+    const double slope = p2 == c2 ? (c1 - p1) * 100.0 : -(c1 - p1) / (c2 - p2);
+    double g = std::atan(slope) * 180.0 / PI + 90.0;
+    const int q = arc_quadrant();
+    if ((q == 3 || q == 4) && g < 179.0) g += 180.0;
+    pu[C_AXIS_ELEMENT] = MULT(angle_word) * nearest_int(g);
+    const int value = get_state_flag(FLAG_ABSOLUTE) != 0
+                          ? pu[C_AXIS_ELEMENT]
+                          : pu[C_AXIS_ELEMENT] - motion_state.previous_position_units[C_AXIS_ELEMENT];
+    setwrd(angle_word, value, SETWRD_SET_REQUEST);
+}
+
+// The first wire move after a tool change, held back until now.
+void output_deferred_wire_move() {
+    move_output_state_t& s = move_output_state;
+    if (s.deferred_wire_move == 0) return;
+    gset(FUNCTION_LINEAR, SETWRD_SET_REQUEST);
+    gset(FUNCTION_COMPENSATION_OFF, SETWRD_SET_REQUEST);
+    s.deferred_wire_move = 0;
+    motion_state.increments[1] = s.deferred_xy_increments[1];
+    motion_state.increments[2] = s.deferred_xy_increments[2];
+    set_xyz_words();
+    run_block(BLOCK_MOVE_LINEAR);
+}
+
+}  // namespace
+
+void arcmov_wire() {
+    circle_state_t& cs = circle_state;
+    motion_state_t& m = motion_state;
+    array1<int, 4>& axes = cs.arc_plane_axes;
+    const array1<double, 5>& record = cs.circle_record;
+    const std::span<double> points = point_column_values(POINT_COLUMN_RAW);
+    const int count = point_buffer.point_count;
+    const int stride = get_state_flag(FLAG_CONTACT_NORMALS) != 0 ? 6 : 3;
+    if (count < 3) return;
+    const int last_index = ((count - 3) / stride) * stride + 1;
+
+    const int x_word = key_word(KEY_X), y_word = key_word(KEY_X + 1), z_word = key_word(KEY_X + 2);
+    const int i_word = key_word(11), j_word = key_word(12), k_word = key_word(13);
+    const double mult_x = MULT(x_word);
+    const double u = 1.0 / mult_x;
+    const double r = pass1_results.unit_factor * record[1];
+
+    // The plane from the circle's axis; a later match overrides an earlier one.
+    int plane_function = 0;
+    int word1 = NO_WORD, word2 = NO_WORD, centre_word1 = NO_WORD, centre_word2 = NO_WORD;
+    if (std::fabs(record[4]) >= WIRE_ARC_AXIS_TOLERANCE) {
+        axes[1] = 1; axes[2] = 2; axes[3] = 4; axes[4] = 5;
+        word1 = x_word; word2 = y_word; centre_word1 = i_word; centre_word2 = j_word;
+        plane_function = FUNCTION_XY_PLANE;
+    }
+    if (std::fabs(record[3]) >= WIRE_ARC_AXIS_TOLERANCE) {
+        axes[1] = 1; axes[2] = 3; axes[3] = 4; axes[4] = 6;
+        word1 = x_word; word2 = z_word; centre_word1 = i_word; centre_word2 = k_word;
+        plane_function = FUNCTION_XZ_PLANE;
+    }
+    if (std::fabs(record[2]) >= WIRE_ARC_AXIS_TOLERANCE) {
+        axes[1] = 2; axes[2] = 3; axes[3] = 5; axes[4] = 6;
+        word1 = y_word; word2 = z_word; centre_word1 = j_word; centre_word2 = k_word;
+        plane_function = FUNCTION_ZY_PLANE;
+    }
+    // The surface record sets a circle only about a principal axis; should
+    // one come without, the points are written as straight wire moves rather
+    // than measured in a plane that was never chosen.
+    if (plane_function == 0) {
+        output_wire_move();
+        return;
+    }
+
+    cs.arc_reversed = (record[2] <= -WIRE_ARC_AXIS_TOLERANCE || record[3] <= -WIRE_ARC_AXIS_TOLERANCE ||
+                       record[4] <= -WIRE_ARC_AXIS_TOLERANCE)
+                          ? 1
+                          : 0;
+    const int circle_function = cs.arc_reversed != 0 ? FUNCTION_CIRCLE_CW : FUNCTION_CIRCLE_CCW;
+    cs.arc_quadrant_state[4] = get_gcode_value(circle_function);
+    if (cs.arc_quadrant_state[4] == 0) {
+        issue_message(MESSAGE_CIRCLE_CODE_NOT_SET);
+        return;
+    }
+    gset(plane_function, SETWRD_SET_REQUEST);
+    cs.incremental_centre_mode = get_intsp(INCREMENTAL_CENTRE_SETTING) == 1 ? 1 : 0;
+    set_reference_message(LABEL_CIRCLE);
+    const int radius_word = key_word(KEY_RADIUS);
+    const int radius_value = nearest_int(static_cast<double>(MULT(radius_word)) * r);
+    const double chordal = real_option(CHORDAL_TOLERANCE_REAL);
+    cs.circle_record[5] = chordal != 0.0 ? chordal : WIRE_CHORDAL_TOLERANCE;
+    cs.arc_quadrant_state[1] = arc_quadrant();
+    cs.arc_quadrant_state[2] = cs.arc_quadrant_state[1];
+
+    fedrat();
+    setwrd(key_word(KEY_FEEDRATE), 0, SETWRD_REQUEST);
+
+    const int full_circle = get_intsp(FULL_CIRCLE_SETTING);
+    const int absolute = get_state_flag(FLAG_ABSOLUTE);
+    const int angle_word = key_word(KEY_CIRCLE_ANGLE);
+    const int c_word = key_word(KEY_C_AXIS);
+    const int ri = nearest_int(mult_x * r);
+    cs.arc_last_piece = 0;
+    int from = 1;
+    for (;;) {
+        gset(circle_function, SETWRD_SET_REQUEST);
+        const array1<double, 6> kept_previous = m.previous_position;
+        const array1<int, 8> kept_previous_units = m.previous_position_units;
+
+        // Centre words, set without request; incremental ones are integer
+        // differences at the X word's resolution.
+        const int centre_words[3] = {0, centre_word1, centre_word2};
+        for (int c = 1; c <= 2; ++c) {
+            const int w = centre_words[c];
+            if (!has_word(w)) continue;
+            const int value = cs.incremental_centre_mode != 0
+                                  ? m.previous_position_units[axes[c]] - m.position_units[axes[c + 2]]
+                                  : nearest_int(MULT(w) * m.position[axes[c + 2]]);
+            setwrd(w, value, SETWRD_SET);
+        }
+
+        // Walk the points until the quadrant changes or the points end.
+        int index = from;
+        bool crossed = false;
+        bool piece_ended = false;
+        for (; index <= last_index; index += stride) {
+            if (index == 1)
+                set_move_point(1, stride);
+            else
+                set_position_from_cutfile_point(points, index);
+            compute_increments();
+            add_move_time();
+            commit_current_position();
+            const int q = arc_quadrant();
+            if (q == cs.arc_quadrant_state[2]) continue;
+            crossed = true;
+            if (full_circle != 0) continue;
+            int boundary = cs.arc_quadrant_state[2];
+            if (cs.arc_reversed != 0) boundary = boundary == 1 ? 4 : boundary - 1;
+            cs.arc_quadrant_state[3] = boundary;
+            array1<int, 8>& pu = m.position_units;
+            const int point1 = pu[axes[1]], point2 = pu[axes[2]];
+            int b1 = pu[axes[3]], b2 = pu[axes[4]];
+            switch (boundary) {
+            case 1: b2 += ri; break;
+            case 2: b1 -= ri; break;
+            case 3: b2 -= ri; break;
+            default: b1 += ri; break;
+            }
+            pu[axes[1]] = b1;
+            pu[axes[2]] = b2;
+            if (index == last_index && std::abs(point1 - b1) < u && std::abs(point2 - b2) < u) cs.arc_last_piece = 1;
+            piece_ended = true;
+            break;
+        }
+        if (!piece_ended) cs.arc_last_piece = 1;
+
+        if (cs.arc_last_piece != 0) {
+            if (has_word(c_word)) set_arc_end_c_angle(c_word);
+            if (has_word(angle_word)) set_arc_end_tangent_angle(angle_word);
+        }
+
+        // The piece is one move from its start.
+        for (int c = 1; c <= 3; ++c) {
+            m.previous_position[c] = kept_previous[c];
+            m.previous_position_units[c] = kept_previous_units[c];
+        }
+        compute_increments();
+
+        bool flat = false;
+        bool committed = false;
+        if (!(full_circle != 0 && crossed)) {
+            const double chord = move_length();
+            double h = r;
+            const double root = 1.0 - chord * chord / 4.0 / r / r;
+            if (r > 0.0 && root >= 0.0) h = (1.0 - std::sqrt(root)) * r;
+            if (h <= cs.circle_record[5]) {
+                flat = true;
+                gset(circle_function, SETWRD_CANCEL);
+                if (chord > WIRE_SHORTEST_CHORD) {
+                    if (from == 1 && cs.arc_last_piece != 0) {
+                        // The whole record is one flat piece: its points
+                        // become straight moves.
+                        output_linear_move();
+                        committed = true;
+                    } else {
+                        // One piece of several: a straight move to the end of
+                        // this piece only, so that the pieces before and after
+                        // are neither repeated nor skipped.
+                        set_xyz_words();
+                        gset(FUNCTION_LINEAR, SETWRD_SET_REQUEST);
+                        fedrat();
+                        set_reference_message(LABEL_LINEAR_MOVE);
+                        run_block(BLOCK_MOVE_LINEAR);
+                    }
+                    set_reference_message(LABEL_CIRCLE);
+                }
+            }
+        }
+        if (!flat) {
+            const int plane_words[3] = {0, word1, word2};
+            for (int c = 1; c <= 2; ++c) {
+                const int w = plane_words[c];
+                if (!has_word(w)) continue;
+                if (m.increments[axes[c]] != 0) setwrd(w, 0, SETWRD_REQUEST);
+                if (get_intsp(CIRCLE_AXIS_WORDS_SETTING) == 2) {
+                    setwrd(w, 0, SETWRD_FORGET);
+                    setwrd(w, 0, SETWRD_REQUEST);
+                }
+                setwrd(w, absolute != 0 ? m.position_units[axes[c]] : m.increments[axes[c]], SETWRD_SET);
+            }
+            for (int c = 1; c <= 2; ++c) {
+                const int w = centre_words[c];
+                if (!has_word(w)) continue;
+                const int value = word_output_state.word_value[w];
+                const bool wanted = cs.incremental_centre_mode != 0 ? value != 0
+                                                                    : value != word_output_state.word_previous[w];
+                if (wanted) setwrd(w, 0, SETWRD_REQUEST);
+            }
+            for (int w : {word1, word2, centre_word1, centre_word2}) {
+                if (!is_modal(w) && has_word(w)) setwrd(w, 0, SETWRD_REQUEST);
+            }
+            fedrat();
+            setwrd(radius_word, radius_value, SETWRD_SET);
+            gset(FUNCTION_COMPENSATION_LEFT, SETWRD_SET_REQUEST);
+            run_block(BLOCK_MOVE_CIRCLE);
+            output_deferred_wire_move();
+        }
+
+        if (!committed) commit_current_position();
+        if (cs.arc_last_piece != 0) {
+            // The end tangent, for the compensation-cancel move and the home block.
+            const array1<int, 8>& pu = m.position_units;
+            const int along = pu[1] - pu[4];
+            const int across = pu[2] - pu[5];
+            move_output_state.last_xy_increments[1] = cs.arc_reversed != 0 ? across : -across;
+            move_output_state.last_xy_increments[2] = cs.arc_reversed != 0 ? -along : along;
+            m.position_units[axes[3]] = 0;
+            m.position_units[axes[4]] = 0;
+            return;
+        }
+        // The next piece starts at the boundary and walks the point where the
+        // quadrant changed again.
+        set_position_from_cutfile_point(points, index);
+        cs.arc_quadrant_state[2] = arc_quadrant();
+        compute_increments();
+        from = index;
+    }
+}
+
+}  // namespace kv
