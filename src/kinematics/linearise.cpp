@@ -33,6 +33,9 @@ constexpr double POLE_BALL_RADIUS = 20.0;           // when the tool length give
 // A move whose limit handling makes no headway this many times in a row
 // cannot be output.
 constexpr int MAX_LIMIT_HANDLINGS = 100;
+// A reconfiguration at the pole leaves the free angle where the step needs
+// it; one that is needed again and again finds no way off the pole.
+constexpr int MAX_POLE_RECONFIGURATIONS = 2;
 
 double radians(double degrees) { return degrees * angle_constants.degrees_to_radians; }
 
@@ -490,6 +493,7 @@ void next_linearised_step(const vector3& start_tip, vector3& end_tip, const vect
     const double tol = machine_model.linearisation_tolerance;
     vector3 step_tip, step_axis;
     double x = 0.0;
+    int reconfigurations = 0;
     status = 0;
     for (;;) {
         evaluate_step_at(start_tip, end_tip, start_axis, end_axis, machine_start, 1.0, current, step_tip,
@@ -508,7 +512,15 @@ void next_linearised_step(const vector3& start_tip, vector3& end_tip, const vect
             ls.first_multiaxis_move = 0;
             return;
         }
-        if (pole == 1) continue;  // reconfigured: the whole rest is tried again
+        if (pole == 1) {
+            // Reconfigured: the whole rest is tried again from the new angles.
+            if (++reconfigurations > MAX_POLE_RECONFIGURATIONS) {
+                status = MULTIAXIS_NOT_CONVERGED;
+                ls.first_multiaxis_move = 0;
+                return;
+            }
+            continue;
+        }
         if (pole == 2) {
             // The free angle turns in place; the move does not advance.
             cross_pole_by_rotation(start_tip, start_axis, machine_start, current, step_angles, minus_side, 0,

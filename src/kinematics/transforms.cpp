@@ -318,8 +318,9 @@ void set_start_angles_for_vertical_tool(const vector3& point) {
 }
 
 void kinematic_transform_start_point(vector3& point) {
-    const committed_rotary_state_t& c = committed_rotary_state;
-    kinematic_transform_point(point, c.azimuth_radians, c.elevation_radians);
+    const double d = angle_constants.degrees_to_radians;
+    kinematic_transform_point(point, motion_state.previous_rotary_angles[2] * d,
+                              motion_state.previous_rotary_angles[1] * d);
 }
 
 }  // namespace kv

@@ -51,34 +51,14 @@ int key_word(int k) { return configuration_store.key[k]; }
 bool has_word(int w) { return w >= 1 && w < NO_WORD; }
 bool is_modal(int w) { return has_word(w) && word_format(w, WRDMOD) == 1; }
 
-void prompt_for_line(std::string_view prompt, std::span<char> answer) {
-    while (!prompt_and_read_line(prompt, answer)) {
-        if (unit_at_end(input_unit())) stop_run(EXIT_ANSWER_EXIT);
-    }
-}
-
-// The initial C angle from the operator, as for the straight wire moves; it
-// is also the first previous rotary angle that the arc's C angle turns from.
-void ask_initial_c_angle(int c_word) {
-    text<ANSWER_LENGTH> answer;
-    prompt_for_line("Enter initial C angle", answer);
-    int error = 0;
-    const double angle = read_real_field(answer, C_ANGLE_FIELD_WIDTH, C_ANGLE_DECIMALS, error, 1);
-    real_option(INITIAL_C_ANGLE_REAL) = angle;
-    motion_state.previous_position_units[C_AXIS_ELEMENT] = nearest_int(angle * MULT(c_word));
-    motion_state.previous_rotary_angles[1] = angle;
-    answer.clear();
-    prompt_for_line("Is this to be on tape?", answer);
-    if (answer[1] == 'Y' || answer[1] == 'y') {
-        setwrd(c_word, motion_state.previous_position_units[C_AXIS_ELEMENT], SETWRD_SET_REQUEST);
-        end_record_block(1);
-    }
-}
-
 // The C axis at the arc's end: the direction from the centre to the end
 // point, turned for a counter-clockwise arc and by the initial C angle.
 void set_arc_end_c_angle(int c_word) {
-    if (real_option(INITIAL_C_ANGLE_REAL) <= C_ANGLE_UNSET) ask_initial_c_angle(c_word);
+    if (real_option(INITIAL_C_ANGLE_REAL) <= C_ANGLE_UNSET) {
+        ask_initial_c_angle(c_word);
+        // The arc's C angle turns from the initial angle.
+        motion_state.previous_rotary_angles[1] = real_option(INITIAL_C_ANGLE_REAL);
+    }
     const array1<int, 4>& a = circle_state.arc_plane_axes;
     const array1<int, 8>& pu = motion_state.position_units;
     const double dx = static_cast<double>(pu[a[1]]) - pu[a[3]];

@@ -348,6 +348,10 @@ void output_from_move();
 std::span<double> point_column_values(int k);
 
 // --- linear, rapid and wire moves; go home -------------------------------------------------------
+// Asks the operator for the initial C angle of a wire machine (real setting 9)
+// and whether it goes on the tape now; the straight and the circular wire
+// moves both ask through it.
+void ask_initial_c_angle(int c_word);
 // Straight moves of a GOTO record, the codes that wait for the next move, the
 // wire-EDM compensation moves, the per-tool cutting time and the toolpath
 // count; the go-home moves.

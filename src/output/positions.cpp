@@ -42,22 +42,6 @@ void prompt_for_line(std::string_view prompt, std::span<char> answer) {
     }
 }
 
-// The initial C angle from the operator, and whether it goes on the tape now.
-void ask_initial_c_angle(int c_word) {
-    text<ANSWER_LENGTH> answer;
-    prompt_for_line("Enter initial C angle", answer);
-    int error = 0;
-    const double angle = read_real_field(answer, C_ANGLE_FIELD_WIDTH, C_ANGLE_DECIMALS, error, 1);
-    real_option(INITIAL_C_ANGLE_REAL) = angle;
-    motion_state.previous_position_units[C_AXIS_ELEMENT] = nearest_int(angle * MULT(c_word));
-    answer.clear();
-    prompt_for_line("Is this to be on tape?", answer);
-    if (answer[1] == 'Y' || answer[1] == 'y') {
-        setwrd(c_word, motion_state.previous_position_units[C_AXIS_ELEMENT], SETWRD_SET_REQUEST);
-        end_record_block(1);
-    }
-}
-
 // The C axis kept tangential to the move in the XY plane.
 void set_tangential_c_axis(int c_word) {
     motion_state_t& m = motion_state;
@@ -121,6 +105,23 @@ array1<double, 3> first_three(const array1<double, 6>& p) {
 }
 
 }  // namespace
+
+// The initial C angle from the operator, and whether it goes on the tape now.
+void ask_initial_c_angle(int c_word) {
+    text<ANSWER_LENGTH> answer;
+    prompt_for_line("Enter initial C angle", answer);
+    int error = 0;
+    const double angle = read_real_field(answer, C_ANGLE_FIELD_WIDTH, C_ANGLE_DECIMALS, error, 1);
+    real_option(INITIAL_C_ANGLE_REAL) = angle;
+    motion_state.previous_position_units[C_AXIS_ELEMENT] = nearest_int(angle * MULT(c_word));
+    answer.clear();
+    prompt_for_line("Is this to be on tape?", answer);
+    if (answer[1] == 'Y' || answer[1] == 'y') {
+        setwrd(c_word, motion_state.previous_position_units[C_AXIS_ELEMENT], SETWRD_SET_REQUEST);
+        end_record_block(1);
+    }
+}
+
 
 std::span<double> point_column_values(int k) {
     point_column& c = point_buffer.column[k];

@@ -1,6 +1,7 @@
-// Retract-and-reconfigure on the tape: the retract along the tool axis at the
-// rapid value, the rotation in each style, the plunge with its final approach
-// at the plunge feed, and the warning it leaves in the summary.
+// Multi-axis moves on the tape: the retract-and-reconfigure in each style
+// (retract along the tool axis at the rapid value, rotation, plunge with its
+// final approach at the plunge feed), a linearised tilt across an azimuth
+// limit, and a move that starts at the pole.
 #include <cmath>
 #include <string>
 
@@ -110,28 +111,116 @@ TEST_F(Reconfigure, StylesOnTheTape) {
 
 TEST_F(Reconfigure, TiltAcrossTheAzimuthLimit) {
     // The tip (0, 0, 10) stays put while the tool tilts about X from azimuth
-    // 30 to 60; the machine starts there at azimuth 30.
+    // 30 to 60, with the azimuth limited to 45. Each step leaves the tip at
+    // most 0.01 inside its place; at 45 the tool retracts along its axis, the
+    // axes turn to the other solution (azimuth -45, elevation a half turn) and
+    // the tilt goes on to -60.
+    struct Case {
+        const char* what;
+        int retract_at_limit;
+        int rapid;
+        int status;
+        const char* tape;
+    };
+    const Case cases[] = {
+        {"retract and reconfigure", 1, 0, 0,
+         "G1Y5.685Z8.227A34.643F800.\nY6.385Z7.696A39.678\nY7.027Z7.115A44.641\nY7.071Z7.071A45.\n"
+         "Z17.071F5000.\nY-7.071A-45.C-180.\nZ8.071\nZ7.071F250.\n"
+         "Y-7.576Z6.527A-49.254F800.\nY-8.118Z5.84A-54.269\nY-8.55Z5.186A-58.761\nY-8.66Z5.A-60.\n"},
+        {"forbidden: the move stops at the limit", 0, 0, MULTIAXIS_RECONFIGURE_FORBIDDEN,
+         "G1Y5.685Z8.227A34.643F800.\nY6.385Z7.696A39.678\nY7.027Z7.115A44.641\nY7.071Z7.071A45.\n"},
+        // A rapid takes the other solution at the step beyond the limit, at once.
+        {"rapid: re-solved without a retract", 0, 1, 0,
+         "G1Y5.685Z8.227A34.643F5000.\nY6.385Z7.696A39.678\nY7.027Z7.115A44.641\n"
+         "Y-7.528Z6.583A-48.833C-180.\nY-8.067Z5.909A-53.776\nY-8.473Z5.31A-57.924\nY-8.66Z5.A-60.\n"},
+    };
     const double r30 = 30 * 0.017453292519943295;
-    motion_state.position[1] = 0;
-    motion_state.position[2] = 10 * std::sin(r30);
-    motion_state.position[3] = 10 * std::cos(r30);
-    motion_state.rotary_angles = array1<double, 2>{{0.0, 30.0}};
+    for (const Case& k : cases) {
+        TearDown();
+        SetUp();
+        motion_state.position[1] = 0;
+        motion_state.position[2] = 10 * std::sin(r30);
+        motion_state.position[3] = 10 * std::cos(r30);
+        motion_state.rotary_angles = array1<double, 2>{{0.0, 30.0}};
+        round_positions();
+        commit_current_position();
+        motion_state.previous_rotary_angles = motion_state.rotary_angles;
+        machine_model.linearise_multiaxis = 1;
+        linearisation_state.first_multiaxis_move = 0;
+        kv_test::set_limits(-90, 45, -99999, 999999);
+        configuration_store.intsp[83] = k.retract_at_limit;
+        configuration_store.intsp[100] = 5000;
+        pending_move_flags.rapid_pending = k.rapid;
+
+        vector3 tip{{0, 0, 10}}, axis{{0, -std::sin(r30), std::cos(r30)}}, normal{{0, 0, 1}};
+        const vector3 end_axis{{0, -std::sin(2 * r30), std::cos(2 * r30)}};
+        angle_pair last, current{{30.0, 0.0}};
+        int status = -1;
+        linearise_multiaxis_move(tip, axis, normal, vector3{{0, 0, 10}}, end_axis, normal, last, current, status);
+        EXPECT_EQ(status, k.status) << k.what;
+        EXPECT_EQ(tape_text(), k.tape) << k.what;
+        if (k.status != 0) continue;
+        EXPECT_NEAR(current[1], -60.0, 1e-9) << k.what;
+        EXPECT_NEAR(tip[3], 10.0, 1e-9) << k.what;
+        for (int i = 1; i <= 3; ++i) EXPECT_NEAR(axis[i], end_axis[i], 1e-9) << k.what;
+    }
+}
+
+TEST_F(Reconfigure, PoleStartTurnsInPlaceFirst) {
+    // The tool starts along +Z, the pole, at the tip (5, 0, 10) and ends
+    // tilted 30 degrees towards +X: the elevation table (free at the pole)
+    // first turns 90 degrees with the tip and the tool axis in place, in steps
+    // that move the tip at most 0.01 (5 (1 - cos(d / 2)), d at most 7.25
+    // degrees); the azimuth then tilts the tool.
+    motion_state.position[1] = 5;
+    motion_state.position[3] = 10;
     round_positions();
     commit_current_position();
-    motion_state.previous_rotary_angles = motion_state.rotary_angles;
     machine_model.linearise_multiaxis = 1;
+    machine_model.reconfigure_angle_threshold = 180;  // no retract for the turn
     linearisation_state.first_multiaxis_move = 0;
-    vector3 tip{{0, 0, 10}}, axis{{0, -std::sin(r30), std::cos(r30)}}, normal{{0, 0, 1}};
-    const vector3 end_axis{{0, -std::sin(2 * r30), std::cos(2 * r30)}};
-    angle_pair last, current{{30.0, 0.0}};
+    vector3 tip{{5, 0, 10}}, axis{{0, 0, 1}}, normal{{0, 0, 1}};
+    const vector3 end_axis{{0.5, 0, std::sqrt(0.75)}};
+    angle_pair last, current{{0.0, 0.0}};
     int status = -1;
-    for (int limited : {0, 1}) {
-        printf("limited %d\n", limited);
-    }
-    kv_test::set_limits(-90, 45, -99999, 999999);
-    configuration_store.intsp[83] = 1;
+    linearise_multiaxis_move(tip, axis, normal, vector3{{5, 0, 10}}, end_axis, normal, last, current, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NEAR(current[1], 30.0, 1e-9);
+    EXPECT_NEAR(current[2], 90.0, 1e-9);
+    EXPECT_EQ(tape_text(),
+              "G1X4.962Y-.613C7.04F800.\nX4.848Y-1.223C14.158\nX4.661Y-1.81C21.223\nX4.404Y-2.367C28.259\n"
+              "X4.169Y-2.761C33.514\nX3.88Y-3.154C39.113\nX3.528Y-3.543C45.121\nX3.105Y-3.919C51.615\n"
+              "X2.599Y-4.271C58.678\nX2.056Y-4.558C65.722\nX1.617Y-4.731C71.129\nX1.085Y-4.881C77.462\n"
+              "X.475Y-4.977C84.549\nX0Y-5.C90.\n"
+              "Y-4.247Z10.342A4.24\nY-3.386Z10.655A8.938\nY-2.5Z10.897A13.643\nY-1.8Z11.035A17.302\n"
+              "Y-.969Z11.138A21.592\nY-.047Z11.18A26.326\nY.67Z11.16A30.\n");
+}
+
+TEST_F(Reconfigure, PoleStartBeyondTheRetractionThreshold) {
+    motion_state.position[1] = 5;
+    motion_state.position[3] = 10;
+    round_positions();
+    commit_current_position();
+    machine_model.linearise_multiaxis = 1;
+    machine_model.reconfigure_angle_threshold = 45;
+    linearisation_state.first_multiaxis_move = 0;
+    for (int retract : {0, 1}) {
+    configuration_store.intsp[83] = retract;
     configuration_store.intsp[100] = 5000;
-    linearise_multiaxis_move(tip, axis, normal, vector3{{0, 0, 10}}, end_axis, normal, last, current, status);
+    vector3 tip{{5, 0, 10}}, axis{{0, 0, 1}}, normal{{0, 0, 1}};
+    const vector3 end_axis{{0.5, 0, std::sqrt(0.75)}};
+    angle_pair last, current{{0.0, 0.0}};
+    int status = -1;
+    linearise_multiaxis_move(tip, axis, normal, vector3{{5, 0, 10}}, end_axis, normal, last, current, status);
     printf("status %d last %f %f current %f %f\n%s", status, last[1], last[2], current[1], current[2],
            tape_text().c_str());
+    TearDown(); SetUp();
+    motion_state.position[1] = 5;
+    motion_state.position[3] = 10;
+    round_positions();
+    commit_current_position();
+    machine_model.linearise_multiaxis = 1;
+    machine_model.reconfigure_angle_threshold = 45;
+    linearisation_state.first_multiaxis_move = 0;
+    }
 }
