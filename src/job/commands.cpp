@@ -177,7 +177,7 @@ void dispatch_ppword_record() {
             break;
         case MW_AUXFUN: auxfun(); break;
         case MW_TOOL_LENGTH:
-            tool_state.tool_length = cldata_real_word(7);
+            machine_model.tool_length = cldata_real_word(7);
             end_record_block(0);
             break;
         case MW_COOLNT: handle_coolant(); break;

@@ -439,11 +439,11 @@ constexpr int TOOL_CHANGED = 2;
 constexpr int FIRST_TOOL_PENDING = 3;
 
 // Tool, spindle and coolant state shared by their commands and the move output.
+// The tool length for the kinematics is the machine model's one.
 struct tool_state_t {
     array1<int, 2> tool_change_ints{};  // tool number, length offset number of the last tool record
     int offset_number = 0;              // its radius offset number
     array1<int, 3> tool_offset_ints{{0, 1, 1}};
-    double tool_length = 0.0;           // tool length for the kinematics
     array1<double, 2> tool_values{};    // tool length, tool radius of the tool record
     text<TOOL_TEXT_LENGTH> tool_text;
     array1<int, 4> pending_code_flags{{0, 0, 1, 0}};

@@ -42,7 +42,7 @@ struct pending_tool_t {
     text<TOOLPATH_TEXT_LEN> tool_text;
     double tip_radius = 0.0;
     double first_feed = 0.0;
-    int first_feed_seen = 0;
+    int first_feed_seen = 1;  // set again by each tool record; none before the first
     int spindle_code = 0;
 };
 
@@ -284,9 +284,12 @@ void read_spindle_record(pass1_scan_t& p) {
 void read_feedrate_record(pass1_scan_t& p) {
     p.feed = cldata_real_word(1) * uf();
     p.feed_known = 1;
-    if (p.tool.pending && !p.tool.first_feed_seen) {
+    // The first feedrate record after a tool record is its toolpath's first
+    // feed, also when it comes after the toolpath's first point.
+    if (!p.tool.first_feed_seen) {
         p.tool.first_feed = p.feed;
         p.tool.first_feed_seen = 1;
+        if (!p.tool.pending) toolpath_tables.toolpath_first_feed[row(p)] = p.feed;
     }
 }
 

@@ -99,7 +99,7 @@ void write_tool_sheet(int tool_number, int length_offset) {
     write_int_line(MSG_TOOL_NUMBER, tool_number);
     write_int_line(MSG_LENGTH_OFFSET, length_offset);
     write_int_line(MSG_RADIUS_OFFSET, t.offset_number);
-    write_real_line(MSG_TOOL_LENGTH, tool_state.tool_length);
+    write_real_line(MSG_TOOL_LENGTH, machine_model.tool_length);
     write_real_line(MSG_TOOL_DIAMETER, 2.0 * t.tool_values[2]);
     write_real_line(MSG_TIP_RADIUS, p.toolpath_tip_radius[row]);
     write_real_line(MSG_FEEDRATE, p.toolpath_feedrate[row]);
@@ -143,8 +143,8 @@ void handle_tool_change() {
     }
     int tool_number = cldata_rounded_word(1);
     if (get_flag102() == 0) {
-        tool_state.tool_length = cldata_real_word(3) * uf;
-        t.tool_values[1] = tool_state.tool_length;
+        machine_model.tool_length = cldata_real_word(3) * uf;
+        t.tool_values[1] = machine_model.tool_length;
     }
     t.tool_values[2] = cldata_real_word(5) * uf * 0.5;
     const int length_offset = cldata_rounded_word(7);

@@ -20,6 +20,7 @@ constexpr int LINEARISE_FIRST_MOVE_SETTING = 101;   // "linearise first move"
 constexpr int RELAX_SINGULARITY_SETTING = 109;      // "relax singularity check allowed"
 constexpr int RETRACT_AT_LIMIT_SETTING = 83;        // "retract at angular limit"
 constexpr int MINIMISE_RETRACTIONS_SETTING = 91;    // "minimise multiaxis retractions"
+constexpr int CONTACT_POINT_FEED_SETTING = 92;      // "contact point based feedrate"
 constexpr int MESSAGE_TOOL_VECTOR_IMPOSSIBLE = 118;
 constexpr int MESSAGE_RECONFIGURE_FORBIDDEN = 271;
 
@@ -185,7 +186,7 @@ void set_move_start_frame(const vector3& tip, const vector3& tool_axis, const ve
     f.tip = tip;
     f.tool_axis = tool_axis;
     f.contact_normal = normal;
-    if (configuration_store.intsp[92] != 0) frame_contact_point(tip, tool_axis, normal, f.contact_point);
+    if (configuration_store.intsp[CONTACT_POINT_FEED_SETTING] != 0) frame_contact_point(tip, tool_axis, normal, f.contact_point);
 }
 
 void set_move_end_frame(const vector3& tip, const vector3& tool_axis, const vector3& normal) {
@@ -193,7 +194,7 @@ void set_move_end_frame(const vector3& tip, const vector3& tool_axis, const vect
     f.tip = tip;
     f.tool_axis = tool_axis;
     f.contact_normal = normal;
-    if (configuration_store.intsp[92] != 0) frame_contact_point(tip, tool_axis, normal, f.contact_point);
+    if (configuration_store.intsp[CONTACT_POINT_FEED_SETTING] != 0) frame_contact_point(tip, tool_axis, normal, f.contact_point);
 }
 
 void set_step_start_fraction(double fraction) { linearisation_state.step_fraction[1] = fraction; }

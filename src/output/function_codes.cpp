@@ -144,12 +144,13 @@ void crc() {
         return;
     }
     if (rapid != 0) {
-        // A rapid move only turns compensation off; left and right wait for
-        // the next cutting move, and the radius word with them.
-        if (state != COMPENSATION_OFF) return;
-        gset(COMPENSATION_OFF, SETWRD_SET_REQUEST);
-        set_status_flag(FLAG_COMPENSATION_CHANGE, 0);
-        set_status_flag(FLAG_COMPENSATION_ACTIVE, 0);
+        // A rapid move only turns compensation off; left and right stay
+        // pending for the next cutting move.
+        if (state == COMPENSATION_OFF) {
+            gset(COMPENSATION_OFF, SETWRD_SET_REQUEST);
+            set_status_flag(FLAG_COMPENSATION_CHANGE, 0);
+            set_status_flag(FLAG_COMPENSATION_ACTIVE, 0);
+        }
     } else {
         gset(state, SETWRD_SET_REQUEST);
         set_status_flag(FLAG_COMPENSATION_CHANGE, 0);

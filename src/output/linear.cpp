@@ -99,7 +99,9 @@ struct line_plan {
     int xy_first = 1;
 };
 
-line_plan plan_lines(int split_from, int x_moves, int y_moves, int z_moves, int z_not_rising) {
+// "split move" splits a rapid move when it is non-zero, a feed move only
+// when it is above 1.
+line_plan plan_lines(int rapid, int x_moves, int y_moves, int z_moves, int z_not_rising) {
     line_plan plan;
     int& first_move = move_output_state.first_move_after_tool_change;
     if (first_move) {
@@ -111,7 +113,8 @@ line_plan plan_lines(int split_from, int x_moves, int y_moves, int z_moves, int 
         }
         return plan;
     }
-    if (intsp(SPLIT_MOVE_SETTING) >= split_from && (x_moves || y_moves) && z_moves) {
+    const int split = rapid ? intsp(SPLIT_MOVE_SETTING) != 0 : intsp(SPLIT_MOVE_SETTING) > 1;
+    if (split && (x_moves || y_moves) && z_moves) {
         plan.lines = 2;
         plan.xy_first = z_not_rising;
     }
@@ -157,7 +160,7 @@ void output_straight_moves(int rapid) {
             z_moves = 1;
         }
         set_xyz_words();
-        const line_plan plan = plan_lines(rapid ? 1 : 2, x_moves, y_moves, z_moves, z_not_rising);
+        const line_plan plan = plan_lines(rapid, x_moves, y_moves, z_moves, z_not_rising);
         // The move's time and length count once, whatever the lines it takes.
         int time_added = 0;
         for (int line = 1; line <= plan.lines; ++line) {

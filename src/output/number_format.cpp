@@ -61,11 +61,18 @@ int format_word_value(std::span<char> line, int column, int width, int& written,
     if (zero_text_body) {
         const int n = trimmed_length(zero_text);
         for (int i = 0; i < n; ++i) body.push(zero_text[static_cast<std::size_t>(i)]);
-        if (exponent && n > 0) {
+        // The exponent part stands also after a blank zero text (an empty body).
+        if (exponent) {
             constexpr std::string_view zero_exponent = "E+00";
             for (int i = 0; i < exponent_width + 2; ++i)
                 exponent_part.push(i < 4 ? zero_exponent[static_cast<std::size_t>(i)] : ' ');
         }
+        // A zero text keeps its zeros, but the point styles still act on a
+        // zero text that ends with the decimal point ("0." gives "0.0" or "0").
+        if (point_flag != 0 && (point_style == 3 || point_style == 4 || point_style == 5) && body.n > 0 &&
+            body.c[body.n - 1] == point)
+            body.push('0');
+        if (point_style == 6 && body.n > 0 && body.c[body.n - 1] == point) --body.n;
     } else if (!exponent) {
         char d[24];
         const int nd = digits_of(magnitude, d);

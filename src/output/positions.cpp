@@ -76,10 +76,12 @@ void warn_axis_limits() {
         const double v = m.position[axis];
         const double minimum = real_option(AXIS_LIMITS_REAL + 2 * (axis - 1));
         const double maximum = real_option(AXIS_LIMITS_REAL + 2 * (axis - 1) + 1);
-        int message = 0;
-        if (v < minimum) message = FIRST_LIMIT_MESSAGE + 2 * (axis - 1);
-        if (v > maximum) message = FIRST_LIMIT_MESSAGE + 2 * (axis - 1) + 1;
-        if (message != 0) {
+        // Each limit is tested on its own: limits given the wrong way round
+        // report both.
+        const int messages[2] = {v < minimum ? FIRST_LIMIT_MESSAGE + 2 * (axis - 1) : 0,
+                                 v > maximum ? FIRST_LIMIT_MESSAGE + 2 * (axis - 1) + 1 : 0};
+        for (int message : messages) {
+            if (message == 0) continue;
             set_message_int_arg(1, derived_settings.sequence_number);
             set_message_real_arg(1, v);
             issue_message(message);

@@ -34,12 +34,14 @@ constexpr int PART_ID_CHARACTER = 7;          // spchar "partid"
 constexpr int DEFAULT_CHARACTER = 10;         // spchar read without a valid index
 constexpr int PART_ID_LENGTH = 80;
 constexpr int MINOR_WORDS = 10;               // data words minorword reads
-// List columns of the text variables (real lists).
-constexpr int PCS_ORIGIN_LIST = 12;
-constexpr int AZIMUTH_LIST = 13;
-constexpr int ELEVATION_LIST = 14;
-constexpr int TOOL_CENTRE1_LIST = 15;
-constexpr int TOOL_CENTRE2_LIST = 16;
+// List columns of the text variables (real lists): "pcs origin"; the table
+// centres of "azimuth axis parameters" and "elevation axis parameters"; the
+// tool centres of "azimuth centre" and "elevation centre".
+constexpr int PCS_ORIGIN_LIST = 5;
+constexpr int AZIMUTH_LIST = 1;
+constexpr int ELEVATION_LIST = 3;
+constexpr int TOOL_CENTRE1_LIST = 2;
+constexpr int TOOL_CENTRE2_LIST = 4;
 // State flags read here.
 constexpr int SWITCH_X_FLAG = 32;             // swx, swy, swz: flags 32..34
 constexpr int MULTIAXIS_MODE_FLAG = 20;

@@ -120,9 +120,10 @@ void make_split(int d, const array1<int, 3>& kept) {
         return;
     }
 
-    // Re-approach: down to the toolpath's start height first when the kept
-    // point lies below it, then to the kept point.
-    const int row = toolpath_row(current_toolpath_index());
+    // Re-approach: to the start height of the current tool first when the
+    // kept point lies below it, then to the kept point. The tool index counts
+    // from 1 here, as it does for the cutting times.
+    const int row = toolpath_row(current_tool_index());
     const int z_start = truncate_to_int(static_cast<double>(MULT(key_word(10))) *
                                         toolpath_tables.toolpath_start[row][3]);
     if (kept[3] < z_start) {
@@ -170,14 +171,11 @@ void check_tape_split() {
         } else if (min_blocks > 0 && written >= min_blocks &&
                    (pending_move_flags.rapid_pending != 0 ||
                     (cldata_class() == 2000 && cldata_subclass() == TOOL_CHANGE_MAJOR_WORD))) {
-            // The segment goes where no later rapid would serve. Without a
-            // maximum the look-ahead alone bounds the search.
-            const int ahead = 3 * get_intsp(65);
-            int limit = ahead;
-            if (n > 0) {
-                const int by_blocks = 3 * (n - written);
-                limit = ahead == 0 ? by_blocks : std::min(by_blocks, ahead);
-            }
+            // The segment goes where no later rapid would serve. The search
+            // reaches no further than the blocks left before the maximum and
+            // the look-ahead: a limit of 0 searches without limit, and one
+            // below 0 (no maximum left) finds nothing, so the segment is made.
+            const int limit = std::min(3 * (n - written), 3 * get_intsp(65));
             int k = 0;
             if (find_record_ahead(2000, RAPID_MAJOR_WORD, 0, 0, k, limit) == 0) {
                 written = 0;

@@ -235,7 +235,10 @@ void write_block(int mode, int& overflow) {
 
     const int length = c - 1;
     block_writer.block_line_length = length;
-    // The block number alone never causes a line.
+    // The block number alone never causes a line. Only a block number that
+    // was placed (and so counted) is taken off again: one requested but
+    // absent from the word order would otherwise cancel the reason of
+    // another word and lose that word's line.
     if (had_number && number_placed && cs.wperm[number_word] == 0) --reasons;
 
     if (reasons > 0) {

@@ -1,5 +1,6 @@
 // Post-processor command handlers, special records and record values, and
 // the tool change, spindle and coolant commands, each on a small cutfile.
+#include "kinematics/kinematics.h"
 #include "record_fixture.h"
 
 using namespace kv;
@@ -259,6 +260,14 @@ TEST_F(Commands, FeedAndOpskip) {
     EXPECT_EQ(motion_state.output_mode_flags[OPTIONAL_SKIP_FLAG], 0);
     EXPECT_EQ(motion_state.output_mode_flags[FORCE_XYZ_FLAG], 1);
     EXPECT_EQ(configuration_store.wperm[1], 0);
+}
+
+// The tool length record reaches the kinematics' tool length, unscaled.
+TEST_F(Commands, ToolLengthRecordSetsTheMachineToolLength) {
+    pass1_results.unit_factor = 25.4;
+    command(1025, {rw(0), rw(0), rw(0), rw(0), rw(0), rw(0), rw(75.5)});
+    dispatch_ppword_record();
+    EXPECT_DOUBLE_EQ(machine_model.tool_length, 75.5);
 }
 
 TEST_F(Commands, AuxfunWithoutKeyWarns) {

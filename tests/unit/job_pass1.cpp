@@ -171,6 +171,20 @@ TEST_F(Pass1, ClassicToolWithoutMovesAndPrematureEnd) {
     EXPECT_EQ(toolpath_tables.toolpath_tool_number[2], 2);
 }
 
+// The first feedrate record after a tool record is its toolpath's first
+// feed, also when the toolpath's first (rapid) point comes before it.
+TEST_F(Pass1, FirstFeedAfterTheFirstPoint) {
+    ASSERT_EQ(run({units_record(1, 171), tool_record(2, 7, 10, 5), goto_point(3, 0, 0, 50), feed_record(4, 120),
+                   goto_point(5, 0, 0, 5), feed_record(6, 80), tool_record(7, 8, 10, 5), feed_record(8, 300),
+                   goto_point(9, 1, 1, 50), feed_record(10, 40), tool_record(11, 9, 10, 5), goto_point(12, 2, 2, 50),
+                   end_record(13)}),
+              0);
+    EXPECT_DOUBLE_EQ(toolpath_tables.toolpath_first_feed[1], 120.0);
+    EXPECT_DOUBLE_EQ(toolpath_tables.toolpath_first_feed[2], 300.0);
+    // A toolpath without a feedrate record keeps the feed of the one before.
+    EXPECT_DOUBLE_EQ(toolpath_tables.toolpath_first_feed[3], 300.0);
+}
+
 TEST_F(Pass1, NewStyleToolpathsInheritAndReadTextCommands) {
     const int status = run({units_record(1, 171), toolpath_record(2, 5), tool_record(3, 4, 20, 6),
                             text_record(4, "FEDRAT 3000 200 1000"), text_record(5, "TOOLPATH Rough pocket"),

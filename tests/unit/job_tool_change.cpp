@@ -1,4 +1,5 @@
 // Tool change, tool select, spindle and coolant commands on small cutfiles.
+#include "kinematics/kinematics.h"
 #include "record_fixture.h"
 
 using namespace kv;
@@ -28,7 +29,7 @@ TEST_F(ToolCommands, ToolChangeWordsAndSheet) {
     EXPECT_EQ(value_of(word_of_key(20)), 12);  // tool number 0: the length offset
     EXPECT_EQ(value_of(word_of_key(24)), 12);
     EXPECT_EQ(value_of(word_of_key(25)), 3);
-    EXPECT_DOUBLE_EQ(tool_state.tool_length, 20.0);
+    EXPECT_DOUBLE_EQ(machine_model.tool_length, 20.0);  // the kinematics take the new tool's length
     EXPECT_DOUBLE_EQ(tool_state.tool_values[2], 6.0);
     EXPECT_EQ(tool_state.tool_text.str(), "DRILL 6");
     EXPECT_EQ(tool_state.tool_offset_ints[FIRST_TOOL_PENDING], 0);

@@ -197,30 +197,40 @@ TEST_F(Reconfigure, PoleStartTurnsInPlaceFirst) {
 }
 
 TEST_F(Reconfigure, PoleStartBeyondTheRetractionThreshold) {
-    motion_state.position[1] = 5;
-    motion_state.position[3] = 10;
-    round_positions();
-    commit_current_position();
-    machine_model.linearise_multiaxis = 1;
-    machine_model.reconfigure_angle_threshold = 45;
-    linearisation_state.first_multiaxis_move = 0;
-    for (int retract : {0, 1}) {
-    configuration_store.intsp[83] = retract;
-    configuration_store.intsp[100] = 5000;
-    vector3 tip{{5, 0, 10}}, axis{{0, 0, 1}}, normal{{0, 0, 1}};
-    const vector3 end_axis{{0.5, 0, std::sqrt(0.75)}};
-    angle_pair last, current{{0.0, 0.0}};
-    int status = -1;
-    linearise_multiaxis_move(tip, axis, normal, vector3{{5, 0, 10}}, end_axis, normal, last, current, status);
-    printf("status %d last %f %f current %f %f\n%s", status, last[1], last[2], current[1], current[2],
-           tape_text().c_str());
-    TearDown(); SetUp();
-    motion_state.position[1] = 5;
-    motion_state.position[3] = 10;
-    round_positions();
-    commit_current_position();
-    machine_model.linearise_multiaxis = 1;
-    machine_model.reconfigure_angle_threshold = 45;
-    linearisation_state.first_multiaxis_move = 0;
+    // As above, but the 90 degree turn of the free angle exceeds the
+    // retraction threshold (45): a retract-and-reconfigure turns it, or,
+    // when that is not allowed, the move fails with nothing written.
+    struct Case {
+        const char* what;
+        int retract_at_limit;
+        int status;
+        const char* tape;
+    };
+    const Case cases[] = {
+        {"retract, turn, plunge, then tilt", 1, 0,
+         "G1Z20.F5000.\nX0Y-5.C90.\nZ11.\nZ10.F250.\n"
+         "Y-4.247Z10.342A4.24F800.\nY-3.386Z10.655A8.938\nY-2.5Z10.897A13.643\nY-1.8Z11.035A17.302\n"
+         "Y-.969Z11.138A21.592\nY-.047Z11.18A26.326\nY.67Z11.16A30.\n"},
+        {"retract not allowed", 0, MULTIAXIS_RECONFIGURE_FORBIDDEN, ""},
+    };
+    for (const Case& k : cases) {
+        TearDown();
+        SetUp();
+        motion_state.position[1] = 5;
+        motion_state.position[3] = 10;
+        round_positions();
+        commit_current_position();
+        machine_model.linearise_multiaxis = 1;
+        machine_model.reconfigure_angle_threshold = 45;
+        linearisation_state.first_multiaxis_move = 0;
+        configuration_store.intsp[83] = k.retract_at_limit;
+        configuration_store.intsp[100] = 5000;
+        vector3 tip{{5, 0, 10}}, axis{{0, 0, 1}}, normal{{0, 0, 1}};
+        const vector3 end_axis{{0.5, 0, std::sqrt(0.75)}};
+        angle_pair last, current{{0.0, 0.0}};
+        int status = -1;
+        linearise_multiaxis_move(tip, axis, normal, vector3{{5, 0, 10}}, end_axis, normal, last, current, status);
+        EXPECT_EQ(status, k.status) << k.what;
+        EXPECT_EQ(tape_text(), k.tape) << k.what;
     }
 }

@@ -335,3 +335,21 @@ TEST(IntRemainder, TakesTheSignOfTheDividend) {
     EXPECT_EQ(int_remainder(-7, 3), -1);
     EXPECT_EQ(int_remainder(7, -3), 1);
 }
+
+TEST_F(ExpressionTest, ListSettingsAsTexts) {
+    // Each list from its first row: "pcs origin" six values, the table centres
+    // of the axis parameters three, the tool centres six.
+    for (int i = 1; i <= 6; ++i) {
+        avals(i, 1) = 1.0 + i;   // azimuth axis parameters
+        avals(i, 2) = 10.0 + i;  // azimuth centre (rows 4..6 unused)
+        avals(i, 3) = 20.0 + i;  // elevation axis parameters
+        avals(i, 4) = 30.0 + i;  // elevation centre
+        avals(i, 5) = 40.0 + i;  // pcs origin
+    }
+    for (int i = 4; i <= 6; ++i) avals(i, 2) = avals(i, 4) = 0.0;
+    EXPECT_EQ(evaluate("pcs").text, " 41.00 42.00 43.00 44.00 45.00 46.00");
+    EXPECT_EQ(evaluate("azimuth").text, "  2.00  3.00  4.00");
+    EXPECT_EQ(evaluate("elevation").text, " 21.00 22.00 23.00");
+    EXPECT_EQ(evaluate("toolcentre1").text, " 11.00 12.00 13.00  0.00  0.00  0.00");
+    EXPECT_EQ(evaluate("toolcentre2").text, " 31.00 32.00 33.00  0.00  0.00  0.00");
+}

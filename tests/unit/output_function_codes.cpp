@@ -103,11 +103,15 @@ TEST_F(FunctionCodes, CompensationBeforeAMove) {
     configuration_store.intsp[35] = 1;
     set_status_flag(22, 1);
 
-    // A rapid move leaves left and right pending.
+    // A rapid move leaves left and right pending; the offset register is
+    // still set, since the compensation word will be written (nothing of it
+    // was written yet).
     pending_move_flags.rapid_pending = 1;
     crc();
     EXPECT_EQ(requested(4), 0);
     EXPECT_EQ(get_state_flag(22), 1);
+    EXPECT_EQ(value_of(word_of_key(25)), 7);
+    setwrd(word_of_key(25), 0, SETWRD_SET);
 
     // A cutting move outputs G42 with the offset register.
     pending_move_flags.rapid_pending = 0;

@@ -2,6 +2,7 @@
 // integers, turning angles, the tangential C axis, the lines of linear,
 // rapid and go-home moves on the tape, and the cutting time per tool.
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -226,6 +227,28 @@ TEST_F(Motion, PointsTakeTheXWordResolutionAndTheUnitFactor) {
     EXPECT_EQ(m.position_units[3], -3063);
 }
 
+TEST_F(Motion, AxisLimitWarnings) {
+    real_option(116) = -1.0;   // x from -1 to 1
+    real_option(117) = 1.0;
+    real_option(120) = 5.0;    // z limits the wrong way round: both apply
+    real_option(121) = -5.0;
+    derived_settings.sequence_number = 40;
+    set_points({1.0, 0.0, 0.0, 1.5, 0.0, 0.0});
+    testing::internal::CaptureStderr();
+    set_position_from_cutfile_point(point_column_values(POINT_COLUMN_RAW), 1);   // on the limit: x silent
+    set_position_from_cutfile_point(point_column_values(POINT_COLUMN_RAW), 4);
+    std::fflush(stderr);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find(" x too small"), std::string::npos) << err;
+    EXPECT_NE(err.find(" x too large in block         40"), std::string::npos) << err;
+    // z = 0 lies below 5 and above -5: each point gets both z messages.
+    std::size_t small = 0, large = 0;
+    for (std::size_t at = 0; (at = err.find(" z too small", at)) != std::string::npos; ++at) ++small;
+    for (std::size_t at = 0; (at = err.find(" z too large", at)) != std::string::npos; ++at) ++large;
+    EXPECT_EQ(small, 2u) << err;
+    EXPECT_EQ(large, 2u) << err;
+}
+
 TEST_F(Motion, IncompletePointReadsZeroNotTheLookAhead) {
     set_points({1.0, 2.0, 3.0, 4.0, 5.0});
     point_buffer.more_points_flag = 1;
@@ -340,6 +363,16 @@ TEST_F(Motion, SplitMoveSettingSplitsRapidsFirstThenLinearMoves) {
     EXPECT_EQ(rapid[0].find("Z"), std::string::npos) << rapid[0];
     EXPECT_NE(rapid[1].find("Z2."), std::string::npos) << rapid[1];
     EXPECT_EQ(rapid[1].find("X"), std::string::npos) << rapid[1];
+
+    // Any non-zero "split move" splits a rapid move, a negative one too.
+    configuration_store.intsp[24] = -1;
+    start_at(0.0, 0.0, 10.0);
+    set_points({5.0, 0.0, 2.0});
+    EXPECT_EQ(tape_lines([] { output_rapid_move(); }).size(), 2u);
+    start_at(0.0, 0.0, 10.0);
+    set_points({5.0, 0.0, 2.0});
+    pending_move_flags.rapid_pending = 0;
+    EXPECT_EQ(tape_lines([] { output_linear_move(); }).size(), 1u);
 
     // "split move" 2 splits the linear move too; rising Z goes first.
     configuration_store.intsp[24] = 2;

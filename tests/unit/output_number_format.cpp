@@ -95,6 +95,12 @@ TEST(NumberFormat, ZeroTexts) {
     EXPECT_EQ(format(0, 8, 0, 1, 0, 3, 0, "ZERO", {0, 0, 2}), "ZERO");  // special zero without a point
     EXPECT_EQ(format(0, 8, 0, 1, 1, 3, 2, "0."), "0.E+00");
     EXPECT_EQ(format(0, 8, 0, 1, 1, 3, 1, "0."), "0.E+0");
+    EXPECT_EQ(format(0, 8, 0, 1, 1, 3, 2, "          "), "E+00");     // the exponent part stays
+    // The point styles act on a zero text that ends with the point.
+    EXPECT_EQ(format(0, 8, 0, 1, 1, 3, 0, "0.", {3}), "0.0");
+    EXPECT_EQ(format(0, 8, 0, 1, 1, 3, 0, "0.", {6}), "0");
+    EXPECT_EQ(format(0, 8, 0, 1, 1, 3, 0, "0", {3}), "0");
+    EXPECT_EQ(format(0, 8, 0, 1, 0, 3, 0, "0.", {3, 0, 2}), "0.");    // point style 3 needs the point flag
 }
 
 TEST(NumberFormat, ExponentNotation) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "output/output.h"
+#include "record_fixture.h"
 #include "store_printer.h"
 
 using namespace kv;
@@ -136,6 +137,37 @@ TEST_F(Tape, BlockLimitSplitsAtTheNextCheckAndCountsAgain) {
     EXPECT_LT(block_writer.block_lines_written, 100);
 }
 
+// After a split the new tape re-approaches the kept point from the start
+// height of the current tool (tool index, at least 1), not of the toolpath.
+TEST_F(Tape, SplitReapproachesFromTheStartHeightOfTheCurrentTool) {
+    open_tape("up.tap", "tap");
+    configuration_store.intsp[57] = 1;  // maximum tape blocks
+    block_writer.block_lines_written = 1;
+    motion_state.position_units[3] = 0;
+    motion_state.previous_position_units[3] = 0;
+    toolpath_tables.toolpath_start[1][3] = 50.0;
+    toolpath_tables.toolpath_start[2][3] = 100.0;
+    toolpath_tables.toolpath_index = 2;
+    for (int tool_index : {0, 1}) {
+        toolpath_tables.tool_index = tool_index;
+        block_writer.block_lines_written = 1;
+        check_tape_split();
+        int status = 0;
+        filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
+        job_files.file_units[unit_slot(FILE_TAPE)] = -1;
+        const std::string name = tool_index == 0 ? "up.t01" : "up.t02";
+        const std::vector<std::string> lines = file_lines(dir + name);
+        std::string all;
+        for (const std::string& l : lines) all += l + "\n";
+        // The default Z format writes 50 as Z5 and 100 as Z10.
+        EXPECT_NE(all.find("G0Z5F"), std::string::npos) << all;
+        EXPECT_EQ(all.find("Z10"), std::string::npos) << all;
+        int unit = -1;
+        open_unit(unit, dir + name, OPEN_WRITE, FORM_TEXT, status);
+        job_files.file_units[unit_slot(FILE_TAPE)] = unit;
+    }
+}
+
 TEST_F(Tape, SegmentByCharactersAndByLength) {
     open_tape("seg.tap", "tap");
     configuration_store.intsp[60] = 3;     // lengths in characters
@@ -242,4 +274,50 @@ TEST_F(Tape, CuttingTimesPerToolOnTheSetupFile) {
         << tool_lines[0];
     EXPECT_NE(tool_lines[1].find("Tool Number:     5     Cutting time:      7 min"), std::string::npos)
         << tool_lines[1];
+}
+
+// Segments by blocks: once "minimum tape blocks" lines are written, a tool
+// change (or rapid) record makes a segment unless a rapid record follows
+// within the search limit, min(3 x blocks left before the maximum,
+// 3 x the look-ahead); 0 searches without limit, below 0 finds nothing.
+class SegmentAhead : public RecordJob {};
+
+TEST_F(SegmentAhead, TheNextRapidWithinTheSearchLimitDefersTheSegment) {
+    struct row {
+        int max_blocks;
+        int look_ahead;
+        int rapid_at;  // records after the tool change
+        bool segment;
+    };
+    for (const row& r : {
+             row{0, 0, 1, true},      // no maximum: nothing is searched
+             row{0, 10, 1, true},
+             row{6, 0, 5, false},     // look-ahead 0: the whole ring is searched
+             row{6, 10, 5, true},     // one block left: 3 records searched
+             row{6, 10, 3, false},
+             row{100, 1, 3, false},   // look-ahead 1: 3 records searched
+             row{100, 1, 4, true},
+         }) {
+        std::vector<record> records = {make_record(1, 2000, 1055, {rw(1)})};
+        for (int k = 1; k <= 8; ++k) {
+            records.push_back(k == r.rapid_at ? make_record(k + 1, 2000, 5) : make_record(k + 1, 2000, 1009, {rw(100)}));
+        }
+        records.push_back(make_record(10, 14000, 0));
+        open_records(records);
+        configuration_store.intsp[60] = 2;       // segments by blocks
+        configuration_store.intsp[57] = r.max_blocks;
+        configuration_store.intsp[58] = 2;       // minimum tape blocks
+        configuration_store.intsp[65] = r.look_ahead;
+        real_option(8) = 100.0;                  // a limit is set, so the check runs
+        block_writer.block_lines_written = 5;
+        check_tape_split();
+        if (r.segment) {
+            EXPECT_LE(block_writer.block_lines_written, 1) << r.max_blocks << " " << r.look_ahead << " " << r.rapid_at;
+        } else {
+            EXPECT_EQ(block_writer.block_lines_written, 5) << r.max_blocks << " " << r.look_ahead << " " << r.rapid_at;
+        }
+        int st = 0;
+        filclo(cldata_reader.unit, st);
+        cldata_reader.unit = -1;
+    }
 }
