@@ -360,33 +360,9 @@ void output_circle_move() {
 
         bool flat = false;
         bool committed = false;
-        if (!(full_circle != 0 && crossed)) {
-            const double chord = move_length();
-            double h = r;
-            const double root = 1.0 - chord * chord / 4.0 / r / r;
-            if (r > 0.0 && root >= 0.0) h = (1.0 - std::sqrt(root)) * r;
-            if (h <= cs.circle_record[5]) {
-                flat = true;
-                gset(circle_function, SETWRD_CANCEL);
-                if (chord > SHORTEST_CHORD) {
-                    if (from == 1 && cs.arc_last_piece != 0) {
-                        // The whole record is one flat piece: its points
-                        // become straight moves.
-                        output_linear_move();
-                        committed = true;
-                    } else {
-                        // One piece of several: a straight move to the end of
-                        // this piece only.
-                        set_xyz_words();
-                        gset(FUNCTION_LINEAR, SETWRD_SET_REQUEST);
-                        fedrat();
-                        set_reference_message(LABEL_LINEAR_MOVE);
-                        run_block(BLOCK_MOVE_LINEAR);
-                    }
-                    set_reference_message(LABEL_CIRCLE);
-                }
-            }
-        }
+        if (!(full_circle != 0 && crossed))
+            flat = write_flat_arc_piece(r, circle_function, from == 1 && cs.arc_last_piece != 0,
+                                        SHORTEST_CHORD, committed);
 
         if (!flat) {
             const point3 start_offset = required_offset(cs.arc_plane_reals);

@@ -110,6 +110,35 @@ void output_deferred_wire_move() {
 
 }  // namespace
 
+int write_flat_arc_piece(double radius, int circle_function, int whole_record, double shortest_chord,
+                         bool& committed) {
+    circle_state_t& cs = circle_state;
+    const double chord = move_length();
+    double h = radius;
+    const double root = 1.0 - chord * chord / 4.0 / radius / radius;
+    if (radius > 0.0 && root >= 0.0) h = (1.0 - std::sqrt(root)) * radius;
+    if (h > cs.circle_record[5]) return 0;
+    gset(circle_function, SETWRD_CANCEL);
+    if (chord > shortest_chord) {
+        if (whole_record) {
+            // The whole record is one flat piece: its points become straight moves.
+            output_linear_move();
+            committed = true;
+        } else {
+            // One piece of several: a straight move to the end of this piece
+            // only, so that the pieces before and after are neither repeated
+            // nor skipped.
+            set_xyz_words();
+            gset(FUNCTION_LINEAR, SETWRD_SET_REQUEST);
+            fedrat();
+            set_reference_message(LABEL_LINEAR_MOVE);
+            run_block(BLOCK_MOVE_LINEAR);
+        }
+        set_reference_message(LABEL_CIRCLE);
+    }
+    return 1;
+}
+
 void arcmov_wire() {
     circle_state_t& cs = circle_state;
     motion_state_t& m = motion_state;
@@ -250,34 +279,9 @@ void arcmov_wire() {
 
         bool flat = false;
         bool committed = false;
-        if (!(full_circle != 0 && crossed)) {
-            const double chord = move_length();
-            double h = r;
-            const double root = 1.0 - chord * chord / 4.0 / r / r;
-            if (r > 0.0 && root >= 0.0) h = (1.0 - std::sqrt(root)) * r;
-            if (h <= cs.circle_record[5]) {
-                flat = true;
-                gset(circle_function, SETWRD_CANCEL);
-                if (chord > WIRE_SHORTEST_CHORD) {
-                    if (from == 1 && cs.arc_last_piece != 0) {
-                        // The whole record is one flat piece: its points
-                        // become straight moves.
-                        output_linear_move();
-                        committed = true;
-                    } else {
-                        // One piece of several: a straight move to the end of
-                        // this piece only, so that the pieces before and after
-                        // are neither repeated nor skipped.
-                        set_xyz_words();
-                        gset(FUNCTION_LINEAR, SETWRD_SET_REQUEST);
-                        fedrat();
-                        set_reference_message(LABEL_LINEAR_MOVE);
-                        run_block(BLOCK_MOVE_LINEAR);
-                    }
-                    set_reference_message(LABEL_CIRCLE);
-                }
-            }
-        }
+        if (!(full_circle != 0 && crossed))
+            flat = write_flat_arc_piece(r, circle_function, from == 1 && cs.arc_last_piece != 0,
+                                        WIRE_SHORTEST_CHORD, committed);
         if (!flat) {
             const int plane_words[3] = {0, word1, word2};
             for (int c = 1; c <= 2; ++c) {

@@ -442,6 +442,14 @@ void sort_integers(int count, std::span<const int> in, std::span<int> out, int& 
 
 
 // --- circles, cycles and splines ----------------------------------------------------------------------
+// A piece of a wire or multi-axis arc whose height over its chord is within
+// the chordal tolerance (circle_record[5]): the circle function is cancelled
+// and, when the chord is longer than shortest_chord, the piece is written as a
+// straight move (the record's points when it is the record's only piece, else
+// one straight block to the piece's end). Returns 1 for a flat piece; sets
+// committed when the straight moves committed the positions themselves.
+int write_flat_arc_piece(double radius, int circle_function, int whole_record, double shortest_chord,
+                         bool& committed);
 using point3 = array1<double, 3>;   // x, y, z (the same type as kinematics' vector3)
 using point2 = array1<double, 2>;
 

@@ -47,7 +47,9 @@ TEST_F(Commands, SpecialRecordsKeepOneSlotPerCode) {
                   make_record(3, 29000, 0, {iw(9), rw(7.0)}), make_record(4, 29000, 1, {iw(9), rw(8.0)})});
     for (int i = 0; i < 4; ++i) {
         handle_special_record();
-        if (i < 3) ASSERT_FALSE(next_cldata_record());
+        if (i < 3) {
+            ASSERT_FALSE(next_cldata_record());
+        }
     }
     const special_record_store_t& s = special_record_store;
     EXPECT_EQ(s.slots_used, 2);
