@@ -226,8 +226,9 @@ double limit_crossing_fraction(const array1<int, 4>& exceeded, const vector3& st
         return xa;
     }
     exact = 0;
+    // Five halvings for each whole degree between the two axes.
     const double degrees = vector_angle(start_axis, step_axis) / angle_constants.degrees_to_radians;
-    const int n = std::max(MIN_BISECTIONS, static_cast<int>(5.0 * degrees));
+    const int n = std::max(MIN_BISECTIONS, 5 * static_cast<int>(degrees));
     return bisect_fraction(axis_within_limits_at, 0.0, 1.0, n);
 }
 

@@ -94,9 +94,9 @@ int rotary_word_value(double angle, double head_offset, int units_char_at, int d
     const double scale = MULT(word);
     int value = 0;
     if (mm.rotary_axis_chars[units_char_at] == 'L') {
-        const double per_degree = angle_constants.pi_value * mm.rotary_diameter / 360.0;
-        value = nearest_int(scale * angle * per_degree);
-        if (head_offset != 0.0) value += nearest_int(scale * head_offset * per_degree);
+        const double pi = angle_constants.pi_value;
+        value = nearest_int(scale * angle * pi * mm.rotary_diameter / 360.0);
+        if (head_offset != 0.0) value += nearest_int(scale * head_offset * pi * mm.rotary_diameter / 360.0);
     } else {
         value = nearest_int(scale * angle);
         if (head_offset != 0.0) value += nearest_int(scale * head_offset);
