@@ -33,7 +33,12 @@ void output_multiaxis_from_point(double& azimuth, double& elevation, vector3& ti
     azimuth = ms.previous_rotary_angles[2];
     elevation = ms.previous_rotary_angles[1];
 
-    // The tip is a cutfile length; the tool vector turns into the part frame.
+    // The tip is a cutfile length, scaled once here where it is read: the
+    // kinematics work in output units (the table and head centres are option
+    // lengths), the tip handed back must match the converted tips of the move
+    // lists, so the machine position is not scaled a second time below
+    // (to_position_units, not to_machine_units). The tool vector turns into
+    // the part frame.
     vector3 record_tip;
     for (int k = 1; k <= 3; ++k) record_tip[k] = record_word(2 + k) * pass1_results.unit_factor;
     pass1_results.from_position = record_tip;

@@ -194,9 +194,7 @@ extern multiaxis_feed_t multiaxis_feed;
 
 // --- workplanes and rotary set-up of the job (job) ------------------------------------
 // The pcs and workplane transforms and the rotary-angle solution that pass 1
-// and job set-up call. For a three-axis job they leave the identity in force;
-// the paths that need the workplane kinematics stop with exit code 4 until
-// those are built.
+// and job set-up call. For a three-axis job they leave the identity in force.
 // Fills toolpath i's workplane from the current workplane record (class 28000
 // subclass 2), given the job workplane's matrix transposed; status 0 when read.
 void read_toolpath_workplane(int i, const matrix3& job_transposed, int& status);

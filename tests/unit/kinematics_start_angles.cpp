@@ -112,4 +112,16 @@ TEST_F(StartAngles, FromRecordSolvesTheAnglesAndKeepsTheTip) {
     EXPECT_EQ(tip[1], -1.0);
 }
 
+TEST_F(StartAngles, FromRecordTipIsScaledOnceToOutputUnits) {
+    using namespace kv_test;
+    pass1_results.unit_factor = 25.4;
+    open_records({make_record(1, 5000, 3, {iw(0), iw(0), rw(10), rw(0), rw(5), rw(0), rw(0), rw(1)})});
+    configuration_store.blklen[9] = 0;
+    double azimuth = 0, elevation = 0;
+    vector3 tip, axis;
+    output_multiaxis_from_point(azimuth, elevation, tip, axis);
+    EXPECT_DOUBLE_EQ(pass1_results.from_position[1], 254.0);
+    EXPECT_DOUBLE_EQ(pass1_results.from_position[3], 127.0);
+}
+
 }  // namespace
