@@ -207,7 +207,12 @@ void read_goto_record(pass1_scan_t& p) {
     }
     place_pending_tool(p);
     const int n = cldata_data_count();
-    for (int j = 3; j <= n; j += p.stride) {
+    // A multi-axis record whose values make whole x, y, z triples but not
+    // whole six-value points carries no tool vectors: three values a point,
+    // as the move output reads it.
+    const int values = n - 2;
+    const int stride = p.stride == 6 && values % 3 == 0 && values % 6 != 0 ? 3 : p.stride;
+    for (int j = 3; j <= n; j += stride) {
         array1<double, 3> q;
         for (int k = 1; k <= 3; ++k) q[k] = cldata_real_word(j + k - 1) * uf();
         update_extents(p, q);

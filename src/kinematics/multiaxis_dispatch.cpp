@@ -55,6 +55,7 @@ constexpr int LINEAR_WORD_SET_FLAG = 109;         // a block item set a linear w
 constexpr int EXPANDED_CYCLE_MESSAGE = 255;
 constexpr double REPEAT_TOLERANCE = 1e-5;
 constexpr double AXIS_TOLERANCE = 1e-5;
+constexpr double VECTOR_GIVEN_LENGTH = 1e-5;      // shorter tool vectors count as absent
 
 int intsp(int n) { return configuration_store.intsp[n]; }
 int key_word(int k) { return configuration_store.key[k]; }
@@ -145,6 +146,26 @@ void output_rapid_of_rotary_machine() {
     feed_state.feedrate = kept;
 }
 
+// A tool vector turned by the pcs rotation, as the collection turns the
+// vectors of a record.
+vector3 pcs_rotated(const vector3& v) {
+    point4 in{{v[1], v[2], v[3], 1.0}};
+    point4 out;
+    transform_point4(in, out, pcs_matrices.pcs_rotation);
+    return vector3{{out[1], out[2], out[3]}};
+}
+
+// The tool axis that the points of a GOTO without tool vectors take, in the
+// part frame: the first move of a toolpath (and after a set-up or a go home)
+// takes the toolpath's own tool axis, the one its FROM record or workplane
+// gave and for which its rotary workplane was solved; later moves keep the
+// tool axis in force.
+vector3 axis_of_points_without_vectors() {
+    const multiaxis_motion_state_t& s = multiaxis_motion_state;
+    if (s.multiaxis_restart_state == 0) return s.tool_axis;
+    return pcs_rotated(toolpath_tables.toolpath_from_axis[current_toolpath_index()]);
+}
+
 }  // namespace
 
 void arm_repeated_point_test(int armed) { repeated_point_state.armed = armed; }
@@ -173,7 +194,7 @@ void collect_multiaxis_points(int with_normals, int drop_repeats, int& count) {
     const std::span<double> tips = point_column_values(POINT_COLUMN_TIPS);
     const std::span<double> vectors = point_column_values(POINT_COLUMN_VECTORS);
     const std::span<double> normals = point_column_values(POINT_COLUMN_NORMALS);
-    const int stride = with_normals ? 9 : 6;
+    const vector3 held_axis = axis_of_points_without_vectors();
     b.point_count = 0;
     b.all_joined = 1;
     count = 0;
@@ -186,6 +207,11 @@ void collect_multiaxis_points(int with_normals, int drop_repeats, int& count) {
         }
         const int last = b.point_count;
         const int joined = check_continuation_record(b.point_count, b.more_points_flag, last_word, b.all_joined);
+        // A record whose values make whole x, y, z triples but not whole
+        // six-value points carries no tool vectors: three values a point.
+        const int values = last - first + 1;
+        const int without_vectors = !with_normals && values % 3 == 0 && values % 6 != 0;
+        const int stride = with_normals ? 9 : (without_vectors ? 3 : 6);
         for (int p = first; p <= last; p += stride) {
             // A point cut short by the record's end takes 0 for its missing values.
             auto value = [&](int k) { return p + k <= last ? raw[p + k] : 0.0; };
@@ -195,20 +221,19 @@ void collect_multiaxis_points(int with_normals, int drop_repeats, int& count) {
                 tool_vector[i] = value(i + 2);
                 normal[i] = with_normals ? value(i + 5) : 0.0;
             }
+            // No tool vector (or a zero one, which has no direction to solve
+            // rotary angles for): the point keeps the held tool axis.
+            const int vector_given = !without_vectors && vector_length(tool_vector) >= VECTOR_GIVEN_LENGTH;
+            const vector3 axis = vector_given ? pcs_rotated(tool_vector) : held_axis;
             array1<int, 3> units;
             array1<double, 3> converted;
             to_machine_units(tip, units, converted);
-            if (drop_repeats && is_repeated_point(converted, tool_vector)) continue;
+            if (drop_repeats && is_repeated_point(converted, axis)) continue;
             count += 1;
             put_triple(tips, count, converted);
-            point4 in{{tool_vector[1], tool_vector[2], tool_vector[3], 1.0}};
-            point4 out;
-            transform_point4(in, out, pcs_matrices.pcs_rotation);
-            put_triple(vectors, count, vector3{{out[1], out[2], out[3]}});
+            put_triple(vectors, count, axis);
             if (with_normals) {
-                point4 nin{{normal[1], normal[2], normal[3], 1.0}};
-                transform_point4(nin, out, pcs_matrices.pcs_rotation);
-                put_triple(normals, count, vector3{{out[1], out[2], out[3]}});
+                put_triple(normals, count, pcs_rotated(normal));
             } else {
                 put_triple(normals, count, multiaxis_motion_state.contact_normal);
             }

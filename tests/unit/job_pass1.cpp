@@ -185,6 +185,24 @@ TEST_F(Pass1, FirstFeedAfterTheFirstPoint) {
     EXPECT_DOUBLE_EQ(toolpath_tables.toolpath_first_feed[3], 300.0);
 }
 
+TEST_F(Pass1, MultiaxisRecordsWithAndWithoutToolVectors) {
+    // After the multi-axis record a GOTO point is six values; a record of
+    // whole triples that are not whole six-value points carries no vectors.
+    const record multax = make_record(3, 9000, 2, {iw(1)});
+    const record with_vectors = make_record(4, 5000, 5, {iw(0), iw(0), rw(1), rw(2), rw(3), rw(0), rw(0), rw(1),
+                                                         rw(7), rw(-8), rw(9), rw(0), rw(0), rw(1)});
+    const record without_vectors = make_record(5, 5000, 5, {iw(0), iw(0), rw(10), rw(10), rw(-2), rw(40), rw(10),
+                                                            rw(-2), rw(20), rw(-30), rw(-2)});
+    ASSERT_EQ(run({units_record(1, 171), tool_record(2, 7, 10, 5), multax, with_vectors, without_vectors,
+                   end_record(6)}),
+              0);
+    const array1<double, 6>& e = pass1_results.cutfile_extents;
+    EXPECT_DOUBLE_EQ(e[1], 40.0);   // maximum X: the middle point of the record without vectors
+    EXPECT_DOUBLE_EQ(e[2], 10.0);   // maximum Y
+    EXPECT_DOUBLE_EQ(e[5], -30.0);  // minimum Y: its last point
+    EXPECT_DOUBLE_EQ(e[3], 9.0);    // maximum Z: a tip, not a tool vector
+}
+
 TEST_F(Pass1, NewStyleToolpathsInheritAndReadTextCommands) {
     const int status = run({units_record(1, 171), toolpath_record(2, 5), tool_record(3, 4, 20, 6),
                             text_record(4, "FEDRAT 3000 200 1000"), text_record(5, "TOOLPATH Rough pocket"),
