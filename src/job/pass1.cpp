@@ -520,6 +520,10 @@ void begin_pass(pass1_scan_t& p, int new_style) {
         t.toolpath_value_6000[i] = t.toolpath_value_18000[i] = 0.0;
         t.toolpath_cldata_values[i][1] = t.toolpath_cldata_values[i][2] = 0.0;
         t.toolpath_tool_number[i] = 0;
+        // Every toolpath's tool axis is along +Z until a FROM record or a
+        // workplane says otherwise (a classic cutfile never does).
+        t.toolpath_from_axis[i][1] = t.toolpath_from_axis[i][2] = 0.0;
+        t.toolpath_from_axis[i][3] = 1.0;
     }
     t.toolpath_index = t.tool_index = 0;
     set_cutfile_new_style(new_style);
@@ -615,8 +619,6 @@ void pass1(int& status) {
         t.toolpath_alt_tool_length[i] = 0.0;
         t.toolpath_workplanes[static_cast<std::size_t>(i)].kind = WORKPLANE_THREE_AXIS;
         t.toolpath_compensation[i] = off;
-        t.toolpath_from_axis[i][1] = t.toolpath_from_axis[i][2] = 0.0;
-        t.toolpath_from_axis[i][3] = 1.0;
         t.toolpath_tool_text[i].clear();
         t.toolpath_names[i].clear();
         t.toolpath_code3_text[i].clear();
