@@ -1,6 +1,9 @@
 // Rows of a "define table" section: the picture of a word's output format
 // (name, address letters, sign, zero marks, digits before and after the
 // point, an "inch" part and trailing options) applied one field at a time.
+#include <algorithm>
+#include <climits>
+
 #include "control/control.h"
 
 namespace kv {
@@ -56,7 +59,11 @@ int apply_at(int p, std::string_view field, int value, int w) {
         f[WRDMET] = f[WRDIMP] = 0;
         return 1;
     case 8:
-        f[WRDLEN] += value;
+        // A damaged row may carry digit counts near the integer limit: the sum
+        // is taken in wider arithmetic and held at the limit.
+        f[WRDLEN] = static_cast<int>(std::clamp(static_cast<long long>(f[WRDLEN]) + value,
+                                                static_cast<long long>(INT_MIN),
+                                                static_cast<long long>(INT_MAX)));
         f[WRDMET] = f[WRDIMP] = value;
         return 1;
     case 9:

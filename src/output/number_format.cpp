@@ -1,6 +1,8 @@
 // Formats a word's integer value for the tape: implied or written decimal
 // point, leading and trailing zeros, sign, fixed or natural field width and
 // exponent notation, with the control's zero text for a zero value.
+#include <algorithm>
+
 #include "output/output.h"
 
 namespace kv {
@@ -11,6 +13,7 @@ constexpr int SPECIAL_ZERO = 38;   // intsp: 2 writes the zero text also without
 constexpr int POINT_STYLE = 51;    // intsp: 2/4 "0" before a leading point, 3/4/5 "0" after a trailing one, 6 no trailing point
 constexpr int FIELD_STYLE = 53;    // intsp: 2 fields of their full width followed by a blank
 constexpr int BODY_CAPACITY = 64;  // digits, point, fill and exponent of one value
+constexpr long long WIDTH_LIMIT = 1000000;  // wider than any tape line
 
 struct body_text {
     char c[BODY_CAPACITY];
@@ -43,7 +46,9 @@ int format_word_value(std::span<char> line, int column, int width, int& written,
     const int field_style = cs.intsp[FIELD_STYLE];
     written = 0;
     const bool fixed = width < 0;
-    const int field_width = width < 0 ? -width : width;
+    // A width beyond any line cannot fit anyway; holding it there keeps the
+    // field arithmetic below within range for widths near the integer limit.
+    const int field_width = std::min(width < 0 ? -static_cast<long long>(width) : width, WIDTH_LIMIT);
     if (field_width == 0) return 0;
     const bool lz = (zero_flags & 1) != 0;
     const bool tz = (zero_flags & 2) != 0;
@@ -64,7 +69,8 @@ int format_word_value(std::span<char> line, int column, int width, int& written,
         // The exponent part stands also after a blank zero text (an empty body).
         if (exponent) {
             constexpr std::string_view zero_exponent = "E+00";
-            for (int i = 0; i < exponent_width + 2; ++i)
+            const int exponent_length = std::min(exponent_width, BODY_CAPACITY) + 2;  // the body holds no more
+            for (int i = 0; i < exponent_length; ++i)
                 exponent_part.push(i < 4 ? zero_exponent[static_cast<std::size_t>(i)] : ' ');
         }
         // A zero text keeps its zeros, but the point styles still act on a
@@ -189,7 +195,7 @@ int format_word_value(std::span<char> line, int column, int width, int& written,
     }
     const int trailing_blank = field_style == 2 ? 1 : 0;
     const int total = (natural && !fixed ? body_length + (sign_shown ? 1 : 0) : field) + trailing_blank;
-    if (column < 1 || column - 1 + total > static_cast<int>(line.size())) return 1;
+    if (column < 1 || static_cast<long long>(column) - 1 + total > static_cast<long long>(line.size())) return 1;
 
     char* out = line.data() + (column - 1);
     int k = 0;

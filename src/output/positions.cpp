@@ -2,6 +2,7 @@
 // position in output units and word integers, the axis-limit warnings, the
 // tangential C axis, increments, turning angles, move length and the commit.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "control/control.h"
@@ -209,7 +210,12 @@ double turning_angle(const array1<double, 3>& a, const array1<double, 3>& b, con
 
 void compute_increments() {
     motion_state_t& m = motion_state;
-    for (int i = 1; i <= 6; ++i) m.increments[i] = m.position_units[i] - m.previous_position_units[i];
+    // Word integers saturate at the ends of their range, so their difference
+    // may not fit: it saturates too instead of wrapping.
+    for (int i = 1; i <= 6; ++i) {
+        const long long d = static_cast<long long>(m.position_units[i]) - m.previous_position_units[i];
+        m.increments[i] = static_cast<int>(std::clamp<long long>(d, INT_MIN, INT_MAX));
+    }
 }
 
 void get_moving_axes(int& x_moves, int& y_moves, int& z_moves, int& z_not_rising) {

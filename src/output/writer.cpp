@@ -41,7 +41,7 @@ void request_by_type(int w) {
 // Copies n characters of src into line at column c; 1 when they pass its end.
 int place(std::span<char> line, int& c, std::string_view src) {
     const int n = static_cast<int>(src.size());
-    if (c - 1 + n > static_cast<int>(line.size())) return 1;
+    if (static_cast<long long>(c) - 1 + n > static_cast<long long>(line.size())) return 1;
     for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(c - 1 + i)] = src[static_cast<std::size_t>(i)];
     c += n;
     return 0;
@@ -49,7 +49,8 @@ int place(std::span<char> line, int& c, std::string_view src) {
 
 int place_blanks(std::span<char> line, int& c, int n) {
     if (n <= 0) return 0;
-    if (c - 1 + n > static_cast<int>(line.size())) return 1;
+    // Tape positions near the integer limit must not wrap the sum.
+    if (static_cast<long long>(c) - 1 + n > static_cast<long long>(line.size())) return 1;
     for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(c - 1 + i)] = ' ';
     c += n;
     return 0;
@@ -72,8 +73,8 @@ void build_echo_positions(std::span<char> p) {
         const int v = m.position_units[i];
         const double magnitude = std::fabs(static_cast<double>(v));
         int column = columns[i - 1];
-        if (magnitude < std::pow(10.0, decimals + 2)) ++column;
-        if (magnitude < std::pow(10.0, decimals + 1)) ++column;
+        if (magnitude < std::pow(10.0, decimals + 2.0)) ++column;
+        if (magnitude < std::pow(10.0, decimals + 1.0)) ++column;
         int written = 0;
         // A coordinate too wide for its place is left out of the echo.
         (void)format_word_value(p, column, width, written, v, 2, 2, 1, decimals, exponent_width,
@@ -185,8 +186,8 @@ void write_block(int mode, int& overflow) {
             if (t > 0) {
                 if (c != 1 && place_blanks(line, c, t)) return void(overflow = 1);
             } else if (t < 0) {
+                if (t < -BLOCK_LINE_LENGTH) return void(overflow = 1);
                 const int start = -t;
-                if (start > BLOCK_LINE_LENGTH) return void(overflow = 1);
                 if (c < start) {
                     if (place_blanks(line, c, start - c)) return void(overflow = 1);
                 } else {
@@ -212,8 +213,8 @@ void write_block(int mode, int& overflow) {
             } else {
                 if (cs.word_upper_case[e] > 0) convert_case(s.word_text[e].span(), 1);
                 int n = trimmed_length(s.word_text[e]);
-                const int limit = width < 0 ? -width : width;
-                if (n > limit) n = limit;
+                const long long limit = width < 0 ? -static_cast<long long>(width) : width;
+                if (n > limit) n = static_cast<int>(limit);
                 if (place(line, c, s.word_text[e].view().substr(0, static_cast<std::size_t>(n))))
                     return void(overflow = 1);
             }
