@@ -296,16 +296,9 @@ void arcmov(std::span<const double> points, int count, int& status) {
                        absolute != 0 ? motion_state.position_units[axes[c]] : motion_state.increments[axes[c]],
                        SETWRD_SET);
             }
-            const int centre_pair[3] = {0, centre_word1, centre_word2};
-            for (int c = 1; c <= 2; ++c) {
-                const int w = centre_pair[c];
-                if (!has_word(w)) continue;
-                const int value = word_output_state.word_value[w];
-                const bool wanted = cs.incremental_centre_mode != 0 ? value != 0
-                                                                    : value != word_output_state.word_previous[w];
-                if (wanted) setwrd(w, 0, SETWRD_REQUEST);
-            }
-            for (int w : {word1, word2, centre_word1, centre_word2}) {
+            // Centre words by the incremental-centre rule, axis words when not modal.
+            request_arc_axis_words(cs.incremental_centre_mode, centre_word1, centre_word2);
+            for (int w : {word1, word2}) {
                 if (has_word(w) && !is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
             }
             fedrat();

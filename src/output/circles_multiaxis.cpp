@@ -280,17 +280,7 @@ void output_circle_move() {
         const array1<double, 6> kept_previous = m.previous_position;
         const array1<int, 8> kept_previous_units = m.previous_position_units;
 
-        // Centre words, set without request; incremental ones are integer
-        // differences at the X word's resolution.
-        const int centre_words[3] = {0, centre_word1, centre_word2};
-        for (int c = 1; c <= 2; ++c) {
-            const int w = centre_words[c];
-            if (!has_word(w)) continue;
-            const int value = cs.incremental_centre_mode != 0
-                                  ? m.previous_position_units[axes[c]] - m.position_units[axes[c + 2]]
-                                  : nearest_int(MULT(w) * m.position[axes[c + 2]]);
-            setwrd(w, value, SETWRD_SET);
-        }
+        set_integer_arc_centre_words(centre_word1, centre_word2);
 
         // Walk the points until the quadrant changes or the points end.
         int index = from;
@@ -406,15 +396,9 @@ void output_circle_move() {
                     }
                     setwrd(w, absolute != 0 ? m.position_units[axes[c]] : m.increments[axes[c]], SETWRD_SET);
                 }
-                for (int c = 1; c <= 2; ++c) {
-                    const int w = centre_words[c];
-                    if (!has_word(w)) continue;
-                    const int value = word_output_state.word_value[w];
-                    const bool wanted = cs.incremental_centre_mode != 0 ? value != 0
-                                                                        : value != word_output_state.word_previous[w];
-                    if (wanted) setwrd(w, 0, SETWRD_REQUEST);
-                }
-                for (int w : {word1, word2, centre_word1, centre_word2}) {
+                // Centre words by the incremental-centre rule, axis words when not modal.
+                request_arc_axis_words(cs.incremental_centre_mode, centre_word1, centre_word2);
+                for (int w : {word1, word2}) {
                     if (has_word(w) && !is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
                 }
                 fedrat();

@@ -110,6 +110,21 @@ void output_deferred_wire_move() {
 
 }  // namespace
 
+void set_integer_arc_centre_words(int centre_word1, int centre_word2) {
+    const circle_state_t& cs = circle_state;
+    const motion_state_t& m = motion_state;
+    const array1<int, 4>& axes = cs.arc_plane_axes;
+    const int centre_words[3] = {0, centre_word1, centre_word2};
+    for (int c = 1; c <= 2; ++c) {
+        const int w = centre_words[c];
+        if (!has_word(w)) continue;
+        const int value = cs.incremental_centre_mode != 0
+                              ? m.previous_position_units[axes[c]] - m.position_units[axes[c + 2]]
+                              : nearest_int(MULT(w) * m.position[axes[c + 2]]);
+        setwrd(w, value, SETWRD_SET);
+    }
+}
+
 int write_flat_arc_piece(double radius, int circle_function, int whole_record, double shortest_chord,
                          bool& committed) {
     circle_state_t& cs = circle_state;
@@ -217,17 +232,7 @@ void arcmov_wire() {
         const array1<double, 6> kept_previous = m.previous_position;
         const array1<int, 8> kept_previous_units = m.previous_position_units;
 
-        // Centre words, set without request; incremental ones are integer
-        // differences at the X word's resolution.
-        const int centre_words[3] = {0, centre_word1, centre_word2};
-        for (int c = 1; c <= 2; ++c) {
-            const int w = centre_words[c];
-            if (!has_word(w)) continue;
-            const int value = cs.incremental_centre_mode != 0
-                                  ? m.previous_position_units[axes[c]] - m.position_units[axes[c + 2]]
-                                  : nearest_int(MULT(w) * m.position[axes[c + 2]]);
-            setwrd(w, value, SETWRD_SET);
-        }
+        set_integer_arc_centre_words(centre_word1, centre_word2);
 
         // Walk the points until the quadrant changes or the points end.
         int index = from;
@@ -294,16 +299,10 @@ void arcmov_wire() {
                 }
                 setwrd(w, absolute != 0 ? m.position_units[axes[c]] : m.increments[axes[c]], SETWRD_SET);
             }
-            for (int c = 1; c <= 2; ++c) {
-                const int w = centre_words[c];
-                if (!has_word(w)) continue;
-                const int value = word_output_state.word_value[w];
-                const bool wanted = cs.incremental_centre_mode != 0 ? value != 0
-                                                                    : value != word_output_state.word_previous[w];
-                if (wanted) setwrd(w, 0, SETWRD_REQUEST);
-            }
-            for (int w : {word1, word2, centre_word1, centre_word2}) {
-                if (!is_modal(w) && has_word(w)) setwrd(w, 0, SETWRD_REQUEST);
+            // Centre words by the incremental-centre rule, axis words when not modal.
+            request_arc_axis_words(cs.incremental_centre_mode, centre_word1, centre_word2);
+            for (int w : {word1, word2}) {
+                if (has_word(w) && !is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
             }
             fedrat();
             setwrd(radius_word, radius_value, SETWRD_SET);
