@@ -195,8 +195,9 @@ void write_blocks() {
             if (n < 0) n = 0;
             const int column = n + 1 < ITEM_TEXT_COLUMN ? ITEM_TEXT_COLUMN : n + 2;
             while (n < column - 1) line[n++] = ' ';
+            // 1 marks the item that ends an output line (continuation digit 0).
             n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "%s~  %d", shown,
-                               item.string_ref % 10 == 1 ? 1 : 0);
+                               item.string_ref % 10 == 0 ? 1 : 0);
             write_line(line, n);
         }
     }

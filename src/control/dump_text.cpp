@@ -514,7 +514,7 @@ void write_block(int b) {
         if (n == 0) continue;
         const int column = line_has_items ? l.len + 2 : ITEM_FIRST_COLUMN;
         if (line_has_items && column + n + 2 * open_before > ITEM_LAST_COLUMN)
-            end_line(indent_item_line(open_before, cls, 0));
+            end_line(indent_item_line(open_before, cls, code == END_IF_ITEM));
         if (line_has_items) append(l, " ");
         else pad_to(l, ITEM_FIRST_COLUMN);
         append(l, view_of(item, n));

@@ -183,10 +183,10 @@ int prompt_until_nonblank(std::span<char> field, int message_number) {
     while (trimmed_length(std::string_view(field.data(), field.size())) == 0) {
         format_message_first_line(message_number, prompt);
         if (prompt_and_read_line(prompt, field)) continue;
+        issue_message(101);
         // Asking again could never be answered once standard input has ended;
         // the run ends as if the answer had been "exit".
         if (input_at_end()) stop_run(EXIT_ANSWER_EXIT);
-        issue_message(101);
     }
     return 1;
 }

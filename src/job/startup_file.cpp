@@ -40,6 +40,16 @@ startup_reader_t& reader() {
 
 std::string_view keyword_table_text() { return text_table_view(reader().keywords); }
 
+// Why the keyword reader gave no token: the end of the file, or a line too
+// long to be read whole. Such a line is an error, not the end of the file,
+// so that the statements after it are not silently lost; its start is the
+// token that the error names.
+startup_error no_token_read() {
+    if (lexer_buffers.last_read_status != LINE_OVERLONG) return startup_error::cut_short;
+    reader().token.set(trimmed(lexer_buffers.overlong_text.view()));
+    return startup_error::syntax;
+}
+
 // The next keyword of the statement stream: the keyword's text in token and
 // its index, 0 for anything else; e tells why when it is not a keyword.
 int next_keyword(startup_error& e) {
@@ -47,7 +57,7 @@ int next_keyword(startup_error& e) {
     const int k = read_next_keyword(r.unit, keyword_table_text(), STARTUP_KEYWORD_WIDTH, STARTUP_KEYWORDS, r.line,
                                     r.token, r.lines_read);
     if (k > KEYWORD_INDEX_OFFSET) return k - KEYWORD_INDEX_OFFSET;
-    if (k == 0) e = startup_error::cut_short;
+    if (k == 0) e = no_token_read();
     else if (k < 0) e = startup_error::ambiguous;
     else e = startup_error::syntax;
     return 0;
@@ -82,7 +92,7 @@ int statement_kind(int k) {
     return 0;
 }
 
-void machine_statement(text<MACHINE_NAME_LEN>& section, startup_error& e) {
+void machine_statement(text<FILE_NAME_LEN>& section, startup_error& e) {
     if (!read_value(e)) return;
     section.set(reader().token.view());
     text<FILE_NAME_LEN>& control = job_files.file_names[FILE_CONTROL];
@@ -144,7 +154,7 @@ void message_statement(startup_error& e) {
         return;
     }
     if (k == 0) {
-        e = startup_error::cut_short;
+        e = no_token_read();
         return;
     }
     if (k < 0) {
@@ -204,7 +214,9 @@ void read_startup_file(int unit, int& status) {
     r.message_file_named = 0;
     job_files.fixed_tape = 0;
     status = 0;
-    text<MACHINE_NAME_LEN> section;
+    // The section name is kept as long as the control name it is compared
+    // with: a name cut short would never equal the control that it named.
+    text<FILE_NAME_LEN> section;
 
     for (;;) {
         startup_error e = startup_error::none;

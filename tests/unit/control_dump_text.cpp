@@ -123,6 +123,22 @@ TEST(ItemText, OpenCountFollowsIfAndRepeat) {
     EXPECT_EQ(indent_item_line(1, 24, 1), 1);
 }
 
+// A line ended because the next item no longer fits is shifted by that
+// item's class and the open count; an "end if" adds its blank there too, so
+// the items inside the "if" stand one column in.
+TEST(BlockLines, EndIfThatNoLongerFitsShiftsTheLineBeforeIt) {
+    item_of(IF_ITEM, 0, 10, "a");  // block 1, item 1: "if (a)"
+    configuration_store.blklen[1] = 14;
+    for (int i = 2; i <= 13; ++i)
+        configuration_store.block_items[1][i] = block_item_t{WORD_ITEM_BASE + MOD_ALONE * 1000 + 1, 0, 1};
+    configuration_store.block_items[1][14] = block_item_t{END_IF_ITEM, 0, 0};
+    const std::string text = text_of_control();
+    std::string xs = "     X   ;";
+    for (int i = 2; i <= 12; ++i) xs += " X   ;";
+    const std::string expected = "  define block tape start\n    if (a)\n" + xs + "\n    end if\n  end define\n";
+    EXPECT_NE(text.find(expected), std::string::npos) << text;
+}
+
 TEST(FormatAssignment, ColumnsFollowTheKeywordField) {
     char line[200];
     format_assignment("sign", SETTING_NAME_WIDTH, "none", line);
