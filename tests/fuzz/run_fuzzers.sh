@@ -4,7 +4,7 @@
 # its seed inputs when present.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-seconds=${FUZZ_SECONDS:-20}
+seconds=${FUZZ_SECONDS:-10}
 shopt -s nullglob
 targets=(tests/fuzz/fuzz_*.cpp)
 [ ${#targets[@]} -gt 0 ] || exit 0
