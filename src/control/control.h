@@ -201,6 +201,16 @@ void set_multax_record_seen(int value);
 int get_cutfile_multiaxis();
 void set_cutfile_multiaxis(int value);
 
+// The word that key role k names (NO_WORD for none); a role outside
+// 1..NUMKEYS names no word.
+inline int key_word(int k) { return k >= 1 && k <= NUMKEYS ? configuration_store.key[k] : NO_WORD; }
+// A word number within the word tables: 1..MAXWORDS.
+inline bool valid_word(int w) { return w >= 1 && w <= MAXWORDS; }
+// A word number that names a word: 1..94 (0 and NO_WORD name none).
+inline bool has_word(int w) { return w >= 1 && w < NO_WORD; }
+// A word written only when its value changes.
+inline bool is_modal(int w) { return has_word(w) && word_format(w, WRDMOD) == 1; }
+
 // The word named by a text (40 characters compared) among words 1..NGPS, or 0.
 int find_word(std::string_view name);
 

@@ -32,7 +32,6 @@ std::uint32_t checksum_step(std::uint32_t a, std::uint32_t v) {
     return checksum_table[(v ^ a) & 31u] ^ ((a >> 8) & CHECKSUM_MASK);
 }
 
-bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 
 void write_text(int unit, std::string_view line) {
     int status = 0;

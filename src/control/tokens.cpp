@@ -7,7 +7,6 @@ namespace kv {
 namespace {
 enum class scan_state { start, string, paren, paren_quote, word, done };
 
-bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 }  // namespace
 
 int tokenise_line(std::span<char> line, std::span<char> token, int& token_length) {

@@ -81,12 +81,9 @@ constexpr int MSG_PART_NUMBER = 199;
 constexpr int CYCLE_TAP = 4;
 constexpr double TAP_FEED_FACTOR = 0.95;     // tapping feed unless "cycle output" 69 is 2
 
-int key_word(int role) { return configuration_store.key[role]; }
 // Data word i of a record that may be too short to hold it: 0 below word 1
 // (the accessors would read the record's header there).
 double data_real(int i) { return i >= 1 ? cldata_real_word(i) : 0.0; }
-int setup_unit() { return job_files.file_units[unit_slot(FILE_SETUP)]; }
-int print_unit() { return job_files.file_units[unit_slot(FILE_PRINT)]; }
 double unit_factor() { return pass1_results.unit_factor; }
 
 // auxfun and prefun: the record's first value into the word of the key;
@@ -116,7 +113,7 @@ int comment_text(std::span<char> field) {
 void comment_to_setup(std::string_view comment) {
     const std::size_t shown = comment.size() < COMMENT_SETUP_LENGTH ? comment.size() : COMMENT_SETUP_LENGTH;
     set_message_string_arg(1, comment.substr(0, shown));
-    write_message(setup_unit(), MSG_COMMENT_LINE);
+    write_message(job_unit(FILE_SETUP), MSG_COMMENT_LINE);
 }
 
 // The number after the command word of a text command: the token that
@@ -270,7 +267,7 @@ void handle_comment() {
         text<COMMENT_LENGTH> comment;
         comment_text(comment.span());
         comment_to_setup(comment.view());
-        if (print_unit() >= 0) write_line_or_stop(comment.view().substr(0, trimmed_length_min1(comment.view())), print_unit());
+        if (job_unit(FILE_PRINT) >= 0) write_line_or_stop(comment.view().substr(0, trimmed_length_min1(comment.view())), job_unit(FILE_PRINT));
         return;
     }
     write_block_or_stop(WRITE_BLOCK_PENDING);
@@ -287,7 +284,7 @@ void handle_comment() {
 void handle_part_number() {
     const std::string_view number = pass1_results.part_number.view();
     set_message_string_arg(1, number.substr(0, trimmed_length_min1(number)));
-    write_message(setup_unit(), MSG_PART_NUMBER);
+    write_message(job_unit(FILE_SETUP), MSG_PART_NUMBER);
     end_record_block(0);
 }
 

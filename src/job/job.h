@@ -134,6 +134,8 @@ struct job_files_t {
     text<MACHINE_NAME_LEN> machine_name;
 };
 extern job_files_t job_files;
+// The unit of an open job file of kind print..temporary, -1 when not open.
+inline int job_unit(int kind) { return job_files.file_units[unit_slot(kind)]; }
 
 void set_file_defaults();
 void open_file_on_path(int warn, std::span<char> name, std::string_view path, std::string_view extension,

@@ -24,7 +24,6 @@ constexpr int LENGTH_SETTINGS[] = {1, 2, 3, 11, 16, 20};  // feeds, diameter, ar
 constexpr int PCS_ORIGIN = 101;                           // x, y, z; then the three angles
 constexpr int LINEAR_AXIS_LIMITS = 116;                   // six values
 
-int job_unit(int kind) { return job_files.file_units[unit_slot(kind)]; }
 
 void scale(vector3& v, double f) {
     for (int k = 1; k <= 3; ++k) v[k] *= f;

@@ -22,7 +22,6 @@ constexpr int SURFACE_CIRCLE = 4;
 constexpr int SURFACE_SPLINE_A = 126;
 constexpr int SURFACE_SPLINE_B = 127;
 
-int job_unit(int kind) { return job_files.file_units[unit_slot(kind)]; }
 
 // Class by class; returns 1 when the record ended the loop (status set).
 int handle_record(int cls, int& status) {

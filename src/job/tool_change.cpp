@@ -64,9 +64,7 @@ constexpr int MSG_SPINDLE_SPEED = 196;
 constexpr int MSG_RAPID_HEIGHT = 197;
 constexpr int MSG_SAFE_Z = 198;
 
-int key_word(int role) { return configuration_store.key[role]; }
 int has_items(int b) { return configuration_store.blklen[b] > 0 ? 1 : 0; }
-int setup_unit() { return job_files.file_units[unit_slot(FILE_SETUP)]; }
 
 // The spindle M function (3 clockwise, 4 counter-clockwise) of a code value
 // that pass 1 kept for a toolpath: the code of function 4 names
@@ -82,19 +80,19 @@ int word_integer(double q, int w) { return truncate_to_int(q * MULT(w)); }
 
 void write_int_line(int message, int value) {
     set_message_int_arg(1, value);
-    write_message(setup_unit(), message);
+    write_message(job_unit(FILE_SETUP), message);
 }
 
 void write_real_line(int message, double value) {
     set_message_real_arg(1, value);
-    write_message(setup_unit(), message);
+    write_message(job_unit(FILE_SETUP), message);
 }
 
 void write_tool_sheet(int tool_number, int length_offset) {
     const tool_state_t& t = tool_state;
     const toolpath_tables_t& p = toolpath_tables;
     const int row = toolpath_row(current_toolpath_index());
-    write_message(setup_unit(), MSG_RULE);
+    write_message(job_unit(FILE_SETUP), MSG_RULE);
     write_int_line(MSG_BLOCK, derived_settings.sequence_number);
     write_int_line(MSG_TOOL_NUMBER, tool_number);
     write_int_line(MSG_LENGTH_OFFSET, length_offset);

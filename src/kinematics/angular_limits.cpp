@@ -38,7 +38,6 @@ constexpr int MAX_ROTATION_STEPS = 1000000;
 constexpr double SHORTEST_WITHDRAWAL = 1e-5;
 constexpr double SMALLEST_STEP_FRACTION = 1e-12;
 
-double radians(double degrees) { return degrees * angle_constants.degrees_to_radians; }
 
 vector3 between(const vector3& a, const vector3& b, double s) {
     vector3 p;

@@ -36,7 +36,6 @@ constexpr int TOO_MANY_POINTS_MESSAGE = 211;
 constexpr int NO_LINEAR_BLOCK_MESSAGE = 132;
 constexpr int PRINT_LINE_LENGTH = 132;
 
-int key_word(int k) { return configuration_store.key[k]; }
 
 void print_point_line(const array1<double, VALUES_A_POINT>& v) {
     const int unit = job_files.file_units[unit_slot(FILE_PRINT)];

@@ -35,6 +35,7 @@ struct angle_constants_t {
     double angle_tolerance = static_cast<double>(1e-4f);  // 9.999999747378752e-05
 };
 extern angle_constants_t angle_constants;
+inline double radians(double degrees) { return degrees * angle_constants.degrees_to_radians; }
 
 double vector_length(const vector3& v);
 void normalize_vector(vector3& v);

@@ -38,7 +38,6 @@ constexpr int MAX_LIMIT_HANDLINGS = 100;
 // it; one that is needed again and again finds no way off the pole.
 constexpr int MAX_POLE_RECONFIGURATIONS = 2;
 
-double radians(double degrees) { return degrees * angle_constants.degrees_to_radians; }
 
 vector3 first_three(const array1<double, 6>& p) {
     vector3 v;

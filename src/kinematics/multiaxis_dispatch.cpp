@@ -57,11 +57,8 @@ constexpr double REPEAT_TOLERANCE = 1e-5;
 constexpr double AXIS_TOLERANCE = 1e-5;
 constexpr double VECTOR_GIVEN_LENGTH = 1e-5;      // shorter tool vectors count as absent
 
-int intsp(int n) { return configuration_store.intsp[n]; }
-int key_word(int k) { return configuration_store.key[k]; }
 int block_has_items(int b) { return configuration_store.blklen[b] > 0; }
 
-double radians(double degrees) { return degrees * angle_constants.degrees_to_radians; }
 
 int spline_pending() { return pending_move_flags.spline_a_pending || pending_move_flags.spline_b_pending; }
 
@@ -77,7 +74,7 @@ void clear_pending_flags() {
 }
 
 void output_feed_words() {
-    if (intsp(MULTIAXIS_FEED_SETTING) == 1) {
+    if (get_intsp(MULTIAXIS_FEED_SETTING) == 1) {
         fedrat_multiaxis();
     } else {
         fedrat();
@@ -134,9 +131,9 @@ double reference_angle(double minimum, double maximum) {
 // The rapid of a multi-axis machine with multi-axis mode off: a rapid block,
 // or a linear move at the rapid feedrate.
 void output_rapid_of_rotary_machine() {
-    const int old_style = intsp(WORKPLANE_ANGLES_SETTING) == 0 &&
+    const int old_style = get_intsp(WORKPLANE_ANGLES_SETTING) == 0 &&
                           pass1_results.codebase_version[1] <= RAPID_STYLE_LAST_VERSION;
-    if (old_style || intsp(PREVIOUS_RAPID_STYLE_SETTING) == 1 || intsp(MULTIAXIS_RAPIDS_SETTING) == 1) {
+    if (old_style || get_intsp(PREVIOUS_RAPID_STYLE_SETTING) == 1 || get_intsp(MULTIAXIS_RAPIDS_SETTING) == 1) {
         output_rapid_move();
         return;
     }
@@ -361,7 +358,7 @@ void process_go_home_multiaxis() {
     rotate_initial_tool_vector(radians(azimuth0), radians(elevation0), current_axis);
     normalize_vector(current_axis);
 
-    if (intsp(GO_HOME_OUTPUT_SETTING) != 0) {
+    if (get_intsp(GO_HOME_OUTPUT_SETTING) != 0) {
         const double azimuth_reference = reference_angle(azimuth_minimum(), azimuth_maximum());
         const double elevation_reference = reference_angle(elevation_minimum(), elevation_maximum());
         angle_pair solved_radians, solved;
@@ -422,7 +419,7 @@ void process_multiaxis_cycle(std::span<double> tips, int count, const vector3& a
     status = MULTIAXIS_OK;
     const double azimuth = previous_azimuth();
     const double elevation = previous_elevation();
-    const int workplane_angles = intsp(WORKPLANE_ANGLES_SETTING) != 0;
+    const int workplane_angles = get_intsp(WORKPLANE_ANGLES_SETTING) != 0;
     if (machine_model.machine_type == MACHINE_TABLE_TABLE && !workplane_angles) {
         kinematic_transform_points(tips, count, radians(azimuth), radians(elevation));
         cycmov(tips, 3 * count);
@@ -490,7 +487,7 @@ void dispatch_goto(int& status) {
     }
 
     const std::span<double> machine_tips = point_column_values(POINT_COLUMN_TIPS);
-    const int workplane_angles = intsp(WORKPLANE_ANGLES_SETTING) != 0;
+    const int workplane_angles = get_intsp(WORKPLANE_ANGLES_SETTING) != 0;
     if (cldata_subclass() == FROM_SUBCLASS) {
         if (workplane_angles && get_state_flag(MULTIAXIS_MODE_FLAG) != 0) {
             process_from_record_multiaxis();
@@ -500,7 +497,7 @@ void dispatch_goto(int& status) {
     } else if (spline_pending()) {
         dispatch_spline();
     } else if (f.circle_pending) {
-        if (intsp(WIRE_MODE_SETTING) != 0) {
+        if (get_intsp(WIRE_MODE_SETTING) != 0) {
             arcmov_wire();
         } else {
             arcmov(machine_tips, count, status);
@@ -512,7 +509,7 @@ void dispatch_goto(int& status) {
             issue_message(EXPANDED_CYCLE_MESSAGE);
             stop_run(4);
         }
-    } else if (intsp(WIRE_MODE_SETTING) != 0) {
+    } else if (get_intsp(WIRE_MODE_SETTING) != 0) {
         output_wire_move();
     } else if (f.go_home_pending) {
         output_go_home_two_step();
@@ -584,7 +581,7 @@ void dispatch_goto_multiaxis() {
         if (s.multiaxis_restart_state == 2) arm_repeated_point_test(1);
         const int drop_repeats = !(f.circle_pending || f.cycle_pending || f.spline_a_pending);
         collect_multiaxis_points(get_state_flag(CONTACT_NORMALS_FLAG) != 0, drop_repeats, count);
-        const int workplane_angles = intsp(WORKPLANE_ANGLES_SETTING) != 0;
+        const int workplane_angles = get_intsp(WORKPLANE_ANGLES_SETTING) != 0;
         if (s.multiaxis_restart_state == 2) {
             s.multiaxis_restart_state = 1;
             if (!(mm.linearise_multiaxis != 0 && !workplane_angles)) {
@@ -603,7 +600,7 @@ void dispatch_goto_multiaxis() {
                 report_multiaxis_error(status, 0.0, 0.0);
                 stop_run(4);
             }
-        } else if (f.circle_pending && intsp(ARCS_IN_FIVE_AXIS_SETTING) != 0) {
+        } else if (f.circle_pending && get_intsp(ARCS_IN_FIVE_AXIS_SETTING) != 0) {
             kinematic_transform_points(tips, count, radians(previous_azimuth()), radians(previous_elevation()));
             int status = 0;
             arcmov(tips, 3 * count, status);

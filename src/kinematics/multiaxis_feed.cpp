@@ -68,7 +68,6 @@ vector3 frame_at(const vector3 move_frame_t::*member, double fraction) {
     return p;
 }
 
-double radians(double degrees) { return degrees * angle_constants.degrees_to_radians; }
 
 // The part-frame tips of the committed machine position (at the previous
 // angles) and of the current one (at the current angles).

@@ -34,7 +34,6 @@ constexpr int UNKNOWN_INTERNAL_MESSAGE = 277;
 constexpr int ARC_OFF_PLANE_MESSAGE = 278;
 constexpr int ARC_START_OFF_ARC_MESSAGE = 279;
 
-int intsp(int n) { return configuration_store.intsp[n]; }
 
 // One move of the move loop to a single tool position, from the previous
 // angles and the current start state.
@@ -117,7 +116,7 @@ void commit_rotary_angles() {
 }
 
 void part_to_machine_points(std::span<double> points, int count) {
-    if (intsp(WORKPLANE_ANGLES_SETTING) != 0) {
+    if (get_intsp(WORKPLANE_ANGLES_SETTING) != 0) {
         workplane_part_to_machine_points(points, count);
         return;
     }
@@ -126,7 +125,7 @@ void part_to_machine_points(std::span<double> points, int count) {
 }
 
 void part_to_machine_point(vector3& point) {
-    if (intsp(WORKPLANE_ANGLES_SETTING) != 0) {
+    if (get_intsp(WORKPLANE_ANGLES_SETTING) != 0) {
         workplane_part_to_machine_point(point);
         return;
     }
@@ -155,13 +154,13 @@ void move_to_workplane_tool_axis(const vector3& tip) {
     machine_model_t& mm = machine_model;
     multiaxis_motion_state_t& s = multiaxis_motion_state;
     vector3 reference = mm.initial_tool_vector;
-    if (intsp(WORKPLANE_Z_CONVENTION_SETTING) != 0) reference = vector3{{0.0, 0.0, 1.0}};
+    if (get_intsp(WORKPLANE_Z_CONVENTION_SETTING) != 0) reference = vector3{{0.0, 0.0, 1.0}};
     vector3 target;
     vector_times_matrix3(reference, target, workplane_state.matrix);
     const double tolerance = angle_constants.angle_tolerance;
     if (vector_angle(target, s.tool_axis) <= tolerance || vector_length(target) <= tolerance) return;
     const int kept = mm.linearise_multiaxis;
-    if (intsp(TOOL_CHANGE_BEFORE_LINEARISED_SETTING) == 0) mm.linearise_multiaxis = 0;
+    if (get_intsp(TOOL_CHANGE_BEFORE_LINEARISED_SETTING) == 0) mm.linearise_multiaxis = 0;
     move_to_one_tool_position(tip, target);
     mm.linearise_multiaxis = kept;
     commit_rotary_angles();

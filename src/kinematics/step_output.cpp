@@ -43,18 +43,15 @@ constexpr int ROTARY_HEADING_MESSAGE = 58;
 constexpr int PRINT_LINE_LENGTH = 132;
 constexpr double SHORT_LENGTH = 1e-8;
 
-int intsp(int n) { return configuration_store.intsp[n]; }
-int key_word(int k) { return configuration_store.key[k]; }
 
-int print_unit() { return job_files.file_units[unit_slot(FILE_PRINT)]; }
 
 int print_unit_open() {
-    const int u = print_unit();
+    const int u = job_unit(FILE_PRINT);
     return u >= 0 && !is_null_unit(u);
 }
 
 void output_feed_words() {
-    if (intsp(MULTIAXIS_FEED_SETTING) == 1) {
+    if (get_intsp(MULTIAXIS_FEED_SETTING) == 1) {
         fedrat_multiaxis();
     } else {
         fedrat();
@@ -76,12 +73,12 @@ void prepare_move_line(int label) {
 // deviation, under the rotary heading.
 void print_rotary_line(double elevation, double azimuth, double deviation) {
     if (!print_unit_open()) return;
-    write_message(print_unit(), ROTARY_HEADING_MESSAGE);
+    write_message(job_unit(FILE_PRINT), ROTARY_HEADING_MESSAGE);
     const motion_state_t& m = motion_state;
     char line[PRINT_LINE_LENGTH + 1];
     std::snprintf(line, sizeof line, "%10.4f%10.4f%10.4f%10.4f%10.4f%7.3f", m.position[1], m.position[2],
                   m.position[3], elevation, azimuth, deviation);
-    write_line_or_stop(line, print_unit());
+    write_line_or_stop(line, job_unit(FILE_PRINT));
 }
 
 // The integer value of one rotary angle as its word carries it: the angle
@@ -186,8 +183,8 @@ void output_multiaxis_step(double azimuth, double elevation, double fraction, do
     check_axis_limits(azimuth, elevation, mode);
     if (mode != 0) stop_run(4);
 
-    if (intsp(MULTIAXIS_FEED_SETTING) == 1) {
-        if (intsp(INVERSE_TIME_SETTING) == 1) {
+    if (get_intsp(MULTIAXIS_FEED_SETTING) == 1) {
+        if (get_intsp(INVERSE_TIME_SETTING) == 1) {
             set_step_time_inverse(fraction);
         } else {
             set_step_feed_by_tip_speed(fraction);
@@ -211,7 +208,7 @@ void output_multiaxis_step(double azimuth, double elevation, double fraction, do
         output_multiaxis_linear_block();
         m.output_mode_flags[FORCE_XYZ_FLAG] = 0;
         commit_current_position();
-    } else if (intsp(MULTIAXIS_RAPIDS_SETTING) != 0) {
+    } else if (get_intsp(MULTIAXIS_RAPIDS_SETTING) != 0) {
         gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
         output_multiaxis_rapid_block();
         commit_current_position();
@@ -230,8 +227,8 @@ void output_multiaxis_linear_block() {
     int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
     get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
     if (machine_model.machine_type == MACHINE_TABLE_TABLE && z_moves) output_tool_length_offset();
-    if (intsp(COMPENSATION_MOVES_SETTING) >= 1 &&
-        !(intsp(COMPENSATION_PLANE_SETTING) >= 2 && !x_moves && !y_moves)) {
+    if (get_intsp(COMPENSATION_MOVES_SETTING) >= 1 &&
+        !(get_intsp(COMPENSATION_PLANE_SETTING) >= 2 && !x_moves && !y_moves)) {
         crc();
     }
     if (x_moves || y_moves || z_moves || elevation_changed || azimuth_changed ||
@@ -257,11 +254,11 @@ void output_multiaxis_rapid_block() {
 void output_multiaxis_rapid_at_rapid_feed() {
     motion_state_t& m = motion_state;
     set_xyz_words();
-    if (print_unit_open()) write_line_or_stop("RAPID ", print_unit());
+    if (print_unit_open()) write_line_or_stop("RAPID ", job_unit(FILE_PRINT));
     const double kept_feedrate = feed_state.feedrate;
     const double rapid = std::fabs(spval(RAPID_FEEDRATE_REAL));
     feed_state.feedrate = rapid;
-    if (intsp(INVERSE_TIME_SETTING) == 1 && intsp(MULTIAXIS_FEED_SETTING) == 1) {
+    if (get_intsp(INVERSE_TIME_SETTING) == 1 && get_intsp(MULTIAXIS_FEED_SETTING) == 1) {
         array1<double, 2>& values = multiaxis_feed.move_feed_values;
         const double length = part_tip_move_length();
         values[2] = 0.0;

@@ -30,9 +30,6 @@ constexpr int KEY_CIRCLE_ANGLE = 7;
 constexpr int KEY_RADIUS = 32;
 constexpr double PI = 3.14159265358979323846;
 
-int key_word(int k) { return configuration_store.key[k]; }
-bool has_word(int w) { return w >= 1 && w < NO_WORD; }
-bool is_modal(int w) { return has_word(w) && word_format(w, WRDMOD) == 1; }
 
 double degrees_of(double radians) { return radians * 180.0 / PI; }
 

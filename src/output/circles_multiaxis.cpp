@@ -50,9 +50,6 @@ constexpr int SUBTYPE_CONE_ANGLE = 21;         // elevation word: the cone angle
 constexpr int SUBTYPE_RELATIVE_OFFSETS = 23;   // rotary words relative to the tip
 constexpr int SUBTYPE_SECOND_CIRCLE = 25;      // the offsets' own circle for the block
 
-int key_word(int k) { return configuration_store.key[k]; }
-bool has_word(int w) { return w >= 1 && w < NO_WORD; }
-bool is_modal(int w) { return has_word(w) && word_format(w, WRDMOD) == 1; }
 
 // The head pairs whose circles are refused: on subtype 24 (both rotations
 // about X) an arc would set its words but run no block, leaving them for

@@ -47,9 +47,6 @@ constexpr int C_ANGLE_DECIMALS = 3;
 constexpr int MESSAGE_CIRCLE_CODE_NOT_SET = 129;
 constexpr double PI = 3.14159265358979323846;
 
-int key_word(int k) { return configuration_store.key[k]; }
-bool has_word(int w) { return w >= 1 && w < NO_WORD; }
-bool is_modal(int w) { return has_word(w) && word_format(w, WRDMOD) == 1; }
 
 // The C axis at the arc's end: the direction from the centre to the end
 // point, turned for a counter-clockwise arc and by the initial C angle.

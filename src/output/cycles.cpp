@@ -53,8 +53,6 @@ constexpr int FUNCTION_CIRCLE_CCW = 4;
 constexpr int VARIABLE_PECK_OUTPUT = 4;    // "cycle output" 4
 constexpr double HELIX_EPSILON = 0.0001;
 
-int key_word(int k) { return configuration_store.key[k]; }
-bool has_word(int w) { return w >= 1 && w < NO_WORD; }
 bool function_has_word(int n) { return has_word(fcode_word(n)); }
 
 // Cycle words are truncated toward zero, set and requested.

@@ -36,7 +36,6 @@ double clamp_feed(double f) {
     return std::min(std::max(f, real_option(MINIMUM_FEEDRATE_REAL)), real_option(MAXIMUM_FEEDRATE_REAL));
 }
 
-int key_word(int k) { return configuration_store.key[k]; }
 
 int feed_per_minute() { return motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] != 0; }
 

@@ -43,7 +43,6 @@ void output_function_slot(int slot, int mode) {
     setwrd(w, v, mode);
 }
 
-int key_word(int role) { return configuration_store.key[role]; }
 
 }  // namespace
 

@@ -23,11 +23,10 @@ constexpr int GO_HOME_LABEL = 25;                // message 55 "TEMP"
 constexpr int X_KEY = 8;
 constexpr double AXIAL_TRAVEL_MINIMUM = 0.00001;
 
-int intsp(int n) { return configuration_store.intsp[n]; }
 
 // Without go-home output the home point only becomes the current position.
 int take_home_point_silently() {
-    if (intsp(GO_HOME_OUTPUT_SETTING) != 0) return 0;
+    if (get_intsp(GO_HOME_OUTPUT_SETTING) != 0) return 0;
     if (point_buffer.point_count >= 3) {
         set_move_point(1);
         commit_current_position();
@@ -87,9 +86,9 @@ void output_go_home() {
         compute_increments();
         int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
         get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
-        if (intsp(COMPENSATION_MOVES_SETTING) > 0) crc();
+        if (get_intsp(COMPENSATION_MOVES_SETTING) > 0) crc();
         set_xyz_words();
-        const int lines = intsp(SPLIT_MOVE_SETTING) != 0 && (x_moves || y_moves) && z_moves ? 2 : 1;
+        const int lines = get_intsp(SPLIT_MOVE_SETTING) != 0 && (x_moves || y_moves) && z_moves ? 2 : 1;
         // The move's time counts once, whatever the lines it takes.
         int time_added = 0;
         for (int line = 1; line <= lines; ++line) {
@@ -101,7 +100,7 @@ void output_go_home() {
             }
             if (line_moves) {
                 gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
-                if (intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
+                if (get_intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
                 run_block(z_in_line ? GO_HOME_Z_BLOCK : GO_HOME_XY_BLOCK);
             }
             if (!time_added) add_move_time();

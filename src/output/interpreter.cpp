@@ -34,7 +34,6 @@ constexpr int NUMBER_CARRYING_TYPES[] = {VALUE_INTEGER, VALUE_REAL_LITERAL, VALU
 // allow ten; a block loaded unchecked may hold more, up to one per item).
 constexpr int CONDITION_LEVELS = MAXITEMS + 1;
 
-bool valid_word(int w) { return w >= 1 && w <= MAXWORDS; }
 
 bool is_number_type(int type) {
     for (int t : NUMBER_CARRYING_TYPES)
@@ -53,12 +52,6 @@ item_kind classify_item(int code) {
     if (a < 1001 || code < 0) return ITEM_FUNCTION;
     if (cls >= 1 && cls <= 9) return ITEM_KEY;
     return ITEM_WORD;
-}
-
-// The word a key role names; "msg" and roles outside the key table name none.
-int word_of_key(int k) {
-    if (k >= 1 && k <= NUMKEYS) return configuration_store.key[k];
-    return NO_WORD;
 }
 
 std::string_view item_text(const array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>& texts, const block_item_t& item) {
@@ -104,7 +97,7 @@ void place_axis(int k, int v, int x_factor, int azimuth_factor, int elevation_fa
 }
 
 int factor_of_key(int k) {
-    const int w = word_of_key(k);
+    const int w = key_word(k);
     return valid_word(w) ? MULT(w) : 0;
 }
 
@@ -302,7 +295,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
         int modifier = 0;
         if (kind == ITEM_KEY || (kind == ITEM_TEXT && cls >= 1 && cls <= 9)) {
             key_index = a % 1000;
-            w = word_of_key(key_index);
+            w = key_word(key_index);
             modifier = cls;
         } else if (kind == ITEM_WORD || (kind == ITEM_TEXT && cls >= 10 && cls <= 19)) {
             w = a % 1000;
@@ -378,7 +371,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
                     if (is_number_type(type)) {
                         value = nearest_int(static_cast<double>(MULT(w)) * v);
                         setwrd(w, value, SETWRD_SET_REQUEST);
-                        if (w == word_of_key(KEY_BLOCK_NUMBER)) derived_settings.sequence_number = value;
+                        if (w == key_word(KEY_BLOCK_NUMBER)) derived_settings.sequence_number = value;
                         numeric_expression = true;
                         expression_value = v;
                     } else if (type == VALUE_TEXT) {
@@ -480,7 +473,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
             }
             if (was_number) {
                 setwrd(w, value, SETWRD_SET);
-                if (w == word_of_key(KEY_BLOCK_NUMBER) && modifier == MOD_VALUE) derived_settings.sequence_number = value;
+                if (w == key_word(KEY_BLOCK_NUMBER) && modifier == MOD_VALUE) derived_settings.sequence_number = value;
             }
         }
 

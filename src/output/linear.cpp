@@ -60,8 +60,6 @@ constexpr int CONTACT_NORMALS_FLAG = 31;
 constexpr double MINIMUM_FEED_FOR_TIME = 0.001;
 constexpr double ZERO_COORDINATE = 1e-9;
 
-int key_word(int k) { return configuration_store.key[k]; }
-int intsp(int n) { return configuration_store.intsp[n]; }
 
 // The word that carries coordinate `axis` (1..3), as set_xyz_words chooses it.
 int coordinate_word(int axis) {
@@ -90,7 +88,7 @@ void set_tool_vector_words(int c) {
 }
 
 int tool_vector_output(int multiaxis_mode) {
-    return (intsp(TOOL_VECTOR_SETTING) == 2 && multiaxis_mode) || get_state_flag(CONTACT_NORMALS_FLAG) != 0;
+    return (get_intsp(TOOL_VECTOR_SETTING) == 2 && multiaxis_mode) || get_state_flag(CONTACT_NORMALS_FLAG) != 0;
 }
 
 // How the point is written: one line, or two with the XY part first or last.
@@ -106,14 +104,14 @@ line_plan plan_lines(int rapid, int x_moves, int y_moves, int z_moves, int z_not
     int& first_move = move_output_state.first_move_after_tool_change;
     if (first_move) {
         first_move = 0;
-        const int reset = intsp(TOOL_RESET_SETTING);
+        const int reset = get_intsp(TOOL_RESET_SETTING);
         if (reset == 3 || reset == 4) {
             plan.lines = 2;
             plan.xy_first = reset == 3;
         }
         return plan;
     }
-    const int split = rapid ? intsp(SPLIT_MOVE_SETTING) != 0 : intsp(SPLIT_MOVE_SETTING) > 1;
+    const int split = rapid ? get_intsp(SPLIT_MOVE_SETTING) != 0 : get_intsp(SPLIT_MOVE_SETTING) > 1;
     if (split && (x_moves || y_moves) && z_moves) {
         plan.lines = 2;
         plan.xy_first = z_not_rising;
@@ -133,7 +131,7 @@ void output_straight_moves(int rapid) {
         set_move_point(c, stride);
         if (tool_vector_output(multiaxis_mode)) set_tool_vector_words(c);
         if (!rapid) {
-            const double a = intsp(END_TURN_ANGLE_SETTING) == 2 ? m.end_turn_angle : m.start_turn_angle;
+            const double a = get_intsp(END_TURN_ANGLE_SETTING) == 2 ? m.end_turn_angle : m.start_turn_angle;
             if (b.more_points_flag || c + stride <= b.point_count) {
                 const double s1 = real_option(MOVE_SAFE_ANGLES_REAL);
                 const double s2 = real_option(MOVE_SAFE_ANGLES_REAL + 1);
@@ -150,8 +148,8 @@ void output_straight_moves(int rapid) {
         compute_increments();
         int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
         get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
-        if (intsp(COMPENSATION_MOVES_SETTING) > 0 &&
-            (rapid || intsp(COMPENSATION_PLANE_SETTING) < 2 || x_moves || y_moves)) {
+        if (get_intsp(COMPENSATION_MOVES_SETTING) > 0 &&
+            (rapid || get_intsp(COMPENSATION_PLANE_SETTING) < 2 || x_moves || y_moves)) {
             crc();
         }
         if (m.output_mode_flags[FORCE_XYZ_FLAG]) {
@@ -171,7 +169,7 @@ void output_straight_moves(int rapid) {
                 line_moves = z_in_line ? z_moves : (x_moves || y_moves);
             }
             if (z_in_line) output_tool_length_offset();
-            if (!line_moves && intsp(TOOL_VECTOR_SETTING) != 2) continue;
+            if (!line_moves && get_intsp(TOOL_VECTOR_SETTING) != 2) continue;
             if (rapid) {
                 output_pending_codes();
                 gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
@@ -183,7 +181,7 @@ void output_straight_moves(int rapid) {
             if (!time_added) add_move_time();
             time_added = 1;
             set_reference_message(rapid ? RAPID_LABEL : LINEAR_LABEL);
-            if (rapid && intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
+            if (rapid && get_intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
             run_block(rapid ? MOVE_RAPID_BLOCK : MOVE_LINEAR_BLOCK);
         }
         if (!rapid) pending_move_flags.go_home_pending = 0;
@@ -216,7 +214,7 @@ int output_tool_length_offset() {
     tool_state_t& t = tool_state;
     if (!t.tool_offset_ints[TOOL_CHANGED]) return 0;
     t.tool_offset_ints[TOOL_CHANGED] = 0;
-    if (intsp(TLO_OUTPUT_SETTING) == 1) {
+    if (get_intsp(TLO_OUTPUT_SETTING) == 1) {
         gset(TOOL_LENGTH_OFFSET_FUNCTION, SETWRD_SET_REQUEST);
         setwrd(key_word(TOOL_LENGTH_KEY), 0, SETWRD_REQUEST);
     }
@@ -228,8 +226,8 @@ void output_pending_codes() {
     tool_state_t& t = tool_state;
     array1<int, 4>& f = t.pending_code_flags;
     if (f[SPINDLE_STOPPED] && f[SPINDLE_PENDING]) {
-        if (intsp(SPINDLE_FUNCTION_SETTING) == 1) mset(t.spindle_mfunction, SETWRD_SET_REQUEST);
-        if (intsp(SPINDLE_WORD_TIMING_SETTING) == 2) setwrd(key_word(SPINDLE_KEY), 0, SETWRD_REQUEST);
+        if (get_intsp(SPINDLE_FUNCTION_SETTING) == 1) mset(t.spindle_mfunction, SETWRD_SET_REQUEST);
+        if (get_intsp(SPINDLE_WORD_TIMING_SETTING) == 2) setwrd(key_word(SPINDLE_KEY), 0, SETWRD_REQUEST);
         f[SPINDLE_STOPPED] = 0;
         f[SPINDLE_PENDING] = 0;
         return;
@@ -253,7 +251,7 @@ void add_move_time() {
 }
 
 void accumulate_move_time() {
-    if (intsp(MULTIAXIS_FEED_SETTING) == 1) {
+    if (get_intsp(MULTIAXIS_FEED_SETTING) == 1) {
         move_output_state.tool_cutting_times[current_tool_index()] += multiaxis_feed.move_feed_values[2];
     } else {
         add_move_time();

@@ -32,8 +32,6 @@ constexpr int COEFFICIENT_KEYS[6][3] = {
     {58, 62, 66}, {59, 63, 67}, {60, 64, 68}, {61, 65, 69}, {71, 73, 75}, {72, 74, 76},
 };
 
-int key_word(int k) { return configuration_store.key[k]; }
-bool has_word(int w) { return w >= 1 && w < NO_WORD; }
 bool function_has_word(int n) { return has_word(fcode_word(n)); }
 
 void start_spline_functions() {

@@ -39,7 +39,6 @@ constexpr int TOOL_CHANGE_MAJOR_WORD = 1055;
 constexpr int LABEL_PROGRAM_END = 13;   // reference label "PROGRAM END"
 constexpr int NEXT_TAPE_NAME_SHOWN = 64;
 
-int key_word(int k) { return configuration_store.key[k]; }
 int tape_unit() { return job_files.file_units[unit_slot(FILE_TAPE)]; }
 int blocks_items(int b) { return configuration_store.blklen[b]; }
 

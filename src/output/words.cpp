@@ -22,7 +22,6 @@ constexpr int KEY_ELEVATION = 37;
 constexpr int KEY_INCREMENTAL_X = 45;       // 46, 47 for Y and Z
 constexpr int ABSOLUTE_COORDINATES_FLAG = 21;
 
-bool valid_word(int w) { return w >= 1 && w <= MAXWORDS; }
 
 // The words a line names among those of the given keys: a key item of the
 // key, or a word item of the key's word. The line runs from item start to

@@ -32,7 +32,6 @@ constexpr int ECHO_WIDE_FROM = 9;        // X word widths used as they are
 // can be named at most.
 constexpr int ORDER_ENTRY_LIMIT = LITERAL_ORDER_BASE + LITERAL_COUNT;
 
-bool valid_word(int w) { return w >= 1 && w <= MAXWORDS; }
 
 void request_by_type(int w) {
     setwrd(w, 0, word_output_state.word_value_type[w] == WORD_CARRIES_TEXT ? SETWRD_REQUEST_TEXT : SETWRD_REQUEST);

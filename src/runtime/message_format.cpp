@@ -32,7 +32,6 @@ struct line_output {
     }
 };
 
-bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 
 // The run of decimal digits at the start of s, 0 when there is none.
 int leading_digits_value(std::string_view s) {

@@ -86,6 +86,8 @@ int trimmed_length_blanks(std::string_view f);
 int trimmed_length_min1(std::string_view f);
 void convert_case(std::span<char> f, int mode);
 
+inline bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
+
 // The field without its trailing blanks and NULs.
 inline std::string_view trimmed(std::string_view f) { return f.substr(0, static_cast<std::size_t>(trimmed_length(f))); }
 inline std::string trimmed_copy(std::string_view f) { return std::string(trimmed(f)); }

@@ -84,7 +84,7 @@ TEST_F(Commands, SpecialRecordsSetCycleValuesAfterTheirBlock) {
     open_records({make_record(1, 29000, 0, {iw(6), rw(3.0)}), make_record(2, 29000, 0, {iw(11), rw(3.5)}),
                   make_record(3, 29000, 0, {iw(22), rw(0.25)}), make_record(4, 29000, 0, {iw(12), rw(1.25)})});
     handle_special_record();
-    EXPECT_EQ(value_of(word_of_key(8)), nearest_int(1.5 * MULT(word_of_key(8))));  // the previous hole top
+    EXPECT_EQ(value_of(key_word(8)), nearest_int(1.5 * MULT(key_word(8))));  // the previous hole top
     EXPECT_DOUBLE_EQ(cycle_values.hole_top, 6.0);
     EXPECT_EQ(cycle_values.holetop_given, 1);
     configuration_store.blklen[24] = 0;

@@ -26,9 +26,9 @@ TEST_F(ToolCommands, ToolChangeWordsAndSheet) {
     toolpath_tables.toolpath_start[1][3] = 50.0;
     command(1055, tool_record(0, 10.0, 6.0, 12, 3, 3017, "DRILL 6"));
     handle_tool_change();
-    EXPECT_EQ(value_of(word_of_key(20)), 12);  // tool number 0: the length offset
-    EXPECT_EQ(value_of(word_of_key(24)), 12);
-    EXPECT_EQ(value_of(word_of_key(25)), 3);
+    EXPECT_EQ(value_of(key_word(20)), 12);  // tool number 0: the length offset
+    EXPECT_EQ(value_of(key_word(24)), 12);
+    EXPECT_EQ(value_of(key_word(25)), 3);
     EXPECT_DOUBLE_EQ(machine_model.tool_length, 20.0);  // the kinematics take the new tool's length
     EXPECT_DOUBLE_EQ(tool_state.tool_values[2], 6.0);
     EXPECT_EQ(tool_state.tool_text.str(), "DRILL 6");
@@ -45,7 +45,7 @@ TEST_F(ToolCommands, ToolChangeWordsAndSheet) {
     command(1055, tool_record(4, 10.0, 6.0, 4, 4));
     handle_tool_change();
     EXPECT_EQ(tool_state.tool_text.str(), "");
-    EXPECT_EQ(value_of(word_of_key(20)), 4);
+    EXPECT_EQ(value_of(key_word(20)), 4);
 }
 
 TEST_F(ToolCommands, ToolChangeRunsFirstThenRegularBlock) {
@@ -71,8 +71,8 @@ TEST_F(ToolCommands, SpindleDirectionAndOff) {
     command(1031, {rw(1200.0), iw(78), iw(60), iw(59)});
     spindl();
     EXPECT_EQ(tool_state.spindle_mfunction, 4);
-    EXPECT_EQ(value_of(word_of_key(19)), -1200);
-    EXPECT_EQ(requested(word_of_key(19)), 0);
+    EXPECT_EQ(value_of(key_word(19)), -1200);
+    EXPECT_EQ(requested(key_word(19)), 0);
     EXPECT_EQ(tool_state.pending_code_flags[SPINDLE_PENDING], 1);
     EXPECT_EQ(tool_state.gear_range, 1);
 
@@ -95,7 +95,7 @@ TEST_F(ToolCommands, SpindleOnNowWritesTheLine) {
     EXPECT_EQ(tool_state.spindle_mfunction, 3);
     EXPECT_EQ(tool_state.pending_code_flags[SPINDLE_STOPPED], 0);
     const std::string tape = tape_text();
-    EXPECT_EQ(value_of(word_of_key(19)), 800 * MULT(word_of_key(19)));
+    EXPECT_EQ(value_of(key_word(19)), 800 * MULT(key_word(19)));
     EXPECT_NE(tape.find("S"), std::string::npos) << tape;
     EXPECT_NE(tape.find("M3"), std::string::npos) << tape;
     EXPECT_NE(tape.find("G97"), std::string::npos) << tape;

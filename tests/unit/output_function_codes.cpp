@@ -64,7 +64,7 @@ TEST_F(FunctionCodes, OutputValueTable) {
     EXPECT_EQ(output_value_table(-5, 1), 1);
 
     // The spindle word starts at the pair of its gear range; range 0 is range 1.
-    const int s = word_of_key(19);
+    const int s = key_word(19);
     avals(1, 15) = 1000;
     avals(2, 15) = 2000;
     avals(1, 16) = 7;
@@ -110,15 +110,15 @@ TEST_F(FunctionCodes, CompensationBeforeAMove) {
     crc();
     EXPECT_EQ(requested(4), 0);
     EXPECT_EQ(get_state_flag(22), 1);
-    EXPECT_EQ(value_of(word_of_key(25)), 7);
-    setwrd(word_of_key(25), 0, SETWRD_SET);
+    EXPECT_EQ(value_of(key_word(25)), 7);
+    setwrd(key_word(25), 0, SETWRD_SET);
 
     // A cutting move outputs G42 with the offset register.
     pending_move_flags.rapid_pending = 0;
     crc();
     EXPECT_EQ(value_of(4), 42);
     EXPECT_EQ(requested(4), 1);
-    EXPECT_EQ(value_of(word_of_key(25)), 7);
+    EXPECT_EQ(value_of(key_word(25)), 7);
     EXPECT_EQ(get_state_flag(22), 0);
     EXPECT_EQ(get_state_flag(23), 1);
 
@@ -134,7 +134,7 @@ TEST_F(FunctionCodes, CompensationBeforeAMove) {
 }
 
 TEST_F(FunctionCodes, CodedFeed) {
-    const int f = word_of_key(16);
+    const int f = key_word(16);
     real_option(2) = 1.0;
     real_option(13) = real_option(14) = real_option(15) = 99999.0;
     struct {
@@ -156,11 +156,11 @@ TEST_F(FunctionCodes, CodedFeed) {
     tool_state.offset_number = 3;
     coded_feed();
     EXPECT_EQ(value_of(f), 550);
-    EXPECT_EQ(value_of(word_of_key(25)), 503);  // X and Z move
+    EXPECT_EQ(value_of(key_word(25)), 503);  // X and Z move
     configuration_store.intsp[78] = 1;
     ppword_state.compensation_state = COMPENSATION_LEFT;
     coded_feed();
-    EXPECT_EQ(value_of(word_of_key(25)), 803);
+    EXPECT_EQ(value_of(key_word(25)), 803);
 }
 
 }  // namespace

@@ -116,7 +116,6 @@ protected:
 // first literal goes first.
 inline void enable_literals() { configuration_store.wrdrut[1] = LITERAL_ORDER_BASE + 1; }
 
-inline int word_of_key(int role) { return configuration_store.key[role]; }
 inline int value_of(int w) { return word_output_state.word_value[w]; }
 inline int requested(int w) { return word_output_state.word_request[w]; }
 
