@@ -8,6 +8,10 @@ seconds=${FUZZ_SECONDS:-10}
 shopt -s nullglob
 targets=(tests/fuzz/fuzz_*.cpp)
 [ ${#targets[@]} -gt 0 ] || exit 0
+# libFuzzer comes with clang and its runtime (Debian's clang and libclang-rt-14-dev).
+if ! command -v clang++ >/dev/null 2>&1; then
+  apt-get update -qq && apt-get install -y -qq clang libclang-rt-14-dev >/dev/null
+fi
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVARON_FUZZ=ON >/dev/null
 for src in "${targets[@]}"; do
   name=$(basename "$src" .cpp)
