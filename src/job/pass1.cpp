@@ -106,6 +106,20 @@ void read_units_record(const pass1_scan_t& p) {
     r.unit_factor = units_factor(r.cutfile_units, units);
 }
 
+// A cutfile without a units record is taken to be in the output units: their
+// columns are selected as a units record in those units would select them,
+// and lengths keep the factor 1. With "units" input there are no output units
+// of the control's own; the cutfile is then taken as millimetres, as the
+// warning that follows says, and the output becomes metric.
+void select_units_without_record(const pass1_scan_t& p) {
+    int& units = configuration_store.intsp[39];
+    if (units == OUTPUT_AS_INPUT) {
+        units = OUTPUT_METRIC;
+        if (p.new_style) set_input_units_flag(1);
+    }
+    select_unit_columns();
+}
+
 void read_multax_record(pass1_scan_t& p) {
     p.stride = 6;
     if (cldata_int_word(1) != 0) {
@@ -554,6 +568,7 @@ void end_pass(pass1_scan_t& p) {
     set_skipping(0);
     pass1_results_t& r = pass1_results;
     if (text_equals(r.cutfile_units, "N")) {
+        select_units_without_record(p);
         issue_message(107);
         r.cutfile_units.set("MM");
     } else if (text_equals(r.cutfile_units, "U")) {
