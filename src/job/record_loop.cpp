@@ -90,10 +90,10 @@ void process_cldata_records(int& status) {
 void finish_job() {
     output_program_end();
     const double t = total_toolpath_time();
-    const double feet = tape_state.tape_length[1];
+    const double feet = tape_feet(1);
     const auto set_args = [&]() {
         set_message_int_arg(1, block_writer.block_lines_written);
-        set_message_int_arg(2, truncate_to_int(feet * CHARACTERS_PER_FOOT));
+        set_message_int_arg(2, tape_character_count(1));
         set_message_real_arg(1, t);
         set_message_real_arg(2, feet);
     };

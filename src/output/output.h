@@ -4,6 +4,7 @@
 // the tape files with their limits and splitting.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -388,8 +389,9 @@ void go_home_axis_first(double s, const array1<double, 3>& axial);
 void go_home_axis_last(double s, const array1<double, 3>& across);
 
 // --- tape files, limits and splitting ---------------------------------------------------------------
-// The running tape file is measured in feet of punched tape
-// (CHARACTERS_PER_FOOT, the line end counted as one character).
+// The running tape file is measured in whole characters, the line end counted
+// as one; its length in feet of punched tape is derived from them
+// (CHARACTERS_PER_FOOT), so that no sum of fractions loses a character.
 constexpr int MAX_SORTED_INTEGERS = 4000;   // sort_integers refuses longer lists
 constexpr int TAPE_NAME_LENGTH = 256;       // a tape file name
 constexpr int TAPE_NUMBER_WIDTH = 3;        // the number field of a numbered tape
@@ -398,14 +400,19 @@ constexpr int TAPE_NUMBER_WIDTH = 3;        // the number field of a numbered ta
 // written line to the three lengths (and counts it in
 // block_writer.block_lines_written); the limit check resets what it compares.
 struct tape_state_t {
-    // Feet: 1 over all tapes (reset only by split_tape_when_full), 2 since the
-    // last split, 3 since the last segment.
-    array1<double, 3> tape_length;
+    // Characters: 1 over all tapes (reset only by split_tape_when_full), 2
+    // since the last split, 3 since the last segment.
+    array1<std::int64_t, 3> tape_characters{};
     int tape_counter = 0;
     int tape_number = 1;        // the number the next split writes
     int tool_changes_seen = 0;  // tool changes so far; the first never splits
 };
 extern tape_state_t tape_state;
+
+// Tape length i (1..3 as tape_state.tape_characters) in feet.
+double tape_feet(int i);
+// Tape length i in characters, as a message shows it.
+int tape_character_count(int i);
 
 // The pieces of the tape name, taken at the first split and used by every
 // later one.

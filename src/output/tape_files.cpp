@@ -2,6 +2,7 @@
 // block count is reached, the split at a tool change and after a multi-axis
 // block, the program end of a tape, and the cutting time per tool.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <string>
 
@@ -41,6 +42,12 @@ constexpr int NEXT_TAPE_NAME_SHOWN = 64;
 
 int tape_unit() { return job_files.file_units[unit_slot(FILE_TAPE)]; }
 int blocks_items(int b) { return configuration_store.blklen[b]; }
+
+// Whether tape length i has reached a limit given in characters, or in feet.
+bool tape_reaches(int i, double limit, int in_characters) {
+    if (in_characters) return static_cast<double>(tape_state.tape_characters[i]) >= limit;
+    return tape_feet(i) >= limit;
+}
 
 // Retract before a segment or a split: Z up by the retract distance, or to
 // the FROM point's Z when that distance is negative.
@@ -104,7 +111,7 @@ void end_tape_and_start_next() {
 }
 
 void make_split(int d, const array1<int, 3>& kept) {
-    tape_state.tape_length[3] = 0.0;
+    tape_state.tape_characters[3] = 0;
     retract_for_split(d);
     end_tape_and_start_next();
 
@@ -143,22 +150,30 @@ void make_split(int d, const array1<int, 3>& kept) {
 
 }  // namespace
 
+double tape_feet(int i) { return static_cast<double>(tape_state.tape_characters[i]) / CHARACTERS_PER_FOOT; }
+
+int tape_character_count(int i) {
+    const std::int64_t c = tape_state.tape_characters[i];
+    return c > INT_MAX ? INT_MAX : static_cast<int>(c);
+}
+
 void check_tape_split() {
-    double max_length = real_option(5);
-    double max_segment = real_option(8);
+    const double max_length = real_option(5);
+    const double max_segment = real_option(8);
     int type = get_intsp(60);
-    if (type == SEGMENT_IN_CHARACTERS) {
-        max_length /= CHARACTERS_PER_FOOT;
-        max_segment /= CHARACTERS_PER_FOOT;
-        type = SEGMENT_BY_TAPE_LENGTH;
-    }
+    // Segment type 3 gives both lengths in characters: they are compared with
+    // the characters written, and held to the unset limit in feet.
+    const int in_characters = type == SEGMENT_IN_CHARACTERS ? 1 : 0;
+    const double per_foot = in_characters ? CHARACTERS_PER_FOOT : 1.0;
+    if (in_characters) type = SEGMENT_BY_TAPE_LENGTH;
     const int min_blocks = get_intsp(58);
     const int max_blocks = get_intsp(57);
     const int d = MULT(key_word(10)) * get_intsp(63);
     array1<int, 3> kept;
     for (int i = 1; i <= 3; ++i) kept[i] = motion_state.position_units[i];
 
-    if (max_length <= LIMIT_UNSET && max_segment <= LIMIT_UNSET && max_blocks == 0) return;
+    const int segment_set = max_segment / per_foot > LIMIT_UNSET;
+    if (max_length / per_foot <= LIMIT_UNSET && !segment_set && max_blocks == 0) return;
 
     int& written = block_writer.block_lines_written;
     int n = 0;
@@ -184,12 +199,12 @@ void check_tape_split() {
     } else {
         n = max_blocks - (blocks_items(BLOCK_TAPE_SPLIT_END) + blocks_items(BLOCK_TAPE_SPLIT_START));
         if (type == SEGMENT_BY_TAPE_LENGTH) {
-            if (max_segment > LIMIT_UNSET && tape_state.tape_length[3] >= max_segment) {
-                tape_state.tape_length[3] = 0.0;
+            if (segment_set && tape_reaches(3, max_segment, in_characters)) {
+                tape_state.tape_characters[3] = 0;
                 make_segment(d, kept);
             }
         } else if (type == SEGMENT_BY_CUT_LENGTH) {
-            if (max_segment > LIMIT_UNSET && motion_state.cut_length >= max_segment) {
+            if (segment_set && motion_state.cut_length >= max_segment) {
                 motion_state.cut_length = 0.0;
                 make_segment(d, kept);
             }
@@ -199,15 +214,15 @@ void check_tape_split() {
     if (n >= 1 && written >= n) {
         written = 0;
         make_split(d, kept);
-    } else if (max_length != 0.0 && tape_state.tape_length[2] >= max_length) {
-        tape_state.tape_length[2] = 0.0;
+    } else if (max_length != 0.0 && tape_reaches(2, max_length, in_characters)) {
+        tape_state.tape_characters[2] = 0;
         make_split(d, kept);
     }
 }
 
 void split_tape_when_full() {
     const double max_length = real_option(5);
-    if (max_length == 0.0 || tape_state.tape_length[1] < max_length) return;
+    if (max_length == 0.0 || tape_feet(1) < max_length) return;
 
     const int x_word = key_word(8), y_word = key_word(9), z_word = key_word(10);
     const int azimuth_word = key_word(36), elevation_word = key_word(37);
@@ -233,11 +248,11 @@ void split_tape_when_full() {
 
     output_program_end();
     start_next_tape();
-    tape_state.tape_length[1] = 0.0;
+    tape_state.tape_characters[1] = 0;
     tape_state.tape_counter += 1;
     configuration_store.intsp[32] = -1;
     run_block(BLOCK_TAPE_START);
-    tape_state.tape_length[2] = 0.0;
+    tape_state.tape_characters[2] = 0;
 
     gset(get_state_flag(21) != 0 ? 14 : 15, 3);
     end_record_block(1);
@@ -376,8 +391,8 @@ void start_next_tape() {
     // run with its write message.
     open_unit(unit, trimmed(full.view()), OPEN_WRITE, FORM_TEXT, status);
 
-    set_message_real_arg(1, tape_state.tape_length[1]);
-    set_message_int_arg(1, truncate_to_int(tape_state.tape_length[1] * CHARACTERS_PER_FOOT));
+    set_message_real_arg(1, tape_feet(1));
+    set_message_int_arg(1, tape_character_count(1));
     set_message_string_arg(1, full.view().substr(0, NEXT_TAPE_NAME_SHOWN));
     issue_message(218);
 }

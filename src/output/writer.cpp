@@ -250,8 +250,7 @@ void write_block(int mode, int& overflow) {
         const std::string_view written_line = block_writer.block_line.view().substr(0, static_cast<std::size_t>(length));
         echo_line(written_line, length);
         write_line_or_stop(written_line, job_files.file_units[unit_slot(FILE_TAPE)]);
-        const double feet = static_cast<double>(length + 1) / CHARACTERS_PER_FOOT;
-        for (int i = 1; i <= 3; ++i) tape_state.tape_length[i] += feet;
+        for (int i = 1; i <= 3; ++i) tape_state.tape_characters[i] += length + 1;
         for (int w = 1; w <= count; ++w)
             if (s.word_request[w] != 0) setwrd(w, 0, SETWRD_CANCEL);
     }

@@ -113,7 +113,7 @@ protected:
         init_word_state();
         block_interpreter = block_interpreter_t{};
         block_writer = block_writer_t{};
-        tape_state.tape_length.fill(0.0);
+        tape_state.tape_characters.fill(0);
         motion_state = motion_state_t{};
         machine_model.machine_type = MACHINE_NO_ROTARY;
         set_status_flag(21, 1);
@@ -325,7 +325,10 @@ TEST_F(Blocks, TapeLengthCountsTheLineEnd) {
     block_interpreter.current_word_order_length = 1;
     block_interpreter.current_word_order[1] = 99;
     write_block_or_stop(WRITE_BLOCK_LINE);
-    for (int i = 1; i <= 3; ++i) EXPECT_DOUBLE_EQ(tape_state.tape_length[i], 1.0);
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(tape_state.tape_characters[i], 120);
+        EXPECT_DOUBLE_EQ(tape_feet(i), 1.0);
+    }
     EXPECT_EQ(block_writer.block_lines_written, 1);
 }
 

@@ -172,12 +172,12 @@ TEST_F(Tape, SegmentByCharactersAndByLength) {
     open_tape("seg.tap", "tap");
     configuration_store.intsp[60] = 3;     // lengths in characters
     real_option(8) = 1200.0;               // a segment every 10 feet
-    tape_state.tape_length[3] = 9.9;
+    tape_state.tape_characters[3] = 1199;
     check_tape_split();
-    EXPECT_DOUBLE_EQ(tape_state.tape_length[3], 9.9);
-    tape_state.tape_length[3] = 10.0;
+    EXPECT_EQ(tape_state.tape_characters[3], 1199);
+    tape_state.tape_characters[3] = 1200;
     check_tape_split();
-    EXPECT_LT(tape_state.tape_length[3], 1.0);   // reset by the segment
+    EXPECT_LT(tape_state.tape_characters[3], 120);   // reset by the segment
     EXPECT_EQ(tape_state.tape_number, 1);        // a segment is no split
 
     // Segments by cutting length reset the cut length.
@@ -190,7 +190,7 @@ TEST_F(Tape, SegmentByCharactersAndByLength) {
 
 TEST_F(Tape, NoLimitsNoCheck) {
     open_tape("none.tap", "tap");
-    tape_state.tape_length[2] = 1e6;
+    tape_state.tape_characters[2] = 120000000;
     block_writer.block_lines_written = 1000000;
     check_tape_split();
     EXPECT_EQ(tape_state.tape_number, 1);
