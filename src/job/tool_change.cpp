@@ -198,6 +198,10 @@ void handle_tool_select() {
     const int length_offset = cldata_int_word(2);
     t.tool_change_ints[1] = tool_number;
     t.tool_change_ints[2] = length_offset;
+    // Pass 1 starts a toolpath at every tool record of a classic cutfile, the
+    // tool select included: the run counts it too, so that each later tool
+    // sheet reads its own toolpath's row.
+    if (get_cutfile_new_style() == 0) ++toolpath_tables.toolpath_index;
     ++toolpath_tables.tool_index;
     setwrd(key_word(KEY_TOOL_NUMBER), tool_number, SETWRD_SET_REQUEST);
     setwrd(key_word(KEY_TOOL_LENGTH), length_offset, SETWRD_SET_REQUEST);
