@@ -50,7 +50,7 @@ struct pending_tool_t {
 struct pass1_scan_t {
     int new_style = 0;
     int s = 0;                 // current toolpath row (0 before the first toolpath)
-    int stride = 3;            // values a GOTO point
+    int stride = 3;            // values a GOTO point: 6 while multi-axis mode is on
     int multiaxis_on = 0;
     int multiaxis_on_seen = 0; // a multi-axis-on record has been met
     int first_tool_seen = 0;
@@ -120,8 +120,10 @@ void select_units_without_record(const pass1_scan_t& p) {
     select_unit_columns();
 }
 
+// Points carry a tool axis while multi-axis mode is on, as the record loop
+// reads them: three values a point again once it is switched off.
 void read_multax_record(pass1_scan_t& p) {
-    p.stride = 6;
+    p.stride = cldata_int_word(1) != 0 ? 6 : 3;
     if (cldata_int_word(1) != 0) {
         set_cutfile_multiaxis(1);
         set_multax_record_seen(1);
@@ -209,7 +211,9 @@ void classic_point_feeds(pass1_scan_t& p, const array1<double, 3>& q) {
     p.previous_known = 1;
 }
 
-void read_goto_record(pass1_scan_t& p) {
+// A contact-normal record (with_normals) carries a normal after each point's
+// values.
+void read_goto_record(pass1_scan_t& p, int with_normals) {
     p.toolpath_moved = 1;
     if (!p.kind_set) {
         p.kind_set = 1;
@@ -225,7 +229,12 @@ void read_goto_record(pass1_scan_t& p) {
     // whole six-value points carries no tool vectors: three values a point,
     // as the move output reads it.
     const int values = n - 2;
-    const int stride = p.stride == 6 && values % 3 == 0 && values % 6 != 0 ? 3 : p.stride;
+    int stride = p.stride;
+    if (with_normals) {
+        stride += 3;
+    } else if (p.stride == 6 && values % 3 == 0 && values % 6 != 0) {
+        stride = 3;
+    }
     for (int j = 3; j <= n; j += stride) {
         array1<double, 3> q;
         for (int k = 1; k <= 3; ++k) q[k] = cldata_real_word(j + k - 1) * uf();
@@ -471,7 +480,7 @@ void read_record(pass1_scan_t& p, int& code4_seen) {
         read_from_record(p);
     } else if (cls == 5000 || (p.new_style && cls == 32000)) {
         if (cls == 32000) set_cutfile_has_contact_normals(1);
-        read_goto_record(p);
+        read_goto_record(p, cls == 32000 ? 1 : 0);
     } else if (cls == 6000 && sub == 4) {
         toolpath_tables.toolpath_value_6000[p.new_style ? row(p) : toolpath_row(p.s + 1)] = cldata_real_word(1) * uf();
     } else if (cls == 18000 && sub == 1) {

@@ -203,6 +203,33 @@ TEST_F(Pass1, MultiaxisRecordsWithAndWithoutToolVectors) {
     EXPECT_DOUBLE_EQ(e[3], 9.0);    // maximum Z: a tip, not a tool vector
 }
 
+// Points are read as the record loop reads them: six values while
+// multi-axis mode is on, three once it is off, and a contact normal after
+// each point's values in a contact-normal record.
+TEST_F(Pass1, StrideFollowsMultiaxisModeAndContactNormals) {
+    auto point_record = [](int n, int cls, std::initializer_list<double> values) {
+        std::vector<word> words = {iw(0), iw(0)};
+        for (double v : values) words.push_back(rw(v));
+        return make_record(n, cls, 5, words);
+    };
+    const int status = run({units_record(1, 171), toolpath_record(2, 1), tool_record(3, 1, 10, 5),
+                            make_record(4, 9000, 2, {iw(1)}),
+                            // Tip, tool vector and normal, twice.
+                            point_record(5, 32000, {1, 2, 3, 0, 0, 1, 0.5, -7, 0.5, 4, 5, 6, 0, 0, 1, -9, 0, 0}),
+                            make_record(6, 9000, 2, {iw(0)}),
+                            // Tip and normal, twice; then two plain points.
+                            point_record(7, 32000, {7, 8, 9, -8, 0, 0, 10, 11, 12, 0, -9, 0}),
+                            point_record(8, 5000, {13, 14, 15, 20, 21, -22}), make_record(9, 2000, 17),
+                            end_record(10)});
+    ASSERT_EQ(status, 0) << messages;
+    const array1<double, 6>& e = pass1_results.cutfile_extents;
+    EXPECT_DOUBLE_EQ(e[1], 20.0);   // maximum X: the second point after the mode is off
+    EXPECT_DOUBLE_EQ(e[2], 21.0);
+    EXPECT_DOUBLE_EQ(e[6], -22.0);  // minimum Z
+    EXPECT_DOUBLE_EQ(e[4], 1.0);    // minimum X: no normal or tool vector read as a point
+    EXPECT_DOUBLE_EQ(e[5], 2.0);
+}
+
 TEST_F(Pass1, NewStyleToolpathsInheritAndReadTextCommands) {
     const int status = run({units_record(1, 171), toolpath_record(2, 5), tool_record(3, 4, 20, 6),
                             text_record(4, "FEDRAT 3000 200 1000"), text_record(5, "TOOLPATH Rough pocket"),
