@@ -40,10 +40,16 @@ struct pending_tool_t {
     int length_offset = 0;
     int radius_offset = 0;
     text<TOOLPATH_TEXT_LEN> tool_text;
-    double tip_radius = 0.0;
     double first_feed = 0.0;
     int first_feed_seen = 1;  // set again by each tool record; none before the first
-    int spindle_code = 0;
+};
+
+// The last spindle record read: a toolpath takes the one in force at its
+// first point, also when it came before the toolpath's tool record.
+struct spindle_in_force_t {
+    double speed = 0.0;
+    double tip_radius = 0.0;
+    int code = 0;
 };
 
 // The reader's state for one pass.
@@ -59,6 +65,7 @@ struct pass1_scan_t {
     int spindle_seen = 0;      // the current toolpath has had its first spindle record
     int compensation_seen = 0; // ... its first cutter compensation record
     pending_tool_t tool;
+    spindle_in_force_t spindle;
     // Classic: the feed in force and the movement tests.
     double feed = 0.0;
     int feed_known = 0;
@@ -166,9 +173,9 @@ void place_pending_tool(pass1_scan_t& p) {
     t.toolpath_length_offset[i] = p.tool.length_offset;
     t.toolpath_radius_offset[i] = p.tool.radius_offset;
     t.toolpath_tool_text[i] = p.tool.tool_text;
-    t.toolpath_tip_radius[i] = p.tool.tip_radius;
+    t.toolpath_tip_radius[i] = p.spindle.tip_radius;
     t.toolpath_first_feed[i] = p.tool.first_feed;
-    t.toolpath_spindle_code[i] = p.tool.spindle_code;
+    t.toolpath_spindle_code[i] = p.spindle.code;
     p.tool.pending = 0;
 }
 
@@ -214,6 +221,8 @@ void classic_point_feeds(pass1_scan_t& p, const array1<double, 3>& q) {
 // A contact-normal record (with_normals) carries a normal after each point's
 // values.
 void read_goto_record(pass1_scan_t& p, int with_normals) {
+    if (!p.new_style && !p.toolpath_moved && p.s >= 1)
+        toolpath_tables.toolpath_spindle_speed[row(p)] = p.spindle.speed;
     p.toolpath_moved = 1;
     if (!p.kind_set) {
         p.kind_set = 1;
@@ -293,19 +302,17 @@ void read_tool_record(pass1_scan_t& p, int major_word) {
     p.toolpath_moved = 0;
 }
 
+// The speed of a new-style toolpath is that of its first spindle record; a
+// classic toolpath takes the speed in force at its first point.
 void read_spindle_record(pass1_scan_t& p) {
-    const int code = cldata_int_word(3) == 59 ? function_code_value(M_FUNCTION_BASE + 4)
-                                              : function_code_value(M_FUNCTION_BASE + 3);
-    toolpath_tables_t& t = toolpath_tables;
-    if (!p.new_style) {
-        if (!p.toolpath_moved && p.s >= 1) t.toolpath_spindle_speed[row(p)] = cldata_real_word(1);
-    } else if (!p.spindle_seen) {
-        t.toolpath_spindle_speed[row(p)] = cldata_real_word(1);
+    spindle_in_force_t& s = p.spindle;
+    s.speed = cldata_real_word(1);
+    s.tip_radius = cldata_real_word(7) * uf();
+    s.code = cldata_int_word(3) == 59 ? function_code_value(M_FUNCTION_BASE + 4)
+                                      : function_code_value(M_FUNCTION_BASE + 3);
+    if (p.new_style && !p.spindle_seen) {
+        toolpath_tables.toolpath_spindle_speed[row(p)] = s.speed;
         p.spindle_seen = 1;
-    }
-    if (p.tool.pending) {
-        p.tool.tip_radius = cldata_real_word(7) * uf();
-        p.tool.spindle_code = code;
     }
 }
 
@@ -340,6 +347,8 @@ void close_classic_toolpath(pass1_scan_t& p) {
     if (p.s < 1) return;
     toolpath_tables_t& t = toolpath_tables;
     const int i = row(p);
+    // A toolpath without points takes the spindle in force at its end.
+    if (!p.toolpath_moved) t.toolpath_spindle_speed[i] = p.spindle.speed;
     if (!p.feed_found) t.toolpath_feedrate[i] = p.feed;
     if (!p.plunge_found) t.toolpath_plunge_rate[i] = p.feed;
     if (!p.compensation_seen) t.toolpath_compensation[i] = function_code_value(FUNCTION_COMPENSATION_OFF);

@@ -185,6 +185,27 @@ TEST_F(Pass1, FirstFeedAfterTheFirstPoint) {
     EXPECT_DOUBLE_EQ(toolpath_tables.toolpath_first_feed[3], 300.0);
 }
 
+// A classic toolpath takes the spindle record in force at its first point,
+// also one that came before its tool record; a later one does not count.
+TEST_F(Pass1, ClassicSpindleInForceAtTheFirstPoint) {
+    auto spindle = [](int n, double speed, int direction, double tip) {
+        return make_record(n, 2000, 1031, {rw(speed), iw(78), iw(direction), iw(0), iw(0), iw(0), rw(tip)});
+    };
+    configuration_store.icodes[2][43] = 3;  // M functions 3 and 4
+    configuration_store.icodes[2][44] = 4;
+    ASSERT_EQ(run({units_record(1, 171), spindle(2, 1000, 60, 0.5), tool_record(3, 1, 10, 5),
+                   goto_point(4, 1, 1, 1), spindle(5, 1500, 60, 0), spindle(6, 3000, 59, 2),
+                   tool_record(7, 2, 10, 5), goto_point(8, 2, 2, 2), end_record(9)}),
+              0);
+    const toolpath_tables_t& t = toolpath_tables;
+    EXPECT_DOUBLE_EQ(t.toolpath_spindle_speed[1], 1000.0);
+    EXPECT_DOUBLE_EQ(t.toolpath_tip_radius[1], 0.5);
+    EXPECT_EQ(t.toolpath_spindle_code[1], 3);
+    EXPECT_DOUBLE_EQ(t.toolpath_spindle_speed[2], 3000.0);
+    EXPECT_DOUBLE_EQ(t.toolpath_tip_radius[2], 2.0);
+    EXPECT_EQ(t.toolpath_spindle_code[2], 4);
+}
+
 TEST_F(Pass1, MultiaxisRecordsWithAndWithoutToolVectors) {
     // After the multi-axis record a GOTO point is six values; a record of
     // whole triples that are not whole six-value points carries no vectors.
