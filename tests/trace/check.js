@@ -1,0 +1,282 @@
+'use strict';
+// Compares what the cutfile asks for with the traced tape: every point
+// reached in order, along a straight line at the given feed or by rapid
+// moves that never dip below both ends; every arc about the cutfile's centre
+// in its sense and plane, with its whole sweep; every hole at its position,
+// bottom and R plane with the right kind of cycle; every tool changed before
+// its first move; the program ended.
+
+const { angleAbout } = require('./cutfile');
+
+const AX = { mill: [0, 1, 2], lathe: [0, 2], wire: [0, 1] };
+
+function arr(v) { return Array.isArray(v) ? v : [v.x, v.y, v.z]; }
+function fmtP(p) { return '(' + arr(p).map((v) => (Number.isFinite(v) ? +v.toFixed(4) : '?')).join(', ') + ')'; }
+
+function check(exp, steps, desc, tapeLines) {
+  const kind = desc.kind;
+  const axes = AX[kind];
+  const res = desc.resolution || { mm: 0.001, in: 0.0001 };
+  // Points compare within the output resolution (in millimetres), feeds within
+  // half a unit of the feed word and a thousandth.
+  const tol = Math.max(res.mm, res.in * 25.4) * 1.01 + 1e-9;
+  const tolCentre = Math.max(tol * 2, 0.002);
+  const tolR = 0.02;
+  const failures = [];
+  const notes = new Set();
+  let reached = 0;
+  let total = 0;
+  const lineText = (n) => (n > 0 && tapeLines[n - 1] !== undefined ? `line ${n} "${tapeLines[n - 1].trim()}"` : 'end of tape');
+  const fail = (item, text, line) => failures.push({ rec: item ? item.rec : 0, text, where: line !== undefined ? lineText(line) : '' });
+  const same = (a, b) => axes.every((i) => Number.isFinite(a[i]) && Math.abs(a[i] - b[i]) <= tol);
+  const unknownAxes = (a) => axes.filter((i) => !Number.isFinite(a[i])).map((i) => 'XYZ'[i]);
+  const feedOk = (got, want, tap) => {
+    if (want === null || want === undefined) return true;
+    if (got === null || got === undefined) return false;
+    const t = Math.max(0.5 * (desc.feedStep || 1), 1e-3 * want);
+    return Math.abs(got - want) <= t || (tap && Math.abs(got - 0.95 * want) <= t);
+  };
+
+  let si = 0;
+  let cur = null;
+  let pendingTool = null;
+  let toolDone = false;
+  let toolSelected = false;
+  let tloDone = false;
+  const problemsSeen = new Set();
+
+  // Steps that may stand anywhere: tool words, length offsets, problems.
+  function side(s, item) {
+    if (s.type === 'tool') { if (pendingTool !== null && s.tool === pendingTool) toolDone = true; return true; }
+    if (s.type === 'select') { if (pendingTool !== null && s.tool === pendingTool) toolSelected = true; return true; }
+    if (s.type === 'tlo') { if (toolDone) tloDone = true; return true; }
+    if (s.type === 'problem') {
+      if (!problemsSeen.has(s.line)) { problemsSeen.add(s.line); fail(item, s.text, s.line); }
+      return true;
+    }
+    return false;
+  }
+
+  function toolCheck(item, line) {
+    if (pendingTool === null) return;
+    if (!toolDone) {
+      fail(item, toolSelected ? `tool ${pendingTool} selected but never changed` : `tool ${pendingTool} is never called`, line);
+    } else if (desc.tlo && !tloDone && kind === 'mill') {
+      fail(item, `no tool length offset after the change to tool ${pendingTool}`, line);
+    }
+    pendingTool = null;
+  }
+
+  // Finds the first step from si that satisfies `done` while walking the
+  // moves with `visit`; returns the index after it, or -1.
+  function walk(item, visit, done) {
+    for (let k = si; k < steps.length; k++) {
+      const s = steps[k];
+      if (s.type === 'end') return -1;
+      if (done(s, k)) return k + 1;
+    }
+    return -1;
+  }
+
+  function onLine(p, a, b) {
+    const d = axes.map((i) => b[i] - a[i]);
+    const q = axes.map((i) => p[i] - a[i]);
+    const ll = d.reduce((s, v) => s + v * v, 0);
+    const t = ll > 0 ? d.reduce((s, v, i) => s + v * q[i], 0) / ll : 0;
+    if (t < -1e-6 || t > 1 + 1e-6) return false;
+    const dist = Math.sqrt(q.reduce((s, v, i) => s + (v - t * d[i]) ** 2, 0));
+    return dist <= tol * 1.5;
+  }
+
+  function pointItem(item) {
+    total++;
+    const target = item.p;
+    const end = walk(item, null, (s) => s.type === 'move' && same(arr(s.to), target));
+    if (end < 0) {
+      // The tape's next move is taken as its attempt at this point when it
+      // agrees with it on every axis it knows, so one lost word is reported
+      // once and not again at every later point.
+      const k = steps.findIndex((s, j) => j >= si && s.type === 'move' && arr(s.to).some(Number.isFinite));
+      const next = k >= 0 ? steps[k] : null;
+      const unknown = next ? unknownAxes(arr(next.to)) : [];
+      const hint = next ? ` (the next move goes to ${fmtP(next.to)}${unknown.length ? '; ' + unknown.join('') + ' not known since a reference return or the tape start' : ''})` : '';
+      fail(item, `${item.rapid ? 'rapid' : 'feed'} point ${fmtP(target)} never reached${hint}`, next ? next.line : undefined);
+      if (next && unknown.length && axes.every((i) => !Number.isFinite(arr(next.to)[i]) || Math.abs(arr(next.to)[i] - target[i]) <= tol)) {
+        for (let j = si; j < k; j++) side(steps[j], item);
+        si = k + 1;
+      }
+      cur = target;
+      return;
+    }
+    let once = new Set();
+    const f1 = (key, text, line) => { if (!once.has(key)) { once.add(key); fail(item, text, line); } };
+    for (let k = si; k < end; k++) {
+      const s = steps[k];
+      if (side(s, item)) continue;
+      if (s.type === 'hole') { f1('hole', `a hole is drilled at ${fmtP([...s.at, s.bottom])} where the cutfile has none`, s.line); continue; }
+      if (s.type === 'home') { if (!item.rapid) f1('home', 'reference return inside a feed move', s.line); continue; }
+      if (s.type !== 'move') continue;
+      const from = arr(s.from);
+      const to = arr(s.to);
+      if (item.rapid) {
+        if (s.motion !== 'G0') f1('motion', `rapid move to ${fmtP(target)} written as ${s.motion}`, s.line);
+        if (kind === 'mill' && cur) {
+          const low = Math.min(cur[2], target[2]) - tol;
+          if (to[2] < low) f1('dip', `rapid move to ${fmtP(target)} goes down to Z${+to[2].toFixed(4)} on the way`, s.line);
+        }
+      } else {
+        if (s.motion === 'G0') f1('motion', `feed move to ${fmtP(target)} written as a rapid`, s.line);
+        else if (s.motion !== 'G1') f1('motion', `feed move to ${fmtP(target)} written as ${s.motion}`, s.line);
+        if (cur && !(onLine(from, cur, target) && onLine(to, cur, target))) {
+          f1('path', `feed move to ${fmtP(target)} leaves the line from ${fmtP(cur)}: ${fmtP(from)} to ${fmtP(to)}`, s.line);
+        }
+        if (!feedOk(s.feed, item.feed)) f1('feed', `feed ${s.feed === null ? 'none' : +s.feed.toFixed(3)} where the cutfile has ${+item.feed.toFixed(3)}`, s.line);
+      }
+    }
+    si = end;
+    reached++;
+    toolCheck(item, steps[end - 1].line);
+    cur = target;
+  }
+
+  function pieceSweep(s, sense, k) {
+    const c = arr(s.centre);
+    const u = arr(s.from).map((v, i) => v - c[i]);
+    const v = arr(s.to).map((w, i) => w - c[i]);
+    u[k] = 0; v[k] = 0;
+    const n = [0, 0, 0]; n[k] = 1;
+    let t = angleAbout(u, v, n);
+    if (sense === 'cw') t = -t;
+    if (t <= 1e-6) t += 360;
+    return t;
+  }
+
+  function arcItem(item) {
+    total++;
+    const k = item.axisIndex;
+    const wantG = item.sense === 'ccw' ? 'G3' : 'G2';
+    const c = item.centre;
+    const plane = [0, 1, 2].filter((i) => i !== k);
+    let acc = 0;
+    let lin = false;
+    let once = new Set();
+    const problems = [];
+    const f1 = (key, text, line) => { if (!once.has(key)) { once.add(key); problems.push([text, line]); } };
+    let prevAngle = null;
+    const angleOf = (p) => {
+      const u = [p[0] - c[0], p[1] - c[1], p[2] - c[2]]; u[k] = 0;
+      const ref = [0, 0, 0]; ref[plane[0]] = 1;
+      const n = [0, 0, 0]; n[k] = 1;
+      return angleAbout(ref, u, n);
+    };
+    const end = walk(item, null, (s) => {
+      if (s.type !== 'move') return false;
+      const to = arr(s.to);
+      const from = arr(s.from);
+      if (s.motion === 'G2' || s.motion === 'G3') {
+        if (s.plane !== item.plane) f1('plane', `arc in the ${s.plane.toUpperCase()} plane where the cutfile's is ${item.plane.toUpperCase()}`, s.line);
+        if (s.motion !== wantG) f1('sense', `arc written ${s.motion} where the cutfile's turns ${item.sense.toUpperCase()}`, s.line);
+        const sc = arr(s.centre);
+        const dc = Math.max(...plane.map((i) => Math.abs(sc[i] - c[i])));
+        if (!(dc <= (s.byRadius ? tolR : tolCentre))) f1('centre', `arc centre ${fmtP(sc)} where the cutfile's is ${fmtP(c)}`, s.line);
+        if (s.plane === item.plane) acc += pieceSweep(s, s.motion === 'G3' ? 'ccw' : 'cw', k);
+      } else if (s.motion === 'G1' && desc.linearise && desc.linearise.includes(item.plane)) {
+        lin = true;
+        const r = Math.hypot(...plane.map((i) => to[i] - c[i]));
+        if (Math.abs(r - item.radius) > 0.01 + tol) f1('radius', `linear piece of an arc ends off the circle at ${fmtP(to)}`, s.line);
+        const a0 = angleOf(from);
+        const a1 = angleOf(to);
+        let t = a1 - a0;
+        if (item.sense === 'cw') t = -t;
+        while (t < -1e-6) t += 360;
+        acc += t;
+      } else {
+        f1('motion', `arc to ${fmtP(item.p)} written as ${s.motion === 'G0' ? 'a rapid' : s.motion}`, s.line);
+        return same(to, item.p);
+      }
+      if (!feedOk(s.feed, item.feed)) f1('feed', `feed ${s.feed === null ? 'none' : +s.feed.toFixed(3)} where the cutfile has ${+item.feed.toFixed(3)}`, s.line);
+      return same(to, item.p) && acc >= item.sweep - 0.5;
+    });
+    if (end < 0) {
+      const next = steps.slice(si).find((s) => s.type === 'move');
+      fail(item, `${item.sense.toUpperCase()} arc of ${+item.sweep.toFixed(1)} degrees about ${fmtP(c)} to ${fmtP(item.p)} never completed` +
+        (next ? ` (next move ${next.motion} to ${fmtP(next.to)})` : ''), next ? next.line : undefined);
+      cur = item.p;
+      return;
+    }
+    for (let j = si; j < end; j++) if (steps[j].type !== 'move') side(steps[j], item);
+    const first = steps.slice(si, end).find((s) => s.type === 'move');
+    if (cur && first && !same(arr(first.from), cur)) f1('start', `arc starts at ${fmtP(first.from)}, not at ${fmtP(cur)}`, first.line);
+    if (Math.abs(acc - item.sweep) > 0.5) f1('sweep', `arc turns ${+acc.toFixed(1)} degrees where the cutfile's turns ${+item.sweep.toFixed(1)}`, steps[end - 1].line);
+    for (const [t, l] of problems) fail(item, t, l);
+    if (lin) notes.add(`${item.plane.toUpperCase()} arcs written as lines`);
+    si = end;
+    reached++;
+    toolCheck(item, steps[end - 1].line);
+    cur = item.p;
+  }
+
+  function holeItem(item) {
+    total++;
+    let end = -1;
+    for (let k = si; k < steps.length; k++) {
+      const s = steps[k];
+      if (s.type === 'end') break;
+      if (s.type === 'hole' && Math.abs(s.at[0] - item.at[0]) <= tol && Math.abs(s.at[1] - item.at[1]) <= tol) { end = k + 1; break; }
+    }
+    if (end < 0) {
+      const next = steps.slice(si).find((s) => s.type === 'hole');
+      fail(item, `hole at ${fmtP(item.at)} never drilled` + (next ? ` (next hole at ${fmtP(next.at)})` : ''), next ? next.line : undefined);
+      return;
+    }
+    for (let k = si; k < end - 1; k++) {
+      const s = steps[k];
+      if (side(s, item)) continue;
+      if (s.type === 'hole') fail(item, `a hole is drilled at ${fmtP(s.at)} where the cutfile has none`, s.line);
+      if (s.type === 'move' && s.motion !== 'G0') fail(item, `${s.motion} move to ${fmtP(s.to)} before the hole at ${fmtP(item.at)}`, s.line);
+    }
+    const h = steps[end - 1];
+    const bad = [];
+    if (h.kind !== item.type) bad.push(`a ${h.kind} cycle where the cutfile has ${item.type}`);
+    if (!(Math.abs(h.bottom - item.bottom) <= tol)) bad.push(`bottom Z${Number.isFinite(h.bottom) ? +h.bottom.toFixed(4) : '?'} where the cutfile's is Z${+item.bottom.toFixed(4)}`);
+    if (!(Math.abs(h.r - item.r) <= tol)) bad.push(`R plane Z${Number.isFinite(h.r) ? +h.r.toFixed(4) : '?'} where the cutfile's is Z${+item.r.toFixed(4)}`);
+    if (item.peck !== null && item.type === 'peck' && !(h.peck !== null && Math.abs(h.peck - item.peck) <= tol)) bad.push(`peck ${h.peck === null ? 'none' : +h.peck.toFixed(4)} where the cutfile's is ${+item.peck.toFixed(4)}`);
+    if (!feedOk(h.feed, item.feed, item.type === 'tap')) bad.push(`feed ${h.feed === null ? 'none' : +h.feed.toFixed(3)} where the cutfile has ${+item.feed.toFixed(3)}`);
+    if (Number.isFinite(h.initial) && Number.isFinite(h.r) && h.initial < h.r - tol) bad.push(`the hole is approached below its R plane (Z${+h.initial.toFixed(4)})`);
+    for (const b of bad) fail(item, `hole at ${fmtP(item.at)}: ${b}`, h.line);
+    si = end;
+    reached++;
+    toolCheck(item, h.line);
+    cur = [item.at[0], item.at[1], h.initial];
+  }
+
+  for (const item of exp.items) {
+    if (item.kind === 'from') {
+      cur = kind === 'mill' ? null : item.p;
+      if (kind === 'wire') {
+        // The wire stands in its start hole: the tape must say so before it cuts.
+        const firstMove = steps.find((s) => s.type === 'move');
+        if (firstMove && !same(arr(firstMove.from), item.p)) {
+          fail(item, `the first move starts at ${fmtP(firstMove.from)}, not at the start hole ${fmtP(item.p)}`, firstMove.line);
+        }
+      }
+    } else if (item.kind === 'tool') {
+      if (kind === 'mill' || kind === 'lathe') { pendingTool = item.tool; toolDone = false; toolSelected = false; tloDone = false; }
+    } else if (item.kind === 'point') pointItem(item);
+    else if (item.kind === 'arc') arcItem(item);
+    else if (item.kind === 'hole') holeItem(item);
+    else if (item.kind === 'end') {
+      const rest = steps.slice(si);
+      for (const s of rest) {
+        if (side(s, item)) continue;
+        if (s.type === 'end') break;
+        if (s.type === 'hole') fail(item, `a hole is drilled at ${fmtP(s.at)} after the last cutfile move`, s.line);
+        if (s.type === 'move' && s.motion !== 'G0') fail(item, `a ${s.motion} move to ${fmtP(s.to)} after the last cutfile move`, s.line);
+      }
+      if (!rest.some((s) => s.type === 'end')) fail(item, 'the program is never ended (' + desc.endText + ')');
+    }
+  }
+  return { failures, reached, total, notes: [...notes] };
+}
+
+module.exports = { check };

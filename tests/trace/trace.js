@@ -1,0 +1,144 @@
+#!/usr/bin/env node
+'use strict';
+// Posts the trace jobs with built-in controls and traces every tape.
+//
+//   node trace.js --kelvaron PATH [--control NAME]... [--job NAME]...
+//                 [--enforce] [--update] [--report FILE] [--keep DIR]
+//
+// Without --control every control of the description table is traced.
+// --enforce compares each result with known_failures.txt: a job listed there
+// must fail and every other job must pass (a listed job that now passes is
+// reported so that its line is removed). --update rewrites known_failures.txt
+// from the results, keeping the reasons of the lines that still fail.
+// --report writes the table of results (control, job, result, first fault).
+// --keep leaves each job's folder (cutfile, tape) under DIR.
+
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { spawnSync } = require('child_process');
+const { JOBS, writeCutfile } = require('./jobs');
+const { readRecords, expectations } = require('./cutfile');
+const { CONTROLS } = require('./controls');
+const { traceIso } = require('./iso');
+const { traceConversational } = require('./conversational');
+const { check } = require('./check');
+
+const KNOWN = path.join(__dirname, 'known_failures.txt');
+
+function parseArgs(argv) {
+  const a = { controls: [], jobs: [], enforce: false, update: false };
+  for (let i = 0; i < argv.length; i++) {
+    const k = argv[i];
+    if (k === '--kelvaron') a.kelvaron = path.resolve(argv[++i]);
+    else if (k === '--control') a.controls.push(argv[++i]);
+    else if (k === '--job') a.jobs.push(argv[++i]);
+    else if (k === '--enforce') a.enforce = true;
+    else if (k === '--update') a.update = true;
+    else if (k === '--report') a.report = argv[++i];
+    else if (k === '--keep') a.keep = path.resolve(argv[++i]);
+    else if (k === '--verbose') a.verbose = true;
+    else throw new Error(`unknown argument ${k}`);
+  }
+  if (!a.kelvaron) throw new Error('--kelvaron PATH is required');
+  return a;
+}
+
+function readKnown() {
+  const known = new Map();
+  if (!fs.existsSync(KNOWN)) return known;
+  for (const line of fs.readFileSync(KNOWN, 'utf8').split('\n')) {
+    const t = line.trim();
+    if (!t || t.startsWith('#')) continue;
+    const m = t.match(/^(\S+)\s+(\S+)\s*(.*)$/);
+    if (m) known.set(`${m[1]} ${m[2]}`, m[3]);
+  }
+  return known;
+}
+
+// One job with one control: the tape's trace checked against the cutfile.
+function runJob(kelvaron, control, desc, job, keep) {
+  const dir = keep ? path.join(keep, `${control}-${job.name}`) : fs.mkdtempSync(path.join(os.tmpdir(), 'kvtrace-'));
+  fs.mkdirSync(dir, { recursive: true });
+  try {
+    const cutText = writeCutfile(job.build());
+    fs.writeFileSync(path.join(dir, 'job.cut'), cutText);
+    let name = control;
+    if (job.options) {
+      name = 'trace';
+      fs.writeFileSync(path.join(dir, 'trace.opt'), [`machine ${control}`, ...job.options, 'end', ''].join('\n'));
+    }
+    const env = { ...process.env, HOME: dir, LC_ALL: 'C' };
+    delete env.KELVARON;
+    delete env.QLOR_ASSERT;
+    const run = spawnSync(kelvaron, [name, 'job.cut'], { cwd: dir, env, input: '0\nN\n', timeout: 60000, encoding: 'utf8' });
+    const failures = [];
+    if (run.error) return { failures: [{ text: `kelvaron did not run: ${run.error.message}` }], reached: 0, total: 0, notes: [] };
+    const errors = (run.stderr || '').split('\n').filter((l) => /error|warning/i.test(l)).map((l) => l.trim());
+    if (run.status !== 0) failures.push({ text: `kelvaron ended with exit code ${run.status}${errors.length ? ': ' + errors[0] : ''}` });
+    const tapes = fs.readdirSync(dir).filter((f) => /^job\.(tap|t\d\d)$/.test(f)).sort();
+    if (!tapes.length) return { failures: [...failures, { text: 'no tape written' }], reached: 0, total: 0, notes: [] };
+    const tape = tapes.map((f) => fs.readFileSync(path.join(dir, f), 'latin1')).join('\n');
+    const exp = expectations(readRecords(cutText));
+    const steps = desc.dialect === 'conversational' ? traceConversational(desc, tape) : traceIso(desc, tape);
+    const result = check(exp, steps, desc, tape.split(/\r?\n/));
+    result.failures = [...failures, ...result.failures];
+    for (const e of errors) if (/^\*\*\*|Warning|Error/.test(e)) result.notes.push(e);
+    return result;
+  } finally {
+    if (!keep) fs.rmSync(dir, { recursive: true, force: true });
+  }
+}
+
+function main() {
+  const args = parseArgs(process.argv.slice(2));
+  const names = args.controls.length ? args.controls : Object.keys(CONTROLS);
+  const known = readKnown();
+  const rows = [];
+  let bad = 0;
+  for (const control of names) {
+    const desc = CONTROLS[control];
+    if (!desc) throw new Error(`no description of control ${control}`);
+    for (const job of JOBS[desc.kind]) {
+      if (args.jobs.length && !args.jobs.includes(job.name)) continue;
+      const r = runJob(args.kelvaron, control, desc, job, args.keep);
+      const ok = r.failures.length === 0;
+      const key = `${control} ${job.name}`;
+      const first = ok ? '' : r.failures[0].text + (r.failures[0].where ? ` at ${r.failures[0].where}` : '');
+      rows.push({ control, job: job.name, ok, first, r });
+      const status = ok ? 'pass' : 'FAIL';
+      let verdict = '';
+      if (args.enforce) {
+        if (known.has(key) && ok) { verdict = '  <- now passes: remove its line from known_failures.txt'; bad++; }
+        if (!known.has(key) && !ok) { verdict = '  <- unexpected failure'; bad++; }
+      }
+      console.log(`${control.padEnd(10)} ${job.name.padEnd(12)} ${status} ${r.reached}/${r.total} points${ok ? '' : ': ' + first}${verdict}`);
+      if ((args.verbose || verdict) && !ok) for (const f of r.failures.slice(1, 12)) console.log(`${''.padEnd(24)}- ${f.text}${f.where ? ' at ' + f.where : ''}`);
+      if (args.verbose) for (const n of r.notes) console.log(`${''.padEnd(24)}note: ${n}`);
+    }
+  }
+  if (args.report) {
+    const out = ['control\tjob\tresult\tpoints\tfirst fault'];
+    for (const x of rows) out.push(`${x.control}\t${x.job}\t${x.ok ? 'pass' : 'fail'}\t${x.r.reached}/${x.r.total}\t${x.first}`);
+    fs.writeFileSync(args.report, out.join('\n') + '\n');
+  }
+  if (args.update) {
+    const lines = fs.existsSync(KNOWN) ? fs.readFileSync(KNOWN, 'utf8').split('\n').filter((l) => l.startsWith('#')) : [];
+    const keep = new Map(known);
+    for (const x of rows) {
+      const key = `${x.control} ${x.job}`;
+      if (x.ok) keep.delete(key);
+      else if (!keep.has(key)) keep.set(key, x.first);
+    }
+    const body = [...keep.entries()].sort().map(([k, v]) => `${k.replace(' ', ' '.repeat(Math.max(1, 11 - k.indexOf(' '))))} ${v}`.trimEnd());
+    fs.writeFileSync(KNOWN, [...lines, ...body, ''].join('\n'));
+  }
+  const passed = rows.filter((x) => x.ok).length;
+  console.log(`traced ${rows.length} jobs: ${passed} pass, ${rows.length - passed} fail`);
+  if (args.enforce) {
+    if (bad) console.log(`${bad} result(s) differ from known_failures.txt`);
+    process.exit(bad ? 1 : 0);
+  }
+}
+
+main();
