@@ -50,6 +50,7 @@ function check(exp, steps, desc, tapeLines) {
     if (s.type === 'tool') { if (pendingTool !== null && s.tool === pendingTool) toolDone = true; return true; }
     if (s.type === 'select') { if (pendingTool !== null && s.tool === pendingTool) toolSelected = true; return true; }
     if (s.type === 'tlo') { if (toolDone) tloDone = true; return true; }
+    if (s.type === 'units') return true;
     if (s.type === 'problem') {
       if (!problemsSeen.has(s.line)) { problemsSeen.add(s.line); fail(item, s.text, s.line); }
       return true;
@@ -140,6 +141,7 @@ function check(exp, steps, desc, tapeLines) {
   }
 
   function pieceSweep(s, sense, k) {
+    if (s.sweep !== undefined) return s.sweep;
     const c = arr(s.centre);
     const u = arr(s.from).map((v, i) => v - c[i]);
     const v = arr(s.to).map((w, i) => w - c[i]);
@@ -250,6 +252,8 @@ function check(exp, steps, desc, tapeLines) {
     cur = [item.at[0], item.at[1], h.initial];
   }
 
+  // A tape that never names its units is read in the controller's default.
+  const namesUnits = steps.some((s) => s.type === 'units');
   for (const item of exp.items) {
     if (item.kind === 'from') {
       cur = kind === 'mill' ? null : item.p;
@@ -275,6 +279,9 @@ function check(exp, steps, desc, tapeLines) {
       }
       if (!rest.some((s) => s.type === 'end')) fail(item, 'the program is never ended (' + desc.endText + ')');
     }
+  }
+  if (!namesUnits && exp.units !== (desc.defaultUnits || 'mm') && reached < total) {
+    failures.unshift({ rec: 0, text: `the tape names no units, so its ${exp.units === 'in' ? 'inch' : exp.units} values are read as ${desc.defaultUnits || 'mm'}`, where: '' });
   }
   return { failures, reached, total, notes: [...notes] };
 }

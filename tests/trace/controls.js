@@ -101,12 +101,95 @@ const ISO_LATHE = {
 // start hole declared by G92 (or reached), no spindle and no tool change.
 const ISO_WIRE = { ...ISO_MILL, kind: 'wire', cycles: {}, toolChange: null, tlo: undefined };
 
+// The ISO wire controllers declare the start hole with G92 and are read
+// like the ISO mill otherwise.
+const G70 = { unitCodes: { 70: 'in', 71: 'mm' } };
+
+// Siemens Sinumerik 810/850: DIN words, the drilling cycles called as
+// subroutines L81..L89 with R parameters (R2 reference plane, R3 final
+// depth, R10 retract plane, absolute; R5 the first depth of L83).
+const SIEMENS = { ...DIN_MILL, cycleStyle: 'siemens', rParameters: true,
+  cycles: { 81: 'drill', 82: 'drill', 83: 'peck', 84: 'tap', 85: 'bore', 86: 'bore', 87: 'bore', 88: 'bore', 89: 'bore' } };
+
+// Heidenhain TNC in ISO mode: the centre I J K is the circle's centre point
+// (absolute in G90); cycles are defined (G83 pecking, G84 tapping with P01
+// set-up, P02 depth, P03 peck, ... or G200.. with Q parameters) and called
+// with G79 or M99 at the position reached.
+const HEIDENHAIN_ISO = { ...DIN_MILL, centres: 'absolute', cycleStyle: 'heidenhain',
+  cycles: { 83: 'peck', 84: 'tap', 200: 'drill', 201: 'bore', 202: 'bore', 203: 'drill', 205: 'peck', 206: 'tap', 207: 'tap' },
+  programEnd: [30, 2], skipLine: /^(%.*|N?\d*\s*%.*)$/ };
+
+// NUM 760: the centre I J K is the circle's centre point; cycles G81..G89
+// with Z the bottom and ER the approach (R) plane, P the first peck.
+const NUM760 = { ...DIN_MILL, centres: 'absolute', multiLetter: ['ER'], cycleStyle: 'num',
+  cycleWords: { depth: 'Z', r: 'ER', peck: 'P' }, skipLine: /^(%\d*.*)$/ };
+
+// Fagor 8025/8050: cycles G81..G89 with Z the reference (R) plane and I the
+// depth (a coordinate in G90); G83 with I the peck and J the number of pecks.
+const FAGOR = { ...DIN_MILL, cycleStyle: 'fagor', cycleWords: { depth: 'I', r: 'Z', peck: 'I', count: 'J' } };
+
 const CONTROLS = {
-  standard: { ...ISO_MILL, family: 'generic ISO word-address mill', linearise: ['zx', 'yz'],
-    note: 'no controller family: traced as a plain ISO mill; it writes no plane codes, so ZX and YZ arcs may come as lines' },
+  ab84: { ...ISO_MILL, ...G70, family: 'Allen-Bradley 8400MP', note: 'ISO words, G70/G71 units; incremental centres assumed' },
+  acra8: { ...ISO_MILL, ...G70, family: 'Cincinnati Acramatic 850M', note: 'ISO words, G70/G71 units; incremental centres assumed' },
+  agie: { ...ISO_WIRE, ...G70, family: 'Agie wire EDM (ISO)', note: 'ISO wire program, start hole by G92 or a rapid' },
+  anilam: { ...ISO_MILL, ...G70, centres: 'absolute', family: 'Anilam 1100M / 3000M', note: 'G-code mode: I J give the centre point' },
+  bosch: { ...DIN_MILL, family: 'Bosch CC200 / CC300' },
+  boss: { ...ISO_MILL, ...G70, centres: 'unsigned', family: 'Bridgeport BOSS', note: 'I J are unsigned distances to the centre; ISO cycles' },
+  bostom: { ...ISO_MILL, family: 'Boston Digital Bostomatic', note: 'Fanuc-type words assumed' },
+  charm: { ...ISO_WIRE, ...G70, family: 'Charmilles Robofil wire EDM' },
+  deckel11: { ...DIN_MILL, family: 'Deckel Dialog 11' },
+  deckel3: { ...DIN_MILL, family: 'Deckel Dialog 3' },
+  deckel4: { ...DIN_MILL, family: 'Deckel Dialog 4' },
+  dyna: { ...ISO_MILL, ...G70, family: 'Dynapath (G-code mode)', note: 'incremental centres assumed' },
+  dm: { ...ISO_MILL, ...G70, family: 'Dyna Myte', note: 'incremental centres assumed' },
+  eberle: { ...DIN_MILL, family: 'Eberle (DIN 66025)' },
+  elexa: { ...ISO_MILL, family: 'Elexa', note: 'Fanuc-type words assumed' },
+  fadal: { ...ISO_MILL, family: 'Fadal (format 2)' },
+  fanuc6t: { ...ISO_LATHE, family: 'Fanuc 6T lathe' },
+  fanucot: { ...ISO_LATHE, family: 'Fanuc 0T lathe' },
+  fanuc10t: { ...ISO_LATHE, family: 'Fanuc 10T lathe' },
+  fanuc11m: { ...ISO_MILL, family: 'Fanuc 11M' },
+  fanuc10m: { ...ISO_MILL, family: 'Fanuc 10M' },
+  fanuc12m: { ...ISO_MILL, family: 'Fanuc 12M' },
+  fanuc15m: { ...ISO_MILL, family: 'Fanuc 15M' },
+  fagor: { ...FAGOR, family: 'Fagor 8025M / 8050M' },
   fanuc: { ...ISO_MILL, family: 'Fanuc 6M / 0M' },
   fanuc6m: { ...ISO_MILL, family: 'Fanuc 6M' },
   fanucom: { ...ISO_MILL, family: 'Fanuc 0M' },
+  fanucw: { ...ISO_WIRE, family: 'Fanuc wire EDM' },
+  fidia: { ...DIN_MILL, family: 'Fidia', note: 'ISO words, incremental centres assumed' },
+  fidian: { ...DIN_MILL, family: 'Fidia', note: 'ISO words, incremental centres assumed' },
+  ge2000m: { ...ISO_MILL, ...G70, family: 'General Electric Mark Century 2000M' },
+  h155: { dialect: 'conversational', kind: 'mill', family: 'Heidenhain TNC 155 plain language' },
+  heid: { dialect: 'conversational', kind: 'mill', family: 'Heidenhain TNC plain language' },
+  heid400: { dialect: 'conversational', kind: 'mill', family: 'Heidenhain TNC 400 plain language' },
+  h33: { ...ISO_MILL, family: 'H33', note: 'no family known: traced as a Fanuc-type mill' },
+  hauser: { ...DIN_MILL, family: 'Hauser jig borer', note: 'DIN words assumed' },
+  heidiso: { ...HEIDENHAIN_ISO, family: 'Heidenhain TNC (ISO programming)' },
+  hurco: { ...ISO_MILL, family: 'Hurco (ISNC G-code)' },
+  incon: { ...ISO_MILL, family: 'Incon', note: 'Fanuc-type words assumed' },
+  japtw: { ...ISO_WIRE, family: 'Japax wire EDM' },
+  kryle: { ...ISO_MILL, family: 'Kryle', note: 'Fanuc-type words assumed' },
+  maho: { ...DIN_MILL, family: 'MAHO / Philips 432' },
+  ph432: { ...DIN_MILL, family: 'Philips 432' },
+  matsura: { ...ISO_MILL, family: 'Matsuura (Yasnac / Fanuc)' },
+  mazak: { ...ISO_MILL, family: 'Mazak (EIA/ISO programming)' },
+  mitsu: { ...ISO_MILL, family: 'Mitsubishi Meldas M' },
+  mitsuw: { ...ISO_WIRE, family: 'Mitsubishi wire EDM' },
+  num: { ...NUM760, family: 'NUM 760' },
+  okuma: { ...ISO_MILL, family: 'Okuma OSP (EIA/ISO)', programEnd: [30, 2] },
+  p28m: { ...ISO_MILL, family: 'Posidata', note: 'Fanuc-type words assumed' },
+  r2e3: { ...ISO_MILL, ...G70, family: 'Bridgeport R2E3', note: 'ISO words with G70/G71 assumed' },
+  robofil: { ...ISO_WIRE, ...G70, family: 'Charmilles Robofil wire EDM' },
+  roland: { ...ISO_MILL, family: 'Roland (ISO NC code)' },
+  siem850: { ...SIEMENS, family: 'Siemens Sinumerik 850M' },
+  selca: { ...DIN_MILL, family: 'Selca 3045', note: 'ISO words, incremental centres assumed' },
+  servo: { ...ISO_MILL, family: 'Servo', note: 'Fanuc-type words assumed' },
+  sodick: { ...ISO_WIRE, family: 'Sodick wire EDM' },
+  tcomp: { ...ISO_MILL, family: 'Tcomp', note: 'Fanuc-type words assumed' },
+  tiger: { ...ISO_MILL, family: 'Tiger', note: 'Fanuc-type words assumed' },
+  standard: { ...ISO_MILL, family: 'generic ISO word-address mill', linearise: ['zx', 'yz'], toolChange: null, tlo: undefined,
+    note: 'no controller family: read as a plain ISO mill whose tool word changes the tool; it writes no plane codes, so ZX and YZ arcs may come as lines' },
 };
 
 module.exports = { CONTROLS, ISO_MILL, DIN_MILL, ISO_LATHE, ISO_WIRE };

@@ -57,7 +57,7 @@ class IsoReader {
     this.units = desc.defaultUnits || 'mm';
     this.abs = true;
     this.plane = desc.defaultPlane || 'xy';
-    this.motion = null;
+    this.motion = desc.initialMotion || 'G0'; // the power-on motion mode
     this.feed = null;
     this.cycle = null;       // the modal canned cycle: { kind, g, z, r, q, initial, ret }
     this.returnLevel = 'initial';
@@ -123,7 +123,11 @@ class IsoReader {
 
     // Modal codes first.
     for (const code of g) {
-      if (d.unitCodes[code]) { this.units = d.unitCodes[code]; this.feedLine(this.units === 'in' ? 'G20' : 'G21'); }
+      if (d.unitCodes[code]) {
+        this.units = d.unitCodes[code];
+        this.feedLine(this.units === 'in' ? 'G20' : 'G21');
+        this.step({ type: 'units', units: this.units, line });
+      }
       if (code === d.absolute) { this.abs = true; this.feedLine('G90'); }
       if (code === d.incremental) { this.abs = false; this.feedLine('G91'); }
       if (d.planes[code]) { this.plane = d.planes[code]; this.feedLine({ xy: 'G17', zx: 'G18', yz: 'G19' }[this.plane]); }
@@ -277,9 +281,24 @@ class IsoReader {
     for (const k of ['I', 'J', 'K']) {
       if (w[k] === undefined) continue;
       let v = w[k] * (k === 'I' && d.xDiameter && d.centreDiameter ? 0.5 : 1);
-      if (d.centres === 'absolute') v = (this.abs ? v : v) - p[idx[k]];
-      if (d.centres === 'from-centre') v = -v;
+      if (d.centres === 'absolute' && this.abs) v -= p[idx[k]];
       out[k] = v;
+    }
+    if (d.centres === 'unsigned') {
+      // Unsigned distances: the signs that put the centre as far from the
+      // end as from the start.
+      const ks = { xy: ['I', 'J'], zx: ['K', 'I'], yz: ['J', 'K'] }[this.plane];
+      const end = [0, 1, 2].map((i) => { const v = a['xyz'[i]]; return v === undefined ? p[i] : this.abs ? v : p[i] + v; });
+      let best = null;
+      for (const s0 of [1, -1]) for (const s1 of [1, -1]) {
+        const c = p.slice();
+        const o = { ...out };
+        o[ks[0]] = (out[ks[0]] || 0) * s0; o[ks[1]] = (out[ks[1]] || 0) * s1;
+        for (const k of ks) c[idx[k]] += o[k];
+        const dev = Math.abs(Math.hypot(...ks.map((k) => p[idx[k]] - c[idx[k]])) - Math.hypot(...ks.map((k) => end[idx[k]] - c[idx[k]])));
+        if (!best || dev < best.dev) best = { dev, o };
+      }
+      return best.o;
     }
     return out;
   }

@@ -3,7 +3,11 @@
 // Posts the trace jobs with built-in controls and traces every tape.
 //
 //   node trace.js --kelvaron PATH [--control NAME]... [--job NAME]...
-//                 [--enforce] [--update] [--report FILE] [--keep DIR]
+//                 [--enforce] [--update] [--report FILE] [--keep DIR] [--verbose]
+//   node trace.js --list
+//
+// gcode-toolpath is found in tests/trace/node_modules or through NODE_PATH
+// (the build tree's copy: NODE_PATH=build/tests/trace/node_modules).
 //
 // Without --control every control of the description table is traced.
 // --enforce compares each result with known_failures.txt: a job listed there
@@ -38,9 +42,10 @@ function parseArgs(argv) {
     else if (k === '--report') a.report = argv[++i];
     else if (k === '--keep') a.keep = path.resolve(argv[++i]);
     else if (k === '--verbose') a.verbose = true;
+    else if (k === '--list') a.list = true;
     else throw new Error(`unknown argument ${k}`);
   }
-  if (!a.kelvaron) throw new Error('--kelvaron PATH is required');
+  if (!a.kelvaron && !a.list) throw new Error('--kelvaron PATH is required');
   return a;
 }
 
@@ -71,7 +76,7 @@ function runJob(kelvaron, control, desc, job, keep) {
     const env = { ...process.env, HOME: dir, LC_ALL: 'C' };
     delete env.KELVARON;
     delete env.QLOR_ASSERT;
-    const run = spawnSync(kelvaron, [name, 'job.cut'], { cwd: dir, env, input: '0\nN\n', timeout: 60000, encoding: 'utf8' });
+    const run = spawnSync(kelvaron, [name, 'job.cut'], { cwd: dir, env, input: '0\n0\nN\nN\n', timeout: 60000, encoding: 'utf8' });
     const failures = [];
     if (run.error) return { failures: [{ text: `kelvaron did not run: ${run.error.message}` }], reached: 0, total: 0, notes: [] };
     const errors = (run.stderr || '').split('\n').filter((l) => /error|warning/i.test(l)).map((l) => l.trim());
@@ -92,6 +97,7 @@ function runJob(kelvaron, control, desc, job, keep) {
 
 function main() {
   const args = parseArgs(process.argv.slice(2));
+  if (args.list) { console.log(Object.keys(CONTROLS).join('\n')); return; }
   const names = args.controls.length ? args.controls : Object.keys(CONTROLS);
   const known = readKnown();
   const rows = [];
