@@ -97,7 +97,16 @@ function check(exp, steps, desc, tapeLines) {
       // The tape's next move is taken as its attempt at this point when it
       // agrees with it on every axis it knows, so one lost word is reported
       // once and not again at every later point.
-      const k = steps.findIndex((s, j) => j >= si && s.type === 'move' && arr(s.to).some(Number.isFinite));
+      // The move that came nearest: the most axes at the point's values.
+      let k = -1;
+      let best = -1;
+      for (let j = si; j < steps.length && j < si + 40; j++) {
+        const s = steps[j];
+        if (s.type === 'end') break;
+        if (s.type !== 'move' || !arr(s.to).some(Number.isFinite)) continue;
+        const score = axes.filter((i) => Number.isFinite(arr(s.to)[i]) && Math.abs(arr(s.to)[i] - target[i]) <= tol).length;
+        if (score > best) { best = score; k = j; }
+      }
       const next = k >= 0 ? steps[k] : null;
       const unknown = next ? unknownAxes(arr(next.to)) : [];
       const hint = next ? ` (the next move goes to ${fmtP(next.to)}${unknown.length ? '; ' + unknown.join('') + ' not known since a reference return or the tape start' : ''})` : '';
