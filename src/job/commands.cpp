@@ -328,7 +328,14 @@ void handle_cycle() {
     cs.cycle_type = 0;
     for (int r = 1; r <= CYCLE_TABLE_ROWS; ++r)
         if (cycle_table[r].minor_word == cs.minor_word) cs.cycle_type = r;
-    if (cs.cycle_type == 0) issue_message(MSG_UNKNOWN_CYCLE);
+    if (cs.cycle_type == 0) {
+        // CYCLE/OFF ends the cycle mode; a cycle this system does not know
+        // is reported. Either way no cycle is pending: the points that follow
+        // are written as the moves they would be without the record.
+        if (cs.minor_word != MINOR_OFF) issue_message(MSG_UNKNOWN_CYCLE);
+        pending_move_flags.cycle_pending = 0;
+        return;
+    }
     pending_move_flags.cycle_pending = 1;
 
     for (int j = 1; j <= cs.depth_count; ++j) cp.depths[j] = cldata_real_word(j + 1) * uf;

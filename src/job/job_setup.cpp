@@ -186,6 +186,9 @@ void start_tape(std::string_view) {
         for (int k = 1; k <= n; ++k) line[PART_NUMBER_INDENT + k] = r.part_number[k];
         write_line_or_stop(trimmed(line.view()), print);
     }
+    // Whatever the tape start writes for X, Y and Z (a return to the
+    // reference point, say), the first move writes every axis.
+    mark_axes_unwritten();
     set_reference_message(TAPE_START_LABEL);
     run_block(1);
 }

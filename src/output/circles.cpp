@@ -285,7 +285,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
                 const int w = plane_words[c];
                 if (!has_word(w)) continue;
                 if (motion_state.increments[axes[c]] != 0) setwrd(w, 0, SETWRD_REQUEST);
-                if (get_intsp(20) == 2) {
+                if (get_intsp(20) != 0) {
                     setwrd(w, 0, SETWRD_FORGET);
                     setwrd(w, 0, SETWRD_REQUEST);
                 }

@@ -387,7 +387,7 @@ void output_circle_move() {
                     const int w = plane_words[c];
                     if (!has_word(w)) continue;
                     if (m.increments[axes[c]] != 0) setwrd(w, 0, SETWRD_REQUEST);
-                    if (get_intsp(CIRCLE_AXIS_WORDS_SETTING) == 2) {
+                    if (get_intsp(CIRCLE_AXIS_WORDS_SETTING) != 0) {
                         setwrd(w, 0, SETWRD_FORGET);
                         setwrd(w, 0, SETWRD_REQUEST);
                     }

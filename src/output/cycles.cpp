@@ -96,6 +96,9 @@ void end_cycle_output() {
 void hole_block(int tap) {
     set_xyz_words();
     setwrd(key_word(10), 0, SETWRD_CANCEL);
+    // The hole's Z is not written: the cycle leaves the tool at its retract
+    // plane, so the move after the cycle writes Z whatever its value.
+    motion_state.unwritten_axes[3] = 1;
     if (configuration_store.blklen[BLOCK_MOVE_CYCLE] == 0) {
         issue_message(144);
     } else {

@@ -151,8 +151,8 @@ void output_from_move() {
         m.position[i] = out[i];
         m.position_units[i] = units[i];
     }
-    compute_increments();
-    commit_current_position();
+    // The FROM point is where the tool stands; no line goes to it.
+    take_position_without_output();
     // Kept in output units like the FROM point of pass 1, which the tape
     // retract and the re-approach read beside position values.
     for (int i = 1; i <= 3; ++i) pass1_results.from_position[i] = out[i];

@@ -18,10 +18,35 @@ constexpr int COMPENSATION_MOVES_SETTING = 37;   // "compensation output" value 
 constexpr int GO_HOME_PREAMBLE_BLOCK = 3;
 constexpr int GO_HOME_Z_BLOCK = 7;
 constexpr int GO_HOME_XY_BLOCK = 8;
+constexpr int MOVE_RAPID_BLOCK = 12;
 constexpr int RAPID_FUNCTION = 1;
 constexpr int GO_HOME_LABEL = 25;                // message 55 "TEMP"
 constexpr int X_KEY = 8;
+constexpr int INCREMENTAL_X_KEY = 45;            // 46, 47 for Y and Z
 constexpr double AXIAL_TRAVEL_MINIMUM = 0.00001;
+
+
+// Whether block b writes coordinate `axis` (1..3) when it is requested: an
+// empty block writes every requested word, one with items only those it
+// names.
+int block_writes_axis(int b, int axis) {
+    if (configuration_store.blklen[b] < 1) return 1;
+    return block_names_key(b, X_KEY + axis - 1) || block_names_key(b, INCREMENTAL_X_KEY + axis - 1);
+}
+
+int block_writes_axes(int b, int x, int y, int z) {
+    return (!x || block_writes_axis(b, 1)) && (!y || block_writes_axis(b, 2)) && (!z || block_writes_axis(b, 3));
+}
+
+// The block of a go-home line: the control's own block for it when that
+// block writes every axis moving in the line, else the rapid block when
+// that one does; 0 when neither does, and the line's words are then written
+// as they stand when the line ends.
+int home_line_block(int own, int x, int y, int z) {
+    if (block_writes_axes(own, x, y, z)) return own;
+    if (block_writes_axes(MOVE_RAPID_BLOCK, x, y, z)) return MOVE_RAPID_BLOCK;
+    return 0;
+}
 
 
 // Without go-home output the home point only becomes the current position.
@@ -29,7 +54,7 @@ int take_home_point_silently() {
     if (get_intsp(GO_HOME_OUTPUT_SETTING) != 0) return 0;
     if (point_buffer.point_count >= 3) {
         set_move_point(1);
-        commit_current_position();
+        take_position_without_output();
     }
     return 1;
 }
@@ -88,20 +113,30 @@ void output_go_home() {
         get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
         if (get_intsp(COMPENSATION_MOVES_SETTING) > 0) crc();
         set_xyz_words();
-        const int lines = get_intsp(SPLIT_MOVE_SETTING) != 0 && (x_moves || y_moves) && z_moves ? 2 : 1;
+        // A move along Z and across goes out as two lines when the control
+        // asks for it, and also when the Z block would leave X or Y out: no
+        // axis of the home point may be lost. The tool goes up first, then
+        // across, or across first when it goes down.
+        const int xy_moves = x_moves || y_moves;
+        const int split = get_intsp(SPLIT_MOVE_SETTING) != 0 || !block_writes_axes(GO_HOME_Z_BLOCK, x_moves, y_moves, 1);
+        const int lines = split && xy_moves && z_moves ? 2 : 1;
         // The move's time counts once, whatever the lines it takes.
         int time_added = 0;
         for (int line = 1; line <= lines; ++line) {
             int z_in_line = z_moves;
-            int line_moves = x_moves || y_moves || z_moves;
+            int line_moves = xy_moves || z_moves;
+            int x_in_line = x_moves, y_in_line = y_moves;
             if (lines == 2) {
                 z_in_line = split_move_axes(line, z_not_rising, x_moves, y_moves);
-                line_moves = z_in_line ? z_moves : (x_moves || y_moves);
+                line_moves = z_in_line ? z_moves : xy_moves;
+                if (z_in_line) x_in_line = y_in_line = 0;
             }
             if (line_moves) {
                 gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
                 if (get_intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
-                run_block(z_in_line ? GO_HOME_Z_BLOCK : GO_HOME_XY_BLOCK);
+                const int own = z_in_line ? GO_HOME_Z_BLOCK : GO_HOME_XY_BLOCK;
+                const int block = home_line_block(own, x_in_line, y_in_line, z_in_line);
+                if (block != 0) run_block(block);
             }
             if (!time_added) add_move_time();
             time_added = 1;

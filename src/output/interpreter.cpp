@@ -80,6 +80,7 @@ void place_axis(int k, int v, int x_factor, int azimuth_factor, int elevation_fa
         m.position[a] = p;
         m.previous_position[a] = p;
         m.position_known = 1;
+        m.unwritten_axes[a] = 0;  // the line of this item writes the axis
         set_linear_set_by_block(1);
     } else if (k == KEY_AZIMUTH || k == KEY_ELEVATION) {
         // Element 7 and angle 1 belong to the elevation, 8 and 2 to the azimuth.
@@ -101,14 +102,33 @@ int factor_of_key(int k) {
     return valid_word(w) ? MULT(w) : 0;
 }
 
+// The control's word order holds the "msg" slot besides the words, so it may
+// be longer than the word count: it runs to its first empty entry.
+int word_order_length() {
+    const array1<int, MAXWORDS>& order = configuration_store.wrdrut;
+    int n = 0;
+    while (n < MAXWORDS && order[n + 1] != ORDER_END) ++n;
+    return n;
+}
+
+// The line's word order: the control's, up to its end.
+void use_control_word_order() {
+    block_interpreter_t& bi = block_interpreter;
+    const int n = word_order_length();
+    for (int i = 1; i <= MAXWORDS; ++i) bi.current_word_order[i] = i <= n ? configuration_store.wrdrut[i] : 0;
+    bi.current_word_order_length = n;
+}
+
 }  // namespace
 
 void begin_block_line(int build_order, int non_empty) {
     const configuration_store_t& cs = configuration_store;
     block_interpreter_t& bi = block_interpreter;
-    const int count = cs.active_word_count < MAXWORDS ? cs.active_word_count : MAXWORDS;
-    for (int i = 1; i <= MAXWORDS; ++i)
-        bi.current_word_order[i] = (build_order != 0 && non_empty != 0) ? 0 : (i <= count ? cs.wrdrut[i] : 0);
+    if (build_order != 0 && non_empty != 0) {
+        bi.current_word_order.fill(0);
+    } else {
+        use_control_word_order();
+    }
     for (int w = 1; w <= MAXWORDS; ++w) {
         const int l = cs.wrdlnk[w];
         if (word_output_state.word_request[w] != 0 && l >= 1 && l <= MAXDEFWORDS && l >= w)
@@ -204,7 +224,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
     block_interpreter_t& bi = block_interpreter;
     if (count > MAXITEMS) count = MAXITEMS;
 
-    bi.current_word_order_length = cs.active_word_count < MAXWORDS ? cs.active_word_count : MAXWORDS;
+    bi.current_word_order_length = word_order_length();
     const int build_order = cs.intsp[BLOCK_ORDER] > 0 ? 1 : 0;
     // The block's name is looked up only when an expression fails.
     auto report = [b](int status, std::string_view expression) {
@@ -225,7 +245,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
     begin_block_line(build_order, count > 0 ? 1 : 0);
 
     if (count < 1) {
-        for (int i = 1; i <= MAXWORDS; ++i) bi.current_word_order[i] = cs.wrdrut[i];
+        use_control_word_order();
         write_block_or_stop(WRITE_BLOCK_PENDING);
         return;
     }
@@ -383,6 +403,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
                     if (rest >= 9000) {
                         s.word_previous[w] = NO_PREVIOUS_VALUE;
                         s.word_previous_text[w].set(FORCED_PREVIOUS_TEXT);
+                        s.word_forced[w] = 1;
                     }
                 }
             } else if (!msg_item && modifier == MOD_TEXT) {
@@ -411,7 +432,10 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
                     setwrd(w, 0, SETWRD_REQUEST_TEXT);
                     setwst(w, function_code_text(n).view());
                 }
-                if ((fmod == 6 || fmod == 9) && valid_word(w)) s.word_previous[w] = NO_PREVIOUS_VALUE;
+                if ((fmod == MOD_FORGET || fmod == MOD_VALUE_FORGET) && valid_word(w)) {
+                    s.word_previous[w] = NO_PREVIOUS_VALUE;
+                    s.word_forced[w] = 1;
+                }
                 order_entry = w;
                 if (n == ABSOLUTE_SLOT || n == INCREMENTAL_SLOT) {
                     set_status_flag(ABSOLUTE_COORDINATES_FLAG, n == ABSOLUTE_SLOT ? 1 : 0);
@@ -437,6 +461,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
             switch (modifier) {
             case MOD_VALUE_FORGET:
                 s.word_previous[w] = NO_PREVIOUS_VALUE;
+                s.word_forced[w] = 1;
                 value = item.value;
                 break;
             case MOD_TABLE:
@@ -449,6 +474,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
                 break;
             case MOD_FORGET:
                 s.word_previous[w] = NO_PREVIOUS_VALUE;
+                s.word_forced[w] = 1;
                 value = s.word_value[w];
                 break;
             case MOD_NEXT:
@@ -512,9 +538,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
 
 void end_record_block(int flush) {
     const configuration_store_t& cs = configuration_store;
-    block_interpreter_t& bi = block_interpreter;
-    bi.current_word_order_length = cs.active_word_count < MAXWORDS ? cs.active_word_count : MAXWORDS;
-    for (int i = 1; i <= MAXWORDS; ++i) bi.current_word_order[i] = cs.wrdrut[i];
+    use_control_word_order();
     if (cs.special_block_count > 0 && cldata_class() == RECORD_CLASS_COMMAND) {
         const int b = find_cldat_block(cldata_subclass());
         if (b > 0 && cs.blklen[b] > 0) {

@@ -48,6 +48,9 @@ struct word_output_state_t {
     array1<int, MAXWORDS> word_previous = filled_array1<int, MAXWORDS>(NO_PREVIOUS_VALUE);
     array1<text<WORD_TEXT_LENGTH>, MAXWORDS> word_text;
     array1<text<WORD_TEXT_LENGTH>, MAXWORDS> word_previous_text;
+    // Set by a forced block item ("=C"): the line that writes the word
+    // forgets it again, so the next line that requests it writes it too.
+    array1<int, MAXWORDS> word_forced;
 };
 extern word_output_state_t word_output_state;
 
@@ -61,6 +64,9 @@ int wdstat(int w, int kind);
 void clear_modal_memory();
 // The X, Y and Z words from the current position and the move's increments.
 void set_xyz_words();
+// Whether an item of block b names the word of key k (a key item of k or an
+// item of its word), wherever the item stands in the block.
+int block_names_key(int b, int k);
 // After a switch between absolute and incremental output: recompute the
 // coordinate (rotary) words and keep requested only those that the output
 // line of the running block starting at item `start` names.
@@ -318,6 +324,11 @@ struct motion_state_t {
     double cut_length = 0.0;                // feed moves so far, output units
     int position_known = 0;                 // 0 until the first commit
     array1<int, OUTPUT_MODE_FLAGS> output_mode_flags{{0, 0, 1, 0, 0, 0, 0, 1, 0, 0}};
+    // 1 for an axis whose position the tape has not followed: moved without
+    // a line (a FROM record, a go-home point taken over silently), or not
+    // written yet on the current tape. The next move writes it and counts it
+    // as moving; set_xyz_words clears the marks.
+    array1<int, 3> unwritten_axes{{0, 0, 0}};
 };
 extern motion_state_t motion_state;
 
@@ -339,6 +350,11 @@ void to_machine_units(const array1<double, 3>& in, array1<int, 3>& units, array1
 void to_position_units(const array1<double, 3>& in, array1<int, 3>& units, array1<double, 3>& out);
 void compute_increments();
 void commit_current_position();
+// Commits the current position without a line written for it; the axes it
+// changed are marked unwritten.
+void take_position_without_output();
+// A new tape: no axis position has been written on it yet.
+void mark_axes_unwritten();
 void round_positions();
 void get_moving_axes(int& x_moves, int& y_moves, int& z_moves, int& z_not_rising);
 double move_length();

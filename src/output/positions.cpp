@@ -35,10 +35,12 @@ constexpr int C_ANGLE_DECIMALS = 3;
 
 int x_word() { return configuration_store.key[X_KEY]; }
 
-// Asks until a line is read; standard input that has ended can never answer,
-// so the run ends as for any other unanswerable prompt.
+// Asks until a line is read, as every console prompt does: a missing answer
+// gives message 101, and standard input that has ended can never answer, so
+// the run then ends as for any other unanswerable prompt.
 void prompt_for_line(std::string_view prompt, std::span<char> answer) {
     while (!prompt_and_read_line(prompt, answer)) {
+        issue_message(101);
         if (unit_at_end(input_unit())) stop_run(EXIT_ANSWER_EXIT);
     }
 }
@@ -220,9 +222,11 @@ void compute_increments() {
 
 void get_moving_axes(int& x_moves, int& y_moves, int& z_moves, int& z_not_rising) {
     const motion_state_t& m = motion_state;
-    x_moves = m.increments[1] != 0;
-    y_moves = m.increments[2] != 0;
-    z_moves = m.increments[3] != 0;
+    // An axis the tape has not followed moves on the machine even when the
+    // position's increment is 0.
+    x_moves = m.increments[1] != 0 || m.unwritten_axes[1] != 0;
+    y_moves = m.increments[2] != 0 || m.unwritten_axes[2] != 0;
+    z_moves = m.increments[3] != 0 || m.unwritten_axes[3] != 0;
     z_not_rising = m.increments[3] <= 0;
 }
 
@@ -235,6 +239,16 @@ void commit_current_position() {
     m.previous_rotary_angles = m.rotary_angles;
     m.position_known = 1;
 }
+
+void take_position_without_output() {
+    motion_state_t& m = motion_state;
+    compute_increments();
+    for (int a = 1; a <= 3; ++a)
+        if (m.increments[a] != 0) m.unwritten_axes[a] = 1;
+    commit_current_position();
+}
+
+void mark_axes_unwritten() { motion_state.unwritten_axes.fill(1); }
 
 void round_positions() {
     motion_state_t& m = motion_state;

@@ -34,6 +34,16 @@ constexpr int SEGMENT_BY_CUT_LENGTH = 1;
 constexpr int SEGMENT_BY_BLOCKS = 2;
 constexpr int SEGMENT_IN_CHARACTERS = 3;
 
+// Functions, keys and flags.
+constexpr int RAPID_FUNCTION = 1;
+constexpr int LINEAR_FUNCTION = 2;
+constexpr int ABSOLUTE_FUNCTION = 14;
+constexpr int INCREMENTAL_FUNCTION = 15;
+constexpr int COOLANT_OFF_FUNCTION = 53;
+constexpr int TOOL_NUMBER_KEY = 20;
+constexpr int TOOL_LENGTH_KEY = 24;
+constexpr int ABSOLUTE_FLAG = 21;
+
 constexpr double LIMIT_UNSET = 0.001;   // lengths at or below this set no limit
 constexpr int RAPID_MAJOR_WORD = 5;
 constexpr int TOOL_CHANGE_MAJOR_WORD = 1055;
@@ -90,9 +100,24 @@ void make_segment(int d, const array1<int, 3>& kept) {
     if (d != 0) return_to_kept_point(kept);
 }
 
+// The coordinate mode (absolute or incremental) on a line of its own, unless
+// the new tape has written it already: a tape must run from its own start.
+void write_coordinate_mode(int absolute) {
+    gset(absolute ? ABSOLUTE_FUNCTION : INCREMENTAL_FUNCTION, SETWRD_SET_REQUEST);
+    write_block_or_stop(WRITE_BLOCK_PENDING);
+}
+
 // The end of one tape and the start of the next, as the split of the limit
-// check and of a tool change share it.
-void end_tape_and_start_next() {
+// check and of a tool change share it; the new tape states its coordinate
+// mode (absolute when `absolute`, else incremental).
+void end_tape_and_start_next(int at_tool_change, int absolute) {
+    // The tool change that splits has set the tool word for its own block,
+    // which runs on the new tape: the blocks of the split must not lose it.
+    const int tool_word = key_word(TOOL_NUMBER_KEY);
+    const int has_tool_word = valid_word(tool_word) && tool_word != NO_WORD;
+    const int tool_value = has_tool_word ? word_output_state.word_value[tool_word] : 0;
+    const int tool_requested = has_tool_word ? word_output_state.word_request[tool_word] : 0;
+
     if (blocks_items(BLOCK_TAPE_SPLIT_END) > 0) {
         run_block(BLOCK_TAPE_SPLIT_END);
     } else {
@@ -100,7 +125,7 @@ void end_tape_and_start_next() {
     }
     start_next_tape();
     clear_modal_memory();
-    setwrd(key_word(20), 0, 0);
+    if (!at_tool_change) setwrd(tool_word, 0, SETWRD_SET);
     if (blocks_items(BLOCK_TAPE_SPLIT_START) > 0) {
         run_block(BLOCK_TAPE_SPLIT_START);
     } else {
@@ -108,35 +133,29 @@ void end_tape_and_start_next() {
         start_tape(run_state.run_date_time.view());
         run_block(BLOCK_MOVE_LINEAR);
     }
+    write_coordinate_mode(absolute);
+    if (at_tool_change && has_tool_word)
+        setwrd(tool_word, tool_value, tool_requested ? SETWRD_SET_REQUEST : SETWRD_SET);
 }
 
-void make_split(int d, const array1<int, 3>& kept) {
-    tape_state.tape_characters[3] = 0;
-    retract_for_split(d);
-    end_tape_and_start_next();
-
-    // The spindle code goes out again on the new tape.
-    tool_state.pending_code_flags[SPINDLE_STOPPED] = 1;
-    tool_state.pending_code_flags[SPINDLE_PENDING] = 1;
-    output_pending_codes();
-    fedrat();
-    gset(2, 2);
-    if (blocks_items(BLOCK_TAPE_SPLIT_MOVE) > 0) {
-        run_block(BLOCK_TAPE_SPLIT_MOVE);
-        return;
-    }
-
-    // Re-approach: to the start height of the current tool first when the
-    // kept point lies below it, then to the kept point. The tool index counts
-    // from 1 here, as it does for the cutting times.
+// The new tape starts where the machine has been sent back to its reference
+// point: it goes to the kept point in absolute coordinates with the current
+// tool's length offset. When the kept point lies below the start height of
+// the current tool, a rapid to the kept X and Y at that height comes first;
+// the move to the kept point itself is a feed move.
+void reapproach_kept_point(const array1<int, 3>& kept) {
+    // The tool index counts from 1 here, as it does for the cutting times.
     const int row = toolpath_row(current_tool_index());
     const int z_start = truncate_to_int(static_cast<double>(MULT(key_word(10))) *
                                         toolpath_tables.toolpath_start[row][3]);
+    setwrd(key_word(TOOL_LENGTH_KEY), tool_state.tool_change_ints[2], SETWRD_SET);
+    tool_state.tool_offset_ints[TOOL_CHANGED] = 1;
     if (kept[3] < z_start) {
         const int rapid_before = pending_move_flags.rapid_pending;
         pending_move_flags.rapid_pending = 1;
-        gset(1, 2);
+        gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
         if (get_intsp(38) == 1) fedrat();
+        output_tool_length_offset();
         motion_state.position_units[1] = kept[1];
         motion_state.position_units[2] = kept[2];
         motion_state.position_units[3] = z_start;
@@ -144,8 +163,42 @@ void make_split(int d, const array1<int, 3>& kept) {
         set_xyz_words();
         run_block(BLOCK_MOVE_RAPID);
         pending_move_flags.rapid_pending = rapid_before;
+        output_pending_codes();  // the coolant, with the move back into the cut
     }
+    output_tool_length_offset();
     return_to_kept_point(kept);
+}
+
+void make_split(int d, const array1<int, 3>& kept) {
+    tape_state.tape_characters[3] = 0;
+    retract_for_split(d);
+    const int own_move = blocks_items(BLOCK_TAPE_SPLIT_MOVE) > 0;
+    const int job_absolute = get_state_flag(ABSOLUTE_FLAG) != 0;
+    // Our own re-approach is written in absolute coordinates.
+    end_tape_and_start_next(0, own_move ? job_absolute : 1);
+    if (!own_move) set_status_flag(ABSOLUTE_FLAG, 1);
+
+    // The spindle code goes out again on the new tape, and so does a
+    // coolant that was on: the old tape's program end stopped both.
+    array1<int, 4>& codes = tool_state.pending_code_flags;
+    codes[SPINDLE_STOPPED] = 1;
+    codes[SPINDLE_PENDING] = 1;
+    if (codes[COOLANT_WRITTEN] != 0 && tool_state.pending_gfunction != COOLANT_OFF_FUNCTION) {
+        codes[COOLANT_WRITTEN] = 0;
+        codes[COOLANT_PENDING] = 1;
+    }
+    output_pending_codes();
+    fedrat();
+    gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
+    if (own_move) {
+        run_block(BLOCK_TAPE_SPLIT_MOVE);
+        return;
+    }
+    reapproach_kept_point(kept);
+    if (!job_absolute) {
+        set_status_flag(ABSOLUTE_FLAG, 0);
+        write_coordinate_mode(0);
+    }
 }
 
 }  // namespace
@@ -304,7 +357,7 @@ void split_tape_when_full() {
 int split_tape_at_tool_change() {
     tape_state.tool_changes_seen += 1;
     if (get_intsp(25) == 0) return 0;
-    if (tape_state.tool_changes_seen > 1) end_tape_and_start_next();
+    if (tape_state.tool_changes_seen > 1) end_tape_and_start_next(1, get_state_flag(ABSOLUTE_FLAG) != 0);
     return 1;
 }
 
@@ -390,6 +443,8 @@ void start_next_tape() {
     // A failing open is not reported here: the next line written stops the
     // run with its write message.
     open_unit(unit, trimmed(full.view()), OPEN_WRITE, FORM_TEXT, status);
+
+    mark_axes_unwritten();
 
     set_message_real_arg(1, tape_feet(1));
     set_message_int_arg(1, tape_character_count(1));

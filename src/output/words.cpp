@@ -23,25 +23,27 @@ constexpr int KEY_INCREMENTAL_X = 45;       // 46, 47 for Y and Z
 constexpr int ABSOLUTE_COORDINATES_FLAG = 21;
 
 
-// The words a line names among those of the given keys: a key item of the
-// key, or a word item of the key's word. The line runs from item start to
-// the first item whose continuation digit is 0, or to item end.
+// Whether an item names the word of key k: a key item of the key, or a word
+// item of the key's word (text-carrying forms included).
+bool item_names_key(const block_item_t& item, int k) {
+    const int code = item.code;
+    const int a = code < 0 ? -code : code;
+    const int cls = (a / 1000) % 100;
+    if (code < 0 || cls < 1 || cls > 19) return false;
+    if (cls <= 9) return a % 1000 == k;
+    return a % 1000 == configuration_store.key[k];
+}
+
+// The words a line names among those of the given keys are kept; the others
+// lose their requests. The line runs from item start to the first item whose
+// continuation digit is 0, or to item end.
 void cancel_unnamed_words(const array1<block_item_t, MAXITEMS>& items, int end, int start,
-                          std::span<const int> keys) {
+                          std::span<const int> keys, bool (&named)[3]) {
     const configuration_store_t& cs = configuration_store;
-    bool named[3] = {false, false, false};
     if (end > MAXITEMS) end = MAXITEMS;
     for (int k = start < 1 ? 1 : start; k <= end; ++k) {
-        const int code = items[k].code;
-        const int a = code < 0 ? -code : code;
-        const int cls = (a / 1000) % 100;
-        if (code >= 0 && cls >= 1 && cls <= 19) {
-            for (std::size_t i = 0; i < keys.size(); ++i) {
-                const int kw = cs.key[keys[i]];
-                if (cls >= 1 && cls <= 9 && a % 1000 == keys[i]) named[i] = true;
-                if (cls >= 10 && cls <= 19 && a % 1000 == kw) named[i] = true;
-            }
-        }
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            if (item_names_key(items[k], keys[i])) named[i] = true;
         if (items[k].string_ref % 10 == 0) break;
     }
     for (std::size_t i = 0; i < keys.size(); ++i)
@@ -57,6 +59,7 @@ void init_word_state() {
     s.word_request.fill(0);
     s.word_next_request.fill(0);
     s.word_previous.fill(NO_PREVIOUS_VALUE);
+    s.word_forced.fill(0);
     for (int w = 1; w <= MAXWORDS; ++w) {
         s.word_text[w].clear();
         s.word_previous_text[w].clear();
@@ -187,21 +190,23 @@ void set_xyz_words() {
     }
     const int force_xyz = m.output_mode_flags[FORCE_XYZ_FLAG] != 0;
     const int force_xy = m.output_mode_flags[FORCE_XY_FLAG] != 0;
-    if (force_xy || force_xyz) {
-        setwrd(words[0], 0, SETWRD_FORGET);
-        setwrd(words[1], 0, SETWRD_FORGET);
-        if (force_xyz) setwrd(words[2], 0, SETWRD_FORGET);
-    }
+    // An axis the tape has not followed is written like a forced one: what
+    // the tape sent last is not where the machine is.
+    int force[3];
+    for (int a = 1; a <= 3; ++a) force[a - 1] = force_xyz || (force_xy && a < 3) || m.unwritten_axes[a] != 0;
+    for (int a = 1; a <= 3; ++a)
+        if (force[a - 1]) setwrd(words[a - 1], 0, SETWRD_FORGET);
     // The modal test reads the words of the absolute keys also in incremental mode.
     auto not_modal = [&](int key) {
         const int w = cs.key[key];
         return valid_word(w) && cs.word_formats[w][WRDMOD] == 0;
     };
-    if (m.increments[1] != 0 || force_xy || force_xyz || not_modal(KEY_X)) setwrd(words[0], 0, SETWRD_REQUEST);
-    if (m.increments[2] != 0 || force_xy || force_xyz || not_modal(KEY_Y)) setwrd(words[1], 0, SETWRD_REQUEST);
-    if (m.increments[3] != 0 || force_xyz || not_modal(KEY_Z)) setwrd(words[2], 0, SETWRD_REQUEST);
+    if (m.increments[1] != 0 || force[0] || not_modal(KEY_X)) setwrd(words[0], 0, SETWRD_REQUEST);
+    if (m.increments[2] != 0 || force[1] || not_modal(KEY_Y)) setwrd(words[1], 0, SETWRD_REQUEST);
+    if (m.increments[3] != 0 || force[2] || not_modal(KEY_Z)) setwrd(words[2], 0, SETWRD_REQUEST);
     m.output_mode_flags[FORCE_XY_FLAG] = 0;
     m.output_mode_flags[FORCE_XYZ_FLAG] = 0;
+    m.unwritten_axes.fill(0);
     for (int a = 1; a <= 3; ++a) {
         if (absolute) {
             setwrd(words[a - 1], m.position_units[a], SETWRD_SET);
@@ -213,10 +218,25 @@ void set_xyz_words() {
     }
 }
 
+int block_names_key(int b, int k) {
+    const configuration_store_t& cs = configuration_store;
+    if (b < 1 || b > NUMBLOCKS) return 0;
+    const int count = cs.blklen[b] < MAXITEMS ? cs.blklen[b] : MAXITEMS;
+    for (int i = 1; i <= count; ++i)
+        if (item_names_key(cs.block_items[b][i], k)) return 1;
+    return 0;
+}
+
 void keep_line_xyz_words(const array1<block_item_t, MAXITEMS>& items, int end, int start) {
+    motion_state_t& m = motion_state;
+    const array1<int, 3> unwritten = m.unwritten_axes;
     set_xyz_words();
     static constexpr int keys[] = {KEY_X, KEY_Y, KEY_Z};
-    cancel_unnamed_words(items, end, start, keys);
+    bool named[3] = {false, false, false};
+    cancel_unnamed_words(items, end, start, keys, named);
+    // An axis the line leaves out is still to be written by the next move.
+    for (int a = 1; a <= 3; ++a)
+        if (!named[a - 1]) m.unwritten_axes[a] = unwritten[a];
 }
 
 void keep_line_rotary_words(const array1<block_item_t, MAXITEMS>& items, int end, int start) {
@@ -226,7 +246,8 @@ void keep_line_rotary_words(const array1<block_item_t, MAXITEMS>& items, int end
         set_rotary_axis_words(0.0, elevation_changed, azimuth_changed);
     }
     static constexpr int keys[] = {KEY_AZIMUTH, KEY_ELEVATION};
-    cancel_unnamed_words(items, end, start, keys);
+    bool named[3] = {false, false, false};
+    cancel_unnamed_words(items, end, start, keys, named);
 }
 
 }  // namespace kv

@@ -170,7 +170,13 @@ void write_block(int mode, int& overflow) {
         }
         if (e >= 1 && e <= MAXWORDS && s.word_request[e] != 0) {
             const bool text_word = s.word_value_type[e] == WORD_CARRIES_TEXT;
-            if (text_word) {
+            if (s.word_forced[e] != 0) {
+                // A forced word is not remembered as written: the next line
+                // that requests it writes it again, whatever its value.
+                s.word_previous[e] = NO_PREVIOUS_VALUE;
+                s.word_previous_text[e].set(FORCED_PREVIOUS_TEXT);
+                s.word_forced[e] = 0;
+            } else if (text_word) {
                 s.word_previous_text[e] = s.word_text[e];
                 s.word_previous[e] = NO_PREVIOUS_VALUE;
             } else {

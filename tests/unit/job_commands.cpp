@@ -168,7 +168,18 @@ TEST_F(Commands, CycleRecordTypes) {
     handle_cycle();
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("Unrecognised cycle"), std::string::npos);
     EXPECT_EQ(cycle_state.cycle_type, 0);
+    EXPECT_EQ(pending_move_flags.cycle_pending, 0);  // its points are ordinary moves
+
+    // CYCLE/OFF cancels a pending cycle without a message.
+    command(1054, {iw(163), rw(5.0), rw(100.0), rw(0.0), rw(0.0), rw(2.0)});
+    handle_cycle();
     EXPECT_EQ(pending_move_flags.cycle_pending, 1);
+    command(1054, {iw(72)});
+    ::testing::internal::CaptureStderr();
+    handle_cycle();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(cycle_state.cycle_type, 0);
+    EXPECT_EQ(pending_move_flags.cycle_pending, 0);
 
     // A record too short for its feed and clearance reads them as 0, not
     // from the record's header.
