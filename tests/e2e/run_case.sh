@@ -8,6 +8,8 @@
 #   stdin           optional standard input (else /dev/null)
 #   env             optional NAME=VALUE lines; @TMP@ stands for the run folder
 #   in/             optional files copied into the working folder
+#   examples        optional names of files (one a line) copied into the
+#                   working folder from the project's examples/ folder
 #   expected/exit   the exit code
 #   expected/stdout, expected/stderr   compared byte for byte when present
 #   expected/files/ files that must exist in the working folder afterwards
@@ -22,6 +24,12 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$tmp/work" "$tmp/home"
 if [ -d "$case_dir/in" ]; then cp -R "$case_dir/in/." "$tmp/work/"; fi
+if [ -f "$case_dir/examples" ]; then
+  examples_dir=$(cd "$case_dir/../../../examples" && pwd)
+  while IFS= read -r f || [ -n "$f" ]; do
+    [ -n "$f" ] && cp "$examples_dir/$f" "$tmp/work/"
+  done < "$case_dir/examples"
+fi
 
 args=()
 if [ -s "$case_dir/args" ]; then
