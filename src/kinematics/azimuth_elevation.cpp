@@ -35,6 +35,7 @@ constexpr int POINT_HEADING_MESSAGE = 56;
 constexpr int TOO_MANY_POINTS_MESSAGE = 211;
 constexpr int NO_LINEAR_BLOCK_MESSAGE = 132;
 constexpr int PRINT_LINE_LENGTH = 132;
+constexpr double SHORT_VECTOR = 1e-5;
 
 
 void print_point_line(const array1<double, VALUES_A_POINT>& v) {
@@ -57,7 +58,46 @@ int run_linear_block() {
     return 1;
 }
 
+// The head values of the tool vector at the current position into
+// rotary_angles and onto the rotary words; the limits checked.
+void set_head_words(vector3 tool_vector) {
+    motion_state_t& m = motion_state;
+    const machine_model_t& mm = machine_model;
+    vector3 at;
+    for (int i = 1; i <= 3; ++i) at[i] = m.position[i];
+    double elevation = 0.0, azimuth = 0.0;
+    azimuth_elevation_head_values(at, tool_vector, m.previous_rotary_angles[1], m.previous_rotary_angles[2],
+                                  elevation, azimuth);
+    m.rotary_angles[1] = elevation;
+    m.rotary_angles[2] = azimuth;
+    int mode = mm.machine_subtype == SUBTYPE_ANGLES_CHECKED ? 0 : LIMITS_POSITION_ONLY;
+    check_axis_limits(azimuth, elevation, mode);
+    if (mode != 0) stop_run(4);
+
+    const int elevation_word = key_word(ELEVATION_KEY);
+    const int azimuth_word = key_word(AZIMUTH_KEY);
+    m.position_units[7] = nearest_int(MULT(elevation_word) * elevation);
+    m.position_units[8] = nearest_int(MULT(azimuth_word) * azimuth);
+    m.rotary_units[1] = m.position_units[7];
+    m.rotary_units[2] = m.position_units[8];
+    if (mm.machine_subtype == SUBTYPE_INCREMENTAL_HEAD && get_state_flag(ABSOLUTE_FLAG) == 0) {
+        setwrd(elevation_word, m.position_units[7] - m.previous_position_units[7], SETWRD_SET_REQUEST);
+        setwrd(azimuth_word, m.position_units[8] - m.previous_position_units[8], SETWRD_SET_REQUEST);
+    } else {
+        setwrd(elevation_word, m.position_units[7], SETWRD_SET_REQUEST);
+        setwrd(azimuth_word, m.position_units[8], SETWRD_SET_REQUEST);
+    }
+    const double f = MULT(key_word(X_KEY));
+    for (int i = 1; i <= 3; ++i) m.position_units[i] = nearest_int(m.position[i] * f);
+}
+
 }  // namespace
+
+void set_head_words_for_tool_axis() {
+    vector3 axis = multiaxis_motion_state.tool_axis;
+    if (vector_length(axis) < SHORT_VECTOR) axis = vector3{{0.0, 0.0, 1.0}};
+    set_head_words(axis);
+}
 
 void process_azimuth_elevation_moves() {
     if (pending_move_flags.circle_pending) {
@@ -65,7 +105,6 @@ void process_azimuth_elevation_moves() {
         return;
     }
     motion_state_t& m = motion_state;
-    const machine_model_t& mm = machine_model;
     const int n = cldata_data_count();
     for (int g = FIRST_COORDINATE_WORD; g + 1 <= n; g += VALUES_A_POINT) {
         array1<double, VALUES_A_POINT> v;
@@ -81,29 +120,10 @@ void process_azimuth_elevation_moves() {
         print_point_line(v);
         compute_increments();
 
-        vector3 tool_vector{{v[4], v[5], v[6]}};
-        double elevation = 0.0, azimuth = 0.0;
-        azimuth_elevation_head_values(out, tool_vector, m.previous_rotary_angles[1], m.previous_rotary_angles[2],
-                                      elevation, azimuth);
-        m.rotary_angles[1] = elevation;
-        m.rotary_angles[2] = azimuth;
-        int mode = mm.machine_subtype == SUBTYPE_ANGLES_CHECKED ? 0 : LIMITS_POSITION_ONLY;
-        check_axis_limits(azimuth, elevation, mode);
-        if (mode != 0) stop_run(4);
-
-        const int elevation_word = key_word(ELEVATION_KEY);
-        const int azimuth_word = key_word(AZIMUTH_KEY);
-        m.position_units[7] = nearest_int(MULT(elevation_word) * elevation);
-        m.position_units[8] = nearest_int(MULT(azimuth_word) * azimuth);
-        if (mm.machine_subtype == SUBTYPE_INCREMENTAL_HEAD && get_state_flag(ABSOLUTE_FLAG) == 0) {
-            setwrd(elevation_word, m.position_units[7] - m.previous_position_units[7], SETWRD_SET_REQUEST);
-            setwrd(azimuth_word, m.position_units[8] - m.previous_position_units[8], SETWRD_SET_REQUEST);
-        } else {
-            setwrd(elevation_word, m.position_units[7], SETWRD_SET_REQUEST);
-            setwrd(azimuth_word, m.position_units[8], SETWRD_SET_REQUEST);
-        }
-        const double f = MULT(key_word(X_KEY));
-        for (int i = 1; i <= 3; ++i) m.position_units[i] = nearest_int(m.position[i] * f);
+        set_head_words(vector3{{v[4], v[5], v[6]}});
+        vector3 axis{{v[4], v[5], v[6]}};
+        normalize_vector(axis);
+        multiaxis_motion_state.tool_axis = axis;
 
         gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
         if (configuration_store.intsp[WIRE_MODE_SETTING] != 0) {

@@ -14,6 +14,7 @@ constexpr int MOVE_FROM_BLOCK = 9;
 constexpr int TOOL_CHANGE_LABEL = 10;   // message 40 "TOOL CHANGE"
 constexpr int KEY_AZIMUTH_AXIS = 36;
 constexpr int KEY_ELEVATION_AXIS = 37;
+constexpr double SHORT_VECTOR = 1e-5;
 
 // Data word i of the record, 0 beyond the words it holds.
 double record_word(int i) { return i <= cldata_data_count() ? cldata_real_word(i) : 0.0; }
@@ -47,6 +48,10 @@ void output_multiaxis_from_point(double& azimuth, double& elevation, vector3& ti
     transform_point4(v, turned, pcs_matrices.pcs_rotation);
     vector3 part_vector;
     for (int k = 1; k <= 3; ++k) part_vector[k] = turned[k];
+    // A FROM without a tool vector (or a zero one) keeps the tool axis in
+    // force, as a GOTO point without one does.
+    const vector3 record_vector{{v[1], v[2], v[3]}};
+    if (vector_length(record_vector) < SHORT_VECTOR) part_vector = tool_axis;
 
     angle_pair radians, degrees;
     int status = 0;
@@ -68,28 +73,28 @@ void output_multiaxis_from_point(double& azimuth, double& elevation, vector3& ti
     array1<int, 3> units;
     array1<double, 3> out;
     to_position_units(machine, units, out);
-    if (configuration_store.blklen[MOVE_FROM_BLOCK] <= 0) {
+    if (configuration_store.blklen[MOVE_FROM_BLOCK] > 0) {
+        for (int k = 1; k <= 3; ++k) {
+            ms.position[k] = out[k];
+            ms.position_units[k] = units[k];
+        }
+        compute_increments();
+        set_xyz_words();
+        set_reference_message(TOOL_CHANGE_LABEL);
         force_zero_coordinate_words(out);
-        return;
+        run_block(MOVE_FROM_BLOCK);
+        commit_current_position();
+    } else {
+        force_zero_coordinate_words(out);
     }
-    for (int k = 1; k <= 3; ++k) {
-        ms.position[k] = out[k];
-        ms.position_units[k] = units[k];
-    }
-    compute_increments();
-    set_xyz_words();
-    set_reference_message(TOOL_CHANGE_LABEL);
-    force_zero_coordinate_words(out);
-    run_block(MOVE_FROM_BLOCK);
-    commit_current_position();
 
-    if (get_cutfile_new_style() == 0) {
-        tool_axis = part_vector;
-        tip = record_tip;
-        azimuth = degrees[1];
-        elevation = degrees[2];
-        for (int k = 1; k <= 3; ++k) ms.previous_position[k] = out[k];
-    }
+    // Written or not, the FROM is where the next move starts: its tip, tool
+    // axis and angles (the caller puts the machine position there). Else a
+    // new tool would start from the last point of the tool before.
+    tool_axis = part_vector;
+    tip = record_tip;
+    azimuth = degrees[1];
+    elevation = degrees[2];
 }
 
 }  // namespace kv

@@ -309,6 +309,10 @@ void inverse_kinematic_transform_point(vector3& point, double azimuth, double el
 void rotate_vector_by_rotary_angles(double azimuth, double elevation, const vector3& v, vector3& out);
 void rotate_initial_tool_vector(double azimuth, double elevation, vector3& out);
 void machine_displacement_of_vector(double azimuth, double elevation, vector3& v);
+// A direction of the tool vectors' frame (turned by the part origin's angles,
+// as the cutfile's vectors are) in the frame of the tips, which the
+// kinematics place with the origin's angles themselves.
+void vector_to_tip_frame(vector3& v);
 // The committed rotary angles for the committed tool axis; stops the run with
 // exit code 4 when the machine cannot take it.
 void set_angles_for_tool_axis(const vector3& tip);
@@ -387,6 +391,12 @@ int choose_solution_within_limits(angle_pair& solution1, angle_pair& solution2, 
 void unwind_angle_pair(const angle_pair& radians, angle_pair& degrees, double previous_azimuth,
                        double previous_elevation);
 void fit_angle_into_limits(double& angle, double previous, double minimum, double maximum, int& status);
+// The equivalent of the angle inside the limits nearest the previous angle,
+// whatever the move (the rule of fit_angle_into_limits after the first move).
+void fit_angle_near(double& angle, double previous, double minimum, double maximum, int& status);
+// An angle inside its limits is kept; one outside is brought in by the
+// fewest whole turns; status 4002 when no turn brings it in.
+void bring_angle_into_limits(double& angle, double minimum, double maximum, int& status);
 void fit_angle_first_move(double& angle, double minimum, double maximum, int& status);
 double angle_at_or_below(double reference, double angle);
 double angle_at_or_above(double reference, double angle);
@@ -488,6 +498,10 @@ void rotary_word_values(double azimuth, double elevation, int& azimuth_value, in
 void process_azimuth_elevation_moves();
 void process_azimuth_elevation_circle();
 void linear();
+// A three-axis move of machine type 4: its head words follow the current
+// position for the tool axis of the last multi-axis point, so that the tool
+// keeps its axis (subtypes whose head words carry the position).
+void set_head_words_for_tool_axis();
 
 // --- linearisation, angular limits and multi-axis feed (linearise) -----------------
 // A multi-axis move is cut into steps whose tip deviation from the straight

@@ -412,16 +412,20 @@ void angles_off_pole(const angle_pair& current, const angle_pair& step_angles, i
     solve_off_pole_direction(direction, current, preferred, other, status);
     if (status != 0) return;
 
+    // The solutions are unwound to the current angles: an angle inside its
+    // limits is taken as it is (on a first move too, where aiming for the
+    // middle of the range would turn the table by the whole range), one
+    // outside is brought in by the fewest turns.
     const int k = free_angle_index();
     const double lo = angle_minimum(k), hi = angle_maximum(k);
     target = current;
     double free_angle = preferred[k];
-    fit_angle_into_limits(free_angle, current[k], lo, hi, status);
+    bring_angle_into_limits(free_angle, lo, hi, status);
     if (status != 0) return;
     target[k] = free_angle;
     if (std::fabs(target[k] - current[k]) <= angle_constants.angle_tolerance && second_allowed) {
         free_angle = other[k];
-        fit_angle_into_limits(free_angle, current[k], lo, hi, status);
+        bring_angle_into_limits(free_angle, lo, hi, status);
         if (status != 0) return;
         target[k] = free_angle;
     }

@@ -335,20 +335,28 @@ void process_from_record_multiaxis() {
         set_reference_message(TOOL_CHANGE_LABEL);
         run_block(MOVE_FROM_BLOCK);
     }
-    commit_current_position();
+    if (block_has_items(MOVE_FROM_BLOCK)) {
+        commit_current_position();
+    } else {
+        take_position_without_output();
+    }
 }
 
 void process_go_home_multiaxis() {
     motion_state_t& m = motion_state;
     const machine_model_t& mm = machine_model;
     run_block(GO_HOME_PREAMBLE_BLOCK);
-    vector3 home, home_axis;
+    vector3 home, record_axis;
     for (int i = 1; i <= 3; ++i) {
         home[i] = cldata_real_word(FIRST_COORDINATE_WORD + i - 1);
-        home_axis[i] = cldata_real_word(FIRST_COORDINATE_WORD + i + 2);
+        record_axis[i] = cldata_real_word(FIRST_COORDINATE_WORD + i + 2);
     }
+    // The home tool axis is a cutfile vector like those of a move.
+    const vector3 home_axis = pcs_rotated(record_axis);
     const double azimuth0 = previous_azimuth();
     const double elevation0 = previous_elevation();
+    m.rotary_angles[1] = elevation0;
+    m.rotary_angles[2] = azimuth0;
     set_position_in_output_units(home);
     vector3 p;
     for (int i = 1; i <= 3; ++i) p[i] = m.position[i];
@@ -358,60 +366,71 @@ void process_go_home_multiaxis() {
     rotate_initial_tool_vector(radians(azimuth0), radians(elevation0), current_axis);
     normalize_vector(current_axis);
 
-    if (get_intsp(GO_HOME_OUTPUT_SETTING) != 0) {
-        const double azimuth_reference = reference_angle(azimuth_minimum(), azimuth_maximum());
-        const double elevation_reference = reference_angle(elevation_minimum(), elevation_maximum());
-        angle_pair solved_radians, solved;
-        int status = 0;
-        solve_rotary_angles(home_axis, solved_radians, solved, azimuth0, elevation0, status);
-        double azimuth = solved[1];
-        double elevation = solved[2];
-        // Along the pole axis the rotation about it is free: it goes to 0.
-        const double tolerance = angle_constants.angle_tolerance;
-        int along = 1, against = 1;
-        for (int i = 1; i <= 3; ++i) {
-            if (std::fabs(home_axis[i] - mm.pole_axis[i]) > tolerance) along = 0;
-            if (std::fabs(home_axis[i] + mm.pole_axis[i]) > tolerance) against = 0;
-        }
-        if (along || against) {
-            if (mm.machine_type == MACHINE_TABLE_TABLE || mm.machine_type == MACHINE_HEAD_TABLE) elevation = 0.0;
-            if (mm.machine_type == MACHINE_HEAD_HEAD) azimuth = 0.0;
-        }
-        fit_angle_into_limits(azimuth, azimuth_reference, azimuth_minimum(), azimuth_maximum(), status);
-        fit_angle_into_limits(elevation, elevation_reference, elevation_minimum(), elevation_maximum(), status);
-        m.rotary_angles[1] = elevation;
-        m.rotary_angles[2] = azimuth;
-
-        // Retract along the current tool axis unless it is vertical.
-        if (std::fabs(current_axis[1]) > AXIS_TOLERANCE || std::fabs(current_axis[2]) > AXIS_TOLERANCE) {
-            vector3 r = previous_machine_position();
-            inverse_kinematic_transform_point(r, radians(azimuth0), radians(elevation0));
-            for (int i = 1; i <= 3; ++i) r[i] += mm.withdrawal * current_axis[i];
-            kinematic_transform_point(r, radians(azimuth0), radians(elevation0));
-            set_position(r);
-        }
+    if (get_intsp(GO_HOME_OUTPUT_SETTING) == 0) {
+        // Nothing is written: the motion goes on from the home point.
         round_positions();
-        compute_increments();
-        set_xyz_words();
-        for (int i = 1; i <= 3; ++i) setwrd(key_word(X_KEY + i - 1), m.position_units[i], SETWRD_SET_REQUEST);
-        gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
-        run_block(GO_HOME_Z_BLOCK);
-        commit_current_position();
-
-        // Rotary words without offsets, linear units or directions here.
-        m.position_units[8] = truncate_to_int(MULT(key_word(AZIMUTH_KEY)) * azimuth);
-        m.position_units[7] = truncate_to_int(MULT(key_word(ELEVATION_KEY)) * elevation);
-        set_position_in_output_units(home);
-        for (int i = 1; i <= 3; ++i) p[i] = m.position[i];
-        kinematic_transform_point(p, radians(azimuth), radians(elevation));
-        set_position(p);
-        round_positions();
-        compute_increments();
-        setwrd(key_word(AZIMUTH_KEY), m.position_units[8], SETWRD_SET_REQUEST);
-        setwrd(key_word(ELEVATION_KEY), m.position_units[7], SETWRD_SET_REQUEST);
-        for (int i = 1; i <= 3; ++i) setwrd(key_word(X_KEY + i - 1), m.position_units[i], SETWRD_SET_REQUEST);
-        run_block(GO_HOME_XY_BLOCK);
+        take_position_without_output();
+        return;
     }
+    const double azimuth_reference = reference_angle(azimuth_minimum(), azimuth_maximum());
+    const double elevation_reference = reference_angle(elevation_minimum(), elevation_maximum());
+    angle_pair solved_radians, solved;
+    int status = 0;
+    solve_rotary_angles(home_axis, solved_radians, solved, azimuth0, elevation0, status);
+    double azimuth = solved[1];
+    double elevation = solved[2];
+    // Along the pole axis the rotation about it is free: it goes to 0.
+    const double tolerance = angle_constants.angle_tolerance;
+    int along = 1, against = 1;
+    for (int i = 1; i <= 3; ++i) {
+        if (std::fabs(home_axis[i] - mm.pole_axis[i]) > tolerance) along = 0;
+        if (std::fabs(home_axis[i] + mm.pole_axis[i]) > tolerance) against = 0;
+    }
+    if (along || against) {
+        if (mm.machine_type == MACHINE_TABLE_TABLE || mm.machine_type == MACHINE_HEAD_TABLE) elevation = 0.0;
+        if (mm.machine_type == MACHINE_HEAD_HEAD) azimuth = 0.0;
+    }
+    // Each angle goes to its equivalent nearest the reference, whatever the
+    // move before: the first-move rule would aim for the middle of the limit
+    // range, some 450000 degrees away when the limits are unset.
+    fit_angle_near(azimuth, azimuth_reference, azimuth_minimum(), azimuth_maximum(), status);
+    fit_angle_near(elevation, elevation_reference, elevation_minimum(), elevation_maximum(), status);
+
+    // Retract along the current tool axis unless it is vertical; the rotary
+    // axes stay where they are.
+    if (std::fabs(current_axis[1]) > AXIS_TOLERANCE || std::fabs(current_axis[2]) > AXIS_TOLERANCE) {
+        vector3 r = previous_machine_position();
+        inverse_kinematic_transform_point(r, radians(azimuth0), radians(elevation0));
+        vector3 along = current_axis;
+        vector_to_tip_frame(along);
+        for (int i = 1; i <= 3; ++i) r[i] += mm.withdrawal * along[i];
+        kinematic_transform_point(r, radians(azimuth0), radians(elevation0));
+        set_position(r);
+    }
+    round_positions();
+    compute_increments();
+    request_xyz_words();
+    gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
+    run_block(GO_HOME_Z_BLOCK);
+    commit_current_position();
+
+    // The home point at the home angles; the rotary words carry the angles
+    // as every move's do (head offsets, linear units, directions,
+    // incremental mode).
+    m.rotary_angles[1] = elevation;
+    m.rotary_angles[2] = azimuth;
+    set_position_in_output_units(home);
+    for (int i = 1; i <= 3; ++i) p[i] = m.position[i];
+    kinematic_transform_point(p, radians(azimuth), radians(elevation));
+    set_position(p);
+    round_positions();
+    compute_increments();
+    int elevation_changed = 0, azimuth_changed = 0;
+    set_rotary_axis_words(0.0, elevation_changed, azimuth_changed);
+    setwrd(key_word(AZIMUTH_KEY), 0, SETWRD_REQUEST);
+    setwrd(key_word(ELEVATION_KEY), 0, SETWRD_REQUEST);
+    request_xyz_words();
+    run_block(GO_HOME_XY_BLOCK);
     commit_current_position();
 }
 
@@ -552,6 +571,9 @@ void dispatch_goto_multiaxis() {
         double azimuth = previous_azimuth();
         double elevation = previous_elevation();
         process_multiaxis_first_point(azimuth, elevation, s.tool_tip, s.tool_axis);
+        // A new toolpath starts at its FROM: its first move is a first move
+        // from the FROM's angles, which are not set back to 0.
+        if (s.multiaxis_restart_state == 2) s.multiaxis_restart_state = 1;
         if (get_state_flag(ROTARY_WORD_SET_FLAG) == 0) set_previous_angles(azimuth, elevation);
         if (get_state_flag(LINEAR_WORD_SET_FLAG) == 0) {
             vector3 p = s.tool_tip;
@@ -566,13 +588,19 @@ void dispatch_goto_multiaxis() {
     } else if (f.go_home_pending) {
         process_go_home_multiaxis();
         f.go_home_pending = 0;
+        f.rapid_pending = 0;
         s.multiaxis_restart_state = 1;
-        // The axis of the zeroed rotary angles (a direction, where a scaled
-        // point would leave the next move's start undefined).
-        s.tool_axis = mm.initial_tool_vector;
+        // The machine stays at the home angles: the next move starts from
+        // the home point with the tool axis of those angles.
+        vector3 home;
+        for (int i = 1; i <= 3; ++i) home[i] = cldata_real_word(FIRST_COORDINATE_WORD + i - 1);
+        array1<int, 3> units;
+        to_machine_units(home, units, s.tool_tip);
+        rotate_initial_tool_vector(radians(previous_azimuth()), radians(previous_elevation()), s.tool_axis);
+        normalize_vector(s.tool_axis);
         setwrd(key_word(AZIMUTH_KEY), 0, SETWRD_FORGET);
         setwrd(key_word(ELEVATION_KEY), 0, SETWRD_FORGET);
-        set_previous_angles(0.0, 0.0);
+        commit_rotary_angles();
         return;
     } else {
         int count = 0;

@@ -241,6 +241,10 @@ void fit_angle_into_limits(double& angle, double previous, double minimum, doubl
         fit_angle_first_move(angle, minimum, maximum, status);
         return;
     }
+    fit_angle_near(angle, previous, minimum, maximum, status);
+}
+
+void fit_angle_near(double& angle, double previous, double minimum, double maximum, int& status) {
     const double above = angle_at_or_above(previous, angle);
     const double below = angle_at_or_below(previous, angle);
     double first = above, second = below;
@@ -256,6 +260,17 @@ void fit_angle_into_limits(double& angle, double previous, double minimum, doubl
         }
     }
     status = ROTARY_OUTSIDE_LIMITS;
+}
+
+void bring_angle_into_limits(double& angle, double minimum, double maximum, int& status) {
+    status = 0;
+    if (inside(angle, minimum, maximum, ROTARY_FIT_TOLERANCE)) return;
+    const double fitted = angle < minimum ? angle_at_or_above(minimum, angle) : angle_at_or_below(maximum, angle);
+    if (!inside(fitted, minimum, maximum, ROTARY_FIT_TOLERANCE)) {
+        status = ROTARY_OUTSIDE_LIMITS;
+        return;
+    }
+    angle = fitted;
 }
 
 int choose_solution_within_limits(angle_pair& solution1, angle_pair& solution2, double previous_azimuth,

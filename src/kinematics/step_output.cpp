@@ -125,13 +125,20 @@ void set_rotary_axis_words(double deviation, int& elevation_changed, int& azimut
     rotary_word_values(m.rotary_angles[2], m.rotary_angles[1], a, e);
     m.position_units[7] = e;
     m.position_units[8] = a;
+    m.rotary_units[1] = e;
+    m.rotary_units[2] = a;
 
     const double me = MULT(elevation_word);
     const double ma = MULT(azimuth_word);
     print_rotary_line(me != 0.0 ? e / me : 0.0, ma != 0.0 ? a / ma : 0.0, deviation);
 
-    int ap = 0, ep = 0;
-    rotary_word_values(m.previous_rotary_angles[2], m.previous_rotary_angles[1], ap, ep);
+    // The base of the increments, and of the test whether a word changes, is
+    // where the tape last put the rotary axes: the values of the last
+    // committed line. The previous angles may have been taken over without a
+    // line (a FROM that is not written, a new toolpath), and the machine
+    // still stands where the tape left it.
+    const int ep = m.previous_rotary_units[1];
+    const int ap = m.previous_rotary_units[2];
     m.previous_position_units[7] = ep;
     m.previous_position_units[8] = ap;
 

@@ -232,6 +232,13 @@ void machine_displacement_of_vector(double azimuth, double elevation, vector3& v
     for (int k = 1; k <= 3; ++k) v[k] -= zero[k];
 }
 
+void vector_to_tip_frame(vector3& v) {
+    const point4 direction{{v[1], v[2], v[3], 0.0}};
+    point4 turned;
+    transform_point4(direction, turned, pcs_matrices.pcs_inverse);
+    for (int k = 1; k <= 3; ++k) v[k] = turned[k];
+}
+
 void set_angles_for_tool_axis(const vector3& tip) {
     const machine_model_t& m = machine_model;
     committed_rotary_state_t& c = committed_rotary_state;

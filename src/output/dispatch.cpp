@@ -151,8 +151,14 @@ void output_from_move() {
         m.position[i] = out[i];
         m.position_units[i] = units[i];
     }
-    // The FROM point is where the tool stands; no line goes to it.
-    take_position_without_output();
+    // The FROM point is where the tool stands; a line goes to it only when
+    // block "move from" writes one.
+    if (configuration_store.blklen[MOVE_FROM_BLOCK] > 0) {
+        compute_increments();
+        commit_current_position();
+    } else {
+        take_position_without_output();
+    }
     // Kept in output units like the FROM point of pass 1, which the tape
     // retract and the re-approach read beside position values.
     for (int i = 1; i <= 3; ++i) pass1_results.from_position[i] = out[i];

@@ -93,10 +93,12 @@ void write_home_part(int block) {
     run_block(block);
 }
 
-// The committed tool axis as a machine displacement.
+// The committed tool axis as a machine displacement (the axis is a tool
+// vector, turned back into the frame of the tips first).
 void committed_machine_tool_axis(vector3& axis) {
     const committed_rotary_state_t& c = committed_rotary_state;
     axis = c.tool_axis;
+    vector_to_tip_frame(axis);
     machine_displacement_of_vector(c.azimuth_radians, c.elevation_radians, axis);
 }
 

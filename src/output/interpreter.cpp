@@ -90,6 +90,8 @@ void place_axis(int k, int v, int x_factor, int azimuth_factor, int elevation_fa
         if (absolute) m.position_units[unit_index] = v;
         else m.position_units[unit_index] += v;
         m.previous_position_units[unit_index] = m.position_units[unit_index];
+        m.rotary_units[angle_index] = m.position_units[unit_index];
+        m.previous_rotary_units[angle_index] = m.position_units[unit_index];
         const double angle = factor != 0 ? static_cast<double>(m.position_units[unit_index]) / factor : 0.0;
         m.rotary_angles[angle_index] = angle;
         m.previous_rotary_angles[angle_index] = angle;

@@ -30,7 +30,6 @@ constexpr int END_TURN_ANGLE_SETTING = 77;
 constexpr int MOVE_SAFE_ANGLES_REAL = 206;       // four values
 // Keys.
 constexpr int X_KEY = 8;
-constexpr int INCREMENTAL_X_KEY = 45;
 constexpr int SPINDLE_KEY = 19;
 constexpr int TOOL_LENGTH_KEY = 24;
 constexpr int AZIMUTH_KEY = 36;
@@ -60,16 +59,6 @@ constexpr int CONTACT_NORMALS_FLAG = 31;
 constexpr double MINIMUM_FEED_FOR_TIME = 0.001;
 constexpr double ZERO_COORDINATE = 1e-9;
 
-
-// The word that carries coordinate `axis` (1..3), as set_xyz_words chooses it.
-int coordinate_word(int axis) {
-    int w = key_word(X_KEY + axis - 1);
-    if (get_state_flag(ABSOLUTE_FLAG) == 0) {
-        const int incremental = key_word(INCREMENTAL_X_KEY + axis - 1);
-        if (incremental != 0 && incremental != NO_WORD) w = incremental;
-    }
-    return w;
-}
 
 int function_has_word(int n) {
     const int w = fcode_word(n);
@@ -146,6 +135,8 @@ void output_straight_moves(int rapid) {
             }
         }
         compute_increments();
+        if (machine_model.machine_type == MACHINE_HEAD_PAIR && !multiaxis_mode && get_three_axis_flag() == 0)
+            set_head_words_for_tool_axis();
         int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
         get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
         if (get_intsp(COMPENSATION_MOVES_SETTING) > 0 &&

@@ -62,8 +62,13 @@ void setwst(int w, std::string_view text);
 int MULT(int w);
 int wdstat(int w, int kind);
 void clear_modal_memory();
+// The word that carries coordinate a (1 X, 2 Y, 3 Z) in the current mode:
+// incremental output takes the incremental word where the control has one.
+int coordinate_word(int a);
 // The X, Y and Z words from the current position and the move's increments.
 void set_xyz_words();
+// set_xyz_words with all three words requested, as a home move names them.
+void request_xyz_words();
 // Whether an item of block b names the word of key k (a key item of k or an
 // item of its word), wherever the item stands in the block.
 int block_names_key(int b, int k);
@@ -319,6 +324,12 @@ struct motion_state_t {
     array1<double, 2> rotary_angles;        // (elevation, azimuth), degrees
     array1<double, 2> previous_rotary_angles;
     array1<double, 2> committed_rotary_angles;
+    // The rotary words' integer values (elevation, azimuth) of the current
+    // position and of the last committed line, where the tape last put the
+    // rotary axes; kept apart from elements 7 and 8 of the word integers,
+    // which the tangential C axis shares with the elevation.
+    array1<int, 2> rotary_units;
+    array1<int, 2> previous_rotary_units;
     double end_turn_angle = 0.0;            // degrees, current move to the next
     double start_turn_angle = 0.0;          // degrees, previous move to the current
     double cut_length = 0.0;                // feed moves so far, output units
@@ -350,11 +361,14 @@ void to_machine_units(const array1<double, 3>& in, array1<int, 3>& units, array1
 void to_position_units(const array1<double, 3>& in, array1<int, 3>& units, array1<double, 3>& out);
 void compute_increments();
 void commit_current_position();
-// Commits the current position without a line written for it; the axes it
-// changed are marked unwritten.
+// The current position becomes the previous one, for the motion that
+// follows, without a line written for it: the axes it changed are marked
+// unwritten, and the word integers stay where the tape last put the machine
+// (the base of the next increments), but at the first position of the run.
 void take_position_without_output();
 // A new tape: no axis position has been written on it yet.
 void mark_axes_unwritten();
+// The current word integers from the current position.
 void round_positions();
 void get_moving_axes(int& x_moves, int& y_moves, int& z_moves, int& z_not_rising);
 double move_length();

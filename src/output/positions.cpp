@@ -235,6 +235,7 @@ void commit_current_position() {
     m.committed_position = m.previous_position;
     m.previous_position = m.position;
     m.previous_position_units = m.position_units;
+    m.previous_rotary_units = m.rotary_units;
     m.committed_rotary_angles = m.previous_rotary_angles;
     m.previous_rotary_angles = m.rotary_angles;
     m.position_known = 1;
@@ -245,7 +246,17 @@ void take_position_without_output() {
     compute_increments();
     for (int a = 1; a <= 3; ++a)
         if (m.increments[a] != 0) m.unwritten_axes[a] = 1;
-    commit_current_position();
+    m.committed_position = m.previous_position;
+    m.previous_position = m.position;
+    m.committed_rotary_angles = m.previous_rotary_angles;
+    m.previous_rotary_angles = m.rotary_angles;
+    // The word integers stay where the tape last put the machine, the base
+    // of the next increments; only the first position of the run, where the
+    // tape starts, becomes their start.
+    if (!m.position_known) {
+        for (int i = 1; i <= 3; ++i) m.previous_position_units[i] = m.position_units[i];
+        m.position_known = 1;
+    }
 }
 
 void mark_axes_unwritten() { motion_state.unwritten_axes.fill(1); }
@@ -253,10 +264,10 @@ void mark_axes_unwritten() { motion_state.unwritten_axes.fill(1); }
 void round_positions() {
     motion_state_t& m = motion_state;
     const double f = MULT(x_word());
-    for (int i = 1; i <= 3; ++i) {
-        m.position_units[i] = nearest_int(m.position[i] * f);
-        m.previous_position_units[i] = nearest_int(m.previous_position[i] * f);
-    }
+    // The previous word integers are where the tape last put the machine;
+    // a previous position taken over without a line
+    // (take_position_without_output) must not become the base of the next increments.
+    for (int i = 1; i <= 3; ++i) m.position_units[i] = nearest_int(m.position[i] * f);
 }
 
 double move_length() {

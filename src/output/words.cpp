@@ -176,18 +176,21 @@ void clear_modal_memory() {
         if (cs.word_formats[w][WRDMOD] == 1 && cs.wperm[w] == 0) word_output_state.word_previous[w] = NO_PREVIOUS_VALUE;
 }
 
+int coordinate_word(int a) {
+    const configuration_store_t& cs = configuration_store;
+    if (get_state_flag(ABSOLUTE_COORDINATES_FLAG) == 0) {
+        const int incremental = cs.key[KEY_INCREMENTAL_X + a - 1];
+        if (incremental != 0 && incremental != NO_WORD) return incremental;
+    }
+    return cs.key[KEY_X + a - 1];
+}
+
 void set_xyz_words() {
     const configuration_store_t& cs = configuration_store;
     motion_state_t& m = motion_state;
     const int absolute = get_state_flag(ABSOLUTE_COORDINATES_FLAG) != 0;
     int words[3];
-    for (int a = 1; a <= 3; ++a) {
-        words[a - 1] = cs.key[KEY_X + a - 1];
-        if (!absolute) {
-            const int incremental = cs.key[KEY_INCREMENTAL_X + a - 1];
-            if (incremental != 0 && incremental != NO_WORD) words[a - 1] = incremental;
-        }
-    }
+    for (int a = 1; a <= 3; ++a) words[a - 1] = coordinate_word(a);
     const int force_xyz = m.output_mode_flags[FORCE_XYZ_FLAG] != 0;
     const int force_xy = m.output_mode_flags[FORCE_XY_FLAG] != 0;
     // An axis the tape has not followed is written like a forced one: what
@@ -225,6 +228,11 @@ int block_names_key(int b, int k) {
     for (int i = 1; i <= count; ++i)
         if (item_names_key(cs.block_items[b][i], k)) return 1;
     return 0;
+}
+
+void request_xyz_words() {
+    set_xyz_words();
+    for (int a = 1; a <= 3; ++a) setwrd(coordinate_word(a), 0, SETWRD_REQUEST);
 }
 
 void keep_line_xyz_words(const array1<block_item_t, MAXITEMS>& items, int end, int start) {

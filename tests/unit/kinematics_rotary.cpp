@@ -161,6 +161,38 @@ TEST_F(Rotary, FittingIntoLimitsOnFirstAndRunningMoves) {
     }
 }
 
+TEST_F(Rotary, KeepingOrBringingAnAngleIntoItsLimits) {
+    struct Case {
+        const char* what;
+        double angle, reference, minimum, maximum;
+        double near_want, bring_want;
+        int status;
+    };
+    // fit_angle_near: the equivalent nearest the reference, on a first move
+    // too; bring_angle_into_limits: kept when inside, else the fewest turns.
+    const Case cases[] = {
+        {"unset limits, inside", 90, 0, -99999, 999999, 90, 90, 0},
+        {"unset limits, a wound angle", 765, 0, -99999, 999999, 45, 765, 0},
+        {"below the minimum", -45, 0, 0, 360, 315, 315, 0},
+        {"above the maximum", 400, 0, -90, 90, 40, 40, 0},
+        {"several turns below", -1000, 0, 0, 360, 80, 80, 0},
+        {"no turn brings it in", 100, 0, 0, 90, 100, 100, ROTARY_OUTSIDE_LIMITS},
+    };
+    for (int first = 0; first <= 1; ++first) {
+        multiaxis_motion_state.multiaxis_restart_state = first;
+        for (const Case& c : cases) {
+            double near = c.angle, kept = c.angle;
+            int near_status = -1, kept_status = -1;
+            fit_angle_near(near, c.reference, c.minimum, c.maximum, near_status);
+            bring_angle_into_limits(kept, c.minimum, c.maximum, kept_status);
+            EXPECT_NEAR(near, c.near_want, 1e-9) << c.what;
+            EXPECT_NEAR(kept, c.bring_want, 1e-9) << c.what;
+            EXPECT_EQ(near_status, c.status) << c.what;
+            EXPECT_EQ(kept_status, c.status) << c.what;
+        }
+    }
+}
+
 TEST_F(Rotary, FiveAxisSolutionsOfTableAndHeadMachines) {
     struct Case {
         const char* what;

@@ -106,10 +106,28 @@ TEST_F(StartAngles, FromRecordSolvesTheAnglesAndKeepsTheTip) {
     EXPECT_NEAR(motion_state.rotary_angles[1], 0.0, 1e-9);
     EXPECT_EQ(pass1_results.from_position[1], 10.0);
     EXPECT_EQ(pass1_results.from_position[3], 5.0);
-    // Without a "move from" block the out values stay the previous angles.
-    EXPECT_EQ(azimuth, 0.0);
-    EXPECT_EQ(elevation, 0.0);
-    EXPECT_EQ(tip[1], -1.0);
+    // Written or not (no "move from" block), the FROM is where the next move
+    // starts: its angles, tip and tool axis.
+    EXPECT_NEAR(azimuth, 45.0, 1e-9);
+    EXPECT_NEAR(elevation, 0.0, 1e-9);
+    EXPECT_EQ(tip[1], 10.0);
+    EXPECT_EQ(tip[3], 5.0);
+    EXPECT_NEAR(axis[2], -S, 1e-12);
+    EXPECT_NEAR(axis[3], S, 1e-12);
+    // The machine did not go there: the base of the increments stays.
+    EXPECT_EQ(motion_state.previous_position_units[1], 0);
+    EXPECT_EQ(motion_state.previous_position_units[8], 0);
+}
+
+TEST_F(StartAngles, FromRecordWithoutToolVectorKeepsTheToolAxis) {
+    using namespace kv_test;
+    open_records({make_record(1, 5000, 3, {iw(0), iw(0), rw(10), rw(0), rw(5)})});
+    configuration_store.blklen[9] = 0;
+    double azimuth = 0, elevation = 0;
+    vector3 tip, axis = v3(0, -S, S);
+    output_multiaxis_from_point(azimuth, elevation, tip, axis);
+    EXPECT_NEAR(azimuth, 45.0, 1e-9);
+    EXPECT_NEAR(axis[2], -S, 1e-12);
 }
 
 TEST_F(StartAngles, FromRecordTipIsScaledOnceToOutputUnits) {

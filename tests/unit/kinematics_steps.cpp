@@ -174,14 +174,18 @@ TEST_F(Steps, RotaryWordsAbsoluteAndIncremental) {
     machine_model.azimuth_axis_vector = vector3{{0, 0, 1}};
     machine_model.elevation_axis_vector = vector3{{1, 0, 0}};
     motion_state.rotary_angles = array1<double, 2>{{-45.0, 30.0}};          // (elevation, azimuth)
-    motion_state.previous_rotary_angles = array1<double, 2>{{-40.0, 10.0}};
+    // The tape last put the axes at elevation -40 and azimuth 10 (with the
+    // head offsets); the previous angles were since taken over without a line.
+    motion_state.previous_rotary_units[1] = -33000;
+    motion_state.previous_rotary_units[2] = 15000;
+    motion_state.previous_rotary_angles = array1<double, 2>{{-45.0, 30.0}};
     motion_state.position = array1<double, 6>{{1.25, -2.5, 3.0, 0, 0, 0}};
     int elevation_changed = 0, azimuth_changed = 0;
 
     set_rotary_axis_words(0.0, elevation_changed, azimuth_changed);
     EXPECT_EQ(motion_state.position_units[8], 35000);
     EXPECT_EQ(motion_state.position_units[7], -38000);
-    EXPECT_EQ(motion_state.previous_position_units[8], 15000);
+    EXPECT_EQ(motion_state.previous_position_units[8], 15000) << "the base stays where the tape left the axes";
     EXPECT_EQ(motion_state.previous_position_units[7], -33000);
     EXPECT_EQ(word_output_state.word_value[azimuth_word], 35000);
     EXPECT_EQ(word_output_state.word_value[elevation_word], -38000);
@@ -199,7 +203,7 @@ TEST_F(Steps, RotaryWordsAbsoluteAndIncremental) {
     // No turn: neither word changes.
     set_status_flag(21, 1);
     init_word_state();
-    motion_state.previous_rotary_angles = motion_state.rotary_angles;
+    commit_current_position();
     set_rotary_axis_words(0.0, elevation_changed, azimuth_changed);
     EXPECT_EQ(azimuth_changed, 0);
     EXPECT_EQ(elevation_changed, 0);
