@@ -264,9 +264,9 @@ void mark_axes_unwritten() { motion_state.unwritten_axes.fill(1); }
 void round_positions() {
     motion_state_t& m = motion_state;
     const double f = MULT(x_word());
-    // The previous word integers are where the tape last put the machine;
-    // a previous position taken over without a line
-    // (take_position_without_output) must not become the base of the next increments.
+    // The previous word integers are where the tape last put the machine: a
+    // previous position taken over without a line (take_position_without_output)
+    // must not become the base of the next increments.
     for (int i = 1; i <= 3; ++i) m.position_units[i] = nearest_int(m.position[i] * f);
 }
 

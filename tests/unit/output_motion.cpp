@@ -456,7 +456,11 @@ TEST_F(Motion, GoHome) {
     auto silent = tape_lines([] { output_go_home(); });
     EXPECT_TRUE(silent.empty());
     EXPECT_DOUBLE_EQ(motion_state.previous_position[3], 100.0);
-    EXPECT_EQ(motion_state.previous_position_units[3], 100000);
+    // The base of the increments stays where the tape left the machine; the
+    // axes the go home changed are written by the next move.
+    EXPECT_EQ(motion_state.previous_position_units[3], 50000);
+    EXPECT_EQ(motion_state.unwritten_axes[1], 1);
+    EXPECT_EQ(motion_state.unwritten_axes[3], 1);
 }
 
 }  // namespace
