@@ -208,8 +208,8 @@ TEST_F(Circles, HalfCircleIsSplitAtTheQuadrantUnlessFullCircles) {
     arc_result r = run_arc({0, 10, 0, -10, 0, 0});
     ASSERT_EQ(r.lines.size(), 2u) << (r.lines.empty() ? "" : r.lines[0]);
     // The first piece ends on the quadrant boundary (0, 10), the second at (-10, 0).
-    EXPECT_NE(r.lines[0].find("X0Y1"), std::string::npos) << r.lines[0];
-    EXPECT_NE(r.lines[1].find("X-1Y0"), std::string::npos) << r.lines[1];
+    EXPECT_NE(r.lines[0].find("X0Y10000"), std::string::npos) << r.lines[0];
+    EXPECT_NE(r.lines[1].find("X-10000Y0"), std::string::npos) << r.lines[1];
     EXPECT_EQ(word_output_state.word_value[R_WORD], 10000);  // exactly 180 degrees keeps R positive
 
     configuration_store.intsp[27] = 1;  // full circle
