@@ -386,6 +386,8 @@ struct move_output_state_t {
 extern move_output_state_t move_output_state;
 
 void output_linear_move();
+// The linear moves to the buffer's points from value `first` (the x of a point) on.
+void output_linear_move_from(int first);
 void output_rapid_move();
 void output_wire_move();
 int split_move_axes(int line, int xy_first, int x_moves, int y_moves);
