@@ -109,7 +109,7 @@ void output_arc_chord() {
 // within the chordal tolerance, ending at the record's last point.
 void output_arc_chords(std::span<const double> points, int last_index, const arc_plan_t& plan, int axial,
                        double rise_start, double rise_end, int helix, double tolerance) {
-    const double r = plan.radius;
+    const double r = plan.start_radius;
     double step = MAX_CHORD_ANGLE;
     if (r > tolerance && tolerance > 0.0) step = std::min(step, 2.0 * degrees_of(std::acos(1.0 - tolerance / r)));
     const double wanted = std::ceil(plan.sweep / step - EXACT_ANGLE);
@@ -179,12 +179,14 @@ void plan_arc(std::span<const double> points, int last_index, double radius, int
         plan.start_units[c] = m.position_units[a[c]];
         plan.start_reals[c] = m.position[a[c]];
     }
+    plan.start_radius = std::hypot(plan.start_reals[1] - m.position[a[3]], plan.start_reals[2] - m.position[a[4]]);
     plan.start_direction = travel_direction(plan.start_units[1], plan.start_units[2]);
     // The sweep from the start to the last point in the arc's sense; the
     // record announces an arc, so a last point at the start (a zero chord)
-    // closes a whole circle.
+    // closes a whole circle, unless the start is the centre itself.
     plan.sweep = arc_point_travel(points, last_index, plan);
-    if (plan.sweep <= 0.0) plan.sweep = 360.0;
+    const bool at_centre = plan.start_units[1] == m.position_units[a[3]] && plan.start_units[2] == m.position_units[a[4]];
+    if (plan.sweep <= 0.0 && !at_centre) plan.sweep = 360.0;
 }
 
 double next_arc_piece_end(const arc_plan_t& plan, double from) {
@@ -244,7 +246,7 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
         }
     } else {
         const double phi = (travel_turns_back() ? -direction : direction) * PI / 180.0;
-        const double dx = r * std::cos(phi), dy = r * std::sin(phi);
+        const double dx = plan.start_radius * std::cos(phi), dy = plan.start_radius * std::sin(phi);
         r1 = rc1 + dx;
         r2 = rc2 + dy;
         q1 = nearest_int(mult_x * r1);

@@ -528,7 +528,8 @@ struct arc_plan_t {
     double step_angle = 0.0;       // travel of one resolution step along the arc
     int quadrant_pieces = 0;       // pieces end at every quadrant boundary crossed
     int halve_full_circles = 0;    // a whole turn is written as two half circles
-    double radius = 0.0;           // output units
+    double radius = 0.0;           // the record's, output units: the quadrant boundaries
+    double start_radius = 0.0;     // the start's distance from the centre: points along the arc
     array1<int, 2> start_units;    // the start along the plane axes
     array1<double, 2> start_reals;
 };
