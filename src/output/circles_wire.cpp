@@ -1,6 +1,7 @@
 // Circular moves in wire mode: arcs with compensation left, pieces split at
-// quadrant boundaries in word integers, the tangential C axis and the circle
-// angle at the arc's end, and the held-back first move after a tool change.
+// quadrant boundaries (or half circles for a radius), the tangential C axis
+// and the circle angle at the arc's end, and the held-back first move after a
+// tool change.
 #include <cmath>
 
 #include "control/control.h"
@@ -164,8 +165,6 @@ void arcmov_wire() {
 
     const int x_word = key_word(KEY_X), y_word = key_word(KEY_X + 1), z_word = key_word(KEY_X + 2);
     const int i_word = key_word(11), j_word = key_word(12), k_word = key_word(13);
-    const double mult_x = MULT(x_word);
-    const double u = 1.0 / mult_x;
     const double r = pass1_results.unit_factor * record[1];
 
     // The plane from the circle's axis; a later match overrides an earlier one.
@@ -221,51 +220,42 @@ void arcmov_wire() {
     const int absolute = get_state_flag(FLAG_ABSOLUTE);
     const int angle_word = key_word(KEY_CIRCLE_ANGLE);
     const int c_word = key_word(KEY_C_AXIS);
-    const int ri = nearest_int(mult_x * r);
+    const std::span<const double> recorded = points.first(static_cast<std::size_t>(count));
+    arc_plan_t plan;
+    plan_arc(recorded, last_index, r, full_circle == 0 ? 1 : 0, block_names_word(BLOCK_MOVE_CIRCLE, radius_word),
+             plan);
     cs.arc_last_piece = 0;
-    int from = 1;
+    double from = 0.0;
+    int walk = 1;  // the next point to walk
     for (;;) {
+        const double to = next_arc_piece_end(plan, from);
+        cs.arc_last_piece = to >= plan.sweep ? 1 : 0;
+        const double piece_sweep = to - from;
         gset(circle_function, SETWRD_SET_REQUEST);
         const array1<double, 6> kept_previous = m.previous_position;
         const array1<int, 8> kept_previous_units = m.previous_position_units;
 
         set_integer_arc_centre_words(centre_word1, centre_word2);
 
-        // Walk the points until the quadrant changes or the points end.
-        int index = from;
-        bool crossed = false;
-        bool piece_ended = false;
-        for (; index <= last_index; index += stride) {
-            if (index == 1)
+        // Walk the points that the piece passes; the record's last point
+        // ends the last piece.
+        for (; walk <= last_index; walk += stride) {
+            if (cs.arc_last_piece == 0 && (walk == last_index || arc_point_travel(recorded, walk, plan) > to))
+                break;
+            if (walk == 1)
                 set_move_point(1, stride);
             else
-                set_position_from_cutfile_point(points, index);
+                set_position_from_cutfile_point(points, walk);
             compute_increments();
             add_move_time();
             commit_current_position();
-            const int q = arc_quadrant();
-            if (q == cs.arc_quadrant_state[2]) continue;
-            crossed = true;
-            if (full_circle != 0) continue;
-            int boundary = cs.arc_quadrant_state[2];
-            if (cs.arc_reversed != 0) boundary = boundary == 1 ? 4 : boundary - 1;
-            cs.arc_quadrant_state[3] = boundary;
-            array1<int, 8>& pu = m.position_units;
-            const int point1 = pu[axes[1]], point2 = pu[axes[2]];
-            int b1 = pu[axes[3]], b2 = pu[axes[4]];
-            switch (boundary) {
-            case 1: b2 += ri; break;
-            case 2: b1 -= ri; break;
-            case 3: b2 -= ri; break;
-            default: b1 += ri; break;
-            }
-            pu[axes[1]] = b1;
-            pu[axes[2]] = b2;
-            if (index == last_index && std::abs(point1 - b1) < u && std::abs(point2 - b2) < u) cs.arc_last_piece = 1;
-            piece_ended = true;
-            break;
         }
-        if (!piece_ended) cs.arc_last_piece = 1;
+        if (cs.arc_last_piece == 0) {
+            set_arc_position_at(plan, to);
+            compute_increments();
+            add_move_time();
+            commit_current_position();
+        }
 
         if (cs.arc_last_piece != 0) {
             if (has_word(c_word)) set_arc_end_c_angle(c_word);
@@ -279,11 +269,10 @@ void arcmov_wire() {
         }
         compute_increments();
 
-        bool flat = false;
         bool committed = false;
-        if (!(full_circle != 0 && crossed))
-            flat = write_flat_arc_piece(r, circle_function, from == 1 && cs.arc_last_piece != 0,
-                                        WIRE_SHORTEST_CHORD, committed);
+        const bool flat = piece_sweep <= 180.0 &&
+                          write_flat_arc_piece(r, circle_function, from == 0.0 && cs.arc_last_piece != 0,
+                                               WIRE_SHORTEST_CHORD, committed);
         if (!flat) {
             const int plane_words[3] = {0, word1, word2};
             for (int c = 1; c <= 2; ++c) {
@@ -302,7 +291,7 @@ void arcmov_wire() {
                 if (has_word(w) && !is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
             }
             fedrat();
-            setwrd(radius_word, radius_value, SETWRD_SET);
+            setwrd(radius_word, arc_piece_radius(radius_value, radius_word, piece_sweep), SETWRD_SET);
             gset(FUNCTION_COMPENSATION_LEFT, SETWRD_SET_REQUEST);
             run_block(BLOCK_MOVE_CIRCLE);
             output_deferred_wire_move();
@@ -320,12 +309,7 @@ void arcmov_wire() {
             m.position_units[axes[4]] = 0;
             return;
         }
-        // The next piece starts at the boundary and walks the point where the
-        // quadrant changed again.
-        set_position_from_cutfile_point(points, index);
-        cs.arc_quadrant_state[2] = arc_quadrant();
-        compute_increments();
-        from = index;
+        from = to;
     }
 }
 

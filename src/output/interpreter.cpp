@@ -1,6 +1,7 @@
 // The block interpreter: runs a control's output block item by item (words,
 // function codes, literals, expressions, conditions, repeats and block
 // variables) and hands each finished output line to the block writer.
+#include <algorithm>
 #include <cmath>
 
 #include "job/job.h"
@@ -217,6 +218,22 @@ void run_block(int b) {
     if (b < 1 || b > NUMBLOCKS) return;
     const configuration_store_t& cs = configuration_store;
     execute_block(cs.block_items[b], cs.block_texts[b], cs.block_reals[b], cs.blklen[b], b);
+}
+
+int block_names_word(int b, int w) {
+    if (b < 1 || b > NUMBLOCKS || !has_word(w)) return 0;
+    const configuration_store_t& cs = configuration_store;
+    const int count = std::min(cs.blklen[b], MAXITEMS);
+    for (int k = 1; k <= count; ++k) {
+        const int code = cs.block_items[b][k].code;
+        const int a = code < 0 ? -code : code;
+        const int cls = (a / 1000) % 100;
+        const item_kind kind = classify_item(code);
+        if (kind == ITEM_CONTROL || kind == ITEM_FUNCTION) continue;
+        if (cls >= 1 && cls <= 9 && key_word(a % 1000) == w) return 1;
+        if (cls >= 10 && cls <= 19 && a % 1000 == w) return 1;
+    }
+    return 0;
 }
 
 void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>& texts,

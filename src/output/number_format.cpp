@@ -96,8 +96,10 @@ int format_word_value(std::span<char> line, int column, int width, int& written,
         } else {
             for (int i = 0; i < nd; ++i) body.push(d[i]);
         }
-        // Trailing zeros of the fraction, or of an implied-decimal number.
-        if (!tz && !(v == 0 && point_flag == 0))
+        // Trailing zeros of the fraction. An implied-decimal number keeps
+        // them: without the point they are what places its digits, and 1200
+        // written as 12 would be read back as a hundredth of the value.
+        if (!tz && point_flag != 0)
             while (body.n > 1 && body.c[body.n - 1] == '0') --body.n;
         if (point_flag != 0 && (point_style == 3 || point_style == 4 || point_style == 5) && body.n > 0 &&
             body.c[body.n - 1] == point)
@@ -112,16 +114,12 @@ int format_word_value(std::span<char> line, int column, int width, int& written,
         if (!tz)
             while (nkeep > 1 && d[nkeep - 1] == '0') --nkeep;
         const int exponent_digits = exponent_width >= 2 ? 2 : 1;
-        auto exponent_length = [&](int p) {
-            int a = p < 0 ? -p : p;
-            int digits = a >= 10 ? 2 : 1;
-            if (digits < exponent_digits) digits = exponent_digits;
-            return 2 + digits;
-        };
-        // Digits that do not fit in the field are dropped, the last kept one
-        // rounded half up; a carry into a new digit raises the exponent.
-        int room = field_width - (sign_shown ? 1 : 0) - exponent_length(power) - 1;
-        if (room < 1) room = 1;
+        // The field width bounds the mantissa (sign, digits and point); the
+        // exponent part follows it. Only digits that do not fit are dropped,
+        // the last kept one rounded half up; a carry into a new digit raises
+        // the exponent.
+        const int mantissa_width = field_width - (sign_shown ? 1 : 0);
+        const int room = std::max(mantissa_width - 1, 1);
         if (nkeep > room) {
             const bool round_up = d[room] >= '5';
             nkeep = room;
@@ -142,10 +140,8 @@ int format_word_value(std::span<char> line, int column, int width, int& written,
         body.push(d[0]);
         body.push(point);
         for (int i = 1; i < nkeep; ++i) body.push(d[i]);
-        if (tz) {
-            const int target = field_width - (sign_shown ? 1 : 0) - exponent_length(power);
-            while (body.n < target && body.n < BODY_CAPACITY) body.push('0');
-        }
+        if (tz)
+            while (body.n < mantissa_width && body.n < BODY_CAPACITY) body.push('0');
         if (point_style == 3 || point_style == 4 || point_style == 5)
             if (body.c[body.n - 1] == point) body.push('0');
         if (point_style == 6 && body.c[body.n - 1] == point) --body.n;
@@ -157,11 +153,12 @@ int format_word_value(std::span<char> line, int column, int width, int& written,
         for (int i = 0; i < ne; ++i) exponent_part.push(e[i]);
     }
 
-    // The field: the sign position and the body, in natural length or filled
-    // out to the width. The empty sign position of a zero-filled field takes
-    // a position only where the field has room left of the body, so that no
-    // digit is ever given up for it.
-    const int body_length = body.n + exponent_part.n;
+    // The field: the sign position and the body (the mantissa in exponent
+    // notation), in natural length or filled out to the width; an exponent
+    // part follows the field. The empty sign position of a zero-filled field
+    // takes a position only where the field has room left of the body, so
+    // that no digit is ever given up for it.
+    const int body_length = body.n;
     int field = field_width;
     if (field < body_length + (sign_shown ? 1 : 0)) field = body_length + (sign_shown ? 1 : 0);
     int lead_fill = 0;      // fill characters between the sign position and the body
@@ -194,7 +191,8 @@ int format_word_value(std::span<char> line, int column, int width, int& written,
         }
     }
     const int trailing_blank = field_style == 2 ? 1 : 0;
-    const int total = (natural && !fixed ? body_length + (sign_shown ? 1 : 0) : field) + trailing_blank;
+    const int total =
+        (natural && !fixed ? body_length + (sign_shown ? 1 : 0) : field) + exponent_part.n + trailing_blank;
     if (column < 1 || static_cast<long long>(column) - 1 + total > static_cast<long long>(line.size())) return 1;
 
     char* out = line.data() + (column - 1);

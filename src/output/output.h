@@ -142,6 +142,9 @@ extern block_interpreter_t block_interpreter;
 // Runs block b (1..NUMBLOCKS) of the loaded control; an empty block writes
 // the pending words.
 void run_block(int b);
+// 1 when an item of block b (1..NUMBLOCKS) names word w, by its key or as the
+// word, in any branch: the block may write that word.
+int block_names_word(int b, int w);
 // The same over given item, string and real tables of count items.
 void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>& texts,
                    const array1<double, MAXITEMS>& reals, int count, int block_number);
@@ -400,6 +403,8 @@ struct move_output_state_t {
 extern move_output_state_t move_output_state;
 
 void output_linear_move();
+// The linear moves to the buffer's points from value `first` (the x of a point) on.
+void output_linear_move_from(int first);
 void output_rapid_move();
 void output_wire_move();
 int split_move_axes(int line, int xy_first, int x_moves, int y_moves);
@@ -525,6 +530,35 @@ constexpr int ARC_OFF_PLANE = 2001;               // arcmov status: start point 
 
 int arc_quadrant();
 double rounded_distance(double a, double b, double n);
+
+// How an arc is cut into pieces. Travel is measured in degrees from the
+// arc's start in the arc's own sense (counter-clockwise about the circle's
+// axis, clockwise for a reversed arc); directions are travel from the
+// plane's first axis. plan_arc needs arc_plane_axes, arc_reversed and the
+// centre in position 4..6, and takes the start from the current position.
+struct arc_plan_t {
+    double sweep = 0.0;            // the whole arc; a zero chord makes a full circle of 360
+    double start_direction = 0.0;
+    double step_angle = 0.0;       // travel of one resolution step along the arc
+    int quadrant_pieces = 0;       // pieces end at every quadrant boundary crossed
+    int halve_full_circles = 0;    // a whole turn is written as two half circles
+    double radius = 0.0;           // the record's, output units: the quadrant boundaries
+    double start_radius = 0.0;     // the start's distance from the centre: points along the arc
+    array1<int, 2> start_units;    // the start along the plane axes
+    array1<double, 2> start_reals;
+};
+void plan_arc(std::span<const double> points, int last_index, double radius, int quadrant_pieces,
+              int halve_full_circles, arc_plan_t& plan);
+// The travel from the arc's start to point `index` (the value of its x), within one turn.
+double arc_point_travel(std::span<const double> points, int index, const arc_plan_t& plan);
+// The travel at which the piece that starts at travel `from` ends.
+double next_arc_piece_end(const arc_plan_t& plan, double from);
+// The plane axes of the current position (reals and integers) := the arc's point at travel t.
+void set_arc_position_at(const arc_plan_t& plan, double t);
+// The radius word of a piece: radius magnitude r_value (the radius word's
+// integer), negative for a piece of more than half a circle, and never below
+// half the chord between the piece's written end points.
+int arc_piece_radius(int r_value, int radius_word, double piece_sweep);
 // points: the values of column 1 of the point buffer (value n at points[n - 1]).
 void arcmov(std::span<const double> points, int count, int& status);
 void arcmov_wire();

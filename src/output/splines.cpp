@@ -159,8 +159,10 @@ void output_polynomial_spline(double u0, double u1) {
 
     // A segment needs n points after its start, all collected: a count below
     // 1 ends the spline, and a short last segment is not read past the points.
-    for (int s = 3; n >= 1 && s < count && s + 3 * n <= count; s += 3 * n) {
-        const bool last = count < s + 3 * n + 1;
+    int s = 3;
+    for (; n >= 1 && s < count && s + 3 * n <= count; s += 3 * n) {
+        // The spline ends with the last whole segment.
+        const bool last = s + 6 * n > count;
         if (last) end_spline_function();
         const int first_point = s / 3 + 1;  // the segment's start is point s / 3
         array1<array1<int, 3>, 5> interior_units;
@@ -212,6 +214,13 @@ void output_polynomial_spline(double u0, double u1) {
         start = end;
         for (int c = 1; c <= 3; ++c) start_units[c] = motion_state.position_units[c];
         commit_move();
+    }
+    // The points that make no whole segment (a short last segment, or all of
+    // them when the count per segment is below 1) lie on the curve too: they
+    // are written as linear moves, so that none is lost.
+    if (s < count) {
+        output_linear_move_from(s + 1);
+        return;  // the linear moves have checked the tape limits
     }
     check_tape_split();
 }

@@ -208,8 +208,8 @@ TEST_F(Circles, HalfCircleIsSplitAtTheQuadrantUnlessFullCircles) {
     arc_result r = run_arc({0, 10, 0, -10, 0, 0});
     ASSERT_EQ(r.lines.size(), 2u) << (r.lines.empty() ? "" : r.lines[0]);
     // The first piece ends on the quadrant boundary (0, 10), the second at (-10, 0).
-    EXPECT_NE(r.lines[0].find("X0Y1"), std::string::npos) << r.lines[0];
-    EXPECT_NE(r.lines[1].find("X-1Y0"), std::string::npos) << r.lines[1];
+    EXPECT_NE(r.lines[0].find("X0Y10000"), std::string::npos) << r.lines[0];
+    EXPECT_NE(r.lines[1].find("X-10000Y0"), std::string::npos) << r.lines[1];
     EXPECT_EQ(word_output_state.word_value[R_WORD], 10000);  // exactly 180 degrees keeps R positive
 
     configuration_store.intsp[27] = 1;  // full circle
@@ -241,13 +241,9 @@ TEST_F(Circles, ArcsGivenToLinearMoves) {
         const char* what;
         double i, j, k;
         double end_x, end_y;
-        int suppress_xy;
     };
-    for (const row& c : {row{"tilted axis", 0.6, 0.0, 0.8, 0, 10, 0},
-                         row{"end off the radius", 0, 0, 1, 0, 10.001, 0},
-                         row{"suppressed plane", 0, 0, 1, 0, 10, 1}}) {
+    for (const row& c : {row{"tilted axis", 0.6, 0.0, 0.8, 0, 10}, row{"end off the radius", 0, 0, 1, 0, 10.001}}) {
         init_word_state();
-        configuration_store.intsp[85] = c.suppress_xy;
         circle_from(10, 0, 10, c.i, c.j, c.k);
         const arc_result r = run_arc({c.end_x, c.end_y, 0});
         EXPECT_EQ(r.status, 0) << c.what;
@@ -258,10 +254,52 @@ TEST_F(Circles, ArcsGivenToLinearMoves) {
     }
 }
 
+// A plane whose arcs are suppressed, or which the control cannot select (no
+// plane code, other than XY), is written as straight moves whose height over
+// the arc stays within the chordal tolerance (here the resolution, 0.001).
+TEST_F(Circles, ArcsWithoutTheirPlaneAreLinearisedWithinTheTolerance) {
+    struct row {
+        const char* what;
+        double i, j, k;       // the circle's axis
+        double end[3];        // a quarter from (10, 0, 0) about the origin
+        int suppress_xy, zx_code;
+    };
+    for (const row& c : {row{"suppressed XY", 0, 0, 1, {0, 10, 0}, 1, 18},
+                         row{"ZX without its code", 0, 1, 0, {0, 0, -10}, 0, UNSET_CODE}}) {
+        init_word_state();
+        configuration_store.intsp[85] = c.suppress_xy;
+        configuration_store.icodes[2][8] = c.zx_code;
+        circle_from(10, 0, 10, c.i, c.j, c.k);
+        const arc_result r = run_arc({c.end[0], c.end[1], c.end[2]});
+        EXPECT_EQ(r.status, 0) << c.what;
+        // 90 degrees in steps of 2 acos(1 - 0.001 / 10) = 1.62 degrees.
+        ASSERT_EQ(r.lines.size(), 56u) << c.what;
+        for (const std::string& line : r.lines) {
+            EXPECT_EQ(line.find("G2"), std::string::npos) << c.what << ": " << line;
+            EXPECT_EQ(line.find("G3"), std::string::npos) << c.what << ": " << line;
+            EXPECT_EQ(line.find("G18"), std::string::npos) << c.what << ": " << line;
+        }
+        // The last chord ends at the record's end.
+        EXPECT_EQ(motion_state.previous_position_units[1], nearest_int(c.end[0] * 1000)) << c.what;
+        EXPECT_EQ(motion_state.previous_position_units[2], nearest_int(c.end[1] * 1000)) << c.what;
+        EXPECT_EQ(motion_state.previous_position_units[3], nearest_int(c.end[2] * 1000)) << c.what;
+    }
+    // With its plane code the ZX arc is one arc block.
+    configuration_store.intsp[85] = 0;
+    configuration_store.icodes[2][8] = 18;
+    init_word_state();
+    circle_from(10, 0, 10, 0, 1, 0);
+    const arc_result r = run_arc({0, 0, -10});
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_NE(r.lines[0].find("G18"), std::string::npos) << r.lines[0];
+}
+
 TEST_F(Circles, StartOffThePlaneIsReported) {
     circle_from(10, 0, 10, 0, 0, 1);
-    motion_state.position[3] = 1.0;  // the start lies 1 above the arc's plane
-    const arc_result r = run_arc({0, 10, 0});
+    const double s = 10 * std::sqrt(0.5);
+    // The arc's first point lies 1 above the start, its end in the start's
+    // plane: no helix, and no arc in one plane either.
+    const arc_result r = run_arc({s, s, 1, 0, 10, 0});
     EXPECT_EQ(r.status, ARC_OFF_PLANE);
     EXPECT_TRUE(r.lines.empty());
 }
@@ -276,4 +314,163 @@ TEST_F(Circles, FlatArcIsOneLinearBlock) {
     const arc_result r = run_arc({x, y, 0});
     ASSERT_LE(r.lines.size(), 1u);
     for (const std::string& line : r.lines) EXPECT_EQ(line.find("G3"), std::string::npos) << line;
+}
+
+// Where the pieces of an arc end, as travel from its start: at every
+// quadrant boundary crossed without full circles; with them at most a whole
+// turn a piece, and a whole turn in two halves where the radius is written.
+TEST(CirclePieces, PieceEnds) {
+    struct row {
+        double start_direction, sweep;
+        int quadrants, halves;
+        std::vector<double> ends;
+    };
+    const row rows[] = {
+        {0, 270, 1, 0, {90, 180, 270}},          // (10,0) to (0,-10) counter-clockwise
+        {90, 180, 1, 0, {90, 180}},              // starts on a boundary
+        {45, 360, 1, 0, {45, 135, 225, 315, 360}},
+        {0, 360, 1, 0, {90, 180, 270, 360}},
+        {0, 90, 1, 0, {90}},                     // ends on a boundary
+        {10, 60, 1, 0, {60}},
+        {0, 360, 0, 0, {360}},
+        {0, 360, 0, 1, {180, 360}},
+        {0, 200, 0, 1, {200}},
+    };
+    for (const row& r : rows) {
+        arc_plan_t plan;
+        plan.start_direction = r.start_direction;
+        plan.sweep = r.sweep;
+        plan.quadrant_pieces = r.quadrants;
+        plan.halve_full_circles = r.halves;
+        plan.step_angle = 0.0057;  // one resolution step of a radius 10
+        std::vector<double> ends;
+        for (double from = 0.0; from < plan.sweep && ends.size() < 10;) {
+            from = next_arc_piece_end(plan, from);
+            ends.push_back(from);
+        }
+        ASSERT_EQ(ends.size(), r.ends.size()) << r.start_direction << " " << r.sweep;
+        for (std::size_t i = 0; i < ends.size(); ++i) EXPECT_NEAR(ends[i], r.ends[i], 1e-9) << r.start_direction;
+    }
+}
+
+namespace {
+
+// The X, Y (and with z the Z) words of a tape line, in thousandths.
+std::string xy_of(const std::string& line) {
+    const std::size_t x = line.find('X'), i = line.find('I');
+    return x == std::string::npos ? "" : line.substr(x, i - x);
+}
+
+}  // namespace
+
+// Quadrant pieces end at every boundary crossed: a 270-degree arc is three
+// quarters, not a quarter and a half.
+TEST_F(Circles, QuadrantPiecesEndAtEveryBoundary) {
+    struct row {
+        double start_x, start_y;
+        std::initializer_list<double> points;
+        std::vector<std::string> ends;
+    };
+    const row rows[] = {
+        {10, 0, {0, -10, 0}, {"X0Y10000", "X-10000Y0", "X0Y-10000"}},
+        {0, 10, {0, -10, 0}, {"X-10000Y0", "X0Y-10000"}},
+        // A point on the way changes nothing.
+        {10, 0, {-10, 0, 0, 0, -10, 0}, {"X0Y10000", "X-10000Y0", "X0Y-10000"}},
+    };
+    for (const row& c : rows) {
+        init_word_state();
+        circle_from(c.start_x, c.start_y, 10, 0, 0, 1);
+        const arc_result r = run_arc(c.points);
+        ASSERT_EQ(r.lines.size(), c.ends.size()) << c.start_x;
+        EXPECT_NE(r.lines[0].find("G3"), std::string::npos) << r.lines[0];  // modal afterwards
+        for (std::size_t i = 0; i < c.ends.size(); ++i) EXPECT_EQ(xy_of(r.lines[i]), c.ends[i]) << r.lines[i];
+        EXPECT_EQ(word_output_state.word_value[R_WORD], 10000);  // no piece is over half a circle
+    }
+}
+
+// A circle whose record gives only its end, at the start: a whole circle.
+TEST_F(Circles, FullCircleByItsEndPoint) {
+    // Quadrant pieces, clockwise from (10, 0).
+    circle_from(10, 0, 10, 0, 0, -1);
+    arc_result r = run_arc({10, 0, 0});
+    ASSERT_EQ(r.lines.size(), 4u);
+    EXPECT_EQ(xy_of(r.lines[0]), "X0Y-10000");
+    EXPECT_EQ(xy_of(r.lines[3]), "X10000Y0");
+    EXPECT_NE(r.lines[0].find("G2"), std::string::npos) << r.lines[0];
+
+    // One block with full circles: the centre words carry it, the end is the start.
+    configuration_store.intsp[27] = 1;
+    init_word_state();
+    circle_from(10, 0, 10, 0, 0, 1);
+    r = run_arc({10, 0, 0});
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_NE(r.lines[0].find("G3"), std::string::npos) << r.lines[0];
+    EXPECT_NE(r.lines[0].find("I0J0"), std::string::npos) << r.lines[0];
+}
+
+// The radius word describes each piece written: its sign from the piece's
+// own sweep, a whole circle in two halves when the block writes the radius,
+// and never below half the chord of the rounded end points.
+TEST_F(Circles, RadiusWordsDescribeTheArcWritten) {
+    configuration_store_t& cs = configuration_store;
+    cs.intsp[27] = 1;  // full circles
+    // "move circle" names G, X, Y and R.
+    const int items[] = {14000 + G_MOTION_WORD, 14000 + X_WORD, 14000 + Y_WORD, 13000 + R_WORD};
+    cs.blklen[10] = 4;
+    for (int k = 1; k <= 4; ++k) {
+        cs.block_items[10][k].code = items[k - 1];
+        cs.block_items[10][k].string_ref = k < 4 ? 1 : 0;
+    }
+    circle_from(10, 0, 10, 0, 0, 1);
+    arc_result r = run_arc({10, 0, 0});
+    ASSERT_EQ(r.lines.size(), 2u);
+    EXPECT_EQ(r.lines[0], "G3X-10000R10000");
+    EXPECT_EQ(r.lines[1], "X10000R10000");
+
+    // A 200-degree arc in one block: R negative.
+    init_word_state();
+    circle_from(10, 0, 10, 0, 0, 1);
+    const double a = 200.0 * std::atan(1.0) / 45.0;
+    r = run_arc({10 * std::cos(a), 10 * std::sin(a), 0});
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_NE(r.lines[0].find("R-10000"), std::string::npos) << r.lines[0];
+
+    // A half circle whose rounded ends lie 20.001 apart about a radius that
+    // rounds to 10: R is raised to reach.
+    init_word_state();
+    circle_from(10.0008, 0, 10.0004, 0, 0, 1);
+    motion_state.position[4] = 0.0004;
+    circle_state.circle_record[1] = 10.0004;
+    r = run_arc({-9.9996, 0, 0});
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(r.lines[0], "G3X-10000R10001");
+}
+
+// A helix given by its end point alone rises from the current position.
+TEST_F(Circles, HelixByItsEndPoint) {
+    const int z_word = key_word(10);
+    circle_from(10, 0, 10, 0, 0, 1);
+    arc_result r = run_arc({0, 10, -2});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_NE(r.lines[0].find("G3"), std::string::npos) << r.lines[0];
+    EXPECT_EQ(word_output_state.word_value[z_word], -2000);
+
+    // A whole turn down by 4 in quadrant pieces: a quarter of the rise each.
+    init_word_state();
+    circle_from(10, 0, 10, 0, 0, 1);
+    r = run_arc({10, 0, -4});
+    ASSERT_EQ(r.lines.size(), 4u);
+    const char* z[] = {"Z-1000", "Z-2000", "Z-3000", "Z-4000"};
+    EXPECT_NE(r.lines[0].find("G3"), std::string::npos) << r.lines[0];
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_NE(r.lines[i].find(z[i]), std::string::npos) << r.lines[i];
+
+    // Where the plane is suppressed: straight moves down the helix.
+    configuration_store.intsp[85] = 1;
+    init_word_state();
+    circle_from(10, 0, 10, 0, 0, 1);
+    r = run_arc({0, 10, -2});
+    ASSERT_EQ(r.lines.size(), 56u);
+    EXPECT_NE(r.lines[27].find("Z-1000"), std::string::npos) << r.lines[27];
+    EXPECT_EQ(motion_state.previous_position_units[3], -2000);
 }

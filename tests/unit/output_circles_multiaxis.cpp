@@ -124,7 +124,7 @@ TEST_F(HeadCircles, OffsetArcOfSubtypes22And23) {
         const char* end;
         int end_azimuth, end_elevation;
     };
-    for (const row& c : {row{22, "A12071B7071", "A5B1", 5000, 10000}, row{23, "A5B0", "A5B0", 5000, 0}}) {
+    for (const row& c : {row{22, "A12071B7071", "A5000B10000", 5000, 10000}, row{23, "A5000B0", "A5000B0", 5000, 0}}) {
         SetUp();
         circle_from(c.subtype, 10, 0, 0.1, 0, 10, 1);
         const std::vector<std::string> lines = run_arc({S, S, 0, 0.1, 0, 1, 0, 10, 0, 0.1, 0, 1});

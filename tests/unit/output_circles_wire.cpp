@@ -253,3 +253,33 @@ TEST_F(WireCircles, FlatArcsBecomeStraightMoves) {
     circle_from(100, 0, 100, 1);
     EXPECT_TRUE(run_arc({100, 0.0005, 0}).empty());
 }
+
+// A full circle given by its end point alone, and a 270-degree arc, are cut
+// at every quadrant boundary; with full circles the circle is one block.
+TEST_F(WireCircles, FullCirclesAndEveryQuadrantBoundary) {
+    circle_from(10, 0, 10, -1);
+    std::vector<std::string> lines = run_arc({10, 0, 0});
+    ASSERT_EQ(lines.size(), 4u) << joined(lines);
+    EXPECT_NE(lines[0].find("G2"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("X0Y-10000"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[3].find("X10000Y0"), std::string::npos) << lines[3];
+    // The end tangent of the closed circle, clockwise at (10, 0): -Y.
+    EXPECT_EQ(move_output_state.last_xy_increments[1], 0);
+    EXPECT_EQ(move_output_state.last_xy_increments[2], -10000);
+
+    SetUp();
+    circle_from(10, 0, 10, 1);
+    lines = run_arc({0, -10, 0});
+    ASSERT_EQ(lines.size(), 3u) << joined(lines);
+    EXPECT_NE(lines[0].find("X0Y10000"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("X-10000Y0"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("X0Y-10000"), std::string::npos) << lines[2];
+
+    SetUp();
+    configuration_store.intsp[27] = 1;
+    circle_from(10, 0, 10, 1);
+    lines = run_arc({10, 0, 0});
+    ASSERT_EQ(lines.size(), 1u) << joined(lines);
+    EXPECT_NE(lines[0].find("G3"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("I0J0"), std::string::npos) << lines[0];
+}

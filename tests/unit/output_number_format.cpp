@@ -65,9 +65,10 @@ TEST(NumberFormat, ImpliedDecimalsSignsAndStyles) {
     };
     const row rows[] = {
         {12345, 8, 0, 1, 0, 3, {}, "12345"},
-        {1200, 8, 0, 1, 0, 3, {}, "12"},           // trailing zeros of implied decimals go
+        {1200, 8, 0, 1, 0, 3, {}, "1200"},         // implied decimals keep their trailing zeros
         {12345, 8, 1, 1, 0, 3, {}, "0012345"},
-        {1200, 8, 1, 1, 0, 3, {}, "0000012"},
+        {1200, 8, 1, 1, 0, 3, {}, "0001200"},
+        {100000, 8, 1, 1, 0, 3, {}, "0100000"},    // Z100 with 3 implied decimals reads back as 100
         {0, 8, 0, 1, 0, 3, {}, "0"},               // no point, no special zero: one digit
         {12345, 8, 0, 2, 1, 3, {}, "+12.345"},
         {12345, 8, 1, 2, 1, 3, {}, "+012.345"},
@@ -109,10 +110,19 @@ TEST(NumberFormat, ExponentNotation) {
     EXPECT_EQ(format(1200, 12, 0, 1, 1, 3, 2), "1.2E+00");
     EXPECT_EQ(format(1200, 12, 0, 1, 1, 3, 1), "1.2E+0");
     EXPECT_EQ(format(-12345, 12, 0, 1, 1, 3, 2), "-1.2345E+01");
-    EXPECT_EQ(format(1200, 10, 2, 1, 1, 3, 2), "1.2000E+00");  // trailing zeros fill the mantissa to the field
-    // Digits beyond the field are dropped, the last kept digit rounded half up.
-    EXPECT_EQ(format(12355, 8, 0, 1, 1, 3, 2), "1.24E+01");
-    EXPECT_EQ(format(99999, 8, 0, 1, 1, 3, 2), "1.E+02");
+    // The field width bounds the mantissa; the exponent part follows it.
+    EXPECT_EQ(format(12345, 8, 0, 1, 1, 3, 2), "1.2345E+01");
+    EXPECT_EQ(format(-12345, 8, 0, 1, 1, 3, 2), "-1.2345E+01");
+    EXPECT_EQ(format(1200, 8, 2, 1, 1, 3, 2), "1.200000E+00");  // trailing zeros fill the mantissa to the field
+    EXPECT_EQ(format(-1200, 8, 2, 1, 1, 3, 2), "-1.20000E+00");
+    EXPECT_EQ(format(12345, -8, 0, 1, 1, 3, 2), "  1.2345E+01");
+    // Only a mantissa that does not fit is shortened, the last kept digit
+    // rounded half up; a carry raises the exponent.
+    EXPECT_EQ(format(123456789, 8, 0, 1, 1, 3, 2), "1.234568E+05");
+    EXPECT_EQ(format(123456749, 8, 0, 1, 1, 3, 2), "1.234567E+05");
+    EXPECT_EQ(format(99999999, 8, 0, 1, 1, 3, 2), "1.E+05");
+    EXPECT_EQ(format(99999999, 8, 2, 1, 1, 3, 2), "1.000000E+05");
+    EXPECT_EQ(format(12355, 4, 0, 1, 1, 3, 2), "1.24E+01");
 }
 
 // A zero-filled value as wide as its field keeps every digit: the empty sign

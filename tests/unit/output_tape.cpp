@@ -159,10 +159,10 @@ TEST_F(Tape, SplitReapproachesFromTheStartHeightOfTheCurrentTool) {
         const std::vector<std::string> lines = file_lines(dir + name);
         std::string all;
         for (const std::string& l : lines) all += l + "\n";
-        // The default Z format writes 50 as Z5 and 100 as Z10. The rapid
-        // names X and Y as well: the new tape has written no axis yet.
-        EXPECT_NE(all.find("G0X0Y0Z5F"), std::string::npos) << all;
-        EXPECT_EQ(all.find("Z10"), std::string::npos) << all;
+        // The default Z format writes 50 as Z50000 and 100 as Z100000. The
+        // rapid names X and Y as well: the new tape has written no axis yet.
+        EXPECT_NE(all.find("G0X0Y0Z50000F"), std::string::npos) << all;
+        EXPECT_EQ(all.find("Z100000"), std::string::npos) << all;
         int unit = -1;
         open_unit(unit, dir + name, OPEN_WRITE, FORM_TEXT, status);
         job_files.file_units[unit_slot(FILE_TAPE)] = unit;
