@@ -14,9 +14,15 @@
 // For each N, layout and record shape it writes the job (part number, units,
 // tool, FROM, FEDRAT, then the GOTO points), runs the floor and then kelvaron
 // with each control on the same file as child processes, and prints wall
-// and processor time, points a second, the ratio to the floor's wall time and
+// and processor time, points a second, the ratios to the floor's times and
 // the peak resident memory of each run. Several N show whether memory stays
 // flat as the job grows.
+//
+// The floor ("floor", the reference of the ratio) is written the plain way:
+// lines through fgets, fields through strtod, coordinates through printf's
+// "%.3f". A second, hand-tuned floor ("floor-min": one big read buffer, its
+// own digit loops, one buffered write) shows how close to the bare reading and
+// writing a post could come.
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -132,10 +138,29 @@ constexpr double TENS[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e1
 
 class floor_output {
 public:
-    explicit floor_output(std::FILE* f) : f_(f) {}
+    floor_output(std::FILE* f, bool plain) : f_(f), plain_(plain) {}
     ~floor_output() { flush(); }
     void point(double x, double y, double z) {
         const long long v[3] = {std::llround(x * 1000.0), std::llround(y * 1000.0), std::llround(z * 1000.0)};
+        if (plain_) {
+            // The plain way: each coordinate through printf's "%.3f", each line through fputs.
+            const double q[3] = {x, y, z};
+            char line[128];
+            int len = 0;
+            if (first_) len = std::snprintf(line, sizeof line, "G1");
+            for (int a = 0; a < 3; ++a) {
+                if (!first_ && v[a] == last_[a]) continue;
+                last_[a] = v[a];
+                len += std::snprintf(line + len, sizeof line - static_cast<std::size_t>(len), "%c%.3f", "XYZ"[a], q[a]);
+            }
+            first_ = false;
+            if (len == 0) return;
+            line[len++] = '\n';
+            line[len] = '\0';
+            std::fputs(line, f_);
+            ++lines;
+            return;
+        }
         if (size_ > sizeof buffer_ - 128) flush();
         char* p = buffer_ + size_;
         char* const start = p;
@@ -184,6 +209,7 @@ private:
         return p;
     }
     std::FILE* f_;
+    bool plain_;
     char buffer_[1 << 16];
     std::size_t size_ = 0;
     bool first_ = true;
@@ -191,6 +217,16 @@ private:
 };
 
 // ASCII fields: I (integer), F (real, implied decimals), A (characters).
+// The plain way copies the field and converts it with strtod.
+double floor_real_plain(const char* s, int width, int decimals) {
+    char field[64];
+    const int n = std::min(width, 63);
+    std::memcpy(field, s, static_cast<std::size_t>(n));
+    field[n] = '\0';
+    const double v = std::strtod(field, nullptr);
+    return std::memchr(field, '.', static_cast<std::size_t>(n)) != nullptr ? v : v / std::pow(10.0, decimals);
+}
+
 double floor_real(const char* s, int width, int decimals) {
     int i = 0;
     while (i < width && s[i] == ' ') ++i;
@@ -231,7 +267,7 @@ void floor_goto(const floor_record& r, floor_output& out) {
     for (std::size_t k = 0; k + 2 < r.reals.size(); k += 3) out.point(r.reals[k], r.reals[k + 1], r.reals[k + 2]);
 }
 
-long floor_ascii(std::FILE* in, floor_output& out) {
+long floor_ascii(std::FILE* in, floor_output& out, bool plain) {
     std::vector<char> data(1 << 20);
     std::size_t have = 0;
     int int_width = 0, real_width = 0, decimals = 0, char_width = 1;
@@ -278,7 +314,8 @@ long floor_ascii(std::FILE* in, floor_output& out) {
                 }
                 c += 1 + int_width;
             } else if (ch == 'F') {
-                r.reals.push_back(floor_real(s + c + 1, real_width, decimals));
+                r.reals.push_back(plain ? floor_real_plain(s + c + 1, real_width, decimals)
+                                        : floor_real(s + c + 1, real_width, decimals));
                 ++r.words;
                 c += 1 + real_width;
             } else {
@@ -287,6 +324,16 @@ long floor_ascii(std::FILE* in, floor_output& out) {
             }
         }
     };
+    if (plain) {
+        // Line by line through fgets.
+        char text[512];
+        while (std::fgets(text, sizeof text, in) != nullptr) {
+            int len = static_cast<int>(std::strlen(text));
+            while (len > 0 && (text[len - 1] == '\n' || text[len - 1] == '\r')) --len;
+            line(text, len);
+        }
+        return out.lines;
+    }
     for (;;) {
         const std::size_t got = std::fread(data.data() + have, 1, data.size() - have, in);
         have += got;
@@ -332,14 +379,15 @@ long floor_binary(std::FILE* in, floor_output& out) {
     return out.lines;
 }
 
-int run_floor(const char* layout, const char* in_path, const char* out_path) {
+int run_floor(const char* kind, const char* layout, const char* in_path, const char* out_path) {
+    const bool plain = std::strcmp(kind, "plain") == 0;
     std::FILE* in = std::fopen(in_path, "rb");
     std::FILE* out = std::fopen(out_path, "wb");
     if (in == nullptr || out == nullptr) return 1;
     long lines = 0;
     {
-        floor_output o(out);
-        lines = std::strcmp(layout, "ascii") == 0 ? floor_ascii(in, o) : floor_binary(in, o);
+        floor_output o(out, plain);
+        lines = std::strcmp(layout, "ascii") == 0 ? floor_ascii(in, o, plain) : floor_binary(in, o);
     }
     std::fclose(in);
     return std::fclose(out) == 0 && lines > 0 ? 0 : 1;
@@ -425,16 +473,16 @@ std::vector<std::string> split(const std::string& s) {
 }
 
 void print_row(const char* layout, const char* shape, long n, const std::string& who, const run_result& r,
-               double floor_wall, long lines) {
-    std::printf("%-6s %-6s %8ld  %-9s %7.3f %7.3f %10.0f %6.2f %8.1f %9ld\n", layout, shape, n, who.c_str(), r.wall,
-                r.cpu, static_cast<double>(n) / r.wall, r.wall / floor_wall, static_cast<double>(r.peak_kb) / 1024.0,
-                lines);
+               const run_result& floor, long lines) {
+    std::printf("%-6s %-6s %8ld  %-9s %7.3f %7.3f %10.0f %6.2f %6.2f %8.1f %9ld\n", layout, shape, n, who.c_str(),
+                r.wall, r.cpu, static_cast<double>(n) / r.wall, r.wall / floor.wall, r.cpu / floor.cpu,
+                static_cast<double>(r.peak_kb) / 1024.0, lines);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::strcmp(argv[1], "--floor") == 0) return run_floor(argv[2], argv[3], argv[4]);
+    if (argc == 6 && std::strcmp(argv[1], "--floor") == 0) return run_floor(argv[2], argv[3], argv[4], argv[5]);
 
     std::vector<std::string> controls{"standard", "fanuc"};
     std::vector<std::string> layouts{"ascii", "binary"};
@@ -467,10 +515,11 @@ int main(int argc, char** argv) {
     fs::create_directories(root, ec);
     root = fs::absolute(root);
 
-    std::printf("kelvaron: %s\nbest of %d runs; ratio = wall time / floor's wall time; peak = resident MB\n\n",
+    std::printf("kelvaron: %s\nbest of %d runs (by wall time); x floor = time / the plain floor's time, wall and\n"
+                "processor (user + system); peak = peak resident memory; lines = lines of the tape or floor output\n\n",
                 kelvaron.c_str(), repeat);
-    std::printf("%-6s %-6s %8s  %-9s %7s %7s %10s %6s %8s %9s\n", "layout", "record", "points", "run", "wall s",
-                "cpu s", "points/s", "ratio", "peak MB", "lines");
+    std::printf("%-6s %-6s %8s  %-9s %7s %7s %10s %6s %6s %8s %9s\n", "layout", "record", "points", "run", "wall s",
+                "cpu s", "points/s", "x wall", "x cpu", "peak MB", "lines");
     int failures = 0;
     for (const long n : sizes) {
         for (const std::string& layout : layouts) {
@@ -489,13 +538,19 @@ int main(int argc, char** argv) {
                     return 1;
                 }
                 if (std::FILE* answers = std::fopen((dir / "stdin").c_str(), "w")) std::fclose(answers);
-                const run_result fl = best_of(repeat, {self, "--floor", layout, job.string(), (dir / "floor.nc").string()},
-                                              dir.string(), (dir / "floor.out").string(), (dir / "floor.err").string());
-                if (!fl.ok) {
-                    std::fprintf(stderr, "bench_post: the floor failed on %s\n", job.c_str());
-                    return 1;
+                run_result fl;
+                for (const char* kind : {"plain", "tight"}) {
+                    const run_result r =
+                        best_of(repeat, {self, "--floor", kind, layout, job.string(), (dir / "floor.nc").string()},
+                                dir.string(), (dir / "floor.out").string(), (dir / "floor.err").string());
+                    if (!r.ok) {
+                        std::fprintf(stderr, "bench_post: the %s floor failed on %s\n", kind, job.c_str());
+                        return 1;
+                    }
+                    if (std::strcmp(kind, "plain") == 0) fl = r;
+                    print_row(layout.c_str(), shape.c_str(), n, std::strcmp(kind, "plain") == 0 ? "floor" : "floor-min", r,
+                              fl, count_lines(dir / "floor.nc"));
                 }
-                print_row(layout.c_str(), shape.c_str(), n, "floor", fl, fl.wall, count_lines(dir / "floor.nc"));
                 for (const std::string& control : controls) {
                     // Each control writes into a folder of its own.
                     const fs::path cdir = dir / control;
@@ -514,7 +569,7 @@ int main(int argc, char** argv) {
                         ++failures;
                         continue;
                     }
-                    print_row(layout.c_str(), shape.c_str(), n, control, r, fl.wall, count_lines(cdir / "job.tap"));
+                    print_row(layout.c_str(), shape.c_str(), n, control, r, fl, count_lines(cdir / "job.tap"));
                 }
                 std::fflush(stdout);
                 if (keep.empty()) fs::remove_all(dir, ec);
