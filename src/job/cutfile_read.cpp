@@ -34,7 +34,7 @@ std::FILE* cutfile_stream(int unit, int maximum) {
     return unit_table.stream[static_cast<std::size_t>(unit)];
 }
 
-// The unit's stream met a read error (irasc ends a line there as at the end).
+// The unit's stream met a read error (the line reader ends a line there as at the end).
 bool stream_failed(int unit) {
     if (unit < 0 || unit > MAXUNIT) return false;
     std::FILE* f = unit_table.stream[static_cast<std::size_t>(unit)];
@@ -99,6 +99,50 @@ int read_marked_record(int unit, std::span<cldata_cell> cells, int maximum, int 
     const int closing = read_word32(f, reverse, st);
     if (st != 0 || closing != opening) return -1;
     return count;
+}
+
+// The next line of the ASCII cutfile, as `irasc` reads it with the limit
+// given: the line feed ends a line and a carriage return just before it is
+// dropped; the end of the data ends the last line with what is left (0 for
+// nothing); a line of more than `limit` stored bytes (the carriage return of
+// a CR LF ending counts) gives -1. The lines come from the reader's block, so
+// each byte is looked at by memchr and copied once, not read one at a time.
+int next_ascii_line(int unit, int limit, const char*& line) {
+    ascii_cldata_layout_t& lay = ascii_cldata_layout;
+    line = lay.block.data();
+    std::FILE* f = cutfile_stream(unit, 1);
+    if (f == nullptr) return -1;
+    if (lay.block_unit != unit) {
+        lay.block_unit = unit;
+        lay.block_begin = lay.block_end = 0;
+    }
+    char* const bytes = lay.block.data();
+    for (;;) {
+        const int have = lay.block_end - lay.block_begin;
+        const char* start = bytes + lay.block_begin;
+        const void* feed = std::memchr(start, '\n', static_cast<std::size_t>(have));
+        if (feed != nullptr) {
+            const int raw = static_cast<int>(static_cast<const char*>(feed) - start);
+            if (raw > limit) return -1;
+            lay.block_begin += raw + 1;
+            line = start;
+            return raw > 0 && start[raw - 1] == '\r' ? raw - 1 : raw;
+        }
+        if (have > limit) return -1;  // no line feed within the limit
+        // Keep the part line in front and fill the block behind it.
+        std::memmove(bytes, start, static_cast<std::size_t>(have));
+        lay.block_begin = 0;
+        lay.block_end = have;
+        const std::size_t got =
+            std::fread(bytes + have, 1, static_cast<std::size_t>(ASCII_READ_BLOCK - have), f);
+        if (got == 0) {
+            // The end of the data (or a failed stream) ends the last line.
+            lay.block_begin = lay.block_end;
+            line = bytes;
+            return have;
+        }
+        lay.block_end += static_cast<int>(got);
+    }
 }
 
 // A record of the ASCII reader has failed or the data has ended: the widths
@@ -209,6 +253,29 @@ bool read_plain_real(std::string_view field, int decimals, double& value) {
     return true;
 }
 
+// Reads an I field of the plain form "[blanks][sign]digits" of at most 9
+// digits to the value read_int_field gives it; any other form gives false and
+// is left to read_int_field.
+bool read_plain_int(std::string_view field, int& value) {
+    const std::size_t n = field.size();
+    std::size_t i = 0;
+    while (i < n && field[i] == ' ') ++i;
+    bool negative = false;
+    if (i < n && (field[i] == '+' || field[i] == '-')) {
+        negative = field[i] == '-';
+        ++i;
+    }
+    if (i == n || n - i > 9) return false;
+    int v = 0;
+    for (; i < n; ++i) {
+        const char ch = field[i];
+        if (ch < '0' || ch > '9') return false;
+        v = v * 10 + (ch - '0');
+    }
+    value = negative ? -v : v;
+    return true;
+}
+
 void store_int32(cldata_cell& cell, std::int32_t v) {
     const auto u = static_cast<std::uint32_t>(v);
     cell.b.fill(0);
@@ -303,16 +370,16 @@ int read_unformatted_doubles_swapped(int unit, std::span<cldata_cell> cells, int
 
 int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum) {
     if (maximum < 1 || static_cast<int>(cells.size()) < maximum) return ascii_reset(-1);
-    std::array<char, ASCII_LINE_LENGTH> buffer;
     const ascii_cldata_layout_t& lay = ascii_cldata_layout;
     int n = 0;
     for (;;) {
-        const int len = irasc(unit, buffer, ASCII_LINE_LENGTH);
+        const char* text = nullptr;
+        const int len = next_ascii_line(unit, ASCII_LINE_LENGTH, text);
         if (len < 0) return ascii_reset(-1);
         // An empty line or the end of the file ends the data between records;
-        // a stream that failed has not ended cleanly, whatever irasc saw.
+        // a stream that failed has not ended cleanly, whatever the read saw.
         if (len == 0) return ascii_reset(n == 0 && !stream_failed(unit) ? 0 : -1);
-        const std::string_view line(buffer.data(), static_cast<std::size_t>(len));
+        const std::string_view line(text, static_cast<std::size_t>(len));
         if (n == 0 && is_ascii_header(line)) {
             if (!read_ascii_header(line)) return ascii_reset(-1);
             continue;
@@ -337,7 +404,8 @@ int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum
                     int error = 0;
                     cldata_cell& cell = cells[static_cast<std::size_t>(n)];
                     if (ch == 'I') {
-                        const int v = read_int_field(field, width, error);
+                        int v = 0;
+                        if (!read_plain_int(field, v)) v = read_int_field(field, width, error);
                         store_int32(cell, v);
                     } else {
                         double v = 0.0;
