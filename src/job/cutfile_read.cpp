@@ -211,6 +211,24 @@ constexpr double EXACT_TENS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7, 
                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr int PLAIN_REAL_DIGITS = 15;
 
+// The first character at or after p that is not a blank. Fields are padded
+// with blanks on the left, so eight bytes are tested at a time.
+const char* skip_blanks(const char* p, const char* end) {
+    if constexpr (std::endian::native == std::endian::little) {
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            const std::uint64_t other = word ^ 0x2020202020202020ull;  // non-zero bytes are not blanks
+            if (other != 0) return p + (std::countr_zero(other) >> 3);
+            p += 8;
+        }
+    }
+    while (p < end && *p == ' ') ++p;
+    return p;
+}
+
+bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
+
 // Reads an F field of the plain form "[blanks][sign]digits[.digits]" of at
 // most 15 digits to the same double as read_real_field, without its text
 // copies: the digits and the power of ten are both exact, so the one division
@@ -218,31 +236,26 @@ constexpr int PLAIN_REAL_DIGITS = 15;
 // an exponent, more digits, fewer digits than the implied decimals) gives
 // false and is left to read_real_field.
 bool read_plain_real(std::string_view field, int decimals, double& value) {
-    const std::size_t n = field.size();
-    std::size_t i = 0;
-    while (i < n && field[i] == ' ') ++i;
+    const char* const end = field.data() + field.size();
+    const char* p = skip_blanks(field.data(), end);
     bool negative = false;
-    if (i < n && (field[i] == '+' || field[i] == '-')) {
-        negative = field[i] == '-';
-        ++i;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
     }
+    // Digits beyond 15 may wrap the sum; such a field is refused below.
     std::uint64_t digits_value = 0;
-    int digits = 0;
-    int after_point = -1;  // digits after the point; -1 while there is no point
-    for (; i < n; ++i) {
-        const char ch = field[i];
-        if (ch >= '0' && ch <= '9') {
-            if (++digits > PLAIN_REAL_DIGITS) return false;
-            digits_value = digits_value * 10 + static_cast<std::uint64_t>(ch - '0');
-            if (after_point >= 0) ++after_point;
-        } else if (ch == '.' && after_point < 0) {
-            after_point = 0;
-        } else {
-            return false;
-        }
+    const char* const first = p;
+    while (p < end && is_digit(*p)) digits_value = digits_value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    int digits = static_cast<int>(p - first);
+    int scale = -1;  // digits after the point; -1 while there is no point
+    if (p < end && *p == '.') {
+        const char* const fraction = ++p;
+        while (p < end && is_digit(*p)) digits_value = digits_value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        scale = static_cast<int>(p - fraction);
+        digits += scale;
     }
-    if (digits == 0) return false;
-    int scale = after_point;
+    if (p != end || digits == 0 || digits > PLAIN_REAL_DIGITS) return false;
     if (scale < 0) {
         // Without a point the last `decimals` digits are the fraction.
         scale = decimals < 0 ? 0 : decimals;
@@ -257,20 +270,18 @@ bool read_plain_real(std::string_view field, int decimals, double& value) {
 // digits to the value read_int_field gives it; any other form gives false and
 // is left to read_int_field.
 bool read_plain_int(std::string_view field, int& value) {
-    const std::size_t n = field.size();
-    std::size_t i = 0;
-    while (i < n && field[i] == ' ') ++i;
+    const char* const end = field.data() + field.size();
+    const char* p = skip_blanks(field.data(), end);
     bool negative = false;
-    if (i < n && (field[i] == '+' || field[i] == '-')) {
-        negative = field[i] == '-';
-        ++i;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
     }
-    if (i == n || n - i > 9) return false;
+    if (p == end || end - p > 9) return false;
     int v = 0;
-    for (; i < n; ++i) {
-        const char ch = field[i];
-        if (ch < '0' || ch > '9') return false;
-        v = v * 10 + (ch - '0');
+    for (; p < end; ++p) {
+        if (!is_digit(*p)) return false;
+        v = v * 10 + (*p - '0');
     }
     value = negative ? -v : v;
     return true;
