@@ -73,31 +73,47 @@ int le16_signed(const unsigned char* p) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | p[1] << 8));
 }
 
+// A 4-byte marker or count in file order, byte-reversed for the big-endian layouts.
+int stored_int32(const unsigned char* p, bool reverse) {
+    if (!reverse) return static_cast<std::int32_t>(le32(p));
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[3]) | static_cast<std::uint32_t>(p[2]) << 8 |
+                                     static_cast<std::uint32_t>(p[1]) << 16 | static_cast<std::uint32_t>(p[0]) << 24);
+}
+
+int stored_int16(const unsigned char* p, bool reverse) {
+    return static_cast<std::int16_t>(reverse ? static_cast<std::uint16_t>(p[1] | p[0] << 8)
+                                             : static_cast<std::uint16_t>(p[0] | p[1] << 8));
+}
+
 // Layouts 2, 3, 5 and 6: an opening marker, a word count, the words and a
-// closing marker equal to the opening one.
+// closing marker equal to the opening one. The marker and the count are read
+// in one piece, the words and the closing marker in another.
 int read_marked_record(int unit, std::span<cldata_cell> cells, int maximum, int word_size, bool reverse) {
     std::FILE* f = cutfile_stream(unit, maximum);
     if (f == nullptr || static_cast<int>(cells.size()) < maximum) return -1;
-    int st = 0;
-    const int opening = read_word32(f, reverse, st);
-    if (st == -1) return std::ferror(f) ? -1 : 0;
-    if (st != 0) return -1;
-    const int count = word_size == 4 ? read_word16(f, reverse, st) : read_word32(f, reverse, st);
+    const std::size_t count_size = word_size == 4 ? 2 : 4;
+    unsigned char head[8];
+    const std::size_t got = std::fread(head, 1, 4 + count_size, f);
+    if (got == 0) return std::ferror(f) ? -1 : 0;  // no byte left: the end of the data
+    if (got != 4 + count_size) return -1;
+    const int opening = stored_int32(head, reverse);
+    const int count = count_size == 2 ? stored_int16(head + 4, reverse) : stored_int32(head + 4, reverse);
     // A count below 1 would end the data silently or move the ring backwards.
-    if (st != 0 || count < 1 || count > maximum) return -1;
-    unsigned char words[MAXCLW * 8];
-    unsigned char* buffer = words;
+    if (count < 1 || count > maximum) return -1;
+    // The words go through a local buffer a ring's record at a time; the
+    // closing marker comes with the last piece.
+    unsigned char words[MAXCLW * 8 + 4];
     for (int done = 0; done < count;) {
-        // Read at most a ring's record of words at a time into the local buffer.
         const int chunk = count - done < MAXCLW ? count - done : MAXCLW;
+        const bool last = done + chunk == count;
         const std::size_t bytes = static_cast<std::size_t>(chunk * word_size);
-        if (std::fread(buffer, 1, bytes, f) != bytes) return -1;
+        const std::size_t want = bytes + (last ? 4 : 0);
+        if (std::fread(words, 1, want, f) != want) return -1;  // short inside the record or its marker
+        if (last && stored_int32(words + bytes, reverse) != opening) return -1;
         for (int i = 0; i < chunk; ++i)
-            put_word(cells[static_cast<std::size_t>(done + i)], buffer + i * word_size, word_size, reverse);
+            put_word(cells[static_cast<std::size_t>(done + i)], words + i * word_size, word_size, reverse);
         done += chunk;
     }
-    const int closing = read_word32(f, reverse, st);
-    if (st != 0 || closing != opening) return -1;
     return count;
 }
 
