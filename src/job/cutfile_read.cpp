@@ -227,17 +227,23 @@ constexpr double EXACT_TENS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7, 
                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr int PLAIN_REAL_DIGITS = 15;
 
-// The first character at or after p that is not a blank. Fields are padded
-// with blanks on the left, so eight bytes are tested at a time.
-const char* skip_blanks(const char* p, const char* end) {
+// The first character at or after p, before end, that is not a blank (end
+// when there is none). Fields are padded with blanks on the left, so eight
+// bytes are tested at a time; the bytes up to `readable` may be read, also
+// where they lie beyond the field.
+const char* skip_blanks(const char* p, const char* end, const char* readable) {
     if constexpr (std::endian::native == std::endian::little) {
-        while (end - p >= 8) {
+        while (p < end && readable - p >= 8) {
             std::uint64_t word;
             std::memcpy(&word, p, 8);
             const std::uint64_t other = word ^ 0x2020202020202020ull;  // non-zero bytes are not blanks
-            if (other != 0) return p + (std::countr_zero(other) >> 3);
+            if (other != 0) {
+                const char* first = p + (std::countr_zero(other) >> 3);
+                return first < end ? first : end;
+            }
             p += 8;
         }
+        if (p >= end) return end;
     }
     while (p < end && *p == ' ') ++p;
     return p;
@@ -251,9 +257,9 @@ bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 // rounds once, as the decimal conversion does. Any other form (a blank inside,
 // an exponent, more digits, fewer digits than the implied decimals) gives
 // false and is left to read_real_field.
-bool read_plain_real(std::string_view field, int decimals, double& value) {
+bool read_plain_real(std::string_view field, int decimals, const char* readable, double& value) {
     const char* const end = field.data() + field.size();
-    const char* p = skip_blanks(field.data(), end);
+    const char* p = skip_blanks(field.data(), end, readable);
     bool negative = false;
     if (p < end && (*p == '+' || *p == '-')) {
         negative = *p == '-';
@@ -285,9 +291,9 @@ bool read_plain_real(std::string_view field, int decimals, double& value) {
 // Reads an I field of the plain form "[blanks][sign]digits" of at most 9
 // digits to the value read_int_field gives it; any other form gives false and
 // is left to read_int_field.
-bool read_plain_int(std::string_view field, int& value) {
+bool read_plain_int(std::string_view field, const char* readable, int& value) {
     const char* const end = field.data() + field.size();
-    const char* p = skip_blanks(field.data(), end);
+    const char* p = skip_blanks(field.data(), end, readable);
     bool negative = false;
     if (p < end && (*p == '+' || *p == '-')) {
         negative = *p == '-';
@@ -407,6 +413,8 @@ int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum
         // a stream that failed has not ended cleanly, whatever the read saw.
         if (len == 0) return ascii_reset(n == 0 && !stream_failed(unit) ? 0 : -1);
         const std::string_view line(text, static_cast<std::size_t>(len));
+        // The line lies in the reader's block: field reads may look past its end.
+        const char* const readable = lay.block.data() + lay.block.size();
         if (n == 0 && is_ascii_header(line)) {
             if (!read_ascii_header(line)) return ascii_reset(-1);
             continue;
@@ -432,11 +440,11 @@ int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum
                     cldata_cell& cell = cells[static_cast<std::size_t>(n)];
                     if (ch == 'I') {
                         int v = 0;
-                        if (!read_plain_int(field, v)) v = read_int_field(field, width, error);
+                        if (!read_plain_int(field, readable, v)) v = read_int_field(field, width, error);
                         store_int32(cell, v);
                     } else {
                         double v = 0.0;
-                        if (!read_plain_real(field, lay.real_decimals, v))
+                        if (!read_plain_real(field, lay.real_decimals, readable, v))
                             v = read_real_field(field, width, lay.real_decimals, error, 0);
                         store_double(cell, v);
                     }
