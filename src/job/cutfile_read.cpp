@@ -34,7 +34,7 @@ std::FILE* cutfile_stream(int unit, int maximum) {
     return unit_table.stream[static_cast<std::size_t>(unit)];
 }
 
-// The unit's stream met a read error (irasc ends a line there as at the end).
+// The unit's stream met a read error (the line reader ends a line there as at the end).
 bool stream_failed(int unit) {
     if (unit < 0 || unit > MAXUNIT) return false;
     std::FILE* f = unit_table.stream[static_cast<std::size_t>(unit)];
@@ -73,32 +73,92 @@ int le16_signed(const unsigned char* p) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | p[1] << 8));
 }
 
+// A 4-byte marker or count in file order, byte-reversed for the big-endian layouts.
+int stored_int32(const unsigned char* p, bool reverse) {
+    if (!reverse) return static_cast<std::int32_t>(le32(p));
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[3]) | static_cast<std::uint32_t>(p[2]) << 8 |
+                                     static_cast<std::uint32_t>(p[1]) << 16 | static_cast<std::uint32_t>(p[0]) << 24);
+}
+
+int stored_int16(const unsigned char* p, bool reverse) {
+    return static_cast<std::int16_t>(reverse ? static_cast<std::uint16_t>(p[1] | p[0] << 8)
+                                             : static_cast<std::uint16_t>(p[0] | p[1] << 8));
+}
+
 // Layouts 2, 3, 5 and 6: an opening marker, a word count, the words and a
-// closing marker equal to the opening one.
+// closing marker equal to the opening one. The marker and the count are read
+// in one piece, the words and the closing marker in another.
 int read_marked_record(int unit, std::span<cldata_cell> cells, int maximum, int word_size, bool reverse) {
     std::FILE* f = cutfile_stream(unit, maximum);
     if (f == nullptr || static_cast<int>(cells.size()) < maximum) return -1;
-    int st = 0;
-    const int opening = read_word32(f, reverse, st);
-    if (st == -1) return std::ferror(f) ? -1 : 0;
-    if (st != 0) return -1;
-    const int count = word_size == 4 ? read_word16(f, reverse, st) : read_word32(f, reverse, st);
+    const std::size_t count_size = word_size == 4 ? 2 : 4;
+    unsigned char head[8];
+    const std::size_t got = std::fread(head, 1, 4 + count_size, f);
+    if (got == 0) return std::ferror(f) ? -1 : 0;  // no byte left: the end of the data
+    if (got != 4 + count_size) return -1;
+    const int opening = stored_int32(head, reverse);
+    const int count = count_size == 2 ? stored_int16(head + 4, reverse) : stored_int32(head + 4, reverse);
     // A count below 1 would end the data silently or move the ring backwards.
-    if (st != 0 || count < 1 || count > maximum) return -1;
-    unsigned char words[MAXCLW * 8];
-    unsigned char* buffer = words;
+    if (count < 1 || count > maximum) return -1;
+    // The words go through a local buffer a ring's record at a time; the
+    // closing marker comes with the last piece.
+    unsigned char words[MAXCLW * 8 + 4];
     for (int done = 0; done < count;) {
-        // Read at most a ring's record of words at a time into the local buffer.
         const int chunk = count - done < MAXCLW ? count - done : MAXCLW;
+        const bool last = done + chunk == count;
         const std::size_t bytes = static_cast<std::size_t>(chunk * word_size);
-        if (std::fread(buffer, 1, bytes, f) != bytes) return -1;
+        const std::size_t want = bytes + (last ? 4 : 0);
+        if (std::fread(words, 1, want, f) != want) return -1;  // short inside the record or its marker
+        if (last && stored_int32(words + bytes, reverse) != opening) return -1;
         for (int i = 0; i < chunk; ++i)
-            put_word(cells[static_cast<std::size_t>(done + i)], buffer + i * word_size, word_size, reverse);
+            put_word(cells[static_cast<std::size_t>(done + i)], words + i * word_size, word_size, reverse);
         done += chunk;
     }
-    const int closing = read_word32(f, reverse, st);
-    if (st != 0 || closing != opening) return -1;
     return count;
+}
+
+// The next line of the ASCII cutfile, as `irasc` reads it with the limit
+// given: the line feed ends a line and a carriage return just before it is
+// dropped; the end of the data ends the last line with what is left (0 for
+// nothing); a line of more than `limit` stored bytes (the carriage return of
+// a CR LF ending counts) gives -1. The lines come from the reader's block, so
+// each byte is looked at by memchr and copied once, not read one at a time.
+int next_ascii_line(int unit, int limit, const char*& line) {
+    ascii_cldata_layout_t& lay = ascii_cldata_layout;
+    line = lay.block.data();
+    std::FILE* f = cutfile_stream(unit, 1);
+    if (f == nullptr) return -1;
+    if (lay.block_unit != unit) {
+        lay.block_unit = unit;
+        lay.block_begin = lay.block_end = 0;
+    }
+    char* const bytes = lay.block.data();
+    for (;;) {
+        const int have = lay.block_end - lay.block_begin;
+        const char* start = bytes + lay.block_begin;
+        const void* feed = std::memchr(start, '\n', static_cast<std::size_t>(have));
+        if (feed != nullptr) {
+            const int raw = static_cast<int>(static_cast<const char*>(feed) - start);
+            if (raw > limit) return -1;
+            lay.block_begin += raw + 1;
+            line = start;
+            return raw > 0 && start[raw - 1] == '\r' ? raw - 1 : raw;
+        }
+        if (have > limit) return -1;  // no line feed within the limit
+        // Keep the part line in front and fill the block behind it.
+        std::memmove(bytes, start, static_cast<std::size_t>(have));
+        lay.block_begin = 0;
+        lay.block_end = have;
+        const std::size_t got =
+            std::fread(bytes + have, 1, static_cast<std::size_t>(ASCII_READ_BLOCK - have), f);
+        if (got == 0) {
+            // The end of the data (or a failed stream) ends the last line.
+            lay.block_begin = lay.block_end;
+            line = bytes;
+            return have;
+        }
+        lay.block_end += static_cast<int>(got);
+    }
 }
 
 // A record of the ASCII reader has failed or the data has ended: the widths
@@ -167,38 +227,57 @@ constexpr double EXACT_TENS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7, 
                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 constexpr int PLAIN_REAL_DIGITS = 15;
 
+// The first character at or after p, before end, that is not a blank (end
+// when there is none). Fields are padded with blanks on the left, so eight
+// bytes are tested at a time; the bytes up to `readable` may be read, also
+// where they lie beyond the field.
+const char* skip_blanks(const char* p, const char* end, const char* readable) {
+    if constexpr (std::endian::native == std::endian::little) {
+        while (p < end && readable - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            const std::uint64_t other = word ^ 0x2020202020202020ull;  // non-zero bytes are not blanks
+            if (other != 0) {
+                const char* first = p + (std::countr_zero(other) >> 3);
+                return first < end ? first : end;
+            }
+            p += 8;
+        }
+        if (p >= end) return end;
+    }
+    while (p < end && *p == ' ') ++p;
+    return p;
+}
+
+bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
+
 // Reads an F field of the plain form "[blanks][sign]digits[.digits]" of at
 // most 15 digits to the same double as read_real_field, without its text
 // copies: the digits and the power of ten are both exact, so the one division
 // rounds once, as the decimal conversion does. Any other form (a blank inside,
 // an exponent, more digits, fewer digits than the implied decimals) gives
 // false and is left to read_real_field.
-bool read_plain_real(std::string_view field, int decimals, double& value) {
-    const std::size_t n = field.size();
-    std::size_t i = 0;
-    while (i < n && field[i] == ' ') ++i;
+bool read_plain_real(std::string_view field, int decimals, const char* readable, double& value) {
+    const char* const end = field.data() + field.size();
+    const char* p = skip_blanks(field.data(), end, readable);
     bool negative = false;
-    if (i < n && (field[i] == '+' || field[i] == '-')) {
-        negative = field[i] == '-';
-        ++i;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
     }
+    // Digits beyond 15 may wrap the sum; such a field is refused below.
     std::uint64_t digits_value = 0;
-    int digits = 0;
-    int after_point = -1;  // digits after the point; -1 while there is no point
-    for (; i < n; ++i) {
-        const char ch = field[i];
-        if (ch >= '0' && ch <= '9') {
-            if (++digits > PLAIN_REAL_DIGITS) return false;
-            digits_value = digits_value * 10 + static_cast<std::uint64_t>(ch - '0');
-            if (after_point >= 0) ++after_point;
-        } else if (ch == '.' && after_point < 0) {
-            after_point = 0;
-        } else {
-            return false;
-        }
+    const char* const first = p;
+    while (p < end && is_digit(*p)) digits_value = digits_value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    int digits = static_cast<int>(p - first);
+    int scale = -1;  // digits after the point; -1 while there is no point
+    if (p < end && *p == '.') {
+        const char* const fraction = ++p;
+        while (p < end && is_digit(*p)) digits_value = digits_value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        scale = static_cast<int>(p - fraction);
+        digits += scale;
     }
-    if (digits == 0) return false;
-    int scale = after_point;
+    if (p != end || digits == 0 || digits > PLAIN_REAL_DIGITS) return false;
     if (scale < 0) {
         // Without a point the last `decimals` digits are the fraction.
         scale = decimals < 0 ? 0 : decimals;
@@ -206,6 +285,27 @@ bool read_plain_real(std::string_view field, int decimals, double& value) {
     }
     value = static_cast<double>(digits_value) / EXACT_TENS[scale];
     if (negative) value = -value;
+    return true;
+}
+
+// Reads an I field of the plain form "[blanks][sign]digits" of at most 9
+// digits to the value read_int_field gives it; any other form gives false and
+// is left to read_int_field.
+bool read_plain_int(std::string_view field, const char* readable, int& value) {
+    const char* const end = field.data() + field.size();
+    const char* p = skip_blanks(field.data(), end, readable);
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+    }
+    if (p == end || end - p > 9) return false;
+    int v = 0;
+    for (; p < end; ++p) {
+        if (!is_digit(*p)) return false;
+        v = v * 10 + (*p - '0');
+    }
+    value = negative ? -v : v;
     return true;
 }
 
@@ -303,16 +403,18 @@ int read_unformatted_doubles_swapped(int unit, std::span<cldata_cell> cells, int
 
 int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum) {
     if (maximum < 1 || static_cast<int>(cells.size()) < maximum) return ascii_reset(-1);
-    std::array<char, ASCII_LINE_LENGTH> buffer;
     const ascii_cldata_layout_t& lay = ascii_cldata_layout;
     int n = 0;
     for (;;) {
-        const int len = irasc(unit, buffer, ASCII_LINE_LENGTH);
+        const char* text = nullptr;
+        const int len = next_ascii_line(unit, ASCII_LINE_LENGTH, text);
         if (len < 0) return ascii_reset(-1);
         // An empty line or the end of the file ends the data between records;
-        // a stream that failed has not ended cleanly, whatever irasc saw.
+        // a stream that failed has not ended cleanly, whatever the read saw.
         if (len == 0) return ascii_reset(n == 0 && !stream_failed(unit) ? 0 : -1);
-        const std::string_view line(buffer.data(), static_cast<std::size_t>(len));
+        const std::string_view line(text, static_cast<std::size_t>(len));
+        // The line lies in the reader's block: field reads may look past its end.
+        const char* const readable = lay.block.data() + lay.block.size();
         if (n == 0 && is_ascii_header(line)) {
             if (!read_ascii_header(line)) return ascii_reset(-1);
             continue;
@@ -337,11 +439,12 @@ int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum
                     int error = 0;
                     cldata_cell& cell = cells[static_cast<std::size_t>(n)];
                     if (ch == 'I') {
-                        const int v = read_int_field(field, width, error);
+                        int v = 0;
+                        if (!read_plain_int(field, readable, v)) v = read_int_field(field, width, error);
                         store_int32(cell, v);
                     } else {
                         double v = 0.0;
-                        if (!read_plain_real(field, lay.real_decimals, v))
+                        if (!read_plain_real(field, lay.real_decimals, readable, v))
                             v = read_real_field(field, width, lay.real_decimals, error, 0);
                         store_double(cell, v);
                     }

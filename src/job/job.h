@@ -2,6 +2,7 @@
 // line, the startup file and job files, the cutfile reader and the record loop.
 #pragma once
 
+#include <array>
 #include <span>
 #include <string_view>
 
@@ -158,6 +159,7 @@ constexpr int MAXCLW = 245;               // words a cutfile record holds at mos
 constexpr int CLDATA_RING_CELLS = 1000;   // cells of the look-ahead ring
 constexpr int CLDATA_RING_MARGIN = 247;   // free cells kept: a 245-word record, its header, one spare
 constexpr int ASCII_LINE_LENGTH = 256;    // longest line of an ASCII cutfile
+constexpr int ASCII_READ_BLOCK = 65536;   // bytes the ASCII reader takes from its stream at a time
 constexpr int DETECT_BYTES = 12;          // bytes looked at to detect a layout
 
 // cldata_format: the layout of the open cutfile.
@@ -177,6 +179,10 @@ struct cldata_cell {
 
 // State of the ASCII reader, kept for the whole run. The initial widths fit
 // no field on a line, so data before the first header line is an error.
+// The reader takes its lines from a block of the file at a time rather than
+// a byte at a time: bytes `block_begin` up to `block_end` of `block` are
+// read from the stream of `block_unit` but not yet used. Opening and
+// rewinding the cutfile reset the whole state, and so drop the block.
 struct ascii_cldata_layout_t {
     int int_width = 10000;
     int real_width = 10000;
@@ -184,6 +190,10 @@ struct ascii_cldata_layout_t {
     int real_decimals = 10000;
     int char_width = 10000;
     char delimiter = ' ';
+    int block_unit = -1;
+    int block_begin = 0;
+    int block_end = 0;
+    std::array<char, ASCII_READ_BLOCK> block;
 };
 extern ascii_cldata_layout_t ascii_cldata_layout;
 

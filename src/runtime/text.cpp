@@ -1,5 +1,8 @@
 // Operations on fixed-length blank-padded text fields: assignment, comparison,
 // character search, trimmed lengths and case conversion.
+#include <cstdint>
+#include <cstring>
+
 #include "runtime/runtime.h"
 
 namespace kv {
@@ -63,10 +66,28 @@ int trim_back(std::string_view f, Skip skip) {
     while (n > 0 && skip(f[static_cast<std::size_t>(n - 1)])) --n;
     return n;
 }
+
+// Fields are long and mostly padding at their end: eight bytes are tested at
+// a time while all of them are padding, and only the last word that is not
+// goes byte by byte. `padding` tells whether all eight bytes of a word are.
+template <class Skip, class Padding>
+int trim_back_by_words(std::string_view f, Skip skip, Padding padding) {
+    std::size_t n = f.size();
+    while (n >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, f.data() + n - 8, 8);
+        if (!padding(word)) break;
+        n -= 8;
+    }
+    return trim_back(f.substr(0, n), skip);
+}
 }  // namespace
 
 int trimmed_length(std::string_view f) {
-    return trim_back(f, [](char ch) { return ch == ' ' || ch == '\0'; });
+    // A byte is a blank (0x20) or a NUL exactly when it has no bit outside 0x20.
+    return trim_back_by_words(
+        f, [](char ch) { return ch == ' ' || ch == '\0'; },
+        [](std::uint64_t w) { return (w & 0xDFDFDFDFDFDFDFDFull) == 0; });
 }
 
 int trimmed_length_ws(std::string_view f) {
@@ -74,7 +95,8 @@ int trimmed_length_ws(std::string_view f) {
 }
 
 int trimmed_length_blanks(std::string_view f) {
-    return trim_back(f, [](char ch) { return ch == ' '; });
+    return trim_back_by_words(
+        f, [](char ch) { return ch == ' '; }, [](std::uint64_t w) { return w == 0x2020202020202020ull; });
 }
 
 int trimmed_length_min1(std::string_view f) {

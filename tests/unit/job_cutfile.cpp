@@ -394,6 +394,59 @@ TEST_F(Cutfile, AsciiRealsMatchFieldConversion) {
     EXPECT_EQ(cldata_read_error(), 0);
 }
 
+// I fields read to the value read_int_field gives for the field text, in
+// every form it accepts: blanks before, inside and after the digits, signs,
+// ten digits, the limits of the 32-bit range.
+TEST_F(Cutfile, AsciiIntegersMatchFieldConversion) {
+    constexpr int WIDTH = 11;
+    const std::vector<std::string> fields = {"          0", "        -42", "         +7", "      1 0  ",
+                                             "           ", "          -", " 2147483647", "-2147483648",
+                                             "-0000000012", "    123    ", "1234567890 ", "     -  5  "};
+    std::string text = "$I11F52A1$\n";
+    for (const std::string& f : fields) text += "I          1I          1I       5000I" + f + "$\n";
+    open_bytes(text, CLDATA_ASCII);
+    for (const std::string& f : fields) {
+        ASSERT_FALSE(next_cldata_record()) << f;
+        int error = 0;
+        const int want = read_int_field(f, WIDTH, error, 0);
+        ASSERT_EQ(error, 0) << f;
+        EXPECT_EQ(cldata_subclass(), want) << "[" << f << "]";
+    }
+    EXPECT_TRUE(next_cldata_record());
+    EXPECT_EQ(cldata_read_error(), 0);
+}
+
+// The ASCII reader takes the file a block at a time: lines that straddle two
+// blocks, CR LF endings and a last line without a line feed read as ever, and
+// a line of 257 characters that straddles two blocks is still an error.
+TEST_F(Cutfile, AsciiLinesAcrossReadBlocks) {
+    std::vector<record> many;
+    for (int n = 1; n <= 4000; ++n) {
+        record r = goto_record(n, n);
+        if (n % 7 == 0) add_text(r, "LONGER TEXT RECORD");
+        many.push_back(r);
+    }
+    ascii_style s;
+    s.int_width = 6;
+    s.crlf = true;
+    s.final_newline = false;
+    s.line_limit = 200;
+    const std::string bytes = encode(many, 4, s);
+    ASSERT_GT(bytes.size(), 3u * ASCII_READ_BLOCK);
+    open_bytes(bytes, CLDATA_ASCII);
+    expect_records(many, "blocks");
+    // The overlong line starts shortly before the end of the first block.
+    std::string text = "$I5F52A1$\n";
+    while (text.size() < static_cast<std::size_t>(ASCII_READ_BLOCK) - 100) text += "I    1I    1I 1000I    0$\n";
+    const std::size_t good = (text.size() - 10) / 26;
+    text += "I    1I    1I 1000" + std::string(238, 'A') + "$\n";  // 257 characters
+    open_bytes(text, CLDATA_ASCII);
+    std::size_t n = 0;
+    while (!next_cldata_record()) ++n;
+    EXPECT_EQ(n, good);
+    EXPECT_EQ(cldata_read_error(), 1);
+}
+
 // An empty cutfile has no record; after the last record every further call
 // says so and the current record reads as empty.
 TEST_F(Cutfile, EmptyFileAndEnd) {

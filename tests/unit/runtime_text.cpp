@@ -30,6 +30,28 @@ TEST(TextFields, TrimmedLengths) {
     EXPECT_EQ(trimmed_length(""), 0);
 }
 
+// Long fields are trimmed eight bytes at a time: the last character may stand
+// anywhere in a word, after padding of blanks and NULs mixed, and bytes that
+// differ from a blank or a NUL in one bit only (0x60 '`', 0x21 '!', 0xA0) are
+// characters.
+TEST(TextFields, TrimmedLengthsOfLongFields) {
+    for (const char last : {'x', '`', '!', '\xA0', '\x01'}) {
+        for (int len = 0; len <= 40; ++len) {
+            for (int pos = 0; pos <= len; ++pos) {  // pos 0: padding only
+                std::string f(static_cast<std::size_t>(len), ' ');
+                for (int i = 0; i < len; i += 3) f[static_cast<std::size_t>(i)] = '\0';
+                if (pos > 0) f[static_cast<std::size_t>(pos - 1)] = last;
+                EXPECT_EQ(trimmed_length(f), pos) << len << " " << pos;
+                const std::string blanks = std::string(static_cast<std::size_t>(pos), last) +
+                                           std::string(static_cast<std::size_t>(len - pos), ' ');
+                EXPECT_EQ(trimmed_length_blanks(blanks), pos) << len << " " << pos;
+            }
+        }
+    }
+    // A NUL is not padding for trimmed_length_blanks.
+    EXPECT_EQ(trimmed_length_blanks(std::string(20, ' ') + std::string(1, '\0') + std::string(20, ' ')), 21);
+}
+
 TEST(TextFields, FindAndCase) {
     EXPECT_EQ(find_char("abc", 'z'), 0);
     EXPECT_EQ(find_char("a/b/c", '/'), 2);

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Posts one fixed job (lines, arcs, drilling and tapping cycles, two tools,
+# feeds, spindle, coolant, dwell, stops, a tape split) with every built-in
+# control that "kelvaron -l" lists, and compares the files each run writes
+# (tapes, print file, setup file) and its exit code with the files under
+# expected/<control>/ (a control that asks for a program number gets 1234
+# from the file stdin). It guards against output that changes unnoticed, for
+# example while the record loop or the writer is made faster.
+#
+# A change of output that is meant (an engine fix, a rewritten built-in list)
+# rewrites the expected files with one command, from the build folder:
+#   KELVARON_UPDATE=1 ctest --test-dir build -R guard
+# then check the rewritten files with git diff before committing them.
+set -u
+exe=$1
+here=$(cd "$(dirname "$0")" && pwd)
+expected_root="$here/expected"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+controls=$(env -u KELVARON HOME="$tmp" "$exe" -l 2>/dev/null </dev/null | tr -d '\r')
+count=$(printf '%s\n' "$controls" | grep -c .)
+if [ "$count" -ne 60 ]; then
+  echo "kelvaron -l listed $count controls, expected 60"; exit 1
+fi
+
+update=${KELVARON_UPDATE:-0}
+fail=0
+for control in $controls; do
+  work="$tmp/$control"
+  mkdir -p "$work/home" "$work/run"
+  cp "$here/job.cut" "$work/run/job.cut"
+  ( cd "$work/run" && env -u KELVARON -u QLOR_ASSERT HOME="$work/home" LC_ALL=C TZ=UTC \
+      SOURCE_DATE_EPOCH=1767225600 KELVARON_USER=tester \
+      timeout 60 "$exe" "$control" job.cut -p < "$here/stdin" > /dev/null 2> "$work/stderr" )
+  code=$?
+  rm -f "$work/run/job.cut"
+  echo "$code" > "$work/run/exit"
+  exp="$expected_root/$control"
+  if [ "$update" = 1 ]; then
+    rm -rf "$exp"
+    mkdir -p "$exp"
+    cp "$work/run/." "$exp/" -R
+    continue
+  fi
+  if [ ! -d "$exp" ]; then
+    echo "$control: no expected files (run with KELVARON_UPDATE=1 to write them)"; fail=1; continue
+  fi
+  if ! diff -r "$exp" "$work/run" > "$work/diff"; then
+    echo "$control: output differs (expected, actual):"; head -40 "$work/diff"; fail=1
+  fi
+done
+if [ "$update" = 1 ]; then
+  echo "guard: expected files of $count controls rewritten"
+  exit 0
+fi
+[ "$fail" = 0 ] && echo "guard: $count controls match their expected files"
+exit $fail
