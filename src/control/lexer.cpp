@@ -80,19 +80,27 @@ int read_continued_line(int unit, std::span<char> line, int& line_counter) {
     lexer_buffers_t& lb = lexer_buffers;
     std::fill(line.begin(), line.end(), ' ');
     int count = 0;
+    // A physical line that does not fit the field: its start is the text
+    // of the message (the line read before has nothing to do with it).
+    auto append_or_overlong = [&]() {
+        if (append_physical(line)) return 0;
+        assign_text(lb.overlong_text, lb.physical.view());
+        return LINE_OVERLONG;
+    };
     int status = read_physical_line(unit, count);
-    if (status == 0 && !append_physical(line)) status = LINE_OVERLONG;
+    if (status == 0) status = append_or_overlong();
     while (status == 0 && ends_with_backslash(line)) {
         const int next = read_physical_line(unit, count);
         // A last line that ends with a backslash is kept as it stands.
         if (next == IO_END) break;
         ++line_counter;
         status = next;
-        if (status == 0 && !append_physical(line)) status = LINE_OVERLONG;
+        if (status == 0) status = append_or_overlong();
     }
     if (status == LINE_OVERLONG) {
-        // A logical line longer than the field: keep its start for the
-        // message and pass over the rest of its continuation lines.
+        // A logical line longer than the field: the message shows the start
+        // of the logical line (its first physical lines, when it has joined
+        // some); the rest of its continuation lines is passed over.
         if (trimmed_length_ws(view_of(line)) > 0) assign_text(lb.overlong_text, view_of(line));
         bool more = ends_with_backslash(lb.physical.span());
         while (more && read_physical_line(unit, count) != IO_END) {

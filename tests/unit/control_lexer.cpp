@@ -107,8 +107,17 @@ TEST(OptionLexer, OverlongLinesAreReportedAndPassedOver) {
     counter = 0;
     EXPECT_EQ(read_continued_line(f.unit, line, counter), LINE_OVERLONG);
     EXPECT_EQ(counter, 2);  // both continuation lines were passed over
+    EXPECT_EQ(lexer_buffers.overlong_text.str(), std::string(OVERLONG_TEXT_LENGTH, 'w'));
     EXPECT_EQ(read_continued_line(f.unit, line, counter), 0);
     EXPECT_EQ(line.str(), "after2");
+    // A single physical line too long for the field is the text of the
+    // message, not the overlong line read before it; a blank one has none.
+    unit_file h(huge + "\n" + std::string(300, 'v') + "\n" + std::string(300, ' ') + "x\n");
+    EXPECT_EQ(read_continued_line(h.unit, line, counter), LINE_OVERLONG);
+    EXPECT_EQ(read_continued_line(h.unit, line, counter), LINE_OVERLONG);
+    EXPECT_EQ(lexer_buffers.overlong_text.str(), std::string(OVERLONG_TEXT_LENGTH, 'v'));
+    EXPECT_EQ(read_continued_line(h.unit, line, counter), LINE_OVERLONG);
+    EXPECT_EQ(lexer_buffers.overlong_text.str(), "");
     // Exactly the limit is still a line.
     unit_file g(std::string(PHYSICAL_LINE_LIMIT, 'x') + "\n");
     text<PHYSICAL_LINE_LIMIT> long_line;
