@@ -783,9 +783,6 @@ void write_format_definition(array1<int, MAXWORDS>& group, int count) {
 }
 
 void write_option_file_text(int form) {
-    // The block-number key is word 2 in every text written.
-    cs.key[1] = 2;
-
     const job_files_t& jf = job_files;
     std::string_view machine = trimmed(jf.file_names[FILE_MACHINE].view());
     if (machine.empty()) machine = trimmed(jf.machine_name.view());

@@ -128,6 +128,10 @@ void run_selected_mode() {
     } else if (s.difference_dump) {
         print_configuration_differences();
     } else if (s.write_mcd) {
+        // A control that names none (a built-in list) is named after the
+        // control it was loaded as: its file and the name it carries.
+        text<WORD_NAME_LENGTH>& control_name = configuration_store.gpnams[0];
+        if (trimmed_length(control_name) == 0) control_name.set(trimmed(job_files.machine_name.view()));
         int status = 0;
         write_mcd_file(status);
         if (status != 0) stop_run(EXIT_RUN_ERROR);
