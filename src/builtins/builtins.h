@@ -60,7 +60,9 @@ int assignment_holds(const setting_assignment& a);
 int apply_setting_list(std::span<const char* const> lines);
 
 // The 49 lists, each known by the first name in the table of control names
-// that selects it.
+// that selects it. Each is written as option-file text in
+// src/builtins/controls/NAME.opt and compiled into its assignment lines when
+// the program is built (src/builtins/generate/list_generator.cpp).
 std::span<const char* const> standard_setting_list();
 std::span<const char* const> ab84_setting_list();
 std::span<const char* const> acra8_setting_list();
