@@ -76,7 +76,17 @@ function runJob(kelvaron, control, desc, job, keep) {
     const env = { ...process.env, HOME: dir, LC_ALL: 'C' };
     delete env.KELVARON;
     delete env.QLOR_ASSERT;
-    const run = spawnSync(kelvaron, [name, 'job.cut'], { cwd: dir, env, input: '0\n0\nN\nN\n', timeout: 60000, encoding: 'utf8' });
+    // The answers to the console questions come from a file: a pipe would
+    // fail with EPIPE whenever kelvaron ends without reading them.
+    const answers = path.join(dir, 'answers');
+    fs.writeFileSync(answers, '0\n0\nN\nN\n');
+    const stdin = fs.openSync(answers, 'r');
+    let run;
+    try {
+      run = spawnSync(kelvaron, [name, 'job.cut'], { cwd: dir, env, stdio: [stdin, 'pipe', 'pipe'], timeout: 60000, encoding: 'utf8' });
+    } finally {
+      fs.closeSync(stdin);
+    }
     const failures = [];
     if (run.error) return { failures: [{ text: `kelvaron did not run: ${run.error.message}` }], reached: 0, total: 0, notes: [] };
     const errors = (run.stderr || '').split('\n').filter((l) => /error|warning/i.test(l)).map((l) => l.trim());
