@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "ppnsub/ppnsub.h"
 #include "runtime/runtime.h"
 
 namespace kv {
@@ -133,6 +134,9 @@ struct job_files_t {
     // control: the machine file's name without directory and extension, or
     // the built-in control to load when no machine file is found.
     text<MACHINE_NAME_LEN> machine_name;
+    // The files read as input (cutfile, option file, machine file), by kind,
+    // once opened: no output may take the place of one of them.
+    array1<file_identity, NFILEKINDS> input_identities{};
 };
 extern job_files_t job_files;
 // The unit of an open job file of kind print..temporary, -1 when not open.
@@ -148,9 +152,17 @@ void read_startup_file(int unit, int& status);
 // none was. status 0 when found.
 void locate_file_on_path(std::span<char> name, std::string_view path, std::string_view extension,
                          char separator, int mode, std::span<char> built, int& status);
+// Composes a job file's name as locate_file_on_path does and searches the
+// path for a file of that name that exists, whether it can be read or not.
+void locate_existing_file(std::span<char> name, std::string_view path, std::string_view extension,
+                          char separator, std::span<char> built, int& status);
 // Opens the cutfile, tape, print, setup, option, machine and temporary files
-// before the control is loaded; exit_status 4 when the run cannot go on.
+// before the control is loaded; exit_status 4 when the run cannot go on, 5
+// when an option or machine file is there but cannot be read.
 void open_job_files(std::span<char> machine_name, int& exit_status);
+// Whether the file of this name is one the job reads: the cutfile, the option
+// file or the machine file.
+bool is_job_input(std::string_view name);
 int prompt_until_nonblank(std::span<char> field, int message_number);
 int prompt_and_read_line(std::string_view prompt, std::span<char> field);
 
