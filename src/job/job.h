@@ -173,6 +173,10 @@ constexpr int CLDATA_RING_MARGIN = 247;   // free cells kept: a 245-word record,
 constexpr int ASCII_LINE_LENGTH = 256;    // longest line of an ASCII cutfile
 constexpr int ASCII_READ_BLOCK = 65536;   // bytes the ASCII reader takes from its stream at a time
 constexpr int DETECT_BYTES = 12;          // bytes looked at to detect a layout
+// The largest magnitude of a real word: beyond it no word value (a 32-bit
+// integer at the coarsest resolution) can hold the number, so a record that
+// carries one, or one that is not a number at all, is unreadable.
+constexpr double MAX_CLDATA_REAL = 2147483647.0;
 
 // cldata_format: the layout of the open cutfile.
 constexpr int CLDATA_DETECT = 0;
@@ -250,6 +254,8 @@ bool next_cldata_record();
 void rewind_cldata(int& status);
 int record_header_ahead(int k);
 int record_int_word(int k, int j);
+// A real word that is not finite or beyond MAX_CLDATA_REAL stops the run as
+// an unreadable record (stop_on_cldata_read_error).
 double record_real_word(int k, int j);
 char record_char_word(int k, int j);
 int cldata_record_number();
@@ -399,9 +405,10 @@ void handle_surface_record();
 void handle_multax_record();
 void handle_record_28000(int& status);
 void handle_contact_normal_record();
-// A read error that ended the cutfile's data: message 269 with the last record
-// read well, and the run stops with exit code 4.
-void stop_on_cldata_read_error();
+// A read error that ended the cutfile's data, or a record holding a real word
+// that is not a number or too large (record_real_word): message 269 with the
+// last record read well, and the run stops with exit code 4.
+[[noreturn]] void stop_on_cldata_read_error();
 
 void start_skipping_records(int n);
 int is_skipping();
