@@ -32,14 +32,15 @@ check() {  # check <description> <command...>
     fail=1
   fi
 }
-no_unfinished() { ! compgen -G "${1:-.}/*.kelvaron-unfinished-*" >/dev/null; }
+has() { compgen -G "$1" >/dev/null; }
+no_unfinished() { ! has "*.kelvaron-unfinished-*"; }
 same() { cmp -s "$1" "$2"; }
 lacks() { ! grep -q "$1" "$2"; }
 
-# A job of the given number of moves, and the files of a good run before it
-# (kept as *.before to compare with).
+# A job of moves without a part number, and the files of a good run before
+# it (kept as *.before to compare with).
 make_job() {
-  "$write_cutfile" 3 big.cut gotos "$1" || exit 1
+  "$write_cutfile" 3 big.cut gotos 20000 || exit 1
   "$exe" standard big.cut -p < /dev/null > /dev/null 2>&1 || { echo "$case_name: the run before failed"; exit 1; }
   for f in big.tap big.prt big.inf; do cp "$f" "$f.before"; done
 }
@@ -48,16 +49,24 @@ kept_before() {
   for f in big.tap big.prt big.inf; do same "$f" "$f.before" || return 1; done
 }
 
-# Waits until a running job has started its tape, then sends it the signal.
-interrupt_when_writing() {  # <pid> <signal>
+# Starts the job with its standard input on a pipe that holds no answer yet,
+# so that the run waits at the part-number prompt with its outputs open and
+# its tape started; sets pid. The answer is given on descriptor 3.
+start_waiting_job() {  # [stderr file]
+  rm -f answers err
+  mkfifo answers
+  exec 3<> answers
+  env --default-signal=INT "$exe" standard big.cut -p < answers > /dev/null 2> "${1:-err}" &
+  pid=$!
+}
+wait_for_prompt() {
   local n=0
-  until compgen -G "big.tap.kelvaron-unfinished-*" >/dev/null; do
+  until grep -q "Enter part number" err 2>/dev/null; do
     sleep 0.01
     n=$((n + 1))
-    [ $n -gt 3000 ] && break
+    [ $n -gt 6000 ] && { echo "$case_name: the run never asked for the part number"; return 1; }
   done
-  sleep 0.05
-  kill -s "$2" "$1"
+  return 0
 }
 
 case $case_name in
@@ -73,23 +82,32 @@ closed_streams)
   for f in job.tap job.prt job.inf; do check "$f differs with closed streams" same "$f" "$f.console"; done
   ;;
 interrupted)
-  # A job ended by a signal half-way leaves the files of the run before and
-  # no half tape; the signal still ends it as it would have.
-  make_job 400000
+  # A job ended by a signal leaves the files of the run before and no half
+  # tape; the signal still ends it as it would have.
+  make_job
   for sig in TERM HUP INT; do
-    env --default-signal=INT "$exe" standard big.cut -p < /dev/null > /dev/null 2>&1 &
-    pid=$!
-    interrupt_when_writing $pid $sig
-    wait $pid
+    start_waiting_job
+    wait_for_prompt && check "SIG$sig: no unfinished tape while running" has "big.tap.kelvaron-unfinished-*"
+    kill -s $sig $pid
+    { wait $pid; } 2>/dev/null
     code=$?
+    exec 3>&-
     want=$((128 + $(kill -l $sig)))
     check "SIG$sig: exit code $code, expected $want" [ $code -eq $want ]
     check "SIG$sig: the files of the run before changed" kept_before
     check "SIG$sig: unfinished files left" no_unfinished
   done
-  # Standard error closed by its reader: SIGPIPE.
-  "$exe" standard big.cut -p < /dev/null 2>&1 > /dev/null | head -c 200 > /dev/null
-  code=${PIPESTATUS[0]}
+  # Standard error closed by its reader: the next message after the answer
+  # meets SIGPIPE.
+  mkfifo messages
+  head -c 200 messages > /dev/null &
+  reader=$!
+  start_waiting_job messages
+  wait $reader
+  echo PART7 >&3
+  wait $pid
+  code=$?
+  exec 3>&-
   check "SIGPIPE: exit code $code, expected 141" [ "$code" -eq 141 ]
   check "SIGPIPE: the files of the run before changed" kept_before
   check "SIGPIPE: unfinished files left" no_unfinished
@@ -98,13 +116,14 @@ killed)
   # Killed outright, a run leaves its unfinished files under names that say
   # what they are, beside the files of the run before; the next run clears
   # them and finishes its own.
-  make_job 400000
-  "$exe" standard big.cut -p < /dev/null > /dev/null 2>&1 &
-  pid=$!
-  interrupt_when_writing $pid KILL
-  wait $pid
+  make_job
+  start_waiting_job
+  wait_for_prompt
+  kill -s KILL $pid
+  { wait $pid; } 2>/dev/null
+  exec 3>&-
   check "files of the run before changed" kept_before
-  check "no unfinished tape left under a name that says what it is" compgen -G "big.tap.kelvaron-unfinished-$pid-*"
+  check "no unfinished tape left under a name that says what it is" has "big.tap.kelvaron-unfinished-$pid-*"
   "$exe" standard big.cut -p < /dev/null > /dev/null 2>&1
   check "the next run failed" [ $? -eq 0 ]
   check "unfinished files left after the next run" no_unfinished
