@@ -150,7 +150,8 @@ int open_option_file(text<FILE_NAME_LEN>& reported) {
     const text<FILE_NAME_LEN> given = f.file_names[FILE_CONTROL];
     open_file_on_path(0, f.file_names[FILE_CONTROL], f.search_paths[FILE_CONTROL], f.file_extensions[FILE_CONTROL],
                       f.extension_dots[FILE_CONTROL], OPEN_READ_OLD, unit_of(FILE_CONTROL));
-    if (unit_of(FILE_CONTROL) < 0) return unreadable_control_file(given, FILE_CONTROL, f.file_extensions[FILE_CONTROL], reported);
+    if (unit_of(FILE_CONTROL) < 0)
+        return unreadable_control_file(given, FILE_CONTROL, f.file_extensions[FILE_CONTROL], reported);
     f.input_identities[FILE_CONTROL] = identity_of_unit(unit_of(FILE_CONTROL));
     if (opened_output_is(FILE_CONTROL, reported)) return EXIT_RUN_ERROR;
     set_message_string_arg(1, f.file_names[FILE_CONTROL]);
