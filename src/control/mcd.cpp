@@ -5,6 +5,7 @@
 #include <array>
 
 #include "control/control.h"
+#include "job/job.h"
 #include "ppnsub/ppnsub.h"
 
 namespace kv {
@@ -244,6 +245,8 @@ void write_mcd_file(int& status) {
     text<MCD_NAME_LENGTH> name;
     int st = IO_OK;
     build_file_name(name, trimmed(cs.gpnams[0].view()), "mcd", "", st);
+    // The machine file the control was loaded from is never written over.
+    if (st == IO_OK && is_job_input(name)) st = IO_FAILED;
     int unit = NO_UNIT;
     if (st == IO_OK) open_unit(unit, name, OPEN_WRITE, FORM_TEXT, st);
     if (st != IO_OK) {
@@ -254,8 +257,10 @@ void write_mcd_file(int& status) {
     reset_mcd_lines();
     write_records(unit, std::clamp(cs.NGPS, 0, MAXDEFWORDS));
     flush_mcd_repeats(unit);
-    filclo(unit, st);
-    // A file that did not reach the disk whole is a failure, not a control.
+    // A file that did not reach the disk whole is a failure, not a control:
+    // it never takes the file's name.
+    if (mcd_line_state.write_failed != 0) discard_unit(unit, st);
+    else filclo(unit, st);
     if (mcd_line_state.write_failed != 0 || st != IO_OK) {
         issue_message(221);
         status = IO_FAILED;

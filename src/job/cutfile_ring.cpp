@@ -1,7 +1,9 @@
 // Opens the cutfile, reads its records ahead into the fixed look-ahead ring,
 // moves the current record on, rewinds for the second pass, and gives every
 // handler its view of the current record and of the records ahead.
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "job/job.h"
 #include "ppnsub/ppnsub.h"
@@ -38,6 +40,28 @@ void set_header_link(int h, int link) {
     c.b[3] = static_cast<unsigned char>((link >> 8) & 0xFF);
 }
 
+// Bytes 4-7 of a record's header: the record number of the record read well
+// before it (0 when none), the last good record should this one prove unreadable.
+int header_previous_record(int h) {
+    int v = 0;
+    std::memcpy(&v, cldata_ring.cell[h].b.data() + 4, sizeof v);
+    return v;
+}
+
+void set_header_previous_record(int h, int number) {
+    std::memcpy(cldata_ring.cell[h].b.data() + 4, &number, sizeof number);
+}
+
+// A real word that is not a number, or too large for any word value to hold,
+// cannot have come from a sound record: the record is unreadable, like one
+// whose structure is broken, and the run stops there.
+double checked_real(int h, double value) {
+    if (std::fabs(value) <= MAX_CLDATA_REAL) return value;
+    cldata_reader.read_error = 1;
+    cldata_reader.last_good_record = header_previous_record(h);
+    stop_on_cldata_read_error();
+}
+
 // Reads records ahead until the ring would come within its margin of the
 // current record. A record never wraps: when it might run past the last
 // cell, the cells up to the end stay empty and reading starts again at cell 1.
@@ -58,6 +82,7 @@ void read_ahead() {
         if (count > MAXCLW) count = -1;  // a reader never gives more; guard the ring all the same
         set_header_count(h, count);
         set_header_link(h, h);
+        set_header_previous_record(h, r.last_good_record);
         set_header_link(r.tail, h);
         r.tail = h;
         // The end marker takes its header cell too, so that a rewind after a
@@ -195,7 +220,8 @@ int record_int_word(int k, int j) {
 
 double record_real_word(int k, int j) {
     const int h = record_header_ahead(k);
-    return word_in_record(h, j, 4) ? cell_real_value(cldata_ring.cell[h + j], cldata_reader.format) : 0.0;
+    return word_in_record(h, j, 4) ? checked_real(h, cell_real_value(cldata_ring.cell[h + j], cldata_reader.format))
+                                   : 0.0;
 }
 
 char record_char_word(int k, int j) {

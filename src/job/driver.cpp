@@ -161,6 +161,7 @@ void run_postprocessor() {
     int status = 0;
     init_units(status);
     if (status != 0) stop_run(EXIT_RUN_ERROR);
+    install_interrupt_cleanup();
     init_message_table(status);
     if (status != 0) stop_run(EXIT_RUN_ERROR);
     register_builtin_messages();

@@ -19,7 +19,8 @@ constexpr std::string_view INSTALLED_ROOT = "/qlor/product/kelvaron1516";
 // Shared configuration folder searched for option and startup files.
 constexpr std::string_view CONFIG_FOLDER = "/qlor/config/kelvaron/";
 
-constexpr int PATH_ACCESS_WRITE = 2;  // access modes of find_file_on_path
+constexpr int PATH_ACCESS_EXISTS = 0;  // access modes of find_file_on_path
+constexpr int PATH_ACCESS_WRITE = 2;
 constexpr int PATH_ACCESS_READ = 4;
 
 // Appends ";" root tail to a search path, only when the whole entry fits.
@@ -94,6 +95,7 @@ void set_file_defaults() {
         f.search_paths[k].set(".");
     }
     for (int u = 1; u <= NFILEUNITS; ++u) f.file_units[u] = -1;
+    f.input_identities = {};
     f.fixed_tape = 0;
 
     text<SEARCH_PATH_LEN> config;
@@ -111,16 +113,30 @@ void set_file_defaults() {
     }
 }
 
-void locate_file_on_path(std::span<char> name, std::string_view path, std::string_view extension,
-                         char separator, int mode, std::span<char> built, int& status) {
+namespace {
+
+void locate_for_access(std::span<char> name, std::string_view path, std::string_view extension, char separator,
+                       int access, std::span<char> built, int& status) {
     build_file_name(built, std::string_view(name.data(), name.size()), extension, "", status);
     if (status != 0) {
         assign_text(name, "");
         return;
     }
     apply_extension_separator(built, separator);
-    const int access = (mode == OPEN_READ || mode == OPEN_READ_OLD) ? PATH_ACCESS_READ : PATH_ACCESS_WRITE;
     find_file_on_path(std::string_view(built.data(), built.size()), path, access, name, status);
+}
+
+}  // namespace
+
+void locate_file_on_path(std::span<char> name, std::string_view path, std::string_view extension,
+                         char separator, int mode, std::span<char> built, int& status) {
+    const int access = (mode == OPEN_READ || mode == OPEN_READ_OLD) ? PATH_ACCESS_READ : PATH_ACCESS_WRITE;
+    locate_for_access(name, path, extension, separator, access, built, status);
+}
+
+void locate_existing_file(std::span<char> name, std::string_view path, std::string_view extension,
+                          char separator, std::span<char> built, int& status) {
+    locate_for_access(name, path, extension, separator, PATH_ACCESS_EXISTS, built, status);
 }
 
 void open_file_on_path(int warn, std::span<char> name, std::string_view path, std::string_view extension,

@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "ppnsub/ppnsub.h"
 #include "runtime/runtime.h"
 
 namespace kv {
@@ -133,6 +134,9 @@ struct job_files_t {
     // control: the machine file's name without directory and extension, or
     // the built-in control to load when no machine file is found.
     text<MACHINE_NAME_LEN> machine_name;
+    // The files read as input (cutfile, option file, machine file), by kind,
+    // once opened: no output may take the place of one of them.
+    array1<file_identity, NFILEKINDS> input_identities{};
 };
 extern job_files_t job_files;
 // The unit of an open job file of kind print..temporary, -1 when not open.
@@ -148,9 +152,17 @@ void read_startup_file(int unit, int& status);
 // none was. status 0 when found.
 void locate_file_on_path(std::span<char> name, std::string_view path, std::string_view extension,
                          char separator, int mode, std::span<char> built, int& status);
+// Composes a job file's name as locate_file_on_path does and searches the
+// path for a file of that name that exists, whether it can be read or not.
+void locate_existing_file(std::span<char> name, std::string_view path, std::string_view extension,
+                          char separator, std::span<char> built, int& status);
 // Opens the cutfile, tape, print, setup, option, machine and temporary files
-// before the control is loaded; exit_status 4 when the run cannot go on.
+// before the control is loaded; exit_status 4 when the run cannot go on, 5
+// when an option or machine file is there but cannot be read.
 void open_job_files(std::span<char> machine_name, int& exit_status);
+// Whether the file of this name is one the job reads: the cutfile, the option
+// file or the machine file.
+bool is_job_input(std::string_view name);
 int prompt_until_nonblank(std::span<char> field, int message_number);
 int prompt_and_read_line(std::string_view prompt, std::span<char> field);
 
@@ -161,6 +173,10 @@ constexpr int CLDATA_RING_MARGIN = 247;   // free cells kept: a 245-word record,
 constexpr int ASCII_LINE_LENGTH = 256;    // longest line of an ASCII cutfile
 constexpr int ASCII_READ_BLOCK = 65536;   // bytes the ASCII reader takes from its stream at a time
 constexpr int DETECT_BYTES = 12;          // bytes looked at to detect a layout
+// The largest magnitude of a real word: beyond it no word value (a 32-bit
+// integer at the coarsest resolution) can hold the number, so a record that
+// carries one, or one that is not a number at all, is unreadable.
+constexpr double MAX_CLDATA_REAL = 2147483647.0;
 
 // cldata_format: the layout of the open cutfile.
 constexpr int CLDATA_DETECT = 0;
@@ -238,6 +254,8 @@ bool next_cldata_record();
 void rewind_cldata(int& status);
 int record_header_ahead(int k);
 int record_int_word(int k, int j);
+// A real word that is not finite or beyond MAX_CLDATA_REAL stops the run as
+// an unreadable record (stop_on_cldata_read_error).
 double record_real_word(int k, int j);
 char record_char_word(int k, int j);
 int cldata_record_number();
@@ -387,9 +405,10 @@ void handle_surface_record();
 void handle_multax_record();
 void handle_record_28000(int& status);
 void handle_contact_normal_record();
-// A read error that ended the cutfile's data: message 269 with the last record
-// read well, and the run stops with exit code 4.
-void stop_on_cldata_read_error();
+// A read error that ended the cutfile's data, or a record holding a real word
+// that is not a number or too large (record_real_word): message 269 with the
+// last record read well, and the run stops with exit code 4.
+[[noreturn]] void stop_on_cldata_read_error();
 
 void start_skipping_records(int n);
 int is_skipping();

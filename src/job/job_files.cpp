@@ -71,69 +71,135 @@ bool open_cutfile(text<FILE_NAME_LEN>& reported) {
                        : command_switches.force_native ? CLDATA_NATIVE
                                                         : CLDATA_DETECT;
     open_cldata(trimmed(name.view()), layout, status);
+    if (status == 0) f.input_identities[FILE_CUTFILE] = identity_of_unit(cldata_reader.unit);
     return status == 0;
 }
 
+bool is_console_or_null(std::string_view name) { return text_equals(name, "none") || text_equals(name, "tty"); }
+
+// Whether the output of this kind, as its name would be found for writing,
+// is a file the job reads; reported then gets that name.
+bool output_over_input(int kind, text<FILE_NAME_LEN>& reported) {
+    job_files_t& f = job_files;
+    if (is_console_or_null(f.file_names[kind])) return false;
+    text<FILE_NAME_LEN> found = f.file_names[kind];
+    text<FILE_NAME_LEN> built;
+    int status = 0;
+    locate_file_on_path(found, f.search_paths[kind], f.file_extensions[kind], f.extension_dots[kind], OPEN_WRITE,
+                        built, status);
+    if (status != 0 || !is_job_input(found)) return false;
+    reported = found;
+    return true;
+}
+
+// Whether an output opened before the input of this kind was found is that
+// very file. Nothing has been written over it yet: an output takes its name
+// only when it is finished.
+bool opened_output_is(int input_kind, text<FILE_NAME_LEN>& reported) {
+    job_files_t& f = job_files;
+    for (int kind : {FILE_TAPE, FILE_PRINT, FILE_SETUP}) {
+        const int unit = unit_of(kind);
+        if (unit < 0 || is_null_unit(unit) || unit == tty_unit()) continue;
+        if (same_file(identity_of_file(f.file_names[kind]), f.input_identities[input_kind])) {
+            reported = f.file_names[kind];
+            return true;
+        }
+    }
+    return false;
+}
+
+// Only a control file that is missing lets the run go on without it: one
+// that is there but cannot be read is an error (exit code 5), reported by
+// the name it was found under.
+int unreadable_control_file(const text<FILE_NAME_LEN>& given, int kind, std::string_view extension,
+                            text<FILE_NAME_LEN>& reported) {
+    job_files_t& f = job_files;
+    text<FILE_NAME_LEN> found = given;
+    text<FILE_NAME_LEN> built;
+    int status = 0;
+    locate_existing_file(found, f.search_paths[kind], extension, f.extension_dots[kind], built, status);
+    if (status != 0) return 0;
+    reported = found;
+    return EXIT_NO_CONTROL;
+}
+
+// Outcome of opening an output of the job.
+constexpr int OUTPUT_OPENED = 0;
+constexpr int OUTPUT_NOT_OPENED = 1;
+constexpr int OUTPUT_OVER_INPUT = 2;
+
 // An output file of the job (tape, print, setup): a blank name becomes the
-// cutfile's base name without its extension.
-bool open_output_file(int kind, std::string_view base, int warn, text<FILE_NAME_LEN>& reported) {
+// cutfile's base name without its extension. An output that would take the
+// place of an input is not opened at all.
+int open_output_file(int kind, std::string_view base, int warn, text<FILE_NAME_LEN>& reported) {
     job_files_t& f = job_files;
     text<FILE_NAME_LEN>& name = f.file_names[kind];
     if (trimmed_length(name) == 0) strip_extension(name, base);
     reported = name;
+    if (output_over_input(kind, reported)) return OUTPUT_OVER_INPUT;
     open_file_on_path(warn, name, f.search_paths[kind], f.file_extensions[kind], f.extension_dots[kind], OPEN_WRITE,
                       unit_of(kind));
-    return unit_of(kind) >= 0;
+    return unit_of(kind) >= 0 ? OUTPUT_OPENED : OUTPUT_NOT_OPENED;
 }
 
 // The option file named after the control. When it exists, its machine
 // statement names the machine file; a file that names none has the name
-// asked for.
-void open_option_file() {
+// asked for. Returns the exit code of a failure, else 0.
+int open_option_file(text<FILE_NAME_LEN>& reported) {
     job_files_t& f = job_files;
+    const text<FILE_NAME_LEN> given = f.file_names[FILE_CONTROL];
     open_file_on_path(0, f.file_names[FILE_CONTROL], f.search_paths[FILE_CONTROL], f.file_extensions[FILE_CONTROL],
                       f.extension_dots[FILE_CONTROL], OPEN_READ_OLD, unit_of(FILE_CONTROL));
-    if (unit_of(FILE_CONTROL) < 0) return;
+    if (unit_of(FILE_CONTROL) < 0)
+        return unreadable_control_file(given, FILE_CONTROL, f.file_extensions[FILE_CONTROL], reported);
+    f.input_identities[FILE_CONTROL] = identity_of_unit(unit_of(FILE_CONTROL));
+    if (opened_output_is(FILE_CONTROL, reported)) return EXIT_RUN_ERROR;
     set_message_string_arg(1, f.file_names[FILE_CONTROL]);
     issue_message(200);
     read_option_machine_name(unit_of(FILE_CONTROL), f.file_names[FILE_MACHINE]);
     if (trimmed_length(f.file_names[FILE_MACHINE]) == 0) prompt_until_nonblank(f.file_names[FILE_MACHINE], 104);
+    return 0;
 }
 
 // The machine file: a "cfg" file of option-file text, else an "mcd" file,
 // else none, and the built-in control of the machine name is loaded. The
-// extension left in file_extensions tells the loader which it is.
-void open_machine_file(std::string_view machine_name) {
+// extension left in file_extensions tells the loader which it is. Returns
+// the exit code of a failure, else 0.
+int open_machine_file(std::string_view machine_name, text<FILE_NAME_LEN>& reported) {
     job_files_t& f = job_files;
     text<FILE_NAME_LEN>& name = f.file_names[FILE_MACHINE];
     text<FILE_EXTENSION_LEN>& extension = f.file_extensions[FILE_MACHINE];
     int& unit = unit_of(FILE_MACHINE);
     const text<FILE_NAME_LEN> before = name;
+    const auto opened = [&](int message) {
+        f.input_identities[FILE_MACHINE] = identity_of_unit(unit);
+        if (opened_output_is(FILE_MACHINE, reported)) return EXIT_RUN_ERROR;
+        set_message_string_arg(1, name);
+        issue_message(message);
+        return 0;
+    };
 
     extension.set("cfg");
     open_file_on_path(0, name, f.search_paths[FILE_MACHINE], extension, f.extension_dots[FILE_MACHINE],
                       OPEN_READ_OLD, unit);
     // A name given with its own extension is found by the first search
     // whatever that extension is; an "mcd" file found so is still read as one.
-    if (unit >= 0 && !has_extension(name, "mcd")) {
-        set_message_string_arg(1, name);
-        issue_message(201);
-        return;
-    }
+    if (unit >= 0 && !has_extension(name, "mcd")) return opened(201);
     if (unit < 0) {
+        const int failure = unreadable_control_file(before, FILE_MACHINE, "cfg", reported);
+        if (failure != 0) return failure;
         name = before;
         extension.set("mcd");
         open_file_on_path(0, name, f.search_paths[FILE_MACHINE], extension, f.extension_dots[FILE_MACHINE],
                           OPEN_READ_OLD, unit);
     }
     extension.set("mcd");
-    if (unit >= 0) {
-        set_message_string_arg(1, name);
-        issue_message(202);
-        return;
-    }
+    if (unit >= 0) return opened(202);
+    const int failure = unreadable_control_file(before, FILE_MACHINE, "mcd", reported);
+    if (failure != 0) return failure;
     name.set(trimmed(machine_name));
     extension.clear();
+    return 0;
 }
 
 // The temporary file of "-c", named after the option file when there is one,
@@ -144,6 +210,7 @@ bool open_temporary_file(std::string_view machine_name, text<FILE_NAME_LEN>& rep
     bare_name(name, unit_of(FILE_CONTROL) >= 0 ? f.file_names[FILE_CONTROL] : f.file_names[FILE_MACHINE]);
     reported = name;
     int& unit = unit_of(FILE_TEMPORARY);
+    if (output_over_input(FILE_TEMPORARY, reported)) return false;
     open_file_on_path(0, name, f.search_paths[FILE_TEMPORARY], f.file_extensions[FILE_TEMPORARY],
                       f.extension_dots[FILE_TEMPORARY], OPEN_WRITE_NEW, unit);
     if (unit < 0) return false;
@@ -154,34 +221,44 @@ bool open_temporary_file(std::string_view machine_name, text<FILE_NAME_LEN>& rep
 
 }  // namespace
 
+bool is_job_input(std::string_view name) {
+    const file_identity id = identity_of_file(name);
+    for (int kind : {FILE_CUTFILE, FILE_CONTROL, FILE_MACHINE}) {
+        if (same_file(id, job_files.input_identities[kind])) return true;
+    }
+    return false;
+}
+
 void open_job_files(std::span<char> machine_name, int& exit_status) {
     job_files_t& f = job_files;
     exit_status = 0;
     assign_text(machine_name, "standard");
     const std::string_view machine(machine_name.data(), machine_name.size());
     text<FILE_NAME_LEN> reported;
-    bool ok = true;
+    f.input_identities = {};
+    int failure = 0;  // the exit code once a file has failed
 
-    if (!text_equals(f.file_names[FILE_CUTFILE], "none")) ok = open_cutfile(reported);
-    if (ok && trimmed_length(f.file_names[FILE_MACHINE]) == 0)
+    if (!text_equals(f.file_names[FILE_CUTFILE], "none") && !open_cutfile(reported)) failure = EXIT_RUN_ERROR;
+    if (failure == 0 && trimmed_length(f.file_names[FILE_MACHINE]) == 0)
         strip_extension(f.file_names[FILE_MACHINE], f.file_names[FILE_CONTROL]);
 
     text<FILE_NAME_LEN> base;
     file_name_part(base, f.file_names[FILE_CUTFILE]);
-    if (ok) ok = open_output_file(FILE_TAPE, base, 0, reported);
-    if (ok) {
-        text<FILE_NAME_LEN> ignored;
-        open_output_file(FILE_PRINT, base, 1, ignored);
-        open_output_file(FILE_SETUP, base, 1, ignored);
-        open_option_file();
-        bare_name(machine_name, f.file_names[FILE_MACHINE]);
-        open_machine_file(machine);
-        if (command_switches.cfg_dump) ok = open_temporary_file(machine, reported);
-        else unit_of(FILE_TEMPORARY) = -1;
+    if (failure == 0 && open_output_file(FILE_TAPE, base, 0, reported) != OUTPUT_OPENED) failure = EXIT_RUN_ERROR;
+    // The print and setup files only warn when they cannot be opened.
+    for (int kind : {FILE_PRINT, FILE_SETUP}) {
+        if (failure == 0 && open_output_file(kind, base, 1, reported) == OUTPUT_OVER_INPUT) failure = EXIT_RUN_ERROR;
     }
-    if (ok) return;
+    if (failure == 0) failure = open_option_file(reported);
+    if (failure == 0) {
+        bare_name(machine_name, f.file_names[FILE_MACHINE]);
+        failure = open_machine_file(machine, reported);
+    }
+    unit_of(FILE_TEMPORARY) = -1;
+    if (failure == 0 && command_switches.cfg_dump && !open_temporary_file(machine, reported)) failure = EXIT_RUN_ERROR;
+    if (failure == 0) return;
 
-    exit_status = EXIT_RUN_ERROR;
+    exit_status = failure;
     issue_message(127);
     set_message_string_arg(1, reported);
     issue_message(126);

@@ -102,8 +102,6 @@ void finish_job() {
         set_args();
         write_message(print, 12);
     }
-    set_args();
-    issue_message(12);
 
     const int setup = job_unit(FILE_SETUP);
     if (setup >= 0) {
@@ -116,6 +114,12 @@ void finish_job() {
         write_message(setup, 180);
     }
     print_tool_cutting_times();
+
+    // The job's files are finished, and a file that did not reach the disk
+    // whole stops the run, before the box on the console reports the job done.
+    finish_job_outputs();
+    set_args();
+    issue_message(12);
 }
 
 void handle_motion_record() {

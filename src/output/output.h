@@ -158,6 +158,12 @@ void reset_block_variable(std::string_view name);
 void set_reference_message(int n);
 // filwri, with message 221 and a stop (exit code 4) on failure.
 void write_line_or_stop(std::string_view text, int unit);
+// Finishes the tape, print and setup files at the end of the job: all are
+// written out and checked first, then each takes its name (filclo). A failure
+// is message 221 and a stop (exit code 4), which leaves the files of an
+// earlier run as they were. Standard output is flushed and checked in place
+// of a file; the null device has nothing to finish. Their units become -1.
+void finish_job_outputs();
 // write_block, with message 265 and a stop (exit code 4) on overflow.
 void write_block_or_stop(int mode);
 

@@ -435,14 +435,26 @@ void start_next_tape() {
 
     int& unit = job_files.file_units[unit_slot(FILE_TAPE)];
     int status = 0;
-    filclo(unit, status);
-    if (status != 0) issue_message(217);
     text<FILE_NAME_LEN> full;
-    build_file_name(full.span(), next.view(), "", "", status);
-    job_files.file_names[FILE_TAPE] = full;
-    // A failing open is not reported here: the next line written stops the
-    // run with its write message.
-    open_unit(unit, trimmed(full.view()), OPEN_WRITE, FORM_TEXT, status);
+    if (unit == tty_unit() || is_null_unit(unit)) {
+        // A tape on standard output or the null device goes on there: it has
+        // no file to finish and no file to number.
+        full = job_files.file_names[FILE_TAPE];
+    } else {
+        // The finished tape takes its name now; one that did not reach the
+        // disk whole ends the run rather than leave a cut tape behind.
+        filclo(unit, status);
+        if (status != 0) issue_message(217);
+        if (status == IO_FAILED) {
+            issue_message(221);
+            stop_run(EXIT_RUN_ERROR);
+        }
+        build_file_name(full.span(), next.view(), "", "", status);
+        job_files.file_names[FILE_TAPE] = full;
+        // A failing open is not reported here: the next line written stops the
+        // run with its write message.
+        open_unit(unit, trimmed(full.view()), OPEN_WRITE, FORM_TEXT, status);
+    }
 
     mark_axes_unwritten();
 
@@ -450,6 +462,31 @@ void start_next_tape() {
     set_message_int_arg(1, tape_character_count(1));
     set_message_string_arg(1, full.view().substr(0, NEXT_TAPE_NAME_SHOWN));
     issue_message(218);
+}
+
+void finish_job_outputs() {
+    static constexpr std::array<int, 3> kinds = {FILE_TAPE, FILE_PRINT, FILE_SETUP};
+    const auto stop_unwritten = [](int status) {
+        if (status == 0) return;
+        issue_message(221);
+        stop_run(EXIT_RUN_ERROR);
+    };
+    // Written out first, all of them: a full disk then leaves none finished.
+    for (int kind : kinds) {
+        const int unit = job_unit(kind);
+        if (unit < 0 || is_null_unit(unit)) continue;
+        int status = 0;
+        flush_unit(unit, status);
+        stop_unwritten(status);
+    }
+    for (int kind : kinds) {
+        int& unit = job_files.file_units[unit_slot(kind)];
+        if (unit < 0 || is_null_unit(unit) || unit == tty_unit()) continue;
+        int status = 0;
+        filclo(unit, status);
+        unit = -1;
+        stop_unwritten(status);
+    }
 }
 
 void output_program_end() {

@@ -1,5 +1,10 @@
 // Console helpers: text fields at their trimmed length, and terminated texts,
-// written straight to standard output or standard error.
+// written straight to standard output or standard error; the standard
+// descriptors made safe at start-up.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "ppnsub/ppnsub.h"
@@ -32,6 +37,18 @@ void put_line(std::FILE* f, std::string_view prefix, std::string_view s) {
 std::string_view cstring(const char* text) { return text == nullptr ? std::string_view() : std::string_view(text); }
 
 }  // namespace
+
+void guard_standard_streams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is this one, as the lower ones are open.
+        const int opened = ::open(NULL_DEVICE_NAME, fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
 
 void print_line(std::string_view field) { put_line(stdout, {}, trimmed(field)); }
 

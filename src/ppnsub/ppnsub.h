@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <span>
@@ -27,6 +28,15 @@ constexpr int ACCESS_WRITE = 31;
 constexpr std::size_t UNIT_BUFFER_SIZE = 65536;
 // The platform's null device, behind null_unit and the job-file name "none".
 constexpr const char* NULL_DEVICE_NAME = "/dev/null";
+// An output file is written under its final name followed by this mark, the
+// process number and the unit ("job.tap.kelvaron-unfinished-812-13"), and
+// takes its final name only when it is finished. Such a file left behind by a
+// run that was killed outright is removed by the next run that writes the
+// same output.
+constexpr std::string_view UNFINISHED_MARK = ".kelvaron-unfinished-";
+constexpr std::size_t OUTPUT_NAME_LEN = 1280;  // final and unfinished names of an output, terminated
+// Exit code of a run whose output could not be written whole (message 221).
+constexpr int EXIT_WRITE_FAILED = 4;
 
 // Open status codes of open_unit, and the form code of a binary file.
 constexpr int OPEN_READ = 30;
@@ -51,6 +61,12 @@ struct unit_table_t {
     std::array<int, MAXUNIT + 1> access{};  // 0 closed, 30 read, 31 write
     std::array<std::FILE*, MAXUNIT + 1> stream{};
     std::array<std::array<char, UNIT_BUFFER_SIZE>, MAXUNIT + 1> buffer;
+    // An output written under an unfinished name: the name it takes when it is
+    // finished and the name it has until then. unfinished is 1 while the
+    // second exists; the interrupt handler reads it, so it is set last.
+    std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> final_name{};
+    std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> unfinished_name{};
+    std::array<volatile std::sig_atomic_t, MAXUNIT + 1> unfinished{};
     int input_unit_number = 5;
     int tty_unit_number = 6;
     int message_unit_number = 7;
@@ -59,8 +75,18 @@ struct unit_table_t {
 extern unit_table_t unit_table;
 
 void init_units(int& status);
+// A unit opened for writing on a regular file writes under an unfinished name
+// in the file's folder; filclo finishes it (everything written reaches the
+// file, which then replaces the final name) and reports -2 when any of that
+// failed, in which case the unfinished file is removed and the final name is
+// left as it was. Devices, pipes and the like are written directly.
 void open_unit(int& u, std::string_view name, int st, int form, int& status);
 void filclo(int& u, int& status);
+// Closes a unit without finishing it: an output's unfinished file is removed.
+void discard_unit(int& u, int& status);
+// Writes out what a unit open for writing holds in its buffer (standard
+// output and standard error included); -2 when any write to it has failed.
+void flush_unit(int u, int& status);
 void filuwr(int u, std::string_view text, int& status);
 void filwri(int u, std::string_view text, int& status);
 int irasc(int u, std::span<char> field, int limit);
@@ -85,12 +111,40 @@ int check_file_access(std::string_view name, int mode);
 void file_name_part(std::span<char> result, std::string_view name);
 void strip_extension(std::span<char> result, std::string_view name);
 
+// Ends the run. With code 0 every output is flushed and finished first, and
+// standard output is checked: a failure there issues message 221 and the run
+// ends with EXIT_WRITE_FAILED instead. With any other code the outputs are
+// discarded, so that the files of an earlier run stay as they were.
 [[noreturn]] void stop_run(int code);
+// Removes the unfinished files of the run's outputs when the run is ended by
+// SIGINT, SIGTERM, SIGPIPE or SIGHUP (then ends as the signal would), and at
+// any exit that did not finish them. Signals the caller ignores stay ignored.
+void install_interrupt_cleanup();
+// Removes the unfinished files of every output; safe inside a signal handler.
+void remove_unfinished_outputs();
 // Test hook: when set, stop_run closes the units and then calls the hook
 // instead of exiting; the hook is expected not to return (a harness unwinds
 // from it). Nothing in the program sets it; a hook that returns is followed by
 // the usual exit.
 void set_stop_hook(void (*hook)(int code));
+
+// The file behind a name or an open unit, by device and file number, so that
+// two names of one file (links, "./" and the like) are seen to be one. Only
+// regular files are known; known is 0 for anything else or a missing file.
+struct file_identity {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    int known = 0;
+};
+file_identity identity_of_file(std::string_view name);
+file_identity identity_of_unit(int u);
+bool same_file(const file_identity& a, const file_identity& b);
+
+// Output streams of open_unit: open under an unfinished name (or directly for
+// a device), and close, finishing (renaming into place) or discarding. Both
+// return 0 or -1.
+int open_output_stream(int u, std::string_view name, int mode_index);
+int close_output_stream(int u, int finish);
 
 // Stream slots under the unit table. Mode index into stream_mode_names:
 // 0 "rb", 1 "r", 2 "wb", 3 "w". Status 0 or -1; byte counts transferred.
@@ -100,6 +154,11 @@ int rewind_stream(std::FILE* stream);
 int close_stream(std::FILE* stream);
 std::size_t read_stream_bytes(std::FILE* stream, void* buffer, std::size_t count);
 std::size_t write_stream_bytes(std::FILE* stream, const void* buffer, std::size_t count);
+
+// Opens the null device on standard input, output or error when the process
+// was started with that descriptor closed, so that no file opened later
+// takes its place and receives messages meant for the console.
+void guard_standard_streams();
 
 // Console helpers: each field at its trimmed length.
 void print_line(std::string_view field);

@@ -109,7 +109,8 @@ void open_unit(int& u, std::string_view name, int st, int form, int& status) {
     const int binary = form == FORM_BINARY ? 1 : 0;
     const int mode_index = reading ? 1 - binary : 3 - binary;
     std::FILE*& f = unit_table.stream[slot(free_unit)];
-    if (open_stream(f, name, mode_index) != 0) {
+    const int opened = reading ? open_stream(f, name, mode_index) : open_output_stream(free_unit, name, mode_index);
+    if (opened != 0) {
         u = NO_UNIT;
         status = IO_FAILED;
         return;
@@ -121,7 +122,10 @@ void open_unit(int& u, std::string_view name, int st, int form, int& status) {
     status = IO_OK;
 }
 
-void filclo(int& u, int& status) {
+namespace {
+
+// Common part of filclo and discard_unit: an output is finished or discarded.
+void close_unit(int& u, int finish, int& status) {
     if (!in_range(u) || unit_table.status[slot(u)] != OPENED_UNIT) {
         status = IO_BAD_UNIT;
         return;
@@ -134,7 +138,7 @@ void filclo(int& u, int& status) {
     }
     // A failed close still frees the unit: the stream is gone either way, and
     // a unit left opened without a stream could never be used or closed again.
-    const int closed = close_stream(f);
+    const int closed = unit_table.access[slot(u)] == ACCESS_WRITE ? close_output_stream(u, finish) : close_stream(f);
     f = nullptr;
     if (u == unit_table.null_unit_number) unit_table.null_unit_number = NO_UNIT;
     else if (u == unit_table.input_unit_number) unit_table.input_unit_number = NO_UNIT;
@@ -144,6 +148,25 @@ void filclo(int& u, int& status) {
     unit_table.access[slot(u)] = ACCESS_CLOSED;
     u = NO_UNIT;
     status = closed == 0 ? IO_OK : IO_FAILED;
+}
+
+}  // namespace
+
+void filclo(int& u, int& status) { close_unit(u, 1, status); }
+
+void discard_unit(int& u, int& status) { close_unit(u, 0, status); }
+
+void flush_unit(int u, int& status) {
+    if (!in_range(u)) {
+        status = IO_BAD_UNIT;
+        return;
+    }
+    std::FILE* f = unit_table.stream[slot(u)];
+    if (unit_table.access[slot(u)] != ACCESS_WRITE || f == nullptr) {
+        status = IO_NOT_WRITABLE;
+        return;
+    }
+    status = std::fflush(f) == 0 && std::ferror(f) == 0 ? IO_OK : IO_FAILED;
 }
 
 void filuwr(int u, std::string_view text, int& status) {

@@ -6,6 +6,8 @@
 # A case folder holds:
 #   args            one argument a line (may be empty)
 #   stdin           optional standard input (else /dev/null)
+#   stdout_device   optional: a device that standard output goes to (such as
+#                   /dev/full) in place of a file; nothing of it is kept to compare
 #   env             optional NAME=VALUE lines; @TMP@ stands for the run folder
 #   in/             optional files copied into the working folder
 #   examples        optional names of files (one a line) copied into the
@@ -13,7 +15,7 @@
 #   expected/exit   the exit code
 #   expected/stdout, expected/stderr   compared byte for byte when present
 #   expected/files/ files that must exist in the working folder afterwards
-#   expected/absent optional names that must not exist afterwards
+#   expected/absent optional names (or shell patterns) that must not exist afterwards
 # In standard output and error the run folder's path reads as @TMP@.
 # With KELVARON_UPDATE=1 the expected outputs are rewritten from the run.
 set -u
@@ -43,10 +45,13 @@ if [ -f "$case_dir/env" ]; then
 fi
 input=/dev/null
 [ -f "$case_dir/stdin" ] && input="$case_dir/stdin"
+output="$tmp/stdout"
+[ -f "$case_dir/stdout_device" ] && output=$(cat "$case_dir/stdout_device")
 
 ( cd "$tmp/work" && env -u KELVARON -u QLOR_ASSERT HOME="$tmp/home" LC_ALL=C "${envs[@]}" \
-    timeout 60 "$exe" "${args[@]}" < "$input" > "$tmp/stdout" 2> "$tmp/stderr" )
+    timeout 60 "$exe" "${args[@]}" < "$input" > "$output" 2> "$tmp/stderr" )
 code=$?
+[ -f "$tmp/stdout" ] || : > "$tmp/stdout"
 sed -i "s|$tmp|@TMP@|g" "$tmp/stdout" "$tmp/stderr"
 
 exp="$case_dir/expected"
@@ -85,7 +90,7 @@ if [ -d "$exp/files" ]; then
 fi
 if [ -f "$exp/absent" ]; then
   while IFS= read -r f; do
-    [ -n "$f" ] && [ -e "$tmp/work/$f" ] && { echo "$name: file $f should not exist"; fail=1; }
+    [ -n "$f" ] && compgen -G "$tmp/work/$f" >/dev/null && { echo "$name: file $f should not exist"; fail=1; }
   done < "$exp/absent"
 fi
 exit $fail

@@ -1,6 +1,9 @@
 // Feeds arbitrary bytes to cutfile layout detection, record reading, the
 // look-ahead ring and its accessors. The first byte picks the layout (0
-// detects it); the rest is the cutfile.
+// detects it); the rest is the cutfile. A real word that is no number, or too
+// large, stops the run when it is read (a case of its own in the unit tests);
+// such words are passed over here, so that reading goes on to the end.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +16,14 @@
 namespace {
 
 std::string fuzz_path() { return "/tmp/kv_fuzz_cutfile_" + std::to_string(::getpid()) + ".cut"; }
+
+// Whether word j of record k ahead may be read as a real without stopping the
+// run: absent words read as 0, and present ones must be numbers in range.
+bool real_readable(int k, int j) {
+    const int h = kv::record_header_ahead(k);
+    if (h == 0 || j < 4 || j > kv::record_int_word(k, 0)) return true;
+    return std::fabs(kv::cell_real_value(kv::cldata_ring.cell[h + j], kv::cldata_reader.format)) <= kv::MAX_CLDATA_REAL;
+}
 
 // Reads the whole cutfile, looking ahead from every record; returns the
 // number of records delivered.
@@ -29,11 +40,11 @@ int read_through() {
             if (count > kv::MAXCLW) __builtin_trap();
             for (int j = -1; j <= count + 1; ++j) {
                 (void)kv::record_int_word(ahead, j);
-                (void)kv::record_real_word(ahead, j);
+                if (real_readable(ahead, j)) (void)kv::record_real_word(ahead, j);
                 (void)kv::record_char_word(ahead, j);
             }
         }
-        (void)kv::cldata_rounded_word(2);
+        if (real_readable(0, 5)) (void)kv::cldata_rounded_word(2);
         const kv::cldata_reader_t& r = kv::cldata_reader;
         if (r.current < 1 || r.current > kv::CLDATA_RING_CELLS || r.next_free < 1 ||
             r.next_free > kv::CLDATA_RING_CELLS || r.current == r.next_free)

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and runs each for a short while.
+# Builds the libFuzzer targets with clang and runs each for a short while
+# (FUZZ_SECONDS each, 10 by default, so that CI stays within minutes).
 # Each tests/fuzz/fuzz_<name>.cpp is a target; tests/fuzz/corpus/<name>/ holds
-# its seed inputs when present.
+# its seed inputs when present. A target's inputs may grow to its largest
+# seed and a quarter more (at least 4096 bytes), so that whole files, such as
+# MCD files of some 30 KB, reach the reader whole and mutations can add to them.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${FUZZ_SECONDS:-10}
@@ -19,8 +22,14 @@ for src in "${targets[@]}"; do
   seeds=()
   corpus="tests/fuzz/corpus/${name#fuzz_}"
   work=$(mktemp -d)
-  [ -d "$corpus" ] && cp -R "$corpus/." "$work/"
-  echo "fuzzing $name for ${seconds}s"
-  ( cd build-fuzz && "tests/$name" -max_total_time="$seconds" -max_len=4096 -timeout=10 "$work" 2>&1 | tail -3 )
+  max_len=4096
+  if [ -d "$corpus" ]; then
+    cp -R "$corpus/." "$work/"
+    largest=$(find "$corpus" -type f -printf '%s\n' | sort -n | tail -1)
+    largest=$(( ${largest:-0} + ${largest:-0} / 4 ))
+    [ "$largest" -gt "$max_len" ] && max_len=$largest
+  fi
+  echo "fuzzing $name for ${seconds}s, inputs up to $max_len bytes"
+  ( cd build-fuzz && "tests/$name" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 "$work" 2>&1 | tail -3 )
   rm -rf "$work"
 done

@@ -123,6 +123,8 @@ TEST_F(Tape, BlockLimitSplitsAtTheNextCheckAndCountsAgain) {
     check_tape_split();
     EXPECT_FALSE(std::filesystem::exists(dir + "part.t01"));
     EXPECT_EQ(tape_state.tape_number, 1);
+    // A tape takes its name only when it is finished.
+    EXPECT_FALSE(std::filesystem::exists(dir + "part.tap"));
 
     block_writer.block_lines_written = 100;
     try {
@@ -130,6 +132,12 @@ TEST_F(Tape, BlockLimitSplitsAtTheNextCheckAndCountsAgain) {
     } catch (const run_stopped& s) {
         FAIL() << "stopped with " << s.code;
     }
+    EXPECT_TRUE(std::filesystem::exists(dir + "part.tap"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "part.t01"));
+    int status = 0;
+    filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
+    job_files.file_units[unit_slot(FILE_TAPE)] = -1;
+    EXPECT_EQ(status, 0);
     EXPECT_TRUE(std::filesystem::exists(dir + "part.t01"));
     EXPECT_EQ(tape_state.tape_number, 2);
     EXPECT_EQ(trimmed_copy(job_files.file_names[FILE_TAPE].view()), dir + "part.t01");
@@ -216,9 +224,10 @@ TEST_F(Tape, SplitAtToolChangeNeverAtTheFirst) {
     tape_state.tool_changes_seen = 0;
     configuration_store.intsp[25] = 1;
     EXPECT_EQ(split_tape_at_tool_change(), 1);
-    EXPECT_FALSE(std::filesystem::exists(dir + "tc.t01"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "tc.tap"));
     EXPECT_EQ(split_tape_at_tool_change(), 1);
-    EXPECT_TRUE(std::filesystem::exists(dir + "tc.t01"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "tc.tap"));  // finished at the split
+    EXPECT_EQ(trimmed_copy(job_files.file_names[FILE_TAPE].view()), dir + "tc.t01");
 }
 
 TEST_F(Tape, SortAndToolRanks) {

@@ -1,6 +1,7 @@
 // Unit table: open, close, line writes and reads, raw reads, rewind, the
 // special units, and the stop routine.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -259,17 +260,107 @@ TEST_F(Units, UnitWithoutStreamIsAnAssertion) {
     unit_table.access[static_cast<std::size_t>(u)] = ACCESS_CLOSED;
 }
 
-TEST_F(Units, StopRunClosesUnitsAndExits) {
-    const std::string out = path("stop");
+TEST_F(Units, StopRunFinishesOutputsOnlyOnSuccess) {
+    // A run that succeeds finishes its outputs; one that fails leaves the
+    // file of the run before as it was and no unfinished file behind.
+    write_file("tape", "last good\n");
     EXPECT_EXIT(
         {
-            int u = open(out, OPEN_WRITE);
+            int u = open(path("tape"), OPEN_WRITE);
             int st = 0;
             filuwr(u, "no line feed yet", st);
             stop_run(7);
         },
         ::testing::ExitedWithCode(7), "");
-    EXPECT_EQ(read_file("stop"), "no line feed yet");
+    EXPECT_EQ(read_file("tape"), "last good\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    EXPECT_EXIT(
+        {
+            int u = open(path("tape"), OPEN_WRITE);
+            int st = 0;
+            filuwr(u, "no line feed yet", st);
+            stop_run(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(read_file("tape"), "no line feed yet");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(Units, AnOutputTakesItsNameWhenFinished) {
+    write_file("tape", "previous\n");
+    fs::permissions(dir / "tape", fs::perms(0640));
+    int u = open(path("tape"), OPEN_WRITE);
+    int st = 0;
+    filwri(u, "new", st);
+    // Until then the previous file stays and the new one has a name that
+    // says what it is.
+    EXPECT_EQ(read_file("tape"), "previous\n");
+    const std::string unfinished = unit_table.unfinished_name[static_cast<std::size_t>(u)].data();
+    EXPECT_EQ(unfinished, path("tape") + ".kelvaron-unfinished-" + std::to_string(getpid()) + "-" + std::to_string(u));
+    EXPECT_TRUE(fs::exists(unfinished));
+    filclo(u, st);
+    EXPECT_EQ(st, IO_OK);
+    EXPECT_EQ(read_file("tape"), "new\n");
+    EXPECT_FALSE(fs::exists(unfinished));
+    EXPECT_EQ(fs::status(dir / "tape").permissions() & fs::perms::all, fs::perms(0640));
+
+    // Discarded: the previous file stays.
+    u = open(path("tape"), OPEN_WRITE);
+    filwri(u, "lost", st);
+    discard_unit(u, st);
+    EXPECT_EQ(read_file("tape"), "new\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+
+    // A symbolic link goes on naming the file it named.
+    fs::create_symlink(dir / "tape", dir / "link");
+    u = open(path("link"), OPEN_WRITE);
+    filwri(u, "through the link", st);
+    filclo(u, st);
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_EQ(read_file("tape"), "through the link\n");
+
+    // A device is written directly.
+    u = open("/dev/null", OPEN_WRITE);
+    EXPECT_EQ(unit_table.unfinished[static_cast<std::size_t>(u)], 0);
+    filclo(u, st);
+    EXPECT_EQ(st, IO_OK);
+}
+
+TEST_F(Units, UnfinishedFilesOfEndedRunsAreCleared) {
+    // Left by a run that was killed outright: the next run writing the same
+    // output removes them. A run still going on keeps its file, and files of
+    // other outputs or other names are not touched.
+    pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    int wstatus = 0;
+    waitpid(gone, &wstatus, 0);
+    const std::string mark = ".kelvaron-unfinished-";
+    const std::string stale = "tape" + mark + std::to_string(gone) + "-11";
+    const std::string alive = "tape" + mark + "1-12";  // process 1 is always there
+    const std::string other = "other" + mark + std::to_string(gone) + "-11";
+    const std::string odd = "tape" + mark + "x-11";
+    for (const std::string& n : {stale, alive, other, odd}) write_file(n.c_str(), "half");
+    int u = open(path("tape"), OPEN_WRITE);
+    EXPECT_FALSE(fs::exists(dir / stale));
+    for (const std::string& n : {alive, other, odd}) EXPECT_TRUE(fs::exists(dir / n)) << n;
+    int st = 0;
+    filclo(u, st);
+}
+
+TEST_F(Units, FlushReportsAFullDevice) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this machine";
+    int u = open("/dev/full", OPEN_WRITE);
+    int st = 0;
+    filwri(u, "short line", st);
+    EXPECT_EQ(st, IO_OK);  // still in the buffer
+    flush_unit(u, st);
+    EXPECT_EQ(st, IO_FAILED);
+    filclo(u, st);
+    EXPECT_EQ(st, IO_FAILED);
+    flush_unit(5, st);
+    EXPECT_EQ(st, IO_NOT_WRITABLE);
+    flush_unit(100, st);
+    EXPECT_EQ(st, IO_BAD_UNIT);
 }
 
 void throwing_hook(int code) { throw std::runtime_error("stop " + std::to_string(code)); }
@@ -280,10 +371,10 @@ TEST_F(Units, StopHookUnwindsAfterClosing) {
     filuwr(u, "kept", st);
     set_stop_hook(throwing_hook);
     try {
-        stop_run(4);
+        stop_run(0);
         ADD_FAILURE() << "stop_run returned";
     } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "stop 4");
+        EXPECT_STREQ(e.what(), "stop 0");
     }
     set_stop_hook(nullptr);
     EXPECT_EQ(unit_table.status[static_cast<std::size_t>(u)], FREE_UNIT);

@@ -1,0 +1,208 @@
+// Output files written under an unfinished name in their own folder and
+// renamed over the final name only when finished, so that a failed or
+// interrupted run never leaves a cut or empty file where the last good one
+// was; and the identity of files, by which an output is kept off an input.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "ppnsub/ppnsub.h"
+
+namespace kv {
+
+namespace {
+
+std::size_t slot(int u) { return static_cast<std::size_t>(u); }
+
+void copy_name(std::array<char, OUTPUT_NAME_LEN>& to, const std::string& from) {
+    const std::size_t n = from.size() < OUTPUT_NAME_LEN - 1 ? from.size() : OUTPUT_NAME_LEN - 1;
+    std::memcpy(to.data(), from.data(), n);
+    to[n] = '\0';
+}
+
+// The folder part of a path ("." when it has none) and the name in it.
+void split_path(const std::string& path, std::string& folder, std::string& name) {
+    const std::size_t s = path.find_last_of('/');
+    if (s == std::string::npos) {
+        folder = ".";
+        name = path;
+    } else {
+        folder = s == 0 ? "/" : path.substr(0, s);
+        name = path.substr(s + 1);
+    }
+}
+
+// Whether the unfinished file at path belongs to an output of this run.
+bool held_by_this_run(const std::string& path) {
+    for (int u = 0; u <= MAXUNIT; ++u) {
+        if (unit_table.unfinished[slot(u)] != 0 && path == unit_table.unfinished_name[slot(u)].data()) return true;
+    }
+    return false;
+}
+
+// Removes the unfinished files of the output at final_path left by runs that
+// no longer exist (killed outright, or the machine went down). A file of a
+// run still going on, on this machine, is left alone.
+void clear_unfinished_leftovers(const std::string& final_path) {
+    std::string folder, name;
+    split_path(final_path, folder, name);
+    const std::string prefix = name + std::string(UNFINISHED_MARK);
+    DIR* d = ::opendir(folder.c_str());
+    if (d == nullptr) return;
+    const long own = static_cast<long>(::getpid());
+    while (const dirent* e = ::readdir(d)) {
+        const std::string entry(e->d_name);
+        if (entry.compare(0, prefix.size(), prefix) != 0) continue;
+        // The rest is the process number and the unit: digits, '-', digits.
+        const char* p = entry.c_str() + prefix.size();
+        char* end = nullptr;
+        errno = 0;
+        const long pid = std::strtol(p, &end, 10);
+        if (end == p || *end != '-' || errno != 0 || pid <= 0) continue;
+        const char* q = end + 1;
+        if (*q == '\0' || std::strspn(q, "0123456789") != std::strlen(q)) continue;
+        const std::string path = folder + "/" + entry;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (pid == own) {
+            if (held_by_this_run(path)) continue;
+        } else if (pid > INT_MAX || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) {
+            continue;
+        }
+        ::unlink(path.c_str());
+    }
+    ::closedir(d);
+}
+
+void forget_unfinished(int u) {
+    unit_table.unfinished[slot(u)] = 0;
+    unit_table.unfinished_name[slot(u)][0] = '\0';
+    unit_table.final_name[slot(u)][0] = '\0';
+}
+
+}  // namespace
+
+int open_output_stream(int u, std::string_view name, int mode_index) {
+    std::FILE*& stream = unit_table.stream[slot(u)];
+    stream = nullptr;
+    forget_unfinished(u);
+    if (mode_index < 0 || mode_index >= static_cast<int>(stream_mode_names.size())) return -1;
+    const std::string path(trimmed(name));
+    if (path.empty() || path.find('\0') != std::string::npos) return -1;
+
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    // A device, a pipe or a socket has no content to keep: it is written
+    // directly (a directory is refused there).
+    if (exists && !S_ISREG(st.st_mode)) return open_stream(stream, path, mode_index);
+    // A file that may not be written is not replaced either.
+    if (exists && ::access(path.c_str(), W_OK) != 0) return -1;
+
+    std::string final_path = path;
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        // A symbolic link goes on naming the file it names: that file is the
+        // one replaced. A link to nothing yet is written through.
+        char* target = ::realpath(path.c_str(), nullptr);
+        if (target == nullptr) return open_stream(stream, path, mode_index);
+        final_path = target;
+        std::free(target);
+    }
+    const std::string unfinished =
+        final_path + std::string(UNFINISHED_MARK) + std::to_string(::getpid()) + "-" + std::to_string(u);
+    if (unfinished.size() >= OUTPUT_NAME_LEN) return open_stream(stream, path, mode_index);
+
+    clear_unfinished_leftovers(final_path);
+    copy_name(unit_table.final_name[slot(u)], final_path);
+    copy_name(unit_table.unfinished_name[slot(u)], unfinished);
+    unit_table.unfinished[slot(u)] = 1;
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    int fd = ::open(unfinished.c_str(), flags, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        // Only a run gone before with this process number left it.
+        ::unlink(unfinished.c_str());
+        fd = ::open(unfinished.c_str(), flags, 0666);
+    }
+    if (fd < 0) {
+        // No new file can be made in that folder (it may not be written, or
+        // the name is too long there): the output is written in place, as a
+        // writable file in a folder that is not writable allows.
+        forget_unfinished(u);
+        return open_stream(stream, path, mode_index);
+    }
+    if (exists) {
+        // The file that is replaced passes on its owner and its permissions.
+        // (Only the superuser may hand a file to another owner; otherwise the
+        // new file stays the writer's, as a file it creates would be.)
+        const int owned = ::fchown(fd, st.st_uid, st.st_gid);
+        (void)owned;
+        ::fchmod(fd, st.st_mode & 07777);
+    }
+    stream = ::fdopen(fd, stream_mode_names[static_cast<std::size_t>(mode_index)]);
+    if (stream == nullptr) {
+        ::close(fd);
+        ::unlink(unfinished.c_str());
+        forget_unfinished(u);
+        return -1;
+    }
+    return 0;
+}
+
+int close_output_stream(int u, int finish) {
+    std::FILE*& stream = unit_table.stream[slot(u)];
+    bool ok = stream != nullptr;
+    if (stream != nullptr) {
+        ok = std::fflush(stream) == 0 && std::ferror(stream) == 0;
+        ok = std::fclose(stream) == 0 && ok;
+        stream = nullptr;
+    }
+    if (unit_table.unfinished[slot(u)] != 0) {
+        const char* unfinished = unit_table.unfinished_name[slot(u)].data();
+        if (ok && finish != 0) ok = std::rename(unfinished, unit_table.final_name[slot(u)].data()) == 0;
+        if (!ok || finish == 0) ::unlink(unfinished);
+        forget_unfinished(u);
+    }
+    return ok ? 0 : -1;
+}
+
+void remove_unfinished_outputs() {
+    for (int u = 0; u <= MAXUNIT; ++u) {
+        if (unit_table.unfinished[slot(u)] != 0) ::unlink(unit_table.unfinished_name[slot(u)].data());
+    }
+}
+
+file_identity identity_of_file(std::string_view name) {
+    file_identity id;
+    const std::string path(trimmed(name));
+    struct stat st {};
+    if (path.empty() || path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) return id;
+    if (!S_ISREG(st.st_mode)) return id;
+    id.device = static_cast<unsigned long long>(st.st_dev);
+    id.inode = static_cast<unsigned long long>(st.st_ino);
+    id.known = 1;
+    return id;
+}
+
+file_identity identity_of_unit(int u) {
+    file_identity id;
+    if (u < 0 || u > MAXUNIT || unit_table.stream[slot(u)] == nullptr) return id;
+    struct stat st {};
+    if (::fstat(fileno(unit_table.stream[slot(u)]), &st) != 0 || !S_ISREG(st.st_mode)) return id;
+    id.device = static_cast<unsigned long long>(st.st_dev);
+    id.inode = static_cast<unsigned long long>(st.st_ino);
+    id.known = 1;
+    return id;
+}
+
+bool same_file(const file_identity& a, const file_identity& b) {
+    return a.known != 0 && b.known != 0 && a.device == b.device && a.inode == b.inode;
+}
+
+}  // namespace kv
