@@ -87,9 +87,16 @@ array1<double, 3> current_target() {
     return p;
 }
 
+// One part of a two-step home move: a rapid, as the one-step home move is,
+// whichever move code the last cut left in force.
 void write_home_part(int block) {
     compute_increments();
     set_xyz_words();
+    const array1<int, 8>& d = motion_state.increments;
+    if (d[1] != 0 || d[2] != 0 || d[3] != 0) {
+        gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
+        if (get_intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
+    }
     run_block(block);
 }
 
