@@ -175,7 +175,6 @@ void handle_tool_change() {
     set_reference_message(LABEL_TOOL_CHANGE);
     run_tool_change_blocks(0);
     move_output_state.first_move_after_tool_change = 1;
-    move_output_state.deferred_wire_move = 0;
     run_tool_change_clear();
 
     t.tool_offset_ints[TOOL_CHANGED] = 1;

@@ -171,9 +171,9 @@ void process_azimuth_elevation_circle() {
 }
 
 void linear() {
-    motion_state_t& m = motion_state;
     move_output_state_t& w = move_output_state;
-    if (pending_move_flags.go_home_pending) output_home_position_block();
+    const int home = pending_move_flags.go_home_pending;
+    if (home) output_home_position_block();
     set_xyz_words();
     if (configuration_store.intsp[MULTIAXIS_FEED_SETTING] == 1) {
         fedrat_multiaxis();
@@ -181,32 +181,22 @@ void linear() {
         fedrat();
     }
     compute_increments();
-    w.last_xy_increments[1] = m.increments[1];
-    w.last_xy_increments[2] = m.increments[2];
     int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
     get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
-    if (!x_moves && !y_moves) return;
-
-    set_xyz_words();
-    if (w.first_move_after_tool_change) {
-        // Held back: written after the next move, with compensation off.
-        w.first_move_after_tool_change = 0;
-        w.deferred_wire_move = 1;
-        w.deferred_xy_increments[1] = m.increments[1];
-        w.deferred_xy_increments[2] = m.increments[2];
+    if (!x_moves && !y_moves) {
+        if (home) write_compensation_cancel_line(LINEAR_FUNCTION);
         return;
     }
+
+    set_xyz_words();
     gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
-    if (!run_linear_block()) return;
-    if (w.deferred_wire_move) {
-        gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
+    if (w.first_move_after_tool_change) {
+        // The approach from the start hole: written in its place, with
+        // compensation off.
+        w.first_move_after_tool_change = 0;
         gset(COMPENSATION_OFF_FUNCTION, SETWRD_SET_REQUEST);
-        w.deferred_wire_move = 0;
-        m.increments[1] = w.deferred_xy_increments[1];
-        m.increments[2] = w.deferred_xy_increments[2];
-        set_xyz_words();
-        if (!run_linear_block()) return;
     }
+    if (!run_linear_block()) return;
     accumulate_move_time();
     commit_current_position();
     setwrd(key_word(TOOL_LENGTH_KEY), 0, SETWRD_CANCEL);

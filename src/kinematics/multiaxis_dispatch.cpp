@@ -528,6 +528,9 @@ void dispatch_goto(int& status) {
             issue_message(EXPANDED_CYCLE_MESSAGE);
             stop_run(4);
         }
+    } else if (get_intsp(WIRE_MODE_SETTING) != 0 && f.rapid_pending) {
+        // A rapid or a go home (which sets the rapid too) is no cut.
+        output_wire_rapid(output_rapid_of_rotary_machine);
     } else if (get_intsp(WIRE_MODE_SETTING) != 0) {
         output_wire_move();
     } else if (f.go_home_pending) {

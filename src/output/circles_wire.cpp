@@ -1,7 +1,6 @@
 // Circular moves in wire mode: arcs with compensation left, pieces split at
-// quadrant boundaries (or half circles for a radius), the tangential C axis
-// and the circle angle at the arc's end, and the held-back first move after a
-// tool change.
+// quadrant boundaries (or half circles for a radius), and the tangential C
+// axis and the circle angle at the arc's end.
 #include <cmath>
 
 #include "control/control.h"
@@ -24,7 +23,6 @@ constexpr int FUNCTION_CIRCLE_CCW = 4;
 constexpr int FUNCTION_XY_PLANE = 6;
 constexpr int FUNCTION_ZY_PLANE = 7;
 constexpr int FUNCTION_XZ_PLANE = 8;
-constexpr int FUNCTION_COMPENSATION_OFF = 9;
 constexpr int FUNCTION_COMPENSATION_LEFT = 10;
 constexpr int KEY_CIRCLE_ANGLE = 7;
 constexpr int KEY_X = 8;
@@ -91,19 +89,6 @@ void set_arc_end_tangent_angle(int angle_word) {
                           ? pu[C_AXIS_ELEMENT]
                           : pu[C_AXIS_ELEMENT] - motion_state.previous_position_units[C_AXIS_ELEMENT];
     setwrd(angle_word, value, SETWRD_SET_REQUEST);
-}
-
-// The first wire move after a tool change, held back until now.
-void output_deferred_wire_move() {
-    move_output_state_t& s = move_output_state;
-    if (s.deferred_wire_move == 0) return;
-    gset(FUNCTION_LINEAR, SETWRD_SET_REQUEST);
-    gset(FUNCTION_COMPENSATION_OFF, SETWRD_SET_REQUEST);
-    s.deferred_wire_move = 0;
-    motion_state.increments[1] = s.deferred_xy_increments[1];
-    motion_state.increments[2] = s.deferred_xy_increments[2];
-    set_xyz_words();
-    run_block(BLOCK_MOVE_LINEAR);
 }
 
 }  // namespace
@@ -224,6 +209,9 @@ void arcmov_wire() {
     arc_plan_t plan;
     plan_arc(recorded, last_index, r, full_circle == 0 ? 1 : 0, block_names_word(BLOCK_MOVE_CIRCLE, radius_word),
              plan);
+    // An arc that follows a tool change is the first move: it is written
+    // compensated, and the straight moves after it stay so.
+    move_output_state.first_move_after_tool_change = 0;
     cs.arc_last_piece = 0;
     double from = 0.0;
     int walk = 1;  // the next point to walk
@@ -294,17 +282,10 @@ void arcmov_wire() {
             setwrd(radius_word, arc_piece_radius(radius_value, radius_word, piece_sweep), SETWRD_SET);
             gset(FUNCTION_COMPENSATION_LEFT, SETWRD_SET_REQUEST);
             run_block(BLOCK_MOVE_CIRCLE);
-            output_deferred_wire_move();
         }
 
         if (!committed) commit_current_position();
         if (cs.arc_last_piece != 0) {
-            // The end tangent, for the compensation-cancel move and the home block.
-            const array1<int, 8>& pu = m.position_units;
-            const int along = pu[1] - pu[4];
-            const int across = pu[2] - pu[5];
-            move_output_state.last_xy_increments[1] = cs.arc_reversed != 0 ? across : -across;
-            move_output_state.last_xy_increments[2] = cs.arc_reversed != 0 ? -along : along;
             m.position_units[axes[3]] = 0;
             m.position_units[axes[4]] = 0;
             return;

@@ -115,6 +115,9 @@ void dispatch_goto_3axis(int& status) {
         }
     } else if (f.cycle_pending) {
         cycmov(raw, b.point_count);
+    } else if (wire_mode && f.rapid_pending) {
+        // A rapid or a go home (which sets the rapid too) is no cut.
+        output_wire_rapid(output_rapid_move);
     } else if (wire_mode) {
         output_wire_move();
     } else if (f.go_home_pending) {

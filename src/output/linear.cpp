@@ -269,68 +269,71 @@ void start_next_toolpath() {
 
 int output_compensation_cancel_move() {
     if (ppword_state.compensation_state != COMPENSATION_OFF && !pending_move_flags.go_home_pending) return 0;
-    const move_output_state_t& s = move_output_state;
-    gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
-    setwrd(coordinate_word(1), s.last_xy_increments[1], SETWRD_SET_REQUEST_FORGET);
-    setwrd(coordinate_word(2), s.last_xy_increments[2], SETWRD_SET_REQUEST_FORGET);
-    set_reference_message(PROMPT_LABEL);
-    end_record_block(1);
+    // The cancel goes on the move that follows, never on a repeated move of
+    // its own: a repeat would take the wire past the point it reached.
     ppword_state.compensation_state = COMPENSATION_NONE;
     gset(COMPENSATION_OFF_FUNCTION, SETWRD_SET_REQUEST_FORGET);
     if (pending_move_flags.go_home_pending) mset(END_OF_PROGRAM_AUX, SETWRD_SET_REQUEST_FORGET);
     return 1;
 }
 
+void write_compensation_cancel_line(int move_function) {
+    for (int axis = 1; axis <= 3; ++axis) setwrd(coordinate_word(axis), 0, SETWRD_CANCEL);
+    setwrd(key_word(AZIMUTH_KEY), 0, SETWRD_CANCEL);
+    setwrd(key_word(ELEVATION_KEY), 0, SETWRD_CANCEL);
+    gset(move_function, SETWRD_SET_REQUEST);
+    set_reference_message(PROMPT_LABEL);
+    end_record_block(1);
+}
+
 void output_wire_move() {
     point_buffer_t& b = point_buffer;
-    motion_state_t& m = motion_state;
     move_output_state_t& s = move_output_state;
-    const int cancel_written = output_compensation_cancel_move();
+    const int cancel = output_compensation_cancel_move();
+    const int lines_before = block_writer.block_lines_written;
     for (int c = 1; c <= b.point_count; c += 3) {
         set_move_point(c);
         compute_increments();
-        s.last_xy_increments[1] = m.increments[1];
-        s.last_xy_increments[2] = m.increments[2];
         int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
         get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
         // A point without XY travel ends the record's output.
         if (!x_moves && !y_moves) break;
         set_xyz_words();
+        gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
         if (s.first_move_after_tool_change) {
+            // The approach from the start hole: written in its place, with
+            // compensation off; the contour's first move turns it on.
             s.first_move_after_tool_change = 0;
-            s.deferred_wire_move = 1;
-            s.deferred_xy_increments[1] = m.increments[1];
-            s.deferred_xy_increments[2] = m.increments[2];
-        } else {
-            gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
-            if (!cancel_written) gset(COMPENSATION_LEFT_FUNCTION, SETWRD_SET_REQUEST);
-            add_move_time();
-            set_reference_message(LINEAR_LABEL);
-            run_block(MOVE_LINEAR_BLOCK);
-            if (s.deferred_wire_move) {
-                gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
-                gset(COMPENSATION_OFF_FUNCTION, SETWRD_SET_REQUEST);
-                s.deferred_wire_move = 0;
-                m.increments[1] = s.deferred_xy_increments[1];
-                m.increments[2] = s.deferred_xy_increments[2];
-                set_xyz_words();
-                run_block(MOVE_LINEAR_BLOCK);
-            }
+            gset(COMPENSATION_OFF_FUNCTION, SETWRD_SET_REQUEST);
+        } else if (!cancel) {
+            gset(COMPENSATION_LEFT_FUNCTION, SETWRD_SET_REQUEST);
         }
+        add_move_time();
+        set_reference_message(LINEAR_LABEL);
+        run_block(MOVE_LINEAR_BLOCK);
         pending_move_flags.go_home_pending = 0;
         commit_current_position();
+    }
+    if (cancel && block_writer.block_lines_written == lines_before) write_compensation_cancel_line(LINEAR_FUNCTION);
+}
+
+void output_wire_rapid(void (*rapid_move)()) {
+    // Compensation is cancelled on the rapid itself; a go home or a cancel
+    // record forces the code out, and a go home adds the end code.
+    const int forced = output_compensation_cancel_move();
+    if (!forced) gset(COMPENSATION_OFF_FUNCTION, SETWRD_SET_REQUEST);
+    const int lines_before = block_writer.block_lines_written;
+    rapid_move();
+    if (block_writer.block_lines_written != lines_before) return;
+    // A rapid of no length: the cancel still goes out when it is due.
+    if (forced || (function_has_word(COMPENSATION_OFF_FUNCTION) &&
+                   wdstat(fcode_word(COMPENSATION_OFF_FUNCTION), WDSTAT_WILL_WRITE) == 1)) {
+        write_compensation_cancel_line(RAPID_FUNCTION);
     }
 }
 
 void output_home_position_block() {
-    const move_output_state_t& s = move_output_state;
-    gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
-    setwrd(coordinate_word(1), s.last_xy_increments[1], SETWRD_SET_REQUEST_FORGET);
-    setwrd(coordinate_word(2), s.last_xy_increments[2], SETWRD_SET_REQUEST_FORGET);
-    setwrd(key_word(AZIMUTH_KEY), 0, SETWRD_CANCEL);
-    setwrd(key_word(ELEVATION_KEY), 0, SETWRD_CANCEL);
-    set_reference_message(PROMPT_LABEL);
-    end_record_block(1);
+    // The move home that follows carries compensation off and the end code.
     gset(COMPENSATION_OFF_FUNCTION, SETWRD_SET_REQUEST_FORGET);
     mset(END_OF_PROGRAM_AUX, SETWRD_SET_REQUEST_FORGET);
 }

@@ -398,10 +398,9 @@ void ask_initial_c_angle(int c_word);
 constexpr int MAXTOOLS = 1000;  // tool indexes with a cutting time
 
 struct move_output_state_t {
+    // Set at a tool change; the first move after it clears it (a wire move
+    // then leaves compensation off).
     int first_move_after_tool_change = 0;
-    array1<int, 2> last_xy_increments;
-    array1<int, 2> deferred_xy_increments;
-    int deferred_wire_move = 0;
     // Minutes by tool index (toolpath_tables.tool_index, advanced with the
     // toolpath index by start_next_toolpath).
     array1<double, MAXTOOLS> tool_cutting_times;
@@ -413,6 +412,9 @@ void output_linear_move();
 void output_linear_move_from(int first);
 void output_rapid_move();
 void output_wire_move();
+// A rapid or go-home record in wire mode: rapid_move (the dispatch's rapid)
+// writes it, with compensation cancelled on its line.
+void output_wire_rapid(void (*rapid_move)());
 int split_move_axes(int line, int xy_first, int x_moves, int y_moves);
 int output_tool_length_offset();
 void output_pending_codes();
@@ -420,8 +422,16 @@ void add_move_time();
 void accumulate_move_time();
 int current_tool_index();
 void start_next_toolpath();
+// In wire mode, at a go home or after a compensation-off record: requests
+// compensation off (and at a go home the end code) for the next line; 1 when
+// it did.
 int output_compensation_cancel_move();
+// The same at a go home of an azimuth-elevation head in wire mode.
 void output_home_position_block();
+// A wire record that wrote no line while compensation off (and the end code)
+// waited: they go out on a line of their own with move_function's code, a
+// move of no length, so that the control does not go on compensating.
+void write_compensation_cancel_line(int move_function);
 void force_zero_coordinate_words(const array1<double, 3>& point);
 
 void output_go_home();

@@ -1,7 +1,7 @@
 // Wire-mode circles: compensation left on every arc, integer quadrant pieces
-// and incremental centres, the end tangent kept for the compensation moves,
-// the C axis and circle angle at the arc's end, the held-back first move, a
-// missing circle code, and flat pieces given to straight moves.
+// and incremental centres, the C axis and circle angle at the arc's end, an
+// arc as the first move after a tool change, a missing circle code, and flat
+// pieces given to straight moves.
 #include <cmath>
 #include <fstream>
 #include <string>
@@ -124,22 +124,19 @@ TEST_F(WireCircles, QuarterCircleWithCompensationAndEndTangent) {
     EXPECT_EQ(word_output_state.word_value[X_WORD], 0);
     EXPECT_EQ(word_output_state.word_value[Y_WORD], 10000);
     EXPECT_EQ(word_output_state.word_value[16], 10000);   // R, never signed
-    // Counter-clockwise at (0, 10) about the origin: the tangent runs to -X.
-    EXPECT_EQ(move_output_state.last_xy_increments[1], -10000);
-    EXPECT_EQ(move_output_state.last_xy_increments[2], 0);
     EXPECT_EQ(motion_state.position_units[1], 0);
     EXPECT_EQ(motion_state.position_units[2], 10000);
     EXPECT_EQ(motion_state.position_units[4], 0);
     EXPECT_EQ(circle_state.arc_quadrant_state[1], 1);
 
-    // Clockwise (axis -Z) from (0, 10) to (10, 0): the tangent runs to -Y.
+    // Clockwise (axis -Z) from (0, 10) to (10, 0).
     SetUp();
     circle_from(0, 10, 10, -1);
     const std::vector<std::string> cw = run_arc({S, S, 0, 10, 0, 0});
     ASSERT_EQ(cw.size(), 1u) << joined(cw);
     EXPECT_NE(cw[0].find("G2"), std::string::npos) << cw[0];
-    EXPECT_EQ(move_output_state.last_xy_increments[1], 0);
-    EXPECT_EQ(move_output_state.last_xy_increments[2], -10000);
+    EXPECT_EQ(word_output_state.word_value[X_WORD], 10000);
+    EXPECT_EQ(word_output_state.word_value[Y_WORD], 0);
 }
 
 TEST_F(WireCircles, HalfCircleSplitsWithIntegerIncrementalCentres) {
@@ -172,20 +169,15 @@ TEST_F(WireCircles, MissingCircleCodeWritesNothing) {
     EXPECT_EQ(motion_state.position_units[1], 10000);   // nothing committed
 }
 
-TEST_F(WireCircles, HeldBackFirstMoveFollowsTheArc) {
-    set_status_flag(21, 0);   // incremental coordinates
-    move_output_state.deferred_wire_move = 1;
-    move_output_state.deferred_xy_increments[1] = 2500;
-    move_output_state.deferred_xy_increments[2] = -1500;
+TEST_F(WireCircles, ArcAfterAToolChangeIsTheFirstMove) {
+    // Written compensated and alone; the straight moves after it are no
+    // longer the first move, so they stay compensated too.
+    move_output_state.first_move_after_tool_change = 1;
     circle_from(10, 0, 10, 1);
     const std::vector<std::string> lines = run_arc({S, S, 0, 0, 10, 0});
-    ASSERT_EQ(lines.size(), 2u) << joined(lines);
+    ASSERT_EQ(lines.size(), 1u) << joined(lines);
     EXPECT_NE(lines[0].find("G41"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("G1"), std::string::npos) << lines[1];
-    EXPECT_EQ(word_output_state.word_value[4], 40) << lines[1];   // compensation off
-    EXPECT_EQ(word_output_state.word_value[X_WORD], 2500);
-    EXPECT_EQ(word_output_state.word_value[Y_WORD], -1500);
-    EXPECT_EQ(move_output_state.deferred_wire_move, 0);
+    EXPECT_EQ(move_output_state.first_move_after_tool_change, 0);
 }
 
 TEST_F(WireCircles, CAxisAndCircleAngleAtTheArcsEnd) {

@@ -1,12 +1,13 @@
 // Motion output: feed values and limits, the current position in word
 // integers, turning angles, the tangential C axis, the lines of linear,
-// rapid and go-home moves on the tape, and the cutting time per tool.
+// rapid, wire and go-home moves on the tape, and the cutting time per tool.
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "job/job.h"
 #include "kinematics/kinematics.h"
 #include "output/output.h"
 #include "store_printer.h"
@@ -461,6 +462,50 @@ TEST_F(Motion, GoHome) {
     EXPECT_EQ(motion_state.previous_position_units[3], 50000);
     EXPECT_EQ(motion_state.unwritten_axes[1], 1);
     EXPECT_EQ(motion_state.unwritten_axes[3], 1);
+}
+
+TEST_F(Motion, WireCompensationCancelGoesOnAMoveNeverARepeatedOne) {
+    configuration_store.intsp[79] = 1;
+    // G0, G1, G40, G41 and M30 in words of two digits.
+    for (auto [slot, code] : {std::pair{1, 0}, {2, 1}, {9, 40}, {10, 41}, {57, 30}}) {
+        configuration_store.icodes[2][slot] = code;
+        configuration_store.word_formats[fcode_word(slot)][WRDLEN] = 2;
+        configuration_store.word_formats[fcode_word(slot)][IZSUP_CURRENT] = 2;   // trailing zeros kept
+    }
+    ppword_state.compensation_state = COMPENSATION_OFF;
+    start_at(10.0, 0.0, 0.0);
+    set_points({10.0, 5.0, 0.0});
+    auto off = tape_lines([] { output_wire_move(); });
+    ASSERT_EQ(off.size(), 1u);
+    EXPECT_EQ(off[0], "G1G40Y5.");
+    EXPECT_EQ(ppword_state.compensation_state, COMPENSATION_NONE);
+
+    // A go home where the wire already stands: the cancel and the end code
+    // on a line of their own.
+    pending_move_flags.go_home_pending = 1;
+    pending_move_flags.rapid_pending = 1;
+    set_points({10.0, 5.0, 0.0});
+    auto home = tape_lines([] { output_wire_rapid(output_rapid_move); });
+    ASSERT_EQ(home.size(), 1u);
+    EXPECT_EQ(home[0], "G0G40M30");
+
+    // The first move after a tool change leaves compensation off, the next
+    // turns it on; a rapid cancels it on its own line.
+    pending_move_flags = pending_move_flags_t{};
+    start_at(10.0, 5.0, 0.0);
+    move_output_state.first_move_after_tool_change = 1;
+    set_points({10.0, 0.0, 0.0, 20.0, 0.0, 0.0});
+    auto contour = tape_lines([] { output_wire_move(); });
+    ASSERT_EQ(contour.size(), 2u);
+    EXPECT_EQ(contour[0], "G1G40Y0");
+    EXPECT_EQ(contour[1], "G41X20.");
+    pending_move_flags.rapid_pending = 1;
+    set_points({30.0, 0.0, 0.0});
+    auto rapid = tape_lines([] { output_wire_rapid(output_rapid_move); });
+    ASSERT_EQ(rapid.size(), 1u);
+    EXPECT_EQ(rapid[0], "G0G40X30.");
+    // A rapid of no length with compensation already off writes nothing.
+    EXPECT_TRUE(tape_lines([] { output_wire_rapid(output_rapid_move); }).empty());
 }
 
 }  // namespace
