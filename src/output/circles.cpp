@@ -272,6 +272,35 @@ int arc_piece_radius(int r_value, int radius_word, double piece_sweep) {
     return piece_sweep > 180.0 ? -r : r;
 }
 
+void set_arc_coordinate_word(int w, int axis) {
+    if (!has_word(w)) return;
+    const motion_state_t& m = motion_state;
+    const int increment = m.increments[axis];
+    if (increment != 0) setwrd(w, 0, SETWRD_REQUEST);
+    if (get_state_flag(21) != 0) {
+        setwrd(w, m.position_units[axis], SETWRD_SET);
+        return;
+    }
+    // An increment equal to the one written last is a move all the same:
+    // the word forgets it, as the straight moves' words do.
+    if (increment != 0) setwrd(w, 0, SETWRD_FORGET);
+    setwrd(w, increment, SETWRD_SET);
+}
+
+void set_arc_plane_words(int word1, int word2) {
+    const array1<int, 4>& axes = circle_state.arc_plane_axes;
+    const int plane_words[3] = {0, word1, word2};
+    for (int c = 1; c <= 2; ++c) {
+        const int w = plane_words[c];
+        if (!has_word(w)) continue;
+        set_arc_coordinate_word(w, axes[c]);
+        if (get_intsp(20) != 0) {
+            setwrd(w, 0, SETWRD_FORGET);
+            setwrd(w, 0, SETWRD_REQUEST);
+        }
+    }
+}
+
 void request_arc_axis_words(int flag, int word1, int word2) {
     for (int w : {word1, word2}) {
         if (!has_word(w)) continue;
@@ -500,23 +529,11 @@ void arcmov(std::span<const double> points, int count, int& status) {
                 run_block(BLOCK_MOVE_LINEAR);
             }
         } else {
-            const int plane_words[3] = {0, word1, word2};
-            for (int c = 1; c <= 2; ++c) {
-                const int w = plane_words[c];
-                if (!has_word(w)) continue;
-                if (motion_state.increments[axes[c]] != 0) setwrd(w, 0, SETWRD_REQUEST);
-                if (get_intsp(20) != 0) {
-                    setwrd(w, 0, SETWRD_FORGET);
-                    setwrd(w, 0, SETWRD_REQUEST);
-                }
-                setwrd(w,
-                       absolute != 0 ? motion_state.position_units[axes[c]] : motion_state.increments[axes[c]],
-                       SETWRD_SET);
-            }
+            set_arc_plane_words(word1, word2);
             // A helix piece also writes its rise.
             if (helix != 0 && has_word(axial_word)) {
-                if (inc[axial] != 0 || !is_modal(axial_word)) setwrd(axial_word, 0, SETWRD_REQUEST);
-                setwrd(axial_word, absolute != 0 ? motion_state.position_units[axial] : inc[axial], SETWRD_SET);
+                set_arc_coordinate_word(axial_word, axial);
+                if (!is_modal(axial_word)) setwrd(axial_word, 0, SETWRD_REQUEST);
             }
             // Centre words by the incremental-centre rule, axis words when not modal.
             request_arc_axis_words(cs.incremental_centre_mode, centre_word1, centre_word2);
@@ -640,14 +657,8 @@ void set_helix_point_words(const point3& point, int x_word, int y_word, int z_wo
     std::array<double, 3> values = {point[1], point[2], point[3]};
     set_position_from_point(std::span<const double>(values.data(), values.size()), 1, 0);
     compute_increments();
-    const int absolute = get_state_flag(21);
     const int words[4] = {0, x_word, y_word, z_word};
-    for (int c = 1; c <= 3; ++c) {
-        const int w = words[c];
-        if (!has_word(w)) continue;
-        if (motion_state.increments[c] != 0) setwrd(w, 0, SETWRD_REQUEST);
-        setwrd(w, absolute != 0 ? motion_state.position_units[c] : motion_state.increments[c], SETWRD_SET);
-    }
+    for (int c = 1; c <= 3; ++c) set_arc_coordinate_word(words[c], c);
 }
 
 void output_helix_arc(const point3& point, double centre1, double centre2, int x_word, int y_word, int z_word,

@@ -33,7 +33,6 @@ constexpr int KEY_ELEVATION = 37;
 constexpr int FLAG_ABSOLUTE = 21;
 constexpr int FULL_CIRCLE_SETTING = 27;        // "circle output" value 3
 constexpr int INCREMENTAL_CENTRE_SETTING = 28;
-constexpr int CIRCLE_AXIS_WORDS_SETTING = 20;  // "circle output" value 2
 constexpr int TOOL_LENGTH_REAL = 13;
 constexpr int STRIDE = 6;                      // tip and tool vector per point
 constexpr int ELEVATION_ELEMENT = 7;           // position_units of the rotary words
@@ -382,17 +381,7 @@ void output_circle_move() {
                 set_reference_message(LABEL_CIRCLE);
                 committed = true;
             } else {
-                const int plane_words[3] = {0, word1, word2};
-                for (int c = 1; c <= 2; ++c) {
-                    const int w = plane_words[c];
-                    if (!has_word(w)) continue;
-                    if (m.increments[axes[c]] != 0) setwrd(w, 0, SETWRD_REQUEST);
-                    if (get_intsp(CIRCLE_AXIS_WORDS_SETTING) != 0) {
-                        setwrd(w, 0, SETWRD_FORGET);
-                        setwrd(w, 0, SETWRD_REQUEST);
-                    }
-                    setwrd(w, absolute != 0 ? m.position_units[axes[c]] : m.increments[axes[c]], SETWRD_SET);
-                }
+                set_arc_plane_words(word1, word2);
                 // Centre words by the incremental-centre rule, axis words when not modal.
                 request_arc_axis_words(cs.incremental_centre_mode, centre_word1, centre_word2);
                 for (int w : {word1, word2}) {

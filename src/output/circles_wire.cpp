@@ -33,7 +33,6 @@ constexpr int FLAG_ABSOLUTE = 21;
 constexpr int FLAG_CONTACT_NORMALS = 31;
 constexpr int FULL_CIRCLE_SETTING = 27;  // "circle output" value 3
 constexpr int INCREMENTAL_CENTRE_SETTING = 28;
-constexpr int CIRCLE_AXIS_WORDS_SETTING = 20;  // "circle output" value 2
 constexpr int INITIAL_C_ANGLE_REAL = 9;
 constexpr int CHORDAL_TOLERANCE_REAL = 10;
 constexpr double WIRE_CHORDAL_TOLERANCE = 0.001;  // without real setting 10
@@ -202,7 +201,6 @@ void arcmov_wire() {
     setwrd(key_word(KEY_FEEDRATE), 0, SETWRD_REQUEST);
 
     const int full_circle = get_intsp(FULL_CIRCLE_SETTING);
-    const int absolute = get_state_flag(FLAG_ABSOLUTE);
     const int angle_word = key_word(KEY_CIRCLE_ANGLE);
     const int c_word = key_word(KEY_C_AXIS);
     const std::span<const double> recorded = points.first(static_cast<std::size_t>(count));
@@ -262,17 +260,7 @@ void arcmov_wire() {
                           write_flat_arc_piece(r, circle_function, from == 0.0 && cs.arc_last_piece != 0,
                                                WIRE_SHORTEST_CHORD, committed);
         if (!flat) {
-            const int plane_words[3] = {0, word1, word2};
-            for (int c = 1; c <= 2; ++c) {
-                const int w = plane_words[c];
-                if (!has_word(w)) continue;
-                if (m.increments[axes[c]] != 0) setwrd(w, 0, SETWRD_REQUEST);
-                if (get_intsp(CIRCLE_AXIS_WORDS_SETTING) != 0) {
-                    setwrd(w, 0, SETWRD_FORGET);
-                    setwrd(w, 0, SETWRD_REQUEST);
-                }
-                setwrd(w, absolute != 0 ? m.position_units[axes[c]] : m.increments[axes[c]], SETWRD_SET);
-            }
+            set_arc_plane_words(word1, word2);
             // Centre words by the incremental-centre rule, axis words when not modal.
             request_arc_axis_words(cs.incremental_centre_mode, centre_word1, centre_word2);
             for (int w : {word1, word2}) {

@@ -594,6 +594,13 @@ void helix_quarter_points(double a, double b, double c, double& k, double& x1, d
 void output_helix_arc(const point3& point, double centre1, double centre2, int x_word, int y_word, int z_word,
                       int axis_word1, int axis_word2, int centre_word1, int centre_word2, int radius_word);
 void set_helix_point_words(const point3& point, int x_word, int y_word, int z_word);
+// The word of coordinate `axis` (1..3) of an arc's end, set without request
+// and requested when the axis moves: absolute, the position; incremental, the
+// increment, written even when it equals the one written last.
+void set_arc_coordinate_word(int w, int axis);
+// The two plane words of an arc piece (the axes of arc_plane_axes); with
+// "circle output" value 2 both are written whether they moved or not.
+void set_arc_plane_words(int word1, int word2);
 void request_arc_axis_words(int flag, int word1, int word2);
 void request_arc_centre_words(int flag, int word1, int word2);
 
