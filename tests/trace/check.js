@@ -84,7 +84,11 @@ function check(exp, steps, desc, tapeLines) {
     const q = axes.map((i) => p[i] - a[i]);
     const ll = d.reduce((s, v) => s + v * v, 0);
     const t = ll > 0 ? d.reduce((s, v, i) => s + v * q[i], 0) / ll : 0;
-    if (t < -1e-6 || t > 1 + 1e-6) return false;
+    // Along the line as across it, a point may lie off by the output
+    // resolution: an end point rounded to the tape's units may stop short
+    // of the line's end or pass it.
+    const slack = ll > 0 ? (tol * 1.5) / Math.sqrt(ll) : 0;
+    if (t < -1e-6 - slack || t > 1 + 1e-6 + slack) return false;
     const dist = Math.sqrt(q.reduce((s, v, i) => s + (v - t * d[i]) ** 2, 0));
     return dist <= tol * 1.5;
   }
