@@ -339,7 +339,7 @@ const std::vector<list_facts>& all_list_facts() {
         {"matsura", 651, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 10, 11, 12, 13, 15}, {}, "Quilor KELVaron Matsura", "Matsura     version 1.2", {}},
         {"mazak", 442, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 9, 10, 12, 13, 17, 19}, {}, nullptr, "Mazak              version 1.1", {}},
         {"mitsu", 441, 41, {{39, "OP"}, {40, "ID"}, {41, "Q1"}}, {1, 2, 4, 5, 10, 12, 13}, {}, "Quilor KELVaron Mitsubishi", "Mitsubishi version 1.1", {}},
-        {"mitsuw", 407, 41, {{39, "SP"}, {40, "OP"}, {41, "null"}}, {2, 3, 4, 8, 10, 12}, {}, "Quilor Mitsubishi Postprocessor", "Mitsubishi wire spark version 1.1", {{4, "0.000"}}},
+        {"mitsuw", 308, 41, {{39, "SP"}, {40, "OP"}, {41, "null"}}, {2, 3, 4, 8, 10, 12}, {}, "Quilor Mitsubishi Postprocessor", "Mitsubishi wire spark version 1.1", {{4, "0.000"}}},
         {"num", 387, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 2, 5, 10, 11, 12, 13}, {}, "Quilor Postprocessor 1.2", " CNC NUM 760 version 1.2", {}},
         {"okuma", 427, 41, {{39, "OP"}, {40, "ID"}, {41, "Q1"}}, {1, 2, 4, 5, 10, 12, 13, 14, 16, 17, 18, 19}, {}, "Quilor KELVaron Okuma", "Okuma              version 1.1", {}},
         {"p28m", 320, 41, {{39, "OP"}, {40, "space"}, {41, "null"}}, {1, 2, 7, 8, 10, 12}, {}, nullptr, "Posidata         version 1.1", {}},
