@@ -333,7 +333,7 @@ const std::vector<list_facts>& all_list_facts() {
         {"heidiso", 450, 41, {{39, "CF"}, {40, "ID"}, {41, "null"}}, {1, 2, 5, 6, 7, 8, 10, 12, 13, 18}, {}, "Quilor KELVaron", "Heidiso        version 1.1", {{4, "0."}}},
         {"hurco", 415, 41, {{39, "OP"}, {40, "Z3"}, {41, "null"}}, {1, 2, 6, 7, 8, 10, 12, 13, 18, 19}, {}, nullptr, "Hurco              version 1.1", {}},
         {"incon", 271, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 7, 8, 10, 11, 12, 16}, {}, nullptr, "Incon              version 1.1", {}},
-        {"japtw", 338, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 9, 10, 11, 12}, {}, nullptr, "Japax             version 1.1", {}},
+        {"japtw", 343, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 9, 10, 11, 12}, {}, nullptr, "Japax             version 1.1", {}},
         {"kryle", 481, 42, {{39, "OP"}, {40, "ID"}, {41, "Q1"}, {42, "null"}}, {1, 2, 4, 5, 10, 12, 13}, {}, "Quilor KELVaron", "Kryle              version 1.1", {}},
         {"maho", 386, 43, {{39, "K2"}, {40, "OP"}, {41, "ID"}, {42, "P1"}, {43, "null"}}, {1, 2, 4, 5, 7, 8, 10, 12, 13, 18, 19}, {}, nullptr, "Maho              version 1.1", {}},
         {"matsura", 651, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 10, 11, 12, 13, 15}, {}, "Quilor KELVaron Matsura", "Matsura     version 1.2", {}},
