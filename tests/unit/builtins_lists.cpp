@@ -306,7 +306,7 @@ const std::vector<list_facts>& all_list_facts() {
     static const std::vector<list_facts> facts = {
         {"ab84", 482, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 6, 7, 8, 10, 11, 12, 13, 16, 17, 19}, {}, nullptr, "Allen Bradley 8400 version 1.1", {}},
         {"acra8", 515, 43, {{39, "N2"}, {40, "OP"}, {41, "ID"}, {42, "P1"}, {43, "null"}}, {1, 2, 4, 5, 6, 7, 8, 10, 12, 13, 16, 17}, {}, nullptr, "Acramatic 850m   version 1.1", {}},
-        {"agie", 450, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 6, 7, 8, 10, 11, 12}, {}, "Quilor Agie Postprocessor", "Agie version 1.0", {}},
+        {"agie", 352, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 6, 7, 8, 10, 11, 12}, {}, "Quilor Agie Postprocessor", "Agie version 1.0", {}},
         {"anilam", 474, 42, {{39, "OP"}, {40, "F1"}, {41, "ID"}, {42, "null"}}, {1, 2, 4, 5, 6, 7, 8, 9, 10, 12, 13}, {}, nullptr, "Anilam           version 1.1", {}},
         {"bosch", 442, 44, {{39, "ID"}, {40, "PA"}, {41, "EI"}, {42, "OP"}, {43, "EC"}, {44, "null"}}, {1, 2, 3, 6, 7, 8, 10, 11, 12, 13, 18, 19}, {}, nullptr, "Bosch            version 1.1", {}},
         {"boss", 405, 41, {{39, "OP"}, {40, "DEF"}, {41, "null"}}, {1, 2, 5, 7, 8, 9, 10, 12, 13, 19}, {}, nullptr, "Boss             version 1.1", {}},
