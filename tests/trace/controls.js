@@ -79,8 +79,11 @@ const ISO_MILL = {
 
 // DIN 66025 controllers of German and European makers (Siemens, Deckel,
 // Heidenhain's ISO mode, Maho/Philips, Bosch, Num, Fagor and others): as
-// above, inch and metric by G70/G71, the program ended by M30 or M02.
-const DIN_MILL = { ...ISO_MILL, unitCodes: { 70: 'in', 71: 'mm', 20: 'in', 21: 'mm' } };
+// above, inch and metric by G70/G71, the program ended by M30 or M02. The
+// program starts with the character %, which these controllers follow on
+// the same line with the program's number or name (%1234, %MPF12, %PM).
+const DIN_MILL = { ...ISO_MILL, unitCodes: { 70: 'in', 71: 'mm', 20: 'in', 21: 'mm' },
+  skipLine: /^(%.*|O\d+.*|:\d+.*)$/ };
 
 // The ISO lathe (Fanuc-type): X words are diameters, U and W increments of
 // X and Z, arcs in the ZX plane with I and K (I a radius) or R, reference
