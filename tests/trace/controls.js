@@ -28,7 +28,9 @@
 //                   (bottom, R plane, peck); returnCodes (to the initial
 //                   level or the R plane); in absolute mode the bottom and
 //                   R words are coordinates, in incremental mode R runs from
-//                   the initial level and the bottom from R
+//                   the initial level and the bottom from R;
+//                   cycleWordsByCode: the words of a cycle code that a
+//                   dialect reads with words of its own
 //   dwellCodes      codes whose words are times, not moves
 //   toolChange      M codes that complete a tool change (null: the tool
 //                   word itself changes the tool); toolNumber reads the
@@ -129,8 +131,12 @@ const NUM760 = { ...DIN_MILL, centres: 'absolute', multiLetter: ['ER'], cycleSty
   cycleWords: { depth: 'Z', r: 'ER', peck: 'P' }, skipLine: /^(%\d*.*)$/ };
 
 // Fagor 8025/8050: cycles G81..G89 with Z the reference (R) plane and I the
-// depth (a coordinate in G90); G83 with I the peck and J the number of pecks.
-const FAGOR = { ...DIN_MILL, cycleStyle: 'fagor', cycleWords: { depth: 'I', r: 'Z', peck: 'I', count: 'J' } };
+// depth (a coordinate in G90); G83 with I the peck and J the number of pecks;
+// the 8050's G69 (deep hole drilling with a variable peck) with I the depth
+// and B the peck.
+const FAGOR = { ...DIN_MILL, cycleStyle: 'fagor', cycleWords: { depth: 'I', r: 'Z', peck: 'I', count: 'J' },
+  cycles: { ...DIN_MILL.cycles, 69: 'peck' },
+  cycleWordsByCode: { 69: { depth: 'I', r: 'Z', peck: 'B', depthIsBottom: true } } };
 
 const CONTROLS = {
   ab84: { ...ISO_MILL, ...G70, family: 'Allen-Bradley 8400MP', note: 'ISO words, G70/G71 units; incremental centres assumed' },

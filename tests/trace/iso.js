@@ -331,7 +331,9 @@ class IsoReader {
     const d = this.d;
     const cyc = this.cycle;
     const u = MM[this.units];
-    const cw = d.cycleWords;
+    // Words of the cycle: the dialect's, or those of the cycle's own code
+    // where a dialect reads one cycle with other words.
+    const cw = (d.cycleWordsByCode && d.cycleWordsByCode[cyc.g]) || d.cycleWords;
     const style = d.cycleStyle || 'iso';
     if (w[cw.depth] !== undefined) cyc.z = w[cw.depth];
     if (w[cw.r] !== undefined) cyc.r = w[cw.r];
@@ -343,7 +345,7 @@ class IsoReader {
     const p = this.position();
     const x = a.x !== undefined ? (this.abs ? a.x * u : p[0] + a.x * u) : p[0];
     const y = a.y !== undefined ? (this.abs ? a.y * u : p[1] + a.y * u) : p[1];
-    const peckCount = style === 'fagor' && cyc.kind === 'peck';
+    const peckCount = style === 'fagor' && cyc.kind === 'peck' && !cw.depthIsBottom;
     if ((cyc.z === undefined && !peckCount) || cyc.r === undefined) {
       this.step({ type: 'problem', text: `cycle G${cyc.g} without ${cyc.r === undefined ? cw.r : cw.depth} word`, line });
       if (first && !(a.x !== undefined || a.y !== undefined)) return;
