@@ -126,8 +126,9 @@ const HEIDENHAIN_ISO = { ...DIN_MILL, centres: 'absolute', cycleStyle: 'heidenha
   programEnd: [30, 2], skipLine: /^(%.*|N?\d*\s*%.*)$/ };
 
 // NUM 760: the centre I J K is the circle's centre point; cycles G81..G89
-// with Z the bottom and ER the approach (R) plane, P the first peck.
-const NUM760 = { ...DIN_MILL, centres: 'absolute', multiLetter: ['ER'], cycleStyle: 'num',
+// with Z the bottom and ER the approach (R) plane, P the first peck, EF the
+// dwell.
+const NUM760 = { ...DIN_MILL, centres: 'absolute', multiLetter: ['ER', 'EF'], cycleStyle: 'num',
   cycleWords: { depth: 'Z', r: 'ER', peck: 'P' }, skipLine: /^(%\d*.*)$/ };
 
 // Fagor 8025/8050: cycles G81..G89 with Z the reference (R) plane and I the
