@@ -121,7 +121,9 @@ const SIEMENS = { ...DIN_MILL, cycleStyle: 'siemens', rParameters: true,
 // (absolute in G90); cycles are defined (G83 pecking, G84 tapping with P01
 // set-up, P02 depth, P03 peck, ... or G200.. with Q parameters) and called
 // with G79 or M99 at the position reached.
-const HEIDENHAIN_ISO = { ...DIN_MILL, centres: 'absolute', cycleStyle: 'heidenhain',
+// Every block ends with the character *; the first and the last block
+// name the program after % and its units (%1234 G71 *).
+const HEIDENHAIN_ISO = { ...DIN_MILL, centres: 'absolute', cycleStyle: 'heidenhain', comment: /%\w*|\*\s*$/g,
   cycles: { 83: 'peck', 84: 'tap', 200: 'drill', 201: 'bore', 202: 'bore', 203: 'drill', 205: 'peck', 206: 'tap', 207: 'tap' },
   programEnd: [30, 2], skipLine: /^(%.*|N?\d*\s*%.*)$/ };
 

@@ -211,7 +211,7 @@ class IsoReader {
         hole = { kind: c.kind, g: c.g, r: p[2], bottom: top - Math.abs(q.P2 || 0) * u,
           peck: c.kind === 'peck' && q.P3 !== undefined ? Math.abs(q.P3) * u : null, back: p[2] };
       }
-      const fk = { 83: 'P5', 84: 'P4', 200: 'Q206', 201: 'Q206', 203: 'Q206', 206: 'Q206', 207: 'Q206' }[c.g];
+      const fk = { 83: 'P5', 84: 'P4', 200: 'Q206', 201: 'Q206', 202: 'Q206', 203: 'Q206', 205: 'Q206', 206: 'Q206', 207: 'Q206' }[c.g];
       if (fk && q[fk] !== undefined) hole.feed = q[fk] * u;
     }
     this.step({ type: 'hole', at: [p[0], p[1]], bottom: hole.bottom, r: hole.r, kind: hole.kind, g: hole.g, peck: hole.peck,
