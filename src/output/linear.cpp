@@ -219,6 +219,10 @@ int output_tool_length_offset() {
 void output_pending_codes() {
     tool_state_t& t = tool_state;
     array1<int, 4>& f = t.pending_code_flags;
+    if (t.spindle_speed_owed) setwrd(key_word(SPINDLE_KEY), 0, SETWRD_REQUEST);
+    if (t.spindle_function_owed != 0) mset(t.spindle_function_owed, SETWRD_SET_REQUEST);
+    t.spindle_speed_owed = 0;
+    t.spindle_function_owed = 0;
     if (f[SPINDLE_STOPPED] && f[SPINDLE_PENDING]) {
         if (get_intsp(SPINDLE_FUNCTION_SETTING) == 1) mset(t.spindle_mfunction, SETWRD_SET_REQUEST);
         if (get_intsp(SPINDLE_WORD_TIMING_SETTING) == 2) setwrd(key_word(SPINDLE_KEY), 0, SETWRD_REQUEST);
