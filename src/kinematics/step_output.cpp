@@ -248,9 +248,23 @@ void output_multiaxis_linear_block() {
     split_tape_when_full();
 }
 
+namespace {
+
+// On a table-table machine the tool length offset that a tool change left
+// waiting goes out with the first block that moves Z, rapid or not.
+void output_waiting_tool_length_offset() {
+    if (machine_model.machine_type != MACHINE_TABLE_TABLE) return;
+    int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
+    get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
+    if (z_moves) output_tool_length_offset();
+}
+
+}  // namespace
+
 void output_multiaxis_rapid_block() {
     set_xyz_words();
     output_feed_words();
+    output_waiting_tool_length_offset();
     prepare_move_line(RAPID_LABEL);
     run_block(MOVE_RAPID_BLOCK);
     accumulate_move_time();
@@ -285,11 +299,7 @@ void output_multiaxis_rapid_at_rapid_feed() {
 void output_linear_fiveaxis() {
     set_xyz_words();
     output_feed_words();
-    if (machine_model.machine_type == MACHINE_TABLE_TABLE) {
-        int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
-        get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
-        if (z_moves) output_tool_length_offset();
-    }
+    output_waiting_tool_length_offset();
     prepare_move_line(LINEAR_LABEL);
     run_block(MOVE_LINEAR_BLOCK);
     accumulate_move_time();
