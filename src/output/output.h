@@ -413,6 +413,8 @@ extern move_output_state_t move_output_state;
 void output_linear_move();
 // The linear moves to the buffer's points from value `first` (the x of a point) on.
 void output_linear_move_from(int first);
+// The linear move to the one point of the buffer whose x is value `index`.
+void output_linear_move_to(int index);
 void output_rapid_move();
 void output_wire_move();
 // A rapid or go-home record in wire mode: rapid_move (the dispatch's rapid)
