@@ -482,6 +482,11 @@ struct tool_state_t {
     int spindle_mfunction = 3;          // 3 on, 4 counter-clockwise, 5 off; + 3 combined with coolant
     int gear_range = 0;
     array1<double, 2> spindle_values{}; // speed as read, real data word 7 x unit_factor
+    // Spindle codes a tool change was to write but whose lines left out:
+    // the speed word (1 owed) and the M function index (0 none), written
+    // with the next move.
+    int spindle_speed_owed = 0;
+    int spindle_function_owed = 0;
 };
 extern tool_state_t tool_state;
 

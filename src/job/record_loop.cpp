@@ -196,7 +196,9 @@ void handle_surface_record() {
             motion_state.position[3 + k] = out[k];
             motion_state.position_units[3 + k] = units[k];
         }
-        circle_state.circle_record[1] = radius;
+        // The centre and the axis give the arc; a radius written negative
+        // by the cutfile means the same circle.
+        circle_state.circle_record[1] = std::abs(radius);
         for (int k = 1; k <= 3; ++k) circle_state.circle_record[1 + k] = axis[k];
         f.circle_pending = 1;
         break;

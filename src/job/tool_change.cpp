@@ -108,9 +108,46 @@ void write_tool_sheet(int tool_number, int length_offset) {
     write_real_line(MSG_SAFE_Z, p.toolpath_start[row][3]);
 }
 
+// The spindle codes requested when a tool change's blocks start: the speed
+// word, and the spindle M function `function` with its code value.
+struct spindle_codes {
+    int speed = 0;
+    int function = 0;
+};
+
+spindle_codes spindle_codes_requested(int function) {
+    const word_output_state_t& s = word_output_state;
+    spindle_codes due;
+    const int w = key_word(KEY_SPINDLE);
+    due.speed = has_word(w) && s.word_request[w] != 0 && s.word_value_type[w] == WORD_CARRIES_NUMBER;
+    const int m = fcode_word(function + AUX_CODE_BASE);
+    const int code = get_mcode_value(function);
+    if (has_word(m) && s.word_request[m] != 0 && code > 0 && s.word_value[m] == code) due.function = function;
+    return due;
+}
+
+// The requested spindle codes that the tool change's lines did not put on
+// the tape (the tape's last value of the word is another) are owed to the
+// next move: a block that does not name the speed word, or whose tool-change
+// M code takes the word of the spindle code, would otherwise lose them.
+void owe_spindle_codes_left_out(const spindle_codes& due) {
+    const word_output_state_t& s = word_output_state;
+    tool_state_t& t = tool_state;
+    const int w = key_word(KEY_SPINDLE);
+    if (due.speed && s.word_previous[w] != s.word_value[w]) t.spindle_speed_owed = 1;
+    if (due.function != 0) {
+        if (s.word_previous[fcode_word(due.function + AUX_CODE_BASE)] != get_mcode_value(due.function))
+            t.spindle_function_owed = due.function;
+        // The spindle runs, now or from the next move on: a spindle-off
+        // record has something to stop.
+        t.pending_code_flags[SPINDLE_STOPPED] = 0;
+    }
+}
+
 // Blocks 4 or 5, then 6, of a tool change or tool select. An empty block 5
 // is run only when `always` (it then writes the pending words).
-void run_tool_change_blocks(int always) {
+void run_tool_change_blocks(int always, int spindle_function) {
+    const spindle_codes due = spindle_codes_requested(spindle_function);
     int& first = tool_state.tool_offset_ints[FIRST_TOOL_PENDING];
     if (first == 1 && has_items(BLOCK_TOOL_CHANGE_FIRST)) {
         run_block(BLOCK_TOOL_CHANGE_FIRST);
@@ -118,6 +155,7 @@ void run_tool_change_blocks(int always) {
         run_block(BLOCK_TOOL_CHANGE);
     }
     first = 0;
+    owe_spindle_codes_left_out(due);
 }
 
 void run_tool_change_clear() {
@@ -167,13 +205,15 @@ void handle_tool_change() {
         const double speed = truncate_to_int(toolpath_tables.toolpath_spindle_speed[row]);
         setwrd(w, word_integer(speed, w), SETWRD_SET_REQUEST);
     }
+    int spindle_function = t.spindle_mfunction;
     if (get_intsp(12) == 3) {
-        mset(spindle_function_of_code(toolpath_tables.toolpath_spindle_code[row]), SETWRD_SET_REQUEST);
+        spindle_function = spindle_function_of_code(toolpath_tables.toolpath_spindle_code[row]);
+        mset(spindle_function, SETWRD_SET_REQUEST);
         if (get_intsp(10) == 3) t.pending_code_flags[SPINDLE_STOPPED] = 0;
     }
 
     set_reference_message(LABEL_TOOL_CHANGE);
-    run_tool_change_blocks(0);
+    run_tool_change_blocks(0, spindle_function);
     move_output_state.first_move_after_tool_change = 1;
     run_tool_change_clear();
 
@@ -205,7 +245,7 @@ void handle_tool_select() {
     setwrd(key_word(KEY_TOOL_NUMBER), tool_number, SETWRD_SET_REQUEST);
     setwrd(key_word(KEY_TOOL_LENGTH), length_offset, SETWRD_SET_REQUEST);
     set_reference_message(LABEL_TOOL_CHANGE);
-    run_tool_change_blocks(1);
+    run_tool_change_blocks(1, t.spindle_mfunction);
     run_tool_change_clear();
 }
 
@@ -253,6 +293,9 @@ void spindl() {
 
     const int w = key_word(KEY_SPINDLE);
     if (off) {
+        // A spindle stopped before the next move starts owes nothing.
+        t.spindle_speed_owed = 0;
+        t.spindle_function_owed = 0;
         if (flags[SPINDLE_STOPPED] == 0) {
             flags[SPINDLE_STOPPED] = 1;
             set_reference_message(LABEL_SPINDLE_OFF);
@@ -268,8 +311,13 @@ void spindl() {
     setwrd(w, word_integer(s, w), SETWRD_SET);
     set_reference_message(LABEL_SPINDLE_ON);
     flags[SPINDLE_PENDING] = 1;
-    if (get_intsp(12) == 1) mset(function, SETWRD_SET_REQUEST);
+    // What this record writes itself replaces what a tool change owed.
+    if (get_intsp(12) == 1) {
+        mset(function, SETWRD_SET_REQUEST);
+        t.spindle_function_owed = 0;
+    }
     const int timing = get_intsp(10);
+    if (timing <= 2) t.spindle_speed_owed = 0;
     if (timing == 0 || timing == 1) {
         setwrd(w, 0, SETWRD_REQUEST);
         flags[SPINDLE_STOPPED] = 0;

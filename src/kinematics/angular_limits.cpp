@@ -110,6 +110,16 @@ angle_pair angles_at_fraction(double x) {
     return degrees;
 }
 
+// The unit direction of a tool axis in the frame of the tips, which the
+// retract and the plunge move along: the tool vectors are turned by the part
+// origin's angles, the tips are not.
+vector3 withdrawal_direction(const vector3& tool_axis) {
+    vector3 axis = tool_axis;
+    vector_to_tip_frame(axis);
+    normalize_vector(axis);
+    return axis;
+}
+
 }  // namespace
 
 double x_word_resolution() {
@@ -430,8 +440,7 @@ void retract_along_tool_axis(const vector3& tool_axis, vector3& retract_point, d
     vector3 tip;
     for (int i = 1; i <= 3; ++i) tip[i] = ms.previous_position[i];
     inverse_kinematic_transform_point(tip, a, e);
-    vector3 axis = tool_axis;
-    normalize_vector(axis);
+    const vector3 axis = withdrawal_direction(tool_axis);
     for (int i = 1; i <= 3; ++i) retract_point[i] = tip[i] + distance * axis[i];
     vector3 machine = retract_point;
     kinematic_transform_point(machine, a, e);
@@ -517,8 +526,7 @@ void rotate_in_steps(angle_pair& current, const angle_pair& target, const vector
 
 void plunge_along_tool_axis(const vector3& tool_axis, const angle_pair& target, const vector3& retract_point,
                             double distance, double rapid_value, double plunge_feed) {
-    vector3 a = tool_axis;
-    normalize_vector(a);
+    const vector3 a = withdrawal_direction(tool_axis);
     const double radius = toolpath_tables.toolpath_tool_radius[reconfigure_toolpath_row()];
     // The last part of the way back is made at the plunge feed.
     const double approach = radius > 0.0 ? 2.0 * radius : 0.1 * distance;

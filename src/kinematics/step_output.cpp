@@ -103,6 +103,20 @@ int rotary_word_value(double angle, double head_offset, int units_char_at, int d
     return value;
 }
 
+// On a table-table machine the tool length offset that a tool change left
+// waiting goes out with the first block that moves Z, rapid or not.
+void output_waiting_tool_length_offset(int z_moves) {
+    if (machine_model.machine_type == MACHINE_TABLE_TABLE && z_moves) output_tool_length_offset();
+}
+
+// Whether Z moves in the coming block, read before set_xyz_words clears the
+// marks of the axes the tape has not followed.
+int z_moves_in_block() {
+    int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
+    get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
+    return z_moves;
+}
+
 }  // namespace
 
 void rotary_word_values(double azimuth, double elevation, int& azimuth_value, int& elevation_value) {
@@ -227,13 +241,15 @@ void output_multiaxis_step(double azimuth, double elevation, double fraction, do
 
 void output_multiaxis_linear_block() {
     compute_increments();
+    // An axis the tape has not followed moves too; set_xyz_words clears
+    // those marks, so they are read first.
+    int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
+    get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
     set_xyz_words();
     int elevation_changed = 0, azimuth_changed = 0;
     set_rotary_axis_words(0.0, elevation_changed, azimuth_changed);
     output_feed_words();
-    int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
-    get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
-    if (machine_model.machine_type == MACHINE_TABLE_TABLE && z_moves) output_tool_length_offset();
+    output_waiting_tool_length_offset(z_moves);
     if (get_intsp(COMPENSATION_MOVES_SETTING) >= 1 &&
         !(get_intsp(COMPENSATION_PLANE_SETTING) >= 2 && !x_moves && !y_moves)) {
         crc();
@@ -249,8 +265,10 @@ void output_multiaxis_linear_block() {
 }
 
 void output_multiaxis_rapid_block() {
+    const int z_moves = z_moves_in_block();
     set_xyz_words();
     output_feed_words();
+    output_waiting_tool_length_offset(z_moves);
     prepare_move_line(RAPID_LABEL);
     run_block(MOVE_RAPID_BLOCK);
     accumulate_move_time();
@@ -260,7 +278,7 @@ void output_multiaxis_rapid_block() {
 
 void output_multiaxis_rapid_at_rapid_feed() {
     motion_state_t& m = motion_state;
-    set_xyz_words();
+    // The words are set by the linear block below.
     if (print_unit_open()) write_line_or_stop("RAPID ", job_unit(FILE_PRINT));
     const double kept_feedrate = feed_state.feedrate;
     const double rapid = std::fabs(spval(RAPID_FEEDRATE_REAL));
@@ -283,13 +301,10 @@ void output_multiaxis_rapid_at_rapid_feed() {
 }
 
 void output_linear_fiveaxis() {
+    const int z_moves = z_moves_in_block();
     set_xyz_words();
     output_feed_words();
-    if (machine_model.machine_type == MACHINE_TABLE_TABLE) {
-        int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
-        get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
-        if (z_moves) output_tool_length_offset();
-    }
+    output_waiting_tool_length_offset(z_moves);
     prepare_move_line(LINEAR_LABEL);
     run_block(MOVE_LINEAR_BLOCK);
     accumulate_move_time();

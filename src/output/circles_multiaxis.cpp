@@ -1,6 +1,7 @@
-// Circles of the azimuth/elevation heads (machine type 4): quadrant pieces as
-// in wire mode, with the tool offsets of the piece's ends turned into an
-// offset arc, a cone angle or a second circle for the head's rotary words.
+// Circles of the azimuth/elevation heads (machine type 4): pieces planned as
+// every arc's (quadrant boundaries, or half circles for a radius), with the
+// tool offsets of the piece's ends turned into an offset arc, a cone angle or
+// a second circle for the head's rotary words.
 #include <cmath>
 #include <cstdlib>
 
@@ -133,18 +134,6 @@ void offset_arc(const point3& centre, const point3& start_tip, const point3& end
     if (dx * (start_tip[1] - centre[1]) + dy * (start_tip[2] - centre[2]) < 0.0) offset_radius = -offset_radius;
 }
 
-// The turn from the start tangent to the chord, tan(tangent - chord) from the
-// slopes of both at integer positions: on a counter-clockwise piece it is
-// positive for more than half a circle, on a clockwise piece negative.
-double arc_turn(double p1, double p2, double e1, double e2, double c1, double c2) {
-    const double chord = e1 == p1 ? (e2 - p2) * 100.0 : (e2 - p2) / (e1 - p1);
-    const double tangent = p2 == c2 ? (c1 - p1) * 100.0 : -(c1 - p1) / (c2 - p2);
-    const double d = tangent * chord + 1.0;
-    // Tangent and chord at right angles: a half circle, which keeps R positive.
-    if (d == 0.0) return 0.0;
-    return (tangent - chord) / d;
-}
-
 // The two rotary words from an offset point's X (azimuth) and Y (elevation),
 // absolute or as differences from the offsets written before: on subtype 23
 // those are the head's running offsets, which then follow what was written
@@ -219,7 +208,6 @@ void output_circle_move() {
     const int x_word = key_word(KEY_X), y_word = key_word(KEY_X + 1), z_word = key_word(KEY_X + 2);
     const int i_word = key_word(11), j_word = key_word(12), k_word = key_word(13);
     const double mult_x = MULT(x_word);
-    const double u = 1.0 / mult_x;
     const double r = pass1_results.unit_factor * record[1];
 
     // The plane from the circle's axis; a later match overrides an earlier one.
@@ -268,59 +256,44 @@ void output_circle_move() {
 
     const int full_circle = get_intsp(FULL_CIRCLE_SETTING);
     const int absolute = get_state_flag(FLAG_ABSOLUTE);
-    const int ri = nearest_int(mult_x * r);
+    arc_plan_t plan;
+    plan_arc(points, last_index, r, full_circle == 0 ? 1 : 0, block_names_word(BLOCK_MOVE_CIRCLE, radius_word),
+             plan);
     cs.arc_last_piece = 0;
-    int from = 1;
+    double from = 0.0;
+    int walk = 1;  // the next point to walk
     for (;;) {
+        const double to = next_arc_piece_end(plan, from);
+        cs.arc_last_piece = to >= plan.sweep ? 1 : 0;
+        const double piece_sweep = to - from;
         gset(circle_function, SETWRD_SET_REQUEST);
         const array1<double, 6> kept_previous = m.previous_position;
         const array1<int, 8> kept_previous_units = m.previous_position_units;
 
         set_integer_arc_centre_words(centre_word1, centre_word2);
 
-        // Walk the points until the quadrant changes or the points end.
-        int index = from;
-        int end_index = from;   // the point whose tool vector ends the piece
-        bool crossed = false;
-        bool piece_ended = false;
-        for (; index <= last_index; index += STRIDE) {
-            end_index = index;
-            if (index == 1)
+        // Walk the points that the piece passes; the record's last point
+        // ends the last piece.
+        const int piece_first = walk;
+        for (; walk <= last_index; walk += STRIDE) {
+            if (cs.arc_last_piece == 0 && (walk == last_index || arc_point_travel(points, walk, plan) > to)) break;
+            if (walk == 1)
                 set_move_point(1, STRIDE);
             else
-                set_position_from_cutfile_point(points, index);
+                set_position_from_cutfile_point(points, walk);
             compute_increments();
             add_move_time();
             commit_current_position();
-            const int q = arc_quadrant();
-            if (q == cs.arc_quadrant_state[2]) continue;
-            crossed = true;
-            if (full_circle != 0) continue;
-            int boundary = cs.arc_quadrant_state[2];
-            if (cs.arc_reversed != 0) boundary = boundary == 1 ? 4 : boundary - 1;
-            cs.arc_quadrant_state[3] = boundary;
-            array1<int, 8>& pu = m.position_units;
-            const int point1 = pu[axes[1]], point2 = pu[axes[2]];
-            int b1 = pu[axes[3]], b2 = pu[axes[4]];
-            switch (boundary) {
-            case 1: b2 += ri; break;
-            case 2: b1 -= ri; break;
-            case 3: b2 -= ri; break;
-            default: b1 += ri; break;
-            }
-            pu[axes[1]] = b1;
-            pu[axes[2]] = b2;
-            // The tip follows the boundary too: the offsets are measured from it.
-            m.position[axes[1]] = b1 / mult_x;
-            m.position[axes[2]] = b2 / mult_x;
-            if (index == last_index && std::abs(point1 - b1) < u && std::abs(point2 - b2) < u) cs.arc_last_piece = 1;
-            piece_ended = true;
-            break;
         }
-        if (!piece_ended) cs.arc_last_piece = 1;
-        // Points of the piece before its end: up to the one that crossed, or
-        // all but the last.
-        const int points_before_end = piece_ended ? index : last_index;
+        // The point whose tool vector ends the piece, the points before it
+        // lying inside: the last one, or the first beyond the boundary.
+        const int end_index = cs.arc_last_piece != 0 ? last_index : walk;
+        if (cs.arc_last_piece == 0) {
+            set_arc_position_at(plan, to);
+            compute_increments();
+            add_move_time();
+            commit_current_position();
+        }
         const array1<double, 6> end_position = m.position;
         const array1<int, 8> end_units = m.position_units;
 
@@ -331,10 +304,8 @@ void output_circle_move() {
         }
         compute_increments();
 
-        const array1<int, 8>& pu = m.position_units;
-        const double turn = arc_turn(kept_previous_units[axes[1]], kept_previous_units[axes[2]], pu[axes[1]],
-                                     pu[axes[2]], pu[axes[3]], pu[axes[4]]);
         // The distance from the piece's start to the centre, X units.
+        const array1<int, 8>& pu = m.position_units;
         const double di = static_cast<double>(kept_previous_units[axes[1]]) - pu[axes[3]];
         const double dj = static_cast<double>(kept_previous_units[axes[2]]) - pu[axes[4]];
         const double start_radius = std::sqrt(di * di + dj * dj);
@@ -344,11 +315,10 @@ void output_circle_move() {
         const point3 centre{{m.position[4], m.position[5], m.position[6]}};
         const point3 end_vector = point_vector(points, end_index);
 
-        bool flat = false;
         bool committed = false;
-        if (!(full_circle != 0 && crossed))
-            flat = write_flat_arc_piece(r, circle_function, from == 1 && cs.arc_last_piece != 0,
-                                        SHORTEST_CHORD, committed);
+        const bool flat = piece_sweep <= 180.0 &&
+                          write_flat_arc_piece(r, circle_function, from == 0.0 && cs.arc_last_piece != 0,
+                                               SHORTEST_CHORD, committed);
 
         if (!flat) {
             const point3 start_offset = required_offset(cs.arc_plane_reals);
@@ -366,7 +336,7 @@ void output_circle_move() {
                 if (status != 1) stop_bad_geometry();
                 gset(circle_function, SETWRD_CANCEL);
                 set_reference_message(LABEL_LINEAR_MOVE);
-                for (int k = from; k < points_before_end; k += STRIDE) {
+                for (int k = piece_first; k < end_index; k += STRIDE) {
                     if (k == 1)
                         set_move_point(1, STRIDE);
                     else
@@ -388,12 +358,11 @@ void output_circle_move() {
                     if (has_word(w) && !is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
                 }
                 fedrat();
-                // The radius from the piece's start to the centre, negated
-                // when the piece turns through more than half a circle.
+                // The radius from the piece's start to the centre, negative
+                // for a piece of more than half a circle.
                 if (has_word(radius_word)) {
-                    int radius = nearest_int(start_radius / mult_x * MULT(radius_word));
-                    if (cs.arc_reversed != 0 ? turn < 0.0 : turn > 0.0) radius = -radius;
-                    setwrd(radius_word, radius, SETWRD_SET);
+                    const int radius = nearest_int(start_radius / mult_x * MULT(radius_word));
+                    setwrd(radius_word, arc_piece_radius(radius, radius_word, piece_sweep), SETWRD_SET);
                 }
 
                 if (subtype == SUBTYPE_CONE_ANGLE) {
@@ -466,12 +435,7 @@ void output_circle_move() {
             m.position_units[axes[4]] = 0;
             return;
         }
-        // The next piece starts at the boundary and walks the point where the
-        // quadrant changed again.
-        set_position_from_cutfile_point(points, index);
-        cs.arc_quadrant_state[2] = arc_quadrant();
-        compute_increments();
-        from = index;
+        from = to;
     }
 }
 

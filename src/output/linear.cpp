@@ -2,6 +2,7 @@
 // of a split move), thread moves, the codes that wait for the next move, the
 // wire-EDM compensation moves, the cutting time per tool and the toolpath count.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "control/control.h"
@@ -108,16 +109,16 @@ line_plan plan_lines(int rapid, int x_moves, int y_moves, int z_moves, int z_not
     return plan;
 }
 
-// The straight moves to the points of the buffer from value `first` on,
-// shared by the linear and the rapid form.
-void output_straight_moves(int rapid, int first) {
+// The straight moves to the points of the buffer whose x values lie from
+// `first` to `last`, shared by the linear and the rapid form.
+void output_straight_moves(int rapid, int first, int last) {
     point_buffer_t& b = point_buffer;
     motion_state_t& m = motion_state;
     const int multiaxis_mode = get_state_flag(MULTIAXIS_MODE_FLAG) != 0;
     if (!rapid) pending_move_flags.multiaxis_mode_copy = multiaxis_mode;
     const int stride = multiaxis_mode || get_state_flag(CONTACT_NORMALS_FLAG) != 0 ? 6 : 3;
     if (b.point_count == 0) return;
-    for (int c = std::max(first, 1); c <= b.point_count; c += stride) {
+    for (int c = std::max(first, 1); c <= std::min(last, b.point_count); c += stride) {
         set_move_point(c, stride);
         if (tool_vector_output(multiaxis_mode)) set_tool_vector_words(c);
         if (!rapid) {
@@ -184,11 +185,13 @@ void output_straight_moves(int rapid, int first) {
 
 }  // namespace
 
-void output_linear_move() { output_straight_moves(0, 1); }
+void output_linear_move() { output_straight_moves(0, 1, INT_MAX); }
 
-void output_linear_move_from(int first) { output_straight_moves(0, first); }
+void output_linear_move_from(int first) { output_straight_moves(0, first, INT_MAX); }
 
-void output_rapid_move() { output_straight_moves(1, 1); }
+void output_linear_move_to(int index) { output_straight_moves(0, index, index); }
+
+void output_rapid_move() { output_straight_moves(1, 1, INT_MAX); }
 
 int split_move_axes(int line, int xy_first, int x_moves, int y_moves) {
     const int xy_line = xy_first ? 1 : 2;
@@ -219,6 +222,10 @@ int output_tool_length_offset() {
 void output_pending_codes() {
     tool_state_t& t = tool_state;
     array1<int, 4>& f = t.pending_code_flags;
+    if (t.spindle_speed_owed) setwrd(key_word(SPINDLE_KEY), 0, SETWRD_REQUEST);
+    if (t.spindle_function_owed != 0) mset(t.spindle_function_owed, SETWRD_SET_REQUEST);
+    t.spindle_speed_owed = 0;
+    t.spindle_function_owed = 0;
     if (f[SPINDLE_STOPPED] && f[SPINDLE_PENDING]) {
         if (get_intsp(SPINDLE_FUNCTION_SETTING) == 1) mset(t.spindle_mfunction, SETWRD_SET_REQUEST);
         if (get_intsp(SPINDLE_WORD_TIMING_SETTING) == 2) setwrd(key_word(SPINDLE_KEY), 0, SETWRD_REQUEST);

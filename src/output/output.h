@@ -65,6 +65,9 @@ void clear_modal_memory();
 // The word that carries coordinate a (1 X, 2 Y, 3 Z) in the current mode:
 // incremental output takes the incremental word where the control has one.
 int coordinate_word(int a);
+// The axis (1 X, 2 Y, 3 Z) whose absolute or incremental coordinate word w
+// is, or 0.
+int coordinate_axis_of_word(int w);
 // The X, Y and Z words from the current position and the move's increments.
 void set_xyz_words();
 // set_xyz_words with all three words requested, as a home move names them.
@@ -410,6 +413,8 @@ extern move_output_state_t move_output_state;
 void output_linear_move();
 // The linear moves to the buffer's points from value `first` (the x of a point) on.
 void output_linear_move_from(int first);
+// The linear move to the one point of the buffer whose x is value `index`.
+void output_linear_move_to(int index);
 void output_rapid_move();
 void output_wire_move();
 // A rapid or go-home record in wire mode: rapid_move (the dispatch's rapid)

@@ -107,6 +107,23 @@ void commit_move() {
     commit_current_position();
 }
 
+// A spline starts at its first point. When the machine stands elsewhere
+// (the point differs from where the tape last put it, or an axis moved
+// without a line), a linear move takes it there first: the spline's blocks
+// start from that point and would not write it.
+void move_to_spline_start() {
+    array1<int, 3> units;
+    point3 start;
+    buffer_point(1, units, start);
+    const motion_state_t& m = motion_state;
+    for (int c = 1; c <= 3; ++c) {
+        if (units[c] != m.previous_position_units[c] || m.unwritten_axes[c] != 0) {
+            output_linear_move_to(1);
+            return;
+        }
+    }
+}
+
 double distance(const point3& a, const point3& b) {
     return std::sqrt((a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]) + (a[3] - b[3]) * (a[3] - b[3]));
 }
@@ -152,6 +169,7 @@ int polynomial_coefficients(double u0, double u1, std::span<const double> values
 void output_polynomial_spline(double u0, double u1) {
     const int count = point_buffer.point_count;
     const int n = spline_state.spline_point_counts[1];
+    move_to_spline_start();
     array1<int, 3> start_units;
     point3 start;
     buffer_point(1, start_units, start);
@@ -228,7 +246,12 @@ void output_polynomial_spline(double u0, double u1) {
 void output_cubic_bspline(double a, double b) {
     const int count = point_buffer.point_count;
     const int segments = (count - 3) / 9;
-    if (segments <= 0) return;
+    // Too few points for a segment: they are written as linear moves.
+    if (segments <= 0) {
+        output_linear_move();
+        return;
+    }
+    move_to_spline_start();
     const double lo = std::min(std::fabs(a), std::fabs(b));
     const double hi = std::max(std::fabs(a), std::fabs(b));
     const double knot_mult = word_mult(KEY_KNOT);
@@ -302,6 +325,9 @@ void output_cubic_bspline(double a, double b) {
             check_tape_split();
         }
     }
+    // The points after the last whole segment lie on the curve too: they
+    // are written as linear moves, so that none is lost.
+    if (9 * segments + 3 < count) output_linear_move_from(9 * segments + 4);
 }
 
 double spline_knot_value(double accumulated, double step, double previous_step, int mode) {
@@ -400,7 +426,12 @@ void arc_control_point(const point3& a, const point3& b, const point3& c, point3
 void output_arc_bspline() {
     const int count = point_buffer.point_count;
     const int segments = (count - 3) / 6;
-    if (segments <= 0) return;
+    // Too few points for a segment: they are written as linear moves.
+    if (segments <= 0) {
+        output_linear_move();
+        return;
+    }
+    move_to_spline_start();
     const int absolute_knots = get_state_flag(5);
     const double knot_mult = word_mult(KEY_KNOT);
     const double weight_mult = word_mult(KEY_WEIGHT);
@@ -472,6 +503,9 @@ void output_arc_bspline() {
     gset(FUNCTION_SPLINE, SETWRD_SET_REQUEST_FORGET);
     end_spline_function();
     check_tape_split();
+    // A point after the last whole segment (a curve point without its
+    // control point) is written as a linear move, so that none is lost.
+    if (6 * segments + 3 < count) output_linear_move_from(6 * segments + 4);
 }
 
 }  // namespace kv

@@ -176,6 +176,11 @@ void write_block(int mode, int& overflow) {
                 s.word_previous[e] = NO_PREVIOUS_VALUE;
                 s.word_previous_text[e].set(FORCED_PREVIOUS_TEXT);
                 s.word_forced[e] = 0;
+                // A forced coordinate ("G91 G28 Z0") sends the machine
+                // somewhere other than the position: the next move writes
+                // that axis even when the position did not change.
+                const int axis = coordinate_axis_of_word(e);
+                if (axis > 0) motion_state.unwritten_axes[axis] = 1;
             } else if (text_word) {
                 s.word_previous_text[e] = s.word_text[e];
                 s.word_previous[e] = NO_PREVIOUS_VALUE;

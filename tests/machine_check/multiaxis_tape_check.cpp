@@ -297,6 +297,10 @@ struct check_case {
     machine m;
     double tolerance;  // linearisation tolerance, 0 when the moves are not cut
     void (*script)(job&);
+    // "rotary axis limits" in place of unset ones; with them the tape may
+    // retract along the tool axis at a limit, turn to the other solution at
+    // the retract point and plunge back along the axis.
+    const char* rotary_limits = nullptr;
 };
 
 // Runs the post-processor on the case in a fresh folder; the tape's lines.
@@ -307,10 +311,9 @@ std::vector<std::string> run_case(const check_case& c, job& j, std::string& fold
     folder = dir ? dir : "";
     std::string options = c.m.option_file();
     if (c.tolerance > 0) {
-        char limits[128];
-        std::snprintf(limits, sizeof limits,
-                      "linearise multiaxis moves = true\nrotary axis limits = ( -99999.0 999999.0 -99999.0 999999.0 %f 1.0 )\n",
-                      c.tolerance);
+        char limits[192];
+        std::snprintf(limits, sizeof limits, "linearise multiaxis moves = true\nrotary axis limits = ( %s %f 1.0 )\n",
+                      c.rotary_limits ? c.rotary_limits : "-99999.0 999999.0 -99999.0 999999.0", c.tolerance);
         options.insert(options.rfind("end"), limits);
     }
     std::ofstream(folder + "/check.opt") << options;
@@ -327,6 +330,7 @@ std::vector<std::string> run_case(const check_case& c, job& j, std::string& fold
 }
 
 constexpr double TIP_TOLERANCE = 0.01;    // word rounding, turned through the rotary axes
+constexpr double WITHDRAWAL = 20.0;       // "withdrawal amount" of every case
 constexpr double AXIS_TOLERANCE = 0.002;  // radians
 
 // How far a pose lies from the straight move between two path points, the
@@ -390,6 +394,7 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
     int reached = -1;   // the last path point reached
     bool last_on_path = false;
     pose last{};
+    pose last_path_pose{};  // the last block on the cutfile's path
     int motion_blocks = 0;
     for (const std::string& line : tape) {
         const std::vector<tape_word> words = words_of(line);
@@ -431,6 +436,7 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
         const pose p = part_pose(m, vec{state[0], state[1], state[2]}, state[3], state[4], length);
         const std::size_t n = j.path.size();
         bool accepted = false;
+        bool reconfiguring = false;
         while (!accepted) {
             const std::size_t next = static_cast<std::size_t>(reached + 1);
             if (next < n && at_point(p, j.path[next])) {
@@ -471,6 +477,22 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
                     break;
                 }
             }
+            // Withdrawn along the tool axis from the last point on the path,
+            // within the withdrawal, the tool axis unchanged (the other
+            // rotary solution of a limit gives the same axis): a retract,
+            // a turn at the retract point or a plunge.
+            if (c.rotary_limits != nullptr && reached >= 0) {
+                const vec up = p.tip - last_path_pose.tip;
+                const vec a = unit(last_path_pose.axis);
+                const bool along = norm(cross(up, a)) <= TIP_TOLERANCE && dot(up, a) >= -TIP_TOLERANCE &&
+                                   dot(up, a) <= WITHDRAWAL + TIP_TOLERANCE;
+                if (along && angle_between(p.axis, a) <= AXIS_TOLERANCE) {
+                    accepted = true;
+                    reconfiguring = true;
+                    last_on_path = false;
+                    break;
+                }
+            }
             // A FROM is where the next move starts; the tape need not go there.
             if (next < n && j.path[next].w == path_point::from) {
                 reached = static_cast<int>(next);
@@ -484,7 +506,7 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
         const std::size_t target = last_on_path && at_point(p, j.path[static_cast<std::size_t>(reached)])
                                        ? static_cast<std::size_t>(reached)
                                        : toward;
-        if (accepted && target < j.path.size() && j.path[target].feed > 0 && reached >= 0) {
+        if (accepted && !reconfiguring && target < j.path.size() && j.path[target].feed > 0 && reached >= 0) {
             EXPECT_TRUE(motion == 1 && feed == j.path[target].feed)
                 << m.name << ": \"" << line << "\" moves at " << (motion == 1 ? "feed " : "rapid, feed ") << feed
                 << " where the cutfile says feed " << j.path[target].feed;
@@ -494,6 +516,7 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
                               << (reached >= 0 ? show(j.path[static_cast<std::size_t>(reached)].tip) : "")
                               << " (" << folder << ")";
         last = p;
+        if (last_on_path) last_path_pose = p;
         last_state = state;
     }
     EXPECT_GT(motion_blocks, 0) << m.name;
@@ -643,6 +666,22 @@ void uv_head_job(job& j) {
     j.go({40, 50, 5});
 }
 
+// A sweep of the tool axis about Z that drives the C table past its limit:
+// the tape retracts, turns to the other solution and plunges back.
+void limit_sweep_job(job& j) {
+    j.start();
+    j.tool(1, 50);
+    j.from({0, 0, 100}, {0, 0, 1});
+    j.feed(200);
+    j.multax(true);
+    j.go({0, 0, 5}, {0, -S, S});
+    j.go({0, 0, 0}, {0, -S, S});
+    j.go({20, 0, 0}, {S * std::sin(PI * 2 / 3), -S * std::cos(PI * 2 / 3), S});
+    j.rapid();
+    j.go({20, 0, 50}, {S * std::sin(PI * 2 / 3), -S * std::cos(PI * 2 / 3), S});
+    j.multax(false);
+}
+
 rotary_axis axis(char letter, vec v) {
     rotary_axis a;
     a.letter = letter;
@@ -709,6 +748,17 @@ std::vector<check_case> cases() {
                  incremental_job});
     c.push_back({{"head-head incremental", kind::head_head, axis('C', z), axis('B', x), {}, {}, {0, 0, 100}, {}, {}, ""},
                   0.5, incremental_job});
+    // The part turned by 30 degrees on a C table limited to -120..70
+    // degrees: a sweep past 70 retracts along the tool axis, which the part
+    // origin's turn must not tilt, turns C to the other solution and plunges.
+    {
+        check_case k{{"table-table retract at a limit with a turned part", kind::table_table, axis('B', x),
+                      axis('C', z), {}, {}, {}, {}, {},
+                      "retract at angular limit = true\nretract and reconfigure style = combine\n"},
+                     0.5, limit_sweep_job, "-99999.0 999999.0 -120.0 70.0"};
+        k.m.pcs_turn = 30;
+        c.push_back(k);
+    }
     c.push_back({{"UV head", kind::uv_head, axis('B', y), axis('C', z), {}, {}, {}, {}, {}, ""}, 0, uv_head_job});
     return c;
 }

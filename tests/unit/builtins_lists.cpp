@@ -36,14 +36,14 @@ protected:
 
 TEST(BuiltinListData, AssignmentCounts) {
     // The assignments that the list texts compile to.
-    EXPECT_EQ(standard_setting_list().size(), 115u);
+    EXPECT_EQ(standard_setting_list().size(), 121u);
     EXPECT_EQ(fanuc_setting_list().size(), 533u);
 
     // Order: the word order, then block by block; fanuc grouped by table.
     const auto standard = standard_setting_list();
     EXPECT_STREQ(standard[0], "wrdrut(38) = 99");
     EXPECT_STREQ(standard[3], "blklen(1) = 3");
-    EXPECT_STREQ(standard[114], "blmcye(2,2) = 80");
+    EXPECT_STREQ(standard[120], "blmcye(2,2) = 80");
     const auto fanuc = fanuc_setting_list();
     EXPECT_STREQ(fanuc[0], "NGPS = 42");
     EXPECT_STREQ(fanuc[213], "spchar(2) = 'Fanuc6m          version 1.2'");
@@ -87,7 +87,7 @@ TEST_F(BuiltinLists, StandardSetsOnlyWordOrderAndBlocks) {
     EXPECT_EQ(item(1, 3).code, 14);
     EXPECT_EQ(item(1, 3).value, 90);
     EXPECT_EQ(item(1, 3).string_ref, 0);
-    EXPECT_EQ(cs().blklen[10], 12);
+    EXPECT_EQ(cs().blklen[10], 13);
     EXPECT_EQ(cs().blklen[11], 0);
     // The last item of "cycle start" continues its output line.
     EXPECT_EQ(cs().blklen[18], 3);
