@@ -108,6 +108,17 @@ void write_tool_sheet(int tool_number, int length_offset) {
     write_real_line(MSG_SAFE_Z, p.toolpath_start[row][3]);
 }
 
+// Two codes of one word cannot share a line (a control that writes spindle
+// and coolant codes with one M word, for example): a code still waiting for
+// its line is written on a line of its own before another code of code slot
+// `slot` takes its word, so that neither is lost.
+void write_code_waiting_on_word_of(int slot) {
+    const int w = fcode_word(slot);
+    if (w < 1 || w >= NO_WORD || get_gcode_value(slot) == UNSET_CODE) return;
+    const word_output_state_t& ws = word_output_state;
+    if (ws.word_request[w] != 0 && ws.word_value[w] != get_gcode_value(slot)) write_block_or_stop(WRITE_BLOCK_PENDING);
+}
+
 // The spindle codes requested when a tool change's blocks start: the speed
 // word, and the spindle M function `function` with its code value.
 struct spindle_codes {
@@ -276,19 +287,25 @@ void spindl() {
     if (t.gear_range == 0) t.gear_range = 1;
 
     int index = 0;
-    int function = SPINDLE_ON_CLW + c;
+    int function = SPINDLE_ON_CLW;
     bool counter_clockwise = false;
     bool off = false;
-    if (find_minor_word_value(MINOR_CLW, index) != 0) function = SPINDLE_ON_CLW + c;
+    if (find_minor_word_value(MINOR_CLW, index) != 0) function = SPINDLE_ON_CLW;
     if (find_minor_word_value(MINOR_CCLW, index) != 0) {
-        function = SPINDLE_ON_CCLW + c;
+        function = SPINDLE_ON_CCLW;
         counter_clockwise = true;
     }
     if (find_minor_word_value(MINOR_OFF, index) != 0 || s == 0) {
-        function = SPINDLE_OFF + c;
+        function = SPINDLE_OFF;
         off = true;
     }
+    // A control that gives the combined spindle-and-coolant function no code
+    // starts and stops its spindle with the plain one; otherwise the spindle
+    // would never be started.
+    if (c != 0 && get_mcode_value(function + c) == UNSET_CODE) c = 0;
+    function += c;
     t.spindle_mfunction = function;
+    write_code_waiting_on_word_of(function + AUX_CODE_BASE);
     if (get_mcode_value(function) != 0) mset(function, SETWRD_SET);
 
     const int w = key_word(KEY_SPINDLE);
@@ -300,14 +317,20 @@ void spindl() {
             flags[SPINDLE_STOPPED] = 1;
             set_reference_message(LABEL_SPINDLE_OFF);
             if (get_intsp(11) != 0) setwrd(w, 0, SETWRD_SET_REQUEST);
-            if (get_intsp(12) != 0) mset(function, SETWRD_SET);
+            // The stop code goes out with the record: a spindle left turning
+            // through a tool change or the program end is not stopped by S0
+            // on every controller.
+            if (get_intsp(12) != 0 && get_mcode_value(function) != 0) mset(function, SETWRD_SET_REQUEST);
             end_record_block(1);
         }
         flags[SPINDLE_PENDING] = 0;
         return;
     }
 
-    if (counter_clockwise) s = -s;
+    // The direction goes in the sign of the speed only for a control that
+    // writes no spindle M function: controllers reject a negative speed,
+    // and M4 already says counter-clockwise.
+    if (counter_clockwise && get_intsp(12) == 0) s = -s;
     setwrd(w, word_integer(s, w), SETWRD_SET);
     set_reference_message(LABEL_SPINDLE_ON);
     flags[SPINDLE_PENDING] = 1;
@@ -355,6 +378,7 @@ void handle_coolant() {
     if (m == MINOR_OFF) {
         const int timing = get_intsp(7);
         if (timing >= 2) return;
+        write_code_waiting_on_word_of(COOLANT_OFF_FUNCTION);
         gset(COOLANT_OFF_FUNCTION, SETWRD_SET_REQUEST);
         if (timing != 0) return;
         set_reference_message(LABEL_COOLANT_OFF);
@@ -365,6 +389,7 @@ void handle_coolant() {
     }
     const int timing = get_intsp(6);
     if (timing >= 2 || flags[COOLANT_WRITTEN] == 1) return;
+    write_code_waiting_on_word_of(function);
     gset(function, SETWRD_SET_REQUEST);
     if (timing != 0) return;
     end_record_block(1);

@@ -234,7 +234,9 @@ void output_pending_codes() {
         return;
     }
     if (f[COOLANT_PENDING] && !f[COOLANT_WRITTEN]) {
-        gset(t.pending_gfunction, SETWRD_SET_REQUEST);
+        // A line since the coolant record (a comment, a code that had to go
+        // first) may have carried the code already: it is not written twice.
+        if (!function_code_on_tape(t.pending_gfunction)) gset(t.pending_gfunction, SETWRD_SET_REQUEST);
         f[COOLANT_PENDING] = 0;
         f[COOLANT_WRITTEN] = 1;
     }

@@ -255,6 +255,9 @@ void gset(int n, int mode);
 void mset(int n, int mode);
 int get_gcode_value(int n);
 int get_mcode_value(int n);
+// 1 when code slot n is the value its word wrote last and no request of that
+// word is waiting: the code is on the tape already.
+int function_code_on_tape(int n);
 int fcode_word(int n);
 text<FUNCTION_TEXT_LENGTH> function_code_text(int n);
 // A word value taken through the control's input/output value tables.

@@ -71,7 +71,8 @@ TEST_F(ToolCommands, SpindleDirectionAndOff) {
     command(1031, {rw(1200.0), iw(78), iw(60), iw(59)});
     spindl();
     EXPECT_EQ(tool_state.spindle_mfunction, 4);
-    EXPECT_EQ(value_of(key_word(19)), -1200);
+    // M4 carries the direction: the speed stays positive.
+    EXPECT_EQ(value_of(key_word(19)), 1200 * MULT(key_word(19)));
     EXPECT_EQ(requested(key_word(19)), 0);
     EXPECT_EQ(tool_state.pending_code_flags[SPINDLE_PENDING], 1);
     EXPECT_EQ(tool_state.gear_range, 1);
@@ -83,6 +84,13 @@ TEST_F(ToolCommands, SpindleDirectionAndOff) {
     EXPECT_EQ(tool_state.spindle_mfunction, 5);
     EXPECT_EQ(tool_state.pending_code_flags[SPINDLE_PENDING], 0);
     EXPECT_EQ(tape_text(), "");
+
+    // A control that writes no spindle M function has only the sign of the
+    // speed to say counter-clockwise.
+    configuration_store.intsp[12] = 0;
+    command(1031, {rw(1200.0), iw(78), iw(60), iw(59)});
+    spindl();
+    EXPECT_EQ(value_of(key_word(19)), -1200 * MULT(key_word(19)));
 }
 
 TEST_F(ToolCommands, SpindleOnNowWritesTheLine) {
@@ -104,8 +112,17 @@ TEST_F(ToolCommands, SpindleOnNowWritesTheLine) {
 TEST_F(ToolCommands, SpindleWithCombinedCoolantFunction) {
     configuration_store.intsp[13] = 1;
     configuration_store.intsp[10] = 2;
-    open_records({make_record(1, 2000, 1031, {rw(500.0), iw(78)}), make_record(2, 2000, 1030, {iw(71)}),
-                  make_record(3, 5000, 5, {rw(0), rw(0), rw(0)})});
+    const std::vector<record> records = {make_record(1, 2000, 1031, {rw(500.0), iw(78)}),
+                                         make_record(2, 2000, 1030, {iw(71)}),
+                                         make_record(3, 5000, 5, {rw(0), rw(0), rw(0)})};
+    // Without a code for the combined function the plain one stands.
+    open_records(records);
+    spindl();
+    EXPECT_EQ(tool_state.spindle_mfunction, 3);
+
+    configuration_store.icodes[1][6 + AUX_CODE_BASE] = 29;
+    configuration_store.icodes[2][6 + AUX_CODE_BASE] = 13;
+    open_records(records);
     spindl();
     EXPECT_EQ(tool_state.spindle_mfunction, 6);
 }
