@@ -350,7 +350,7 @@ const std::vector<list_facts>& all_list_facts() {
         {"servo", 390, 40, {{39, "OP"}, {40, "null"}}, {2, 3, 6, 7, 8, 9, 10, 11, 12}, {}, nullptr, "Servo            version 1.1", {}},
         {"sodick", 342, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 10, 11, 12, 13}, {}, "Quilor KELVaron Sodick", "Sodick         version 1.1", {}},
         {"tcomp", 484, 42, {{39, "ID"}, {40, "OP"}, {41, "Z3"}, {42, "null"}}, {1, 2, 3, 6, 7, 8, 10, 11, 12}, {{6, 1031, 9}}, nullptr, "Tcomp             version 1.2", {}},
-        {"tiger", 378, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 10, 12, 13, 16, 17, 19}, {{5, 1030, 4}, {6, 1031, 4}}, nullptr, "Tiger            version 1.2", {}},
+        {"tiger", 646, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 10, 12, 13, 16, 17, 19}, {{5, 1030, 4}, {6, 1031, 4}}, nullptr, "Tiger            version 1.2", {}},
     };
     return facts;
 }
