@@ -124,7 +124,6 @@ void end_tape_and_start_next(int at_tool_change, int absolute) {
         output_program_end();
     }
     start_next_tape();
-    clear_modal_memory();
     if (!at_tool_change) setwrd(tool_word, 0, SETWRD_SET);
     if (blocks_items(BLOCK_TAPE_SPLIT_START) > 0) {
         run_block(BLOCK_TAPE_SPLIT_START);
@@ -456,6 +455,9 @@ void start_next_tape() {
         open_unit(unit, trimmed(full.view()), OPEN_WRITE, FORM_TEXT, status);
     }
 
+    // A new tape is a program of its own: its start writes its modal codes
+    // and every axis again, whatever the last tape left in force.
+    clear_modal_memory();
     mark_axes_unwritten();
 
     set_message_real_arg(1, tape_feet(1));
