@@ -3,8 +3,9 @@
 // reached in order, along a straight line at the given feed or by rapid
 // moves that never dip below both ends; every arc about the cutfile's centre
 // in its sense and plane, with its whole sweep; every hole at its position,
-// bottom and R plane with the right kind of cycle; every tool changed before
-// its first move; the program ended.
+// bottom and R plane with the right kind of cycle (or, where the controller
+// has no such cycle, cut by plain moves); every tool changed before its
+// first move; the program ended.
 
 const { angleAbout } = require('./cutfile');
 
@@ -231,26 +232,54 @@ function check(exp, steps, desc, tapeLines) {
     cur = item.p;
   }
 
+  // A hole a controller without the cycle writes as its moves: a feed move
+  // straight down at the hole, then straight back up past where it began,
+  // at the feed (a bore) or at rapid (a drill). The hole's start height is
+  // the highest point of the rapid moves that brought the tool over it.
+  function holeByMoves(k, at) {
+    const s = steps[k];
+    if (s.type !== 'move' || s.motion !== 'G1') return null;
+    const from = arr(s.from);
+    const to = arr(s.to);
+    const over = (p) => Math.abs(p[0] - at[0]) <= tol && Math.abs(p[1] - at[1]) <= tol;
+    if (!over(from) || !over(to) || !(to[2] < from[2] - tol)) return null;
+    let m = k + 1;
+    while (m < steps.length && steps[m].type !== 'move' && steps[m].type !== 'end' && steps[m].type !== 'hole') m++;
+    const u = steps[m];
+    if (!u || u.type !== 'move' || (u.motion !== 'G0' && u.motion !== 'G1')) return null;
+    const back = arr(u.to);
+    if (!over(arr(u.from)) || !over(back) || Math.abs(arr(u.from)[2] - to[2]) > tol || back[2] < from[2] - tol) return null;
+    let initial = from[2];
+    for (let j = k - 1; j >= si && steps[j].type === 'move' && steps[j].motion === 'G0' && over(arr(steps[j].to)); j--) {
+      initial = Math.max(initial, arr(steps[j].from)[2]);
+    }
+    return { end: m + 1, h: { type: 'hole', at: [to[0], to[1]], bottom: to[2], r: from[2], kind: u.motion === 'G1' ? 'bore' : 'drill',
+      peck: null, feed: s.feed, initial, line: s.line } };
+  }
+
   function holeItem(item) {
     total++;
     let end = -1;
+    let start = -1;
+    let h = null;
     for (let k = si; k < steps.length; k++) {
       const s = steps[k];
       if (s.type === 'end') break;
-      if (s.type === 'hole' && Math.abs(s.at[0] - item.at[0]) <= tol && Math.abs(s.at[1] - item.at[1]) <= tol) { end = k + 1; break; }
+      if (s.type === 'hole' && Math.abs(s.at[0] - item.at[0]) <= tol && Math.abs(s.at[1] - item.at[1]) <= tol) { end = k + 1; start = k; h = s; break; }
+      const byMoves = holeByMoves(k, item.at);
+      if (byMoves) { end = byMoves.end; start = k; h = byMoves.h; break; }
     }
     if (end < 0) {
       const next = steps.slice(si).find((s) => s.type === 'hole');
       fail(item, `hole at ${fmtP(item.at)} never drilled` + (next ? ` (next hole at ${fmtP(next.at)})` : ''), next ? next.line : undefined);
       return;
     }
-    for (let k = si; k < end - 1; k++) {
+    for (let k = si; k < start; k++) {
       const s = steps[k];
       if (side(s, item)) continue;
       if (s.type === 'hole') fail(item, `a hole is drilled at ${fmtP(s.at)} where the cutfile has none`, s.line);
       if (s.type === 'move' && s.motion !== 'G0') fail(item, `${s.motion} move to ${fmtP(s.to)} before the hole at ${fmtP(item.at)}`, s.line);
     }
-    const h = steps[end - 1];
     const bad = [];
     if (h.kind !== item.type) bad.push(`a ${h.kind} cycle where the cutfile has ${item.type}`);
     if (!(Math.abs(h.bottom - item.bottom) <= tol)) bad.push(`bottom Z${Number.isFinite(h.bottom) ? +h.bottom.toFixed(4) : '?'} where the cutfile's is Z${+item.bottom.toFixed(4)}`);
