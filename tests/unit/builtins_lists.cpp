@@ -305,9 +305,9 @@ struct list_facts {
 const std::vector<list_facts>& all_list_facts() {
     static const std::vector<list_facts> facts = {
         {"ab84", 497, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 6, 7, 8, 10, 11, 12, 13, 16, 17, 19}, {}, nullptr, "Allen Bradley 8400 version 1.1", {}},
-        {"acra8", 513, 43, {{39, "N2"}, {40, "OP"}, {41, "ID"}, {42, "P1"}, {43, "null"}}, {1, 2, 4, 5, 6, 7, 8, 10, 12, 13, 16, 17}, {}, nullptr, "Acramatic 850m   version 1.1", {}},
+        {"acra8", 514, 43, {{39, "N2"}, {40, "OP"}, {41, "ID"}, {42, "P1"}, {43, "null"}}, {1, 2, 4, 5, 6, 7, 8, 10, 12, 13, 16, 17}, {}, nullptr, "Acramatic 850m   version 1.1", {}},
         {"agie", 352, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 6, 7, 8, 10, 11, 12}, {}, "Quilor Agie Postprocessor", "Agie version 1.0", {}},
-        {"anilam", 560, 42, {{39, "OP"}, {40, "F1"}, {41, "ID"}, {42, "null"}}, {1, 2, 4, 5, 6, 7, 8, 9, 10, 12, 13}, {}, nullptr, "Anilam           version 1.1", {}},
+        {"anilam", 562, 42, {{39, "OP"}, {40, "F1"}, {41, "ID"}, {42, "null"}}, {1, 2, 4, 5, 6, 7, 8, 9, 10, 12, 13}, {}, nullptr, "Anilam           version 1.1", {}},
         {"bosch", 610, 44, {{39, "ID"}, {40, "PA"}, {41, "EI"}, {42, "OP"}, {43, "EC"}, {44, "null"}}, {1, 2, 3, 6, 7, 8, 10, 11, 12, 13, 18, 19}, {}, nullptr, "Bosch            version 1.1", {}},
         {"boss", 479, 41, {{39, "OP"}, {40, "DEF"}, {41, "null"}}, {1, 2, 5, 7, 8, 9, 10, 12, 13, 19}, {}, nullptr, "Boss             version 1.1", {}},
         {"bostom", 575, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 6, 7, 8, 10, 12, 13, 19}, {{6, 1031, 6}}, "Quilor Bostomatic Postprocessor", "Bostomatic         version 1.2", {}},
@@ -325,7 +325,7 @@ const std::vector<list_facts>& all_list_facts() {
         {"fagor", 615, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 6, 7, 8, 10, 12, 13, 14, 16, 17, 19}, {}, "Quilor Fagor Postprocessor", "Fagor              version 1.1", {}},
         {"fanucw", 353, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 8, 9, 10, 13}, {}, "Quilor KELVaron Fanucw", "Fanucw version 1.007", {{5, ":-"}, {6, ":-"}}},
         {"fidia", 691, 39, {{39, "null"}}, {2, 5, 7, 8, 9, 10, 12, 13, 14, 16, 17, 18, 19}, {}, "Quilor Fidia KELVaron", "Fidia             version 1.1", {{4, "00"}}},
-        {"ge2000m", 606, 40, {{39, "ID"}, {40, "null"}}, {1, 2, 5, 6, 7, 8, 10, 12, 13, 16, 17, 18, 19}, {}, nullptr, "GE2000M            version 1.1", {}},
+        {"ge2000m", 608, 40, {{39, "ID"}, {40, "null"}}, {1, 2, 5, 6, 7, 8, 10, 12, 13, 16, 17, 18, 19}, {}, nullptr, "GE2000M            version 1.1", {}},
         {"h155", 1188, 54, {{39, "FF"}, {40, "XXF"}, {41, "MP"}, {42, "T1"}, {43, "T2"}, {44, "TL"}, {45, "RR"}, {46, "null"}, {47, "Z3"}, {48, "ID"}, {49, "Z4"}, {50, "OP"}, {51, "DR"}, {52, "circ"}, {53, "DW"}, {54, "FMAX"}}, {1, 2, 5, 6, 7, 8, 10, 11, 12, 13, 16, 17, 18, 20}, {{3, 2, 2}, {4, 1010, 5}, {16, 1022, 3}}, nullptr, "Heidenhain       version 1.2", {{3, ","}, {4, "0,000"}}},
         {"h33", 552, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 6, 7, 8, 10, 11, 12, 13}, {}, "Quilor H33 Postprocessor", "H33           version 1.1", {}},
         {"hauser", 712, 27, {{1, "ID_"}, {2, "N_"}, {10, "C_"}, {11, "X_"}, {12, "Y_"}, {13, "Z_"}, {14, "I_"}, {15, "J_"}, {16, "K_"}, {17, "F_"}, {18, "S_"}, {19, "T_"}, {20, "M1"}, {21, "M2"}, {22, "OP_"}, {23, "Z2"}, {24, "R_"}, {25, "EM_"}, {26, "MS_"}, {27, "null"}}, {1, 2, 3, 6, 7, 8, 10, 11, 12, 13}, {}, "Quilor Hauser Postprocessor", "Hauser version 1.0", {{5, ":-"}, {6, ":-"}}},
@@ -339,13 +339,13 @@ const std::vector<list_facts>& all_list_facts() {
         {"matsura", 602, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 10, 11, 12, 13, 15}, {}, "Quilor KELVaron Matsura", "Matsura     version 1.2", {}},
         {"mazak", 628, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 9, 10, 12, 13, 17, 19}, {}, nullptr, "Mazak              version 1.1", {}},
         {"mitsu", 572, 41, {{39, "OP"}, {40, "ID"}, {41, "Q1"}}, {1, 2, 4, 5, 10, 12, 13}, {}, "Quilor KELVaron Mitsubishi", "Mitsubishi version 1.1", {}},
-        {"mitsuw", 310, 41, {{39, "SP"}, {40, "OP"}, {41, "null"}}, {2, 3, 4, 8, 10, 12}, {}, "Quilor Mitsubishi Postprocessor", "Mitsubishi wire spark version 1.1", {{4, "0.000"}}},
+        {"mitsuw", 311, 41, {{39, "SP"}, {40, "OP"}, {41, "null"}}, {2, 3, 4, 8, 10, 12}, {}, "Quilor Mitsubishi Postprocessor", "Mitsubishi wire spark version 1.1", {{4, "0.000"}}},
         {"num", 778, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 2, 5, 10, 11, 12, 13}, {}, "Quilor Postprocessor 1.2", " CNC NUM 760 version 1.2", {}},
         {"okuma", 573, 41, {{39, "OP"}, {40, "ID"}, {41, "Q1"}}, {1, 2, 4, 5, 10, 12, 13, 14, 16, 17, 18, 19}, {}, "Quilor KELVaron Okuma", "Okuma              version 1.1", {}},
         // p28m: "tool change" (5) and "move cycle" (13) hold items besides the
         // blocks its summary names: without them no tool is changed and no
         // hole drilled.
-        {"p28m", 469, 41, {{39, "OP"}, {40, "space"}, {41, "null"}}, {1, 2, 5, 7, 8, 10, 12, 13}, {}, nullptr, "Posidata         version 1.1", {}},
+        {"p28m", 471, 41, {{39, "OP"}, {40, "space"}, {41, "null"}}, {1, 2, 5, 7, 8, 10, 12, 13}, {}, nullptr, "Posidata         version 1.1", {}},
         {"r2e3", 407, 42, {{39, "OP"}, {40, "Z3"}, {41, "null"}, {42, "ID"}}, {1, 2, 6, 7, 8, 10, 12, 13, 18, 19}, {}, nullptr, "Bridgeport R2E3  version 1.1", {}},
         {"roland", 546, 39, {{39, "null"}}, {1, 2, 7, 11, 12, 13}, {}, nullptr, "Roland           version 1.1", {}},
         {"siem850", 687, 42, {{39, "OP"}, {40, "ID"}, {41, "R11"}, {42, "null"}}, {1, 2, 4, 5, 10, 12, 13, 14}, {}, nullptr, "Siemens 850m     version 1.1", {}},
