@@ -3,6 +3,7 @@
 // file and the configuration dumps.
 #pragma once
 
+#include <bit>
 #include <span>
 #include <string_view>
 
@@ -70,6 +71,58 @@ constexpr int WORD_CHARS_LENGTH = 128;
 constexpr int ORDER_END = -99;      // wrdrut: empty entry; the first one ends the order
 constexpr int NO_LINK = -99;        // wrdlnk: no linked word
 constexpr int UNSET_CODE = -1;      // icodes value of an unset function code
+
+// A set of word numbers 1..MAXWORDS, one bit a word, walked in ascending
+// order: what the block writer visits is then the members, not every word.
+struct word_set {
+    std::array<std::uint64_t, 2> bits{};  // bit w % 64 of bits[w / 64]: word w
+
+    bool contains(int w) const {
+        KV_INDEX_CHECK(w >= 1 && w <= MAXWORDS);
+        return (bits[static_cast<std::size_t>(w >> 6)] >> (w & 63) & 1u) != 0;
+    }
+    // 1 for a member, else 0, as the int tables that the set stands for read.
+    int operator[](int w) const { return contains(w) ? 1 : 0; }
+    void add(int w) {
+        KV_INDEX_CHECK(w >= 1 && w <= MAXWORDS);
+        bits[static_cast<std::size_t>(w >> 6)] |= std::uint64_t{1} << (w & 63);
+    }
+    void remove(int w) {
+        KV_INDEX_CHECK(w >= 1 && w <= MAXWORDS);
+        bits[static_cast<std::size_t>(w >> 6)] &= ~(std::uint64_t{1} << (w & 63));
+    }
+    void set(int w, bool member) { member ? add(w) : remove(w); }
+    void clear() { bits = {}; }
+    // Removes the members 1..n.
+    void remove_through(int n) {
+        for (std::size_t i = 0; i < bits.size(); ++i) {
+            const int first = static_cast<int>(64 * i);
+            if (n >= first + 63) {
+                bits[i] = 0;
+            } else if (n >= first) {
+                bits[i] &= ~std::uint64_t{0} << (n - first + 1);
+            }
+        }
+    }
+    // The smallest member from w up to last, or 0 when there is none.
+    int first_from(int w, int last = MAXWORDS) const {
+        if (w < 1) w = 1;
+        for (int i = w >> 6; i < static_cast<int>(bits.size()); ++i) {
+            std::uint64_t b = bits[static_cast<std::size_t>(i)];
+            if (i == w >> 6) b &= ~std::uint64_t{0} << (w & 63);
+            if (b != 0) {
+                const int found = 64 * i + std::countr_zero(b);
+                return found <= last ? found : 0;
+            }
+        }
+        return 0;
+    }
+};
+
+inline word_set operator|(word_set a, const word_set& b) {
+    for (std::size_t i = 0; i < a.bits.size(); ++i) a.bits[i] |= b.bits[i];
+    return a;
+}
 
 // Columns of word_formats (the codes of the per-word setting keywords).
 constexpr int WRDCHL = 1;           // address width
@@ -661,6 +714,14 @@ constexpr int DEFAULT_SEQUENCE_MAX = 9999;  // largest block number when the con
 
 struct derived_settings_t {
     array1<double, MAXWORDS> word_scale;    // wrdfac / scale divisor, per word
+    // What the block writer reads of the control on every line, known once
+    // per control (derive_output_settings): the entries of the word order
+    // up to its first empty one, the trimmed length of the end-of-block text,
+    // and every word whose wperm is not 0 (setwrd keeps this set when it
+    // makes a word permanent or not).
+    int word_order_length = 0;
+    int end_of_block_length = 0;
+    word_set permanent_words;
     text<TRANSLATE_LENGTH> translate_from;  // record-text characters to translate
     text<TRANSLATE_LENGTH> translate_to;    // and their replacements
     char decimal_point_char = '.';
@@ -675,6 +736,10 @@ extern derived_settings_t derived_settings;
 // settings that mirror list settings, and builds the machine model (which
 // stops the run with exit code 1 on an impossible axis configuration).
 void derive_settings();
+// The block writer's part of the values above; derive_settings calls it, and
+// whatever changes the word order, the permanence of words or the
+// end-of-block text of a loaded control calls it again.
+void derive_output_settings();
 // Checks the item program of every loaded block.
 void check_loaded_blocks();
 

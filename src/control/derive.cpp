@@ -23,6 +23,7 @@ constexpr int COUNTER_START = 61;
 constexpr int ABSOLUTE_VALUE = 10;           // "coordinates" = "absolute"
 constexpr int FLAGGED_KNOT_VECTOR_TYPE = 10;  // the knot vector type that state flag 5 marks
 constexpr int POINT_CHARACTER = 3;
+constexpr int END_OF_BLOCK = 8;
 constexpr int TRANSLATE_FROM_CHARACTERS = 5;
 constexpr int TRANSLATE_TO_CHARACTERS = 6;
 
@@ -75,6 +76,21 @@ void derive_settings() {
     d.counter = cs.intsp[COUNTER_START];
     d.sequence_number = cs.intsp[BLOCK_START];
     d.program_id_number = cs.intsp[PROGRAM_ID_START];
+    derive_output_settings();
+}
+
+void derive_output_settings() {
+    const configuration_store_t& cs = configuration_store;
+    derived_settings_t& d = derived_settings;
+    // The control's word order holds the "msg" slot besides the words, so it
+    // may be longer than the word count: it runs to its first empty entry.
+    int n = 0;
+    while (n < MAXWORDS && cs.wrdrut[n + 1] != ORDER_END) ++n;
+    d.word_order_length = n;
+    d.end_of_block_length = trimmed_length(cs.spchar[END_OF_BLOCK]);
+    d.permanent_words.clear();
+    for (int w = 1; w <= MAXWORDS; ++w)
+        if (cs.wperm[w] != 0) d.permanent_words.add(w);
 }
 
 }  // namespace kv

@@ -67,9 +67,14 @@ void stop_on_overflow(int overflow) {
     stop_run(EXIT_RUN_ERROR);
 }
 
+int factor_of_key(int k) {
+    const int w = key_word(k);
+    return valid_word(w) ? MULT(w) : 0;
+}
+
 // Moves the known position of a coordinate or rotary axis to v (word units)
 // without a move being output.
-void place_axis(int k, int v, int x_factor, int azimuth_factor, int elevation_factor) {
+void place_axis(int k, int v) {
     motion_state_t& m = motion_state;
     const bool absolute = get_state_flag(ABSOLUTE_COORDINATES_FLAG) != 0;
     if (k >= KEY_X && k <= KEY_Z) {
@@ -77,6 +82,7 @@ void place_axis(int k, int v, int x_factor, int azimuth_factor, int elevation_fa
         if (absolute) m.position_units[a] = v;
         else m.position_units[a] += v;
         m.previous_position_units[a] = m.position_units[a];
+        const int x_factor = factor_of_key(KEY_X);
         const double p = x_factor != 0 ? static_cast<double>(m.position_units[a]) / x_factor : 0.0;
         m.position[a] = p;
         m.previous_position[a] = p;
@@ -87,7 +93,7 @@ void place_axis(int k, int v, int x_factor, int azimuth_factor, int elevation_fa
         // Element 7 and angle 1 belong to the elevation, 8 and 2 to the azimuth.
         const int unit_index = k == KEY_ELEVATION ? 7 : 8;
         const int angle_index = k == KEY_ELEVATION ? 1 : 2;
-        const int factor = k == KEY_ELEVATION ? elevation_factor : azimuth_factor;
+        const int factor = factor_of_key(k);
         if (absolute) m.position_units[unit_index] = v;
         else m.position_units[unit_index] += v;
         m.previous_position_units[unit_index] = m.position_units[unit_index];
@@ -100,25 +106,14 @@ void place_axis(int k, int v, int x_factor, int azimuth_factor, int elevation_fa
     }
 }
 
-int factor_of_key(int k) {
-    const int w = key_word(k);
-    return valid_word(w) ? MULT(w) : 0;
-}
-
-// The control's word order holds the "msg" slot besides the words, so it may
-// be longer than the word count: it runs to its first empty entry.
-int word_order_length() {
-    const array1<int, MAXWORDS>& order = configuration_store.wrdrut;
-    int n = 0;
-    while (n < MAXWORDS && order[n + 1] != ORDER_END) ++n;
-    return n;
-}
-
 // The line's word order: the control's, up to its end.
 void use_control_word_order() {
     block_interpreter_t& bi = block_interpreter;
-    const int n = word_order_length();
-    for (int i = 1; i <= MAXWORDS; ++i) bi.current_word_order[i] = i <= n ? configuration_store.wrdrut[i] : 0;
+    const int n = derived_settings.word_order_length;
+    const int* const order = configuration_store.wrdrut.data();
+    int* const current = bi.current_word_order.data();
+    std::copy(order, order + n, current);
+    std::fill(current + n, current + MAXWORDS, 0);
     bi.current_word_order_length = n;
 }
 
@@ -132,10 +127,13 @@ void begin_block_line(int build_order, int non_empty) {
     } else {
         use_control_word_order();
     }
-    for (int w = 1; w <= MAXWORDS; ++w) {
+    // Requested words bring their linked words; a link to a later word is
+    // followed on from there.
+    if (bi.links_suspended) return;
+    word_set& requests = word_output_state.word_request;
+    for (int w = requests.first_from(1); w != 0; w = requests.first_from(w + 1)) {
         const int l = cs.wrdlnk[w];
-        if (word_output_state.word_request[w] != 0 && l >= 1 && l <= MAXDEFWORDS && l >= w)
-            word_output_state.word_request[l] = 1;
+        if (l >= 1 && l <= MAXDEFWORDS && l >= w) requests.add(l);
     }
 }
 
@@ -243,7 +241,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
     block_interpreter_t& bi = block_interpreter;
     if (count > MAXITEMS) count = MAXITEMS;
 
-    bi.current_word_order_length = word_order_length();
+    bi.current_word_order_length = derived_settings.word_order_length;
     const int build_order = cs.intsp[BLOCK_ORDER] > 0 ? 1 : 0;
     // The block's name is looked up only when an expression fails.
     auto report = [b](int status, std::string_view expression) {
@@ -251,28 +249,21 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
         keyword_name(KIND_BLOCK, b, name_field.span());
         report_expression_error(status, trimmed(expression), name_field.view().substr(0, BLOCK_NAME_LENGTH));
     };
-    const int x_factor = factor_of_key(KEY_X);
-    const int azimuth_factor = factor_of_key(KEY_AZIMUTH);
-    const int elevation_factor = factor_of_key(KEY_ELEVATION);
-
-    // Linked words are not requested while a block runs.
-    array1<int, MAXWORDS> saved_links;
-    if (count > 0) {
-        saved_links = cs.wrdlnk;
-        cs.wrdlnk.fill(NO_LINK);
-    }
-    begin_block_line(build_order, count > 0 ? 1 : 0);
 
     if (count < 1) {
-        use_control_word_order();
+        begin_block_line(build_order, 0);
         write_block_or_stop(WRITE_BLOCK_PENDING);
         return;
     }
+    // Linked words are not requested while a block runs.
+    const int links_were_suspended = bi.links_suspended;
+    bi.links_suspended = 1;
+    begin_block_line(build_order, 1);
 
     // Only the words that the block's items name are written; word-alone
     // items give back the request saved here.
-    array1<int, MAXWORDS> saved_requests = s.word_request;
-    s.word_request.fill(0);
+    const word_set saved_requests = s.word_request;
+    s.word_request.clear();
 
     // Blocks never run inside blocks, so one set of condition stacks serves
     // every call; a level is written before it is read.
@@ -501,12 +492,12 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
                 value = s.word_value[w];
                 break;
             case MOD_ALONE:
-                s.word_request[w] = saved_requests[w];
+                s.word_request.set(w, saved_requests.contains(w));
                 if (s.word_next_request[w] != 0) {
-                    s.word_request[w] = 1;
+                    s.word_request.add(w);
                     s.word_next_request[w] = 0;
                 }
-                if (cs.wperm[w] > 0) s.word_request[w] = 1;
+                if (cs.wperm[w] > 0) s.word_request.add(w);
                 value = s.word_value[w];
                 break;
             case MOD_VALUE:
@@ -534,7 +525,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
                 v = item.value;
                 assigns = true;
             }
-            if (assigns) place_axis(key_index, v, x_factor, azimuth_factor, elevation_factor);
+            if (assigns) place_axis(key_index, v);
         }
 
         if (build_order && adds_to_order) {
@@ -552,7 +543,7 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
             bi.literals_pending = 0;
         }
     }
-    cs.wrdlnk = saved_links;
+    bi.links_suspended = links_were_suspended;
 }
 
 void end_record_block(int flush) {

@@ -43,7 +43,7 @@ constexpr int WDSTAT_PERMANENCE = 5;
 struct word_output_state_t {
     array1<int, MAXWORDS> word_value;
     array1<int, MAXWORDS> word_value_type = filled_array1<int, MAXWORDS>(WORD_CARRIES_NUMBER);
-    array1<int, MAXWORDS> word_request;
+    word_set word_request;                 // the words to write in the next line
     array1<int, MAXWORDS> word_next_request;
     array1<int, MAXWORDS> word_previous = filled_array1<int, MAXWORDS>(NO_PREVIOUS_VALUE);
     array1<text<WORD_TEXT_LENGTH>, MAXWORDS> word_text;
@@ -135,6 +135,8 @@ struct block_interpreter_t {
     array1<text<LITERAL_LENGTH>, LITERAL_COUNT> literal_text;
     array1<int, LITERAL_COUNT> literal_length;
     int literals_pending = 0;
+    // Set while a block with items runs: linked words are then not requested.
+    int links_suspended = 0;
     int loop_counter = 0;
     array1<int, BLOCK_SWITCHES> switches;
     array1<int, BLOCK_INT_VARIABLES> int_variables;

@@ -1,7 +1,6 @@
 // The word state: values, requests and modal memory of the output words,
 // their setting (setwrd, setwst), the status query wdstat, MULT, and the
 // loading of the coordinate words from the current position.
-#include <cmath>
 #include <cstdio>
 
 #include "kinematics/kinematics.h"
@@ -56,7 +55,7 @@ void init_word_state() {
     word_output_state_t& s = word_output_state;
     s.word_value.fill(0);
     s.word_value_type.fill(WORD_CARRIES_NUMBER);
-    s.word_request.fill(0);
+    s.word_request.clear();
     s.word_next_request.fill(0);
     s.word_previous.fill(NO_PREVIOUS_VALUE);
     s.word_forced.fill(0);
@@ -81,34 +80,36 @@ void setwrd(int w, int v, int type) {
         s.word_value_type[w] = WORD_CARRIES_NUMBER;
         break;
     case SETWRD_REQUEST:
-        s.word_request[w] = 1;
+        s.word_request.add(w);
         s.word_value_type[w] = WORD_CARRIES_NUMBER;
         break;
     case SETWRD_SET_REQUEST:
         s.word_value[w] = v;
-        s.word_request[w] = 1;
+        s.word_request.add(w);
         s.word_value_type[w] = WORD_CARRIES_NUMBER;
         break;
     case SETWRD_SET_REQUEST_FORGET:
         s.word_value[w] = v;
-        s.word_request[w] = 1;
+        s.word_request.add(w);
         s.word_value_type[w] = WORD_CARRIES_NUMBER;
         s.word_previous[w] = NO_PREVIOUS_VALUE;
         break;
     case SETWRD_PERMANENT:
         configuration_store.wperm[w] = 1;
-        s.word_request[w] = 1;
+        derived_settings.permanent_words.add(w);
+        s.word_request.add(w);
         break;
     case SETWRD_NOT_PERMANENT:
         configuration_store.wperm[w] = 0;
-        s.word_request[w] = 0;
+        derived_settings.permanent_words.remove(w);
+        s.word_request.remove(w);
         break;
     case SETWRD_CANCEL:
     case -2:
-        s.word_request[w] = 0;
+        s.word_request.remove(w);
         break;
     case SETWRD_REQUEST_TEXT:
-        s.word_request[w] = 1;
+        s.word_request.add(w);
         s.word_value_type[w] = WORD_CARRIES_TEXT;
         break;
     case SETWRD_FORGET:
@@ -141,7 +142,7 @@ int MULT(int w) {
         print_error_cstring(line);
         return 0;
     }
-    return truncate_to_int(std::pow(10.0, configuration_store.word_formats[w][WRDPRN]));
+    return truncate_to_int(power_of_ten(configuration_store.word_formats[w][WRDPRN]));
 }
 
 int wdstat(int w, int kind) {
@@ -154,9 +155,9 @@ int wdstat(int w, int kind) {
     case WDSTAT_TYPE:
         return s.word_value_type[w];
     case WDSTAT_REQUESTED:
-        return s.word_request[w] != 0 ? 1 : 0;
+        return s.word_request[w];
     case WDSTAT_WILL_WRITE:
-        if (configuration_store.word_formats[w][WRDMOD] == 0) return s.word_request[w] != 0 ? 1 : 0;
+        if (configuration_store.word_formats[w][WRDMOD] == 0) return s.word_request[w];
         if (s.word_value_type[w] == WORD_CARRIES_TEXT)
             return text_equals(s.word_text[w], s.word_previous_text[w]) ? 0 : 1;
         return s.word_value[w] != s.word_previous[w] ? 1 : 0;

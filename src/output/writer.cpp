@@ -2,7 +2,9 @@
 // (tape positions, address letters, formatted values, literals, end-of-block
 // text), numbers it, writes it to the tape, echoes it to the print file and
 // counts it in the tape lengths.
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "job/job.h"
 #include "output/output.h"
@@ -32,6 +34,12 @@ constexpr int ECHO_WIDE_FROM = 9;        // X word widths used as they are
 // can be named at most.
 constexpr int ORDER_ENTRY_LIMIT = LITERAL_ORDER_BASE + LITERAL_COUNT;
 
+
+// Whether a setting's text is blank (blanks and NULs); a setting that has
+// its first character, the common case, is known at once.
+bool blank_text(std::string_view t) {
+    return (t.empty() || t[0] == ' ' || t[0] == '\0') && trimmed_length(t) == 0;
+}
 
 void request_by_type(int w) {
     setwrd(w, 0, word_output_state.word_value_type[w] == WORD_CARRIES_TEXT ? SETWRD_REQUEST_TEXT : SETWRD_REQUEST);
@@ -72,8 +80,8 @@ void build_echo_positions(std::span<char> p) {
         const int v = m.position_units[i];
         const double magnitude = std::fabs(static_cast<double>(v));
         int column = columns[i - 1];
-        if (magnitude < std::pow(10.0, decimals + 2.0)) ++column;
-        if (magnitude < std::pow(10.0, decimals + 1.0)) ++column;
+        if (magnitude < power_of_ten(decimals + 2)) ++column;
+        if (magnitude < power_of_ten(decimals + 1)) ++column;
         int written = 0;
         // A coordinate too wide for its place is left out of the echo.
         (void)format_word_value(p, column, width, written, v, 2, 2, 1, decimals, exponent_width,
@@ -139,11 +147,14 @@ void write_block(int mode, int& overflow) {
     const bool has_number_word = valid_word(number_word) && number_word != NO_WORD;
     if (has_number_word) s.word_previous[number_word] = BLOCK_NUMBER_SENTINEL;
 
-    if (trimmed_length(cs.spchar[POINT_CHARACTER]) == 0) cs.spchar[POINT_CHARACTER].set(".");
+    if (blank_text(cs.spchar[POINT_CHARACTER])) cs.spchar[POINT_CHARACTER].set(".");
     d.decimal_point_char = cs.spchar[POINT_CHARACTER][1];
 
+    // Only requested and permanent words have anything to do here, visited in
+    // ascending word order; a link may add a later word to the visit.
     const int count = cs.active_word_count < MAXWORDS ? cs.active_word_count : MAXWORDS;
-    for (int w = 1; w <= count; ++w) {
+    auto next_to_visit = [&](int from) { return (s.word_request | d.permanent_words).first_from(from, count); };
+    for (int w = next_to_visit(1); w != 0; w = next_to_visit(w + 1)) {
         if (cs.wperm[w] == 2 || (cs.wperm[w] == 1 && mode == WRITE_BLOCK_PENDING)) request_by_type(w);
         if (cs.word_formats[w][WRDMOD] == 1) {
             const bool unchanged = s.word_value_type[w] == WORD_CARRIES_TEXT
@@ -151,7 +162,8 @@ void write_block(int mode, int& overflow) {
                                        : s.word_value[w] == s.word_previous[w];
             if (unchanged) setwrd(w, 0, SETWRD_CANCEL);
         }
-        const int link = cs.wrdlnk[w];
+        // Inside a block with items, words bring no linked words.
+        const int link = bi.links_suspended ? NO_LINK : cs.wrdlnk[w];
         if (s.word_request[w] != 0 && link > 0 && link <= MAXWORDS) request_by_type(link);
     }
 
@@ -159,16 +171,17 @@ void write_block(int mode, int& overflow) {
     if (has_number_word) setwrd(number_word, d.sequence_number, SETWRD_SET);
     bool number_placed = false;
 
-    // Entries met so far in this line's order: each is written once.
-    bool seen[ORDER_ENTRY_LIMIT + 1] = {};
+    // Each word and literal is written once, at its first entry in the order.
+    word_set placed;
+    const bool literals = bi.literals_pending != 0;
+    bool literal_placed[LITERAL_COUNT + 1];
+    if (literals) std::fill(std::begin(literal_placed), std::end(literal_placed), false);
     const int order_length = bi.current_word_order_length < MAXWORDS ? bi.current_word_order_length : MAXWORDS;
     for (int o = 1; o <= order_length; ++o) {
         const int e = bi.current_word_order[o];
-        if (e >= 1 && e <= ORDER_ENTRY_LIMIT) {
-            if (seen[e]) continue;
-            seen[e] = true;
-        }
-        if (e >= 1 && e <= MAXWORDS && s.word_request[e] != 0) {
+        if (e >= 1 && e <= MAXWORDS) {
+            if (!s.word_request.contains(e) || placed.contains(e)) continue;
+            placed.add(e);
             const bool text_word = s.word_value_type[e] == WORD_CARRIES_TEXT;
             if (s.word_forced[e] != 0) {
                 // A forced word is not remembered as written: the next line
@@ -211,8 +224,8 @@ void write_block(int mode, int& overflow) {
             const int width = cs.word_formats[e][WRDLEN];
             if (!text_word) {
                 const int v = truncate_to_int(static_cast<double>(s.word_value[e]) * d.word_scale[e]);
-                std::string_view zero = trimmed_length(cs.word_zero_text[e]) > 0 ? cs.word_zero_text[e].view()
-                                                                                  : cs.spchar[ZERO_CHARACTER].view();
+                std::string_view zero = !blank_text(cs.word_zero_text[e]) ? cs.word_zero_text[e].view()
+                                                                           : cs.spchar[ZERO_CHARACTER].view();
                 if (zero.size() > ZERO_TEXT_LENGTH) zero = zero.substr(0, ZERO_TEXT_LENGTH);
                 int written = 0;
                 if (format_word_value(line, c, width, written, v, cs.word_formats[e][IZSUP_CURRENT],
@@ -228,8 +241,10 @@ void write_block(int mode, int& overflow) {
                 if (place(line, c, s.word_text[e].view().substr(0, static_cast<std::size_t>(n))))
                     return void(overflow = 1);
             }
-        } else if (e > LITERAL_ORDER_BASE && e <= ORDER_ENTRY_LIMIT && bi.literals_pending != 0) {
+        } else if (literals && e > LITERAL_ORDER_BASE && e <= ORDER_ENTRY_LIMIT) {
             const int j = e - LITERAL_ORDER_BASE;
+            if (literal_placed[j]) continue;
+            literal_placed[j] = true;
             ++reasons;
             int n = bi.literal_length[j];
             if (n > LITERAL_LENGTH) n = LITERAL_LENGTH;
@@ -240,7 +255,7 @@ void write_block(int mode, int& overflow) {
         }
     }
 
-    const int end_length = trimmed_length(cs.spchar[END_OF_BLOCK]);
+    const int end_length = d.end_of_block_length;
     if (end_length > 0 && place(line, c, cs.spchar[END_OF_BLOCK].view().substr(0, static_cast<std::size_t>(end_length))))
         return void(overflow = 1);
 
@@ -262,8 +277,7 @@ void write_block(int mode, int& overflow) {
         echo_line(written_line, length);
         write_line_or_stop(written_line, job_files.file_units[unit_slot(FILE_TAPE)]);
         for (int i = 1; i <= 3; ++i) tape_state.tape_characters[i] += length + 1;
-        for (int w = 1; w <= count; ++w)
-            if (s.word_request[w] != 0) setwrd(w, 0, SETWRD_CANCEL);
+        s.word_request.remove_through(count);
     }
     bi.literals_pending = 0;
 }

@@ -7,13 +7,6 @@
 
 namespace kv {
 
-int truncate_to_int(double t) {
-    if (std::isnan(t)) return 0;
-    if (t >= 2147483647.0) return INT_MAX;
-    if (t <= -2147483648.0) return INT_MIN;
-    return static_cast<int>(t);
-}
-
 // A zero divisor gives 0 and INT_MIN by -1 gives 0 instead of trapping.
 int int_mod(int a, int b) {
     if (b == 0 || b == -1) return 0;
@@ -33,8 +26,15 @@ double real_mod(double a, double b) {
     return r;
 }
 
-int nearest_int(double x) {
-    return truncate_to_int(x >= 0 ? x + 0.5 : x - 0.5);
+// The powers of ten that a double holds exactly: the table gives them without
+// a library call, and equal to what std::pow gives for them.
+constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+double power_of_ten(int n) {
+    constexpr int exact = static_cast<int>(std::size(EXACT_POWERS_OF_TEN));
+    if (n >= 0 && n < exact) return EXACT_POWERS_OF_TEN[n];
+    return std::pow(10.0, n);
 }
 
 double real_sign(double a, double b) {

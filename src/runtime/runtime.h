@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cassert>
+#include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -100,9 +102,17 @@ std::string text<N>::str() const { return trimmed_copy(view()); }
 int int_mod(int a, int b);
 double real_mod_int(double x, int a);
 double real_mod(double a, double b);
-int nearest_int(double x);
 // x truncated toward zero into the 32-bit range, saturating at its ends; NaN gives 0.
-int truncate_to_int(double x);
+inline int truncate_to_int(double t) {
+    if (std::isnan(t)) return 0;
+    if (t >= 2147483647.0) return INT_MAX;
+    if (t <= -2147483648.0) return INT_MIN;
+    return static_cast<int>(t);
+}
+// x rounded to the nearest integer, halves away from zero, saturating like truncate_to_int.
+inline int nearest_int(double x) { return truncate_to_int(x >= 0 ? x + 0.5 : x - 0.5); }
+// 10 to the power n, exact wherever a double holds it exactly.
+double power_of_ten(int n);
 double real_sign(double a, double b);
 double real_int_power(double x, int n);
 double real_int_power_binary(double x, int n);

@@ -108,6 +108,7 @@ protected:
         cs.intsp[53] = 0;
         cs.intsp[66] = 0;
         for (int b = 1; b <= NUMBLK; ++b) cs.blklen[b] = 0;
+        derive_output_settings();
         derived_settings.sequence_number = 1;
         derived_settings.sequence_number_max = 9999;
         init_word_state();
@@ -194,6 +195,7 @@ TEST_F(Blocks, BlockNumberAloneOrPermanentWordAloneWritesNoLine) {
     write();
     EXPECT_EQ(derived_settings.sequence_number, 1);
     configuration_store.wperm[T] = 1;
+    derive_output_settings();
     setwrd(T, 4, 2);
     write();
     EXPECT_EQ(ws.word_previous[T], 4);  // modal memory moves on all the same
@@ -297,6 +299,7 @@ TEST_F(Blocks, LinkedPermanentAndTextWords) {
     word_format(C, WRDLEN) = 2;
     configuration_store.wperm[T] = 1;  // permanent: added for pending words only
     configuration_store.wperm[M] = 2;  // every block
+    derive_output_settings();
     setwrd(T, 3, 0);
     setwrd(M, 6, 0);
     setwrd(X, 1000, 2);
@@ -309,6 +312,7 @@ TEST_F(Blocks, LinkedPermanentAndTextWords) {
 
 TEST_F(Blocks, ZeroTextsAndEndOfBlock) {
     configuration_store.spchar[8].set(";");
+    derive_output_settings();
     setwrd(X, 0, 2);
     write();
     configuration_store.spchar[4].clear();
@@ -376,6 +380,7 @@ TEST_F(Blocks, EmptyBlockWritesThePendingWordsOnce) {
     EXPECT_EQ(block_writer.block_lines_written, 0);
     configuration_store.wrdlnk[X] = F;
     configuration_store.wperm[T] = 1;
+    derive_output_settings();
     setwrd(T, 2, 0);
     setwrd(F, 100, 0);
     setwrd(X, 1000, 2);
