@@ -93,6 +93,7 @@ struct word_set {
     }
     void set(int w, bool member) { member ? add(w) : remove(w); }
     void clear() { bits = {}; }
+    bool empty() const { return (bits[0] | bits[1]) == 0; }
     // Removes the members 1..n.
     void remove_through(int n) {
         for (std::size_t i = 0; i < bits.size(); ++i) {

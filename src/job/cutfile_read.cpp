@@ -1,6 +1,7 @@
 // Reads one cutfile record of any of the six layouts into 8-byte word cells,
 // detects the layout of an unknown cutfile from its first bytes, and says how
 // a cell reads as an integer, a real or a character in each layout.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 namespace kv {
 
 ascii_cldata_layout_t ascii_cldata_layout;
+cutfile_block_t cutfile_block;
 
 // Stream-level pieces of the binary readers (status 0 all bytes read, 1 some,
 // -1 none; a segment read gives 0 on success, 1 on failure).
@@ -50,13 +52,25 @@ bool at_clean_end(std::FILE* f) {
     return false;
 }
 
+// The bytes of a word in reverse order.
+std::uint64_t reversed_bytes(std::uint64_t v) {
+    v = (v & 0x00FF00FF00FF00FFull) << 8 | (v >> 8 & 0x00FF00FF00FF00FFull);
+    v = (v & 0x0000FFFF0000FFFFull) << 16 | (v >> 16 & 0x0000FFFF0000FFFFull);
+    return v << 32 | v >> 32;
+}
+
 // Bytes of a cell in file order, or reversed as a whole for the big-endian layouts.
 void put_word(cldata_cell& cell, const unsigned char* src, int size, bool reverse) {
     cell.b.fill(0);
-    if (reverse) {
-        for (int i = 0; i < size; ++i) cell.b[static_cast<std::size_t>(i)] = src[size - 1 - i];
-    } else {
+    if (!reverse) {
         std::memcpy(cell.b.data(), src, static_cast<std::size_t>(size));
+    } else if (size == 8) {
+        std::uint64_t v = 0;
+        for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(src[i]) << (8 * i);
+        v = reversed_bytes(v);
+        for (int i = 0; i < 8; ++i) cell.b[static_cast<std::size_t>(i)] = static_cast<unsigned char>(v >> (8 * i));
+    } else {
+        for (int i = 0; i < size; ++i) cell.b[static_cast<std::size_t>(i)] = src[size - 1 - i];
     }
 }
 
@@ -85,30 +99,58 @@ int stored_int16(const unsigned char* p, bool reverse) {
                                              : static_cast<std::uint16_t>(p[0] | p[1] << 8));
 }
 
+// The next n bytes of the cutfile (n at most the block size), from the block
+// and refilled from the stream as needed; got receives how many there are,
+// fewer than n only at the end of the data or after a failed read.
+const unsigned char* take_cutfile_bytes(std::FILE* f, int unit, int n, int& got) {
+    cutfile_block_t& blk = cutfile_block;
+    if (blk.unit != unit) {
+        blk.unit = unit;
+        blk.begin = blk.end = 0;
+    }
+    char* const bytes = blk.bytes.data();
+    if (blk.end - blk.begin < n) {
+        // Keep the part in front and fill the block behind it.
+        const int have = blk.end - blk.begin;
+        std::memmove(bytes, bytes + blk.begin, static_cast<std::size_t>(have));
+        blk.begin = 0;
+        blk.end = have;
+        while (blk.end < n) {
+            const std::size_t read =
+                std::fread(bytes + blk.end, 1, static_cast<std::size_t>(CUTFILE_READ_BLOCK - blk.end), f);
+            if (read == 0) break;
+            blk.end += static_cast<int>(read);
+        }
+    }
+    got = std::min(n, blk.end - blk.begin);
+    const char* const taken = bytes + blk.begin;
+    blk.begin += got;
+    return reinterpret_cast<const unsigned char*>(taken);
+}
+
 // Layouts 2, 3, 5 and 6: an opening marker, a word count, the words and a
-// closing marker equal to the opening one. The marker and the count are read
-// in one piece, the words and the closing marker in another.
+// closing marker equal to the opening one.
 int read_marked_record(int unit, std::span<cldata_cell> cells, int maximum, int word_size, bool reverse) {
     std::FILE* f = cutfile_stream(unit, maximum);
     if (f == nullptr || static_cast<int>(cells.size()) < maximum) return -1;
-    const std::size_t count_size = word_size == 4 ? 2 : 4;
-    unsigned char head[8];
-    const std::size_t got = std::fread(head, 1, 4 + count_size, f);
+    const int count_size = word_size == 4 ? 2 : 4;
+    int got = 0;
+    const unsigned char* head = take_cutfile_bytes(f, unit, 4 + count_size, got);
     if (got == 0) return std::ferror(f) ? -1 : 0;  // no byte left: the end of the data
     if (got != 4 + count_size) return -1;
     const int opening = stored_int32(head, reverse);
     const int count = count_size == 2 ? stored_int16(head + 4, reverse) : stored_int32(head + 4, reverse);
     // A count below 1 would end the data silently or move the ring backwards.
     if (count < 1 || count > maximum) return -1;
-    // The words go through a local buffer a ring's record at a time; the
-    // closing marker comes with the last piece.
-    unsigned char words[MAXCLW * 8 + 4];
+    // The words are taken a ring's record at a time; the closing marker comes
+    // with the last piece.
     for (int done = 0; done < count;) {
         const int chunk = count - done < MAXCLW ? count - done : MAXCLW;
         const bool last = done + chunk == count;
-        const std::size_t bytes = static_cast<std::size_t>(chunk * word_size);
-        const std::size_t want = bytes + (last ? 4 : 0);
-        if (std::fread(words, 1, want, f) != want) return -1;  // short inside the record or its marker
+        const int bytes = chunk * word_size;
+        const int want = bytes + (last ? 4 : 0);
+        const unsigned char* words = take_cutfile_bytes(f, unit, want, got);
+        if (got != want) return -1;  // short inside the record or its marker
         if (last && stored_int32(words + bytes, reverse) != opening) return -1;
         for (int i = 0; i < chunk; ++i)
             put_word(cells[static_cast<std::size_t>(done + i)], words + i * word_size, word_size, reverse);
@@ -124,40 +166,40 @@ int read_marked_record(int unit, std::span<cldata_cell> cells, int maximum, int 
 // a CR LF ending counts) gives -1. The lines come from the reader's block, so
 // each byte is looked at by memchr and copied once, not read one at a time.
 int next_ascii_line(int unit, int limit, const char*& line) {
-    ascii_cldata_layout_t& lay = ascii_cldata_layout;
-    line = lay.block.data();
+    cutfile_block_t& blk = cutfile_block;
+    line = blk.bytes.data();
     std::FILE* f = cutfile_stream(unit, 1);
     if (f == nullptr) return -1;
-    if (lay.block_unit != unit) {
-        lay.block_unit = unit;
-        lay.block_begin = lay.block_end = 0;
+    if (blk.unit != unit) {
+        blk.unit = unit;
+        blk.begin = blk.end = 0;
     }
-    char* const bytes = lay.block.data();
+    char* const bytes = blk.bytes.data();
     for (;;) {
-        const int have = lay.block_end - lay.block_begin;
-        const char* start = bytes + lay.block_begin;
+        const int have = blk.end - blk.begin;
+        const char* start = bytes + blk.begin;
         const void* feed = std::memchr(start, '\n', static_cast<std::size_t>(have));
         if (feed != nullptr) {
             const int raw = static_cast<int>(static_cast<const char*>(feed) - start);
             if (raw > limit) return -1;
-            lay.block_begin += raw + 1;
+            blk.begin += raw + 1;
             line = start;
             return raw > 0 && start[raw - 1] == '\r' ? raw - 1 : raw;
         }
         if (have > limit) return -1;  // no line feed within the limit
         // Keep the part line in front and fill the block behind it.
         std::memmove(bytes, start, static_cast<std::size_t>(have));
-        lay.block_begin = 0;
-        lay.block_end = have;
+        blk.begin = 0;
+        blk.end = have;
         const std::size_t got =
-            std::fread(bytes + have, 1, static_cast<std::size_t>(ASCII_READ_BLOCK - have), f);
+            std::fread(bytes + have, 1, static_cast<std::size_t>(CUTFILE_READ_BLOCK - have), f);
         if (got == 0) {
             // The end of the data (or a failed stream) ends the last line.
-            lay.block_begin = lay.block_end;
+            blk.begin = blk.end;
             line = bytes;
             return have;
         }
-        lay.block_end += static_cast<int>(got);
+        blk.end += static_cast<int>(got);
     }
 }
 
@@ -322,6 +364,12 @@ void store_double(cldata_cell& cell, double v) {
 
 }  // namespace
 
+void drop_cutfile_block() {
+    cutfile_block.unit = -1;
+    cutfile_block.begin = 0;
+    cutfile_block.end = 0;
+}
+
 int read_word32(std::FILE* stream, int reverse, int& status) {
     unsigned char b[4];
     const std::size_t got = std::fread(b, 1, 4, stream);
@@ -414,7 +462,7 @@ int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum
         if (len == 0) return ascii_reset(n == 0 && !stream_failed(unit) ? 0 : -1);
         const std::string_view line(text, static_cast<std::size_t>(len));
         // The line lies in the reader's block: field reads may look past its end.
-        const char* const readable = lay.block.data() + lay.block.size();
+        const char* const readable = cutfile_block.bytes.data() + cutfile_block.bytes.size();
         if (n == 0 && is_ascii_header(line)) {
             if (!read_ascii_header(line)) return ascii_reset(-1);
             continue;

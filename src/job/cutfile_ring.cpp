@@ -123,6 +123,7 @@ void open_cldata(std::string_view name, int format, int& status) {
     r.unit = -1;
     // Each cutfile brings its own ASCII header: no widths carry over from another file.
     ascii_cldata_layout = ascii_cldata_layout_t{};
+    drop_cutfile_block();
     // The placeholder links to itself until the first record is read, so a
     // look-ahead before then never meets cells of an earlier file.
     set_header_count(1, -1);
@@ -191,6 +192,7 @@ void rewind_cldata(int& status) {
     r.current = r.tail;
     // The second pass reads the header again from the initial widths, as the first did.
     ascii_cldata_layout = ascii_cldata_layout_t{};
+    drop_cutfile_block();
     r.at_end = 0;
     r.read_error = 0;
     r.good_records = 0;

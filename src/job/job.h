@@ -171,7 +171,7 @@ constexpr int MAXCLW = 245;               // words a cutfile record holds at mos
 constexpr int CLDATA_RING_CELLS = 1000;   // cells of the look-ahead ring
 constexpr int CLDATA_RING_MARGIN = 247;   // free cells kept: a 245-word record, its header, one spare
 constexpr int ASCII_LINE_LENGTH = 256;    // longest line of an ASCII cutfile
-constexpr int ASCII_READ_BLOCK = 65536;   // bytes the ASCII reader takes from its stream at a time
+constexpr int CUTFILE_READ_BLOCK = 65536; // bytes the readers take from the cutfile's stream at a time
 constexpr int DETECT_BYTES = 12;          // bytes looked at to detect a layout
 // The largest magnitude of a real word: beyond it no word value (a 32-bit
 // integer at the coarsest resolution) can hold the number, so a record that
@@ -195,10 +195,7 @@ struct cldata_cell {
 
 // State of the ASCII reader, kept for the whole run. The initial widths fit
 // no field on a line, so data before the first header line is an error.
-// The reader takes its lines from a block of the file at a time rather than
-// a byte at a time: bytes `block_begin` up to `block_end` of `block` are
-// read from the stream of `block_unit` but not yet used. Opening and
-// rewinding the cutfile reset the whole state, and so drop the block.
+// Opening and rewinding the cutfile reset it.
 struct ascii_cldata_layout_t {
     int int_width = 10000;
     int real_width = 10000;
@@ -206,12 +203,21 @@ struct ascii_cldata_layout_t {
     int real_decimals = 10000;
     int char_width = 10000;
     char delimiter = ' ';
-    int block_unit = -1;
-    int block_begin = 0;
-    int block_end = 0;
-    std::array<char, ASCII_READ_BLOCK> block;
 };
 extern ascii_cldata_layout_t ascii_cldata_layout;
+
+// The readers of the ASCII and the marked layouts (2 to 6) take the cutfile
+// a block at a time rather than a few bytes at a time: bytes `begin` up to
+// `end` of `bytes` are read from the stream of `unit` but not yet used.
+// Opening and rewinding the cutfile drop them (drop_cutfile_block).
+struct cutfile_block_t {
+    int unit = -1;
+    int begin = 0;
+    int end = 0;
+    std::array<char, CUTFILE_READ_BLOCK> bytes;
+};
+extern cutfile_block_t cutfile_block;
+void drop_cutfile_block();
 
 // Raw record reading. A reader fills cells 1..n (cells[0..n-1]) and returns
 // n (above 0), 0 at the end of the file, -1 for a structurally bad record.

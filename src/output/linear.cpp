@@ -121,19 +121,20 @@ void output_straight_moves(int rapid, int first, int last) {
     for (int c = std::max(first, 1); c <= std::min(last, b.point_count); c += stride) {
         set_move_point(c, stride);
         if (tool_vector_output(multiaxis_mode)) set_tool_vector_words(c);
-        if (!rapid) {
-            const double a = get_intsp(END_TURN_ANGLE_SETTING) == 2 ? m.end_turn_angle : m.start_turn_angle;
-            if (b.more_points_flag || c + stride <= b.point_count) {
-                const double s1 = real_option(MOVE_SAFE_ANGLES_REAL);
-                const double s2 = real_option(MOVE_SAFE_ANGLES_REAL + 1);
-                const double s3 = real_option(MOVE_SAFE_ANGLES_REAL + 2);
-                const double s4 = real_option(MOVE_SAFE_ANGLES_REAL + 3);
-                if (s1 <= a && a <= s2 && function_has_word(CONTOUR_SPEED_FUNCTION)) {
-                    gset(CONTOUR_SPEED_FUNCTION, SETWRD_SET_REQUEST);
-                }
-                if (s3 <= a && a <= s4 && function_has_word(CONTOUR_SPEED_2_FUNCTION)) {
-                    gset(CONTOUR_SPEED_2_FUNCTION, SETWRD_SET_REQUEST);
-                }
+        // The turning angle is worked out only for a control that gives the
+        // contour speed functions a word.
+        if (!rapid && (b.more_points_flag || c + stride <= b.point_count) &&
+            (function_has_word(CONTOUR_SPEED_FUNCTION) || function_has_word(CONTOUR_SPEED_2_FUNCTION))) {
+            const double a = get_intsp(END_TURN_ANGLE_SETTING) == 2 ? end_turn_angle() : start_turn_angle();
+            const double s1 = real_option(MOVE_SAFE_ANGLES_REAL);
+            const double s2 = real_option(MOVE_SAFE_ANGLES_REAL + 1);
+            const double s3 = real_option(MOVE_SAFE_ANGLES_REAL + 2);
+            const double s4 = real_option(MOVE_SAFE_ANGLES_REAL + 3);
+            if (s1 <= a && a <= s2 && function_has_word(CONTOUR_SPEED_FUNCTION)) {
+                gset(CONTOUR_SPEED_FUNCTION, SETWRD_SET_REQUEST);
+            }
+            if (s3 <= a && a <= s4 && function_has_word(CONTOUR_SPEED_2_FUNCTION)) {
+                gset(CONTOUR_SPEED_2_FUNCTION, SETWRD_SET_REQUEST);
             }
         }
         compute_increments();

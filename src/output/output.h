@@ -347,8 +347,17 @@ struct motion_state_t {
     // which the tangential C axis shares with the elevation.
     array1<int, 2> rotary_units;
     array1<int, 2> previous_rotary_units;
-    double end_turn_angle = 0.0;            // degrees, current move to the next
-    double start_turn_angle = 0.0;          // degrees, previous move to the current
+    // The points of the turning angles of the current move (the start of the
+    // previous move, the start and the end of this one, the next point when
+    // one follows), kept by set_move_point; each angle is worked out when it
+    // is first read (end_turn_angle(), start_turn_angle()), as most moves
+    // never read them.
+    array1<array1<double, 3>, 4> turn_points;
+    int turn_has_next = 0;
+    int end_turn_known = 1;
+    int start_turn_known = 1;
+    double end_turn_value = 0.0;            // degrees, current move to the next
+    double start_turn_value = 0.0;          // degrees, previous move to the current
     double cut_length = 0.0;                // feed moves so far, output units
     int position_known = 0;                 // 0 until the first commit
     array1<int, OUTPUT_MODE_FLAGS> output_mode_flags{{0, 0, 1, 0, 0, 0, 0, 1, 0, 0}};
@@ -390,6 +399,10 @@ void round_positions();
 void get_moving_axes(int& x_moves, int& y_moves, int& z_moves, int& z_not_rising);
 double move_length();
 double turning_angle(const array1<double, 3>& a, const array1<double, 3>& b, const array1<double, 3>& c);
+// The turning angles of the current move in degrees: towards the next point
+// (180 when none follows), and from the previous move.
+double end_turn_angle();
+double start_turn_angle();
 void point_and_direction_to_machine(array1<double, 3>& point, array1<double, 3>& direction);
 void output_from_move();
 // The values of point column k (1-based) as a span, for the motion routines.

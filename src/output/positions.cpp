@@ -32,6 +32,11 @@ constexpr double TURN_LENGTH_MINIMUM = 1e-7;
 constexpr int ANSWER_LENGTH = 80;
 constexpr int C_ANGLE_FIELD_WIDTH = 6;      // typed without a point: thousandths
 constexpr int C_ANGLE_DECIMALS = 3;
+// The points of the turning angles (motion_state.turn_points).
+constexpr int TURN_BEFORE = 1;              // the start of the previous move
+constexpr int TURN_START = 2;               // the start of the current move
+constexpr int TURN_END = 3;                 // its end, the current position
+constexpr int TURN_NEXT = 4;                // the next point
 
 int x_word() { return configuration_store.key[X_KEY]; }
 
@@ -181,20 +186,36 @@ void set_move_point(int index, int stride) {
     // coordinates as 0, as pass 1 reads them, never the look-ahead point or
     // the values of an earlier record that lie beyond the collected count.
     set_position_from_cutfile_point(points.first(static_cast<std::size_t>(std::max(b.point_count, 0))), index);
-    const array1<double, 3> here = first_three(m.position);
-    m.end_turn_angle = 180.0;
+    array1<array1<double, 3>, 4>& t = m.turn_points;
+    t[TURN_BEFORE] = first_three(m.committed_position);
+    t[TURN_START] = first_three(m.previous_position);
+    t[TURN_END] = first_three(m.position);
     // The next point: the following one of this buffer, or the look-ahead
-    // point placed after the collected values.
-    if (b.more_points_flag || index + stride <= b.point_count) {
-        array1<double, 3> raw;
-        read_point(points, index + stride, 1.0, raw);
-        array1<int, 3> units;
-        array1<double, 3> next;
-        to_machine_units(raw, units, next);
-        m.end_turn_angle = to_degrees(turning_angle(first_three(m.previous_position), here, next));
+    // point placed after the collected values, in output units.
+    m.turn_has_next = b.more_points_flag || index + stride <= b.point_count;
+    if (m.turn_has_next) read_point(points, index + stride, pass1_results.unit_factor, t[TURN_NEXT]);
+    m.end_turn_known = 0;
+    m.start_turn_known = 0;
+}
+
+double end_turn_angle() {
+    motion_state_t& m = motion_state;
+    if (!m.end_turn_known) {
+        const array1<array1<double, 3>, 4>& t = m.turn_points;
+        m.end_turn_value = m.turn_has_next ? to_degrees(turning_angle(t[TURN_START], t[TURN_END], t[TURN_NEXT])) : 180.0;
+        m.end_turn_known = 1;
     }
-    m.start_turn_angle =
-        to_degrees(turning_angle(first_three(m.committed_position), first_three(m.previous_position), here));
+    return m.end_turn_value;
+}
+
+double start_turn_angle() {
+    motion_state_t& m = motion_state;
+    if (!m.start_turn_known) {
+        const array1<array1<double, 3>, 4>& t = m.turn_points;
+        m.start_turn_value = to_degrees(turning_angle(t[TURN_BEFORE], t[TURN_START], t[TURN_END]));
+        m.start_turn_known = 1;
+    }
+    return m.start_turn_value;
 }
 
 double turning_angle(const array1<double, 3>& a, const array1<double, 3>& b, const array1<double, 3>& c) {

@@ -459,9 +459,9 @@ void variable_by_id(int id, int index, int level, variable_value& v) {
         return set_number(v, rotary_sense(static_cast<double>(m.position_units[7]) - m.previous_position_units[7],
                                           ELEVATION_DIRECTION_CHAR));
     case 69:
-        return set_number(v, m.end_turn_angle);
+        return set_number(v, end_turn_angle());
     case 70:
-        return set_number(v, m.start_turn_angle);
+        return set_number(v, start_turn_angle());
     case 95: case 96:  // distazi, distele: set by the forward kinematics
         return set_number(v, kinematics_values.rotary_axis_distances[id - 94]);
     case 200: case 201: case 202: {

@@ -171,17 +171,19 @@ void write_block(int mode, int& overflow) {
     if (has_number_word) setwrd(number_word, d.sequence_number, SETWRD_SET);
     bool number_placed = false;
 
-    // Each word and literal is written once, at its first entry in the order.
-    word_set placed;
+    // Each word and literal is written once, at its first entry in the
+    // order; once the requested words are all placed and no literal waits,
+    // the rest of the order has nothing to give.
+    word_set unplaced = s.word_request;
     const bool literals = bi.literals_pending != 0;
     bool literal_placed[LITERAL_COUNT + 1];
     if (literals) std::fill(std::begin(literal_placed), std::end(literal_placed), false);
     const int order_length = bi.current_word_order_length < MAXWORDS ? bi.current_word_order_length : MAXWORDS;
-    for (int o = 1; o <= order_length; ++o) {
+    for (int o = 1; o <= order_length && (literals || !unplaced.empty()); ++o) {
         const int e = bi.current_word_order[o];
         if (e >= 1 && e <= MAXWORDS) {
-            if (!s.word_request.contains(e) || placed.contains(e)) continue;
-            placed.add(e);
+            if (!unplaced.contains(e)) continue;
+            unplaced.remove(e);
             const bool text_word = s.word_value_type[e] == WORD_CARRIES_TEXT;
             if (s.word_forced[e] != 0) {
                 // A forced word is not remembered as written: the next line

@@ -435,12 +435,12 @@ TEST_F(Cutfile, AsciiLinesAcrossReadBlocks) {
     s.final_newline = false;
     s.line_limit = 200;
     const std::string bytes = encode(many, 4, s);
-    ASSERT_GT(bytes.size(), 3u * ASCII_READ_BLOCK);
+    ASSERT_GT(bytes.size(), 3u * CUTFILE_READ_BLOCK);
     open_bytes(bytes, CLDATA_ASCII);
     expect_records(many, "blocks");
     // The overlong line starts shortly before the end of the first block.
     std::string text = "$I5F52A1$\n";
-    while (text.size() < static_cast<std::size_t>(ASCII_READ_BLOCK) - 100) text += "I    1I    1I 1000I    0$\n";
+    while (text.size() < static_cast<std::size_t>(CUTFILE_READ_BLOCK) - 100) text += "I    1I    1I 1000I    0$\n";
     const std::size_t good = (text.size() - 10) / 26;
     text += "I    1I    1I 1000" + std::string(238, 'A') + "$\n";  // 257 characters
     open_bytes(text, CLDATA_ASCII);
@@ -448,6 +448,31 @@ TEST_F(Cutfile, AsciiLinesAcrossReadBlocks) {
     while (!next_cldata_record()) ++n;
     EXPECT_EQ(n, good);
     EXPECT_EQ(cldata_read_error(), 1);
+}
+
+// The marked layouts are taken from the read blocks too: records of every
+// length that straddle the blocks' ends read as written, and a file cut
+// short inside its last record, beyond the first block, is a read error
+// after the records before it.
+TEST_F(Cutfile, MarkedRecordsAcrossReadBlocks) {
+    std::vector<record> many;
+    for (int n = 1; many.size() < 3000; ++n) {
+        record r = make_record(n, 5000, 5, {iw(0), iw(0)});
+        for (int k = 0; k < n % 81; ++k) r.push_back(rw(0.5 * n + k));
+        many.push_back(r);
+    }
+    for (int layout : {2, 3, 5, 6}) {
+        const std::string where = "layout " + std::to_string(layout);
+        const std::string bytes = encode(many, layout);
+        ASSERT_GT(bytes.size(), 3u * CUTFILE_READ_BLOCK) << where;
+        open_bytes(bytes, layout);
+        expect_records(many, where);
+        open_bytes(bytes.substr(0, bytes.size() - 5), layout);
+        int n = 0;
+        while (!next_cldata_record()) ++n;
+        EXPECT_EQ(n, static_cast<int>(many.size()) - 1) << where;
+        EXPECT_EQ(cldata_read_error(), 1) << where;
+    }
 }
 
 // An empty cutfile has no record; after the last record every further call

@@ -268,7 +268,7 @@ TEST_F(Motion, CommitShiftsTheThreePositions) {
     const motion_state_t& m = motion_state;
     EXPECT_EQ(m.increments[1], 1000);
     EXPECT_DOUBLE_EQ(m.committed_position[1], 1.0);
-    EXPECT_DOUBLE_EQ(m.start_turn_angle, 0.0);
+    EXPECT_DOUBLE_EQ(start_turn_angle(), 0.0);
     commit_current_position();
     EXPECT_DOUBLE_EQ(m.committed_position[1], 2.0);
     EXPECT_DOUBLE_EQ(m.previous_position[1], 3.0);
@@ -295,11 +295,11 @@ TEST_F(Motion, EndTurnAngleLooksAtTheNextPoint) {
     start_at(0.0, 0.0, 0.0);
     set_points({1.0, 0.0, 0.0, 1.0, 1.0, 0.0});
     set_move_point(1);
-    EXPECT_NEAR(motion_state.end_turn_angle, 90.0, 1e-9);
+    EXPECT_NEAR(end_turn_angle(), 90.0, 1e-9);
     commit_current_position();
     set_move_point(4);
-    EXPECT_DOUBLE_EQ(motion_state.end_turn_angle, 180.0);  // the last point
-    EXPECT_NEAR(motion_state.start_turn_angle, 90.0, 1e-9);
+    EXPECT_DOUBLE_EQ(end_turn_angle(), 180.0);  // the last point
+    EXPECT_NEAR(start_turn_angle(), 90.0, 1e-9);
 }
 
 TEST_F(Motion, TangentialCAxisFollowsTheMoveDirection) {
