@@ -65,10 +65,12 @@ void put_word(cldata_cell& cell, const unsigned char* src, int size, bool revers
     if (!reverse) {
         std::memcpy(cell.b.data(), src, static_cast<std::size_t>(size));
     } else if (size == 8) {
+        // Reversing the bytes of the word as it lies in memory reverses them
+        // in the cell, whatever the host's byte order.
         std::uint64_t v = 0;
-        for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(src[i]) << (8 * i);
+        std::memcpy(&v, src, 8);
         v = reversed_bytes(v);
-        for (int i = 0; i < 8; ++i) cell.b[static_cast<std::size_t>(i)] = static_cast<unsigned char>(v >> (8 * i));
+        std::memcpy(cell.b.data(), &v, 8);
     } else {
         for (int i = 0; i < size; ++i) cell.b[static_cast<std::size_t>(i)] = src[size - 1 - i];
     }
