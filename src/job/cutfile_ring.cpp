@@ -245,6 +245,16 @@ int cldata_data_count() { return record_int_word(0, 0) - 3; }
 int cldata_int_word(int i) { return record_int_word(0, data_word_index(i)); }
 double cldata_real_word(int i) { return record_real_word(0, data_word_index(i)); }
 char cldata_char_word(int i) { return record_char_word(0, data_word_index(i)); }
+
+void cldata_real_words(int first, std::span<double> out) {
+    const int h = record_header_ahead(0);
+    const int count = h != 0 ? header_count(h) : 0;
+    const int format = cldata_reader.format;
+    for (std::size_t n = 0; n < out.size(); ++n) {
+        const int j = data_word_index(first + static_cast<int>(n));
+        out[n] = h != 0 && j >= 4 && j <= count ? cell_real_value(cldata_ring.cell[h + j], format) : 0.0;
+    }
+}
 int cldata_rounded_word(int i) { return nearest_int(cldata_real_word(i)); }
 
 int find_minor_word_value(int code, int& index) {

@@ -270,6 +270,9 @@ int cldata_subclass();
 int cldata_data_count();
 int cldata_int_word(int i);
 double cldata_real_word(int i);
+// cldata_real_word of data words first..first + out.size() - 1 into out,
+// the current record looked up once.
+void cldata_real_words(int first, std::span<double> out);
 char cldata_char_word(int i);
 int cldata_rounded_word(int i);
 int find_minor_word_value(int code, int& index);

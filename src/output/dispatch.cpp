@@ -2,6 +2,7 @@
 // are collected into the point buffer, and one motion routine is chosen from
 // the move flags that earlier records left (FROM, spline, circle, cycle, wire,
 // go home, rapid, linear). Also the FROM record of three-axis processing.
+#include <algorithm>
 #include <cmath>
 
 #include "control/control.h"
@@ -35,13 +36,16 @@ int is_goto_class(int c) { return c == GOTO_CLASS || c == CONTACT_NORMAL_CLASS; 
 
 int spline_pending() { return pending_move_flags.spline_a_pending || pending_move_flags.spline_b_pending; }
 
-void append_value(double v) {
+// Appends data words first..last of the current record to column 1.
+void append_values(int first, int last) {
     point_buffer_t& b = point_buffer;
     // check_continuation_record joins only what fits; this keeps a first
     // record that follows a kept spline point inside the column as well.
-    if (b.point_count >= POINT_BUFFER_VALUES) return;
-    b.point_count += 1;
-    b.column[POINT_COLUMN_RAW][b.point_count] = v;
+    const int n = std::min(last - first + 1, POINT_BUFFER_VALUES - b.point_count);
+    if (n <= 0) return;
+    double* const end = b.column[POINT_COLUMN_RAW].data() + b.point_count;
+    cldata_real_words(first, std::span<double>(end, static_cast<std::size_t>(n)));
+    b.point_count += n;
 }
 
 }  // namespace
@@ -80,7 +84,7 @@ int check_continuation_record(int count, int& more_points, int& last_word, int& 
 void collect_goto_points(int last_word, int& all_joined) {
     point_buffer_t& b = point_buffer;
     for (;;) {
-        for (int i = FIRST_COORDINATE_WORD; i <= last_word; ++i) append_value(cldata_real_word(i));
+        append_values(FIRST_COORDINATE_WORD, last_word);
         if (!check_continuation_record(b.point_count, b.more_points_flag, last_word, all_joined)) break;
     }
     // The look-ahead point: data words 3-5 of the record just collected, in

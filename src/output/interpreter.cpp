@@ -111,9 +111,7 @@ void use_control_word_order() {
     block_interpreter_t& bi = block_interpreter;
     const int n = derived_settings.word_order_length;
     const int* const order = configuration_store.wrdrut.data();
-    int* const current = bi.current_word_order.data();
-    std::copy(order, order + n, current);
-    std::fill(current + n, current + MAXWORDS, 0);
+    std::copy(order, order + n, bi.current_word_order.data());
     bi.current_word_order_length = n;
 }
 

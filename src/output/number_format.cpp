@@ -2,6 +2,7 @@
 // point, leading and trailing zeros, sign, fixed or natural field width and
 // exponent notation, with the control's zero text for a zero value.
 #include <algorithm>
+#include <cstring>
 
 #include "output/output.h"
 
@@ -21,6 +22,18 @@ struct body_text {
     void push(char ch) {
         if (n < BODY_CAPACITY) c[n++] = ch;
     }
+    void append(const char* from, int count) {
+        count = std::min(count, BODY_CAPACITY - n);
+        if (count <= 0) return;
+        std::memcpy(c + n, from, static_cast<std::size_t>(count));
+        n += count;
+    }
+    void append_zeros(int count) {
+        count = std::min(count, BODY_CAPACITY - n);
+        if (count <= 0) return;
+        std::memset(c + n, '0', static_cast<std::size_t>(count));
+        n += count;
+    }
 };
 
 // The decimal digits of m (at least one), most significant first.
@@ -33,6 +46,16 @@ int digits_of(long long m, char* out) {
     } while (m > 0);
     for (int i = 0; i < n; ++i) out[i] = tmp[n - 1 - i];
     return n;
+}
+
+// The decimal digits of m (at least one), written backwards so that they end
+// just before `end`; returns where they begin.
+char* digits_ending_at(char* end, unsigned long long m) {
+    do {
+        *--end = static_cast<char>('0' + m % 10);
+        m /= 10;
+    } while (m > 0);
+    return end;
 }
 
 }  // namespace
@@ -80,21 +103,23 @@ int format_word_value(std::span<char> line, int column, int width, int& written,
             body.push('0');
         if (point_style == 6 && body.n > 0 && body.c[body.n - 1] == point) --body.n;
     } else if (!exponent) {
-        char d[24];
-        const int nd = digits_of(magnitude, d);
+        char digits[24];
+        char* const digits_end = digits + sizeof digits;
+        const char* const d = digits_ending_at(digits_end, static_cast<unsigned long long>(magnitude));
+        const int nd = static_cast<int>(digits_end - d);
         if (point_flag != 0) {
             if (nd > decimals) {
-                for (int i = 0; i < nd - decimals; ++i) body.push(d[i]);
+                body.append(d, nd - decimals);
                 body.push(point);
-                for (int i = nd - decimals; i < nd; ++i) body.push(d[i]);
+                body.append(d + nd - decimals, decimals);
             } else {
                 if (point_style == 2 || point_style == 4) body.push('0');
                 body.push(point);
-                for (int i = nd; i < decimals; ++i) body.push('0');
-                for (int i = 0; i < nd; ++i) body.push(d[i]);
+                body.append_zeros(decimals - nd);
+                body.append(d, nd);
             }
         } else {
-            for (int i = 0; i < nd; ++i) body.push(d[i]);
+            body.append(d, nd);
         }
         // Trailing zeros of the fraction. An implied-decimal number keeps
         // them: without the point they are what places its digits, and 1200

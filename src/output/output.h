@@ -58,8 +58,14 @@ extern word_output_state_t word_output_state;
 void init_word_state();
 void setwrd(int w, int v, int type);
 void setwst(int w, std::string_view text);
-// 10 to the word's decimal places: real quantity to word integer.
-int MULT(int w);
+// 10 to the word's decimal places: real quantity to word integer. A word
+// number outside 1..95 is a caller's fault: one direct line on standard
+// error (bad_group_in_mult) and the result 0.
+int bad_group_in_mult(int w);
+inline int MULT(int w) {
+    if (w > MAXWORDS || w < 1) return bad_group_in_mult(w);
+    return truncate_to_int(power_of_ten(word_format(w, WRDPRN)));
+}
 int wdstat(int w, int kind);
 void clear_modal_memory();
 // The word that carries coordinate a (1 X, 2 Y, 3 Z) in the current mode:

@@ -220,12 +220,12 @@ void check_tape_split() {
     if (in_characters) type = SEGMENT_BY_TAPE_LENGTH;
     const int min_blocks = get_intsp(58);
     const int max_blocks = get_intsp(57);
+    const int segment_set = max_segment / per_foot > LIMIT_UNSET;
+    if (max_length / per_foot <= LIMIT_UNSET && !segment_set && max_blocks == 0) return;
+
     const int d = MULT(key_word(10)) * get_intsp(63);
     array1<int, 3> kept;
     for (int i = 1; i <= 3; ++i) kept[i] = motion_state.position_units[i];
-
-    const int segment_set = max_segment / per_foot > LIMIT_UNSET;
-    if (max_length / per_foot <= LIMIT_UNSET && !segment_set && max_blocks == 0) return;
 
     int& written = block_writer.block_lines_written;
     int n = 0;

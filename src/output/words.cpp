@@ -134,15 +134,12 @@ void setwst(int w, std::string_view text) {
     word_output_state.word_value_type[w] = WORD_CARRIES_TEXT;
 }
 
-int MULT(int w) {
-    if (w > MAXWORDS || w < 1) {
-        // A caller's fault, not the user's: one direct line, no numbered message.
-        char line[64];
-        std::snprintf(line, sizeof line, "Error(Internal): Bad group in MULT (%3d)", w);
-        print_error_cstring(line);
-        return 0;
-    }
-    return truncate_to_int(power_of_ten(configuration_store.word_formats[w][WRDPRN]));
+int bad_group_in_mult(int w) {
+    // A caller's fault, not the user's: one direct line, no numbered message.
+    char line[64];
+    std::snprintf(line, sizeof line, "Error(Internal): Bad group in MULT (%3d)", w);
+    print_error_cstring(line);
+    return 0;
 }
 
 int wdstat(int w, int kind) {

@@ -226,9 +226,13 @@ void write_block(int mode, int& overflow) {
             const int width = cs.word_formats[e][WRDLEN];
             if (!text_word) {
                 const int v = truncate_to_int(static_cast<double>(s.word_value[e]) * d.word_scale[e]);
-                std::string_view zero = !blank_text(cs.word_zero_text[e]) ? cs.word_zero_text[e].view()
-                                                                           : cs.spchar[ZERO_CHARACTER].view();
-                if (zero.size() > ZERO_TEXT_LENGTH) zero = zero.substr(0, ZERO_TEXT_LENGTH);
+                // The zero text is read only for the value 0.
+                std::string_view zero;
+                if (v == 0) {
+                    zero = !blank_text(cs.word_zero_text[e]) ? cs.word_zero_text[e].view()
+                                                             : cs.spchar[ZERO_CHARACTER].view();
+                    if (zero.size() > ZERO_TEXT_LENGTH) zero = zero.substr(0, ZERO_TEXT_LENGTH);
+                }
                 int written = 0;
                 if (format_word_value(line, c, width, written, v, cs.word_formats[e][IZSUP_CURRENT],
                                       cs.word_formats[e][SINREQ], cs.word_formats[e][IDEC_CURRENT] == 1 ? 1 : 0,

@@ -26,17 +26,6 @@ double real_mod(double a, double b) {
     return r;
 }
 
-// The powers of ten that a double holds exactly: the table gives them without
-// a library call, and equal to what std::pow gives for them.
-constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-double power_of_ten(int n) {
-    constexpr int exact = static_cast<int>(std::size(EXACT_POWERS_OF_TEN));
-    if (n >= 0 && n < exact) return EXACT_POWERS_OF_TEN[n];
-    return std::pow(10.0, n);
-}
-
 double real_sign(double a, double b) {
     return b >= 0 ? std::fabs(a) : -std::fabs(a);
 }

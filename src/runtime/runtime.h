@@ -111,8 +111,17 @@ inline int truncate_to_int(double t) {
 }
 // x rounded to the nearest integer, halves away from zero, saturating like truncate_to_int.
 inline int nearest_int(double x) { return truncate_to_int(x >= 0 ? x + 0.5 : x - 0.5); }
-// 10 to the power n, exact wherever a double holds it exactly.
-double power_of_ten(int n);
+// The powers of ten that a double holds exactly: a table gives them without
+// a library call, and equal to what std::pow gives for them.
+inline constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// 10 to the power n.
+inline double power_of_ten(int n) {
+    constexpr int exact = static_cast<int>(std::size(EXACT_POWERS_OF_TEN));
+    if (n >= 0 && n < exact) return EXACT_POWERS_OF_TEN[n];
+    return std::pow(10.0, n);
+}
 double real_sign(double a, double b);
 double real_int_power(double x, int n);
 double real_int_power_binary(double x, int n);
