@@ -66,6 +66,9 @@ int function_has_word(int n) {
     return w != 0 && w != NO_WORD;
 }
 
+// Whether gset(n) sets anything: the function has a word and a code.
+int function_is_output(int n) { return function_has_word(n) && get_gcode_value(n) != UNSET_CODE; }
+
 // The tool-vector words of a linear or rapid point from its values 4-6,
 // truncated toward zero.
 void set_tool_vector_words(int c) {
@@ -121,10 +124,10 @@ void output_straight_moves(int rapid, int first, int last) {
     for (int c = std::max(first, 1); c <= std::min(last, b.point_count); c += stride) {
         set_move_point(c, stride);
         if (tool_vector_output(multiaxis_mode)) set_tool_vector_words(c);
-        // The turning angle is worked out only for a control that gives the
-        // contour speed functions a word.
+        // The turning angle is worked out only for a control that outputs a
+        // contour speed function.
         if (!rapid && (b.more_points_flag || c + stride <= b.point_count) &&
-            (function_has_word(CONTOUR_SPEED_FUNCTION) || function_has_word(CONTOUR_SPEED_2_FUNCTION))) {
+            (function_is_output(CONTOUR_SPEED_FUNCTION) || function_is_output(CONTOUR_SPEED_2_FUNCTION))) {
             const double a = get_intsp(END_TURN_ANGLE_SETTING) == 2 ? end_turn_angle() : start_turn_angle();
             const double s1 = real_option(MOVE_SAFE_ANGLES_REAL);
             const double s2 = real_option(MOVE_SAFE_ANGLES_REAL + 1);
