@@ -587,6 +587,25 @@ double cell_real_value(const cldata_cell& cell, int format) {
     }
 }
 
+void cell_real_values(std::span<const cldata_cell> cells, int format, std::span<double> out) {
+    const std::size_t n = std::min(cells.size(), out.size());
+    switch (format) {
+    case CLDATA_NATIVE:
+    case CLDATA_SINGLE_LE:
+    case CLDATA_SINGLE_BE:
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<double>(std::bit_cast<float>(le32(cells[i].b.data())));
+        break;
+    case CLDATA_DOUBLE_LE:
+    case CLDATA_ASCII:
+    case CLDATA_DOUBLE_BE:
+        for (std::size_t i = 0; i < n; ++i) out[i] = std::bit_cast<double>(le64(cells[i].b.data()));
+        break;
+    default:
+        for (std::size_t i = 0; i < n; ++i) out[i] = 0.0;
+        break;
+    }
+}
+
 char cell_char_value(const cldata_cell& cell, int format) {
     switch (format) {
     case CLDATA_SINGLE_BE: return static_cast<char>(cell.b[3]);

@@ -1,6 +1,7 @@
 // Opens the cutfile, reads its records ahead into the fixed look-ahead ring,
 // moves the current record on, rewinds for the second pass, and gives every
 // handler its view of the current record and of the records ahead.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -247,13 +248,19 @@ double cldata_real_word(int i) { return record_real_word(0, data_word_index(i));
 char cldata_char_word(int i) { return record_char_word(0, data_word_index(i)); }
 
 void cldata_real_words(int first, std::span<double> out) {
+    std::fill(out.begin(), out.end(), 0.0);
     const int h = record_header_ahead(0);
-    const int count = h != 0 ? header_count(h) : 0;
-    const int format = cldata_reader.format;
-    for (std::size_t n = 0; n < out.size(); ++n) {
-        const int j = data_word_index(first + static_cast<int>(n));
-        out[n] = h != 0 && j >= 4 && j <= count ? cell_real_value(cldata_ring.cell[h + j], format) : 0.0;
-    }
+    if (h == 0) return;
+    // Data words 1..count - 3 are the record's words 4..count.
+    const long long last = first + static_cast<long long>(out.size()) - 1;
+    const long long from = std::max<long long>(first, 1);
+    const long long to = std::min<long long>(last, header_count(h) - 3);
+    if (from > to) return;
+    const std::size_t n = static_cast<std::size_t>(to - from + 1);
+    const std::span<double> values = out.subspan(static_cast<std::size_t>(from - first), n);
+    cell_real_values(std::span<const cldata_cell>(&cldata_ring.cell[h + static_cast<int>(from) + 3], n),
+                     cldata_reader.format, values);
+    for (double v : values) checked_real(h, v);
 }
 int cldata_rounded_word(int i) { return nearest_int(cldata_real_word(i)); }
 

@@ -233,6 +233,8 @@ int detect_cldata_format(int unit);
 // A cell read as an integer, a real or a character in the given layout.
 int cell_int_value(const cldata_cell& cell, int format);
 double cell_real_value(const cldata_cell& cell, int format);
+// cell_real_value of the cells in a row into out (as many as there are cells).
+void cell_real_values(std::span<const cldata_cell> cells, int format, std::span<double> out);
 char cell_char_value(const cldata_cell& cell, int format);
 
 // The look-ahead ring and its reader state. Only the routines below read

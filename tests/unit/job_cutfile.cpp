@@ -594,6 +594,17 @@ TEST_F(Cutfile, Accessors) {
         EXPECT_EQ(cldata_real_word(INT_MAX), 0.0);
         EXPECT_EQ(cldata_real_word(6), -4.5);
         EXPECT_EQ(cldata_rounded_word(6), -5);
+        // A run of real words reads as the words one by one, beyond the
+        // record's ends too.
+        for (int from : {-5, 0, 1, 4, 6, 7, INT_MAX - 2}) {
+            double run[4];
+            cldata_real_words(from, run);
+            for (int i = 0; i < 4; ++i) {
+                const long long word = static_cast<long long>(from) + i;
+                const double one = word <= INT_MAX ? cldata_real_word(static_cast<int>(word)) : 0.0;
+                EXPECT_EQ(run[i], one) << layout << " from " << from << " + " << i;
+            }
+        }
         int index = -1;
         EXPECT_EQ(find_minor_word_value(72, index), 5);
         EXPECT_EQ(index, 5);
