@@ -388,6 +388,28 @@ TEST_F(Blocks, EmptyBlockWritesThePendingWordsOnce) {
     EXPECT_EQ(tape_lines(), std::vector<std::string>{"X1.F10.T2"});
 }
 
+// A block with items brings no linked words, and puts the links back for
+// the pending words written after it; a word made permanent or not while the
+// job runs is added to the pending words, or no longer.
+TEST_F(Blocks, LinksInsideBlocksAndPermanenceWhileRunning) {
+    configuration_store.wrdlnk[X] = F;
+    setwrd(F, 100, 0);
+    item(4000 + 8);  // x coordinate alone
+    setwrd(X, 1000, 2);
+    run();
+    setwrd(X, 2000, 2);
+    write();
+    setwrd(T, 3, 0);
+    setwrd(T, 0, 4);
+    write();  // the permanent word alone: no line
+    setwrd(X, 3000, 2);
+    write();
+    setwrd(T, 0, 5);
+    setwrd(X, 4000, 2);
+    write();
+    EXPECT_EQ(tape_lines(), (std::vector<std::string>{"X1.", "X2.F10.", "X3.T3", "X4."}));
+}
+
 TEST_F(Blocks, BlockWritesOnlyTheWordsItsItemsName) {
     setwrd(X, 1000, 2);
     setwrd(Y, 2000, 2);
