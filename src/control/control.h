@@ -94,6 +94,7 @@ struct word_set {
     void set(int w, bool member) { member ? add(w) : remove(w); }
     void clear() { bits = {}; }
     bool empty() const { return (bits[0] | bits[1]) == 0; }
+    int size() const { return std::popcount(bits[0]) + std::popcount(bits[1]); }
     // Removes the members 1..n.
     void remove_through(int n) {
         for (std::size_t i = 0; i < bits.size(); ++i) {
@@ -120,9 +121,19 @@ struct word_set {
     }
 };
 
-inline word_set operator|(word_set a, const word_set& b) {
-    for (std::size_t i = 0; i < a.bits.size(); ++i) a.bits[i] |= b.bits[i];
-    return a;
+// The smallest word from w up to last that is in a or in b, or 0: a walk
+// over the union of two sets without building it.
+inline int first_in_either(const word_set& a, const word_set& b, int w, int last) {
+    if (w < 1) w = 1;
+    for (int i = w >> 6; i < static_cast<int>(a.bits.size()); ++i) {
+        std::uint64_t m = a.bits[static_cast<std::size_t>(i)] | b.bits[static_cast<std::size_t>(i)];
+        if (i == w >> 6) m &= ~std::uint64_t{0} << (w & 63);
+        if (m != 0) {
+            const int found = 64 * i + std::countr_zero(m);
+            return found <= last ? found : 0;
+        }
+    }
+    return 0;
 }
 
 // Columns of word_formats (the codes of the per-word setting keywords).

@@ -153,7 +153,7 @@ void write_block(int mode, int& overflow) {
     // Only requested and permanent words have anything to do here, visited in
     // ascending word order; a link may add a later word to the visit.
     const int count = cs.active_word_count < MAXWORDS ? cs.active_word_count : MAXWORDS;
-    auto next_to_visit = [&](int from) { return (s.word_request | d.permanent_words).first_from(from, count); };
+    auto next_to_visit = [&](int from) { return first_in_either(s.word_request, d.permanent_words, from, count); };
     for (int w = next_to_visit(1); w != 0; w = next_to_visit(w + 1)) {
         if (cs.wperm[w] == 2 || (cs.wperm[w] == 1 && mode == WRITE_BLOCK_PENDING)) request_by_type(w);
         if (cs.word_formats[w][WRDMOD] == 1) {
@@ -174,16 +174,18 @@ void write_block(int mode, int& overflow) {
     // Each word and literal is written once, at its first entry in the
     // order; once the requested words are all placed and no literal waits,
     // the rest of the order has nothing to give.
-    word_set unplaced = s.word_request;
+    word_set placed;
+    int unplaced = s.word_request.size();
     const bool literals = bi.literals_pending != 0;
     bool literal_placed[LITERAL_COUNT + 1];
     if (literals) std::fill(std::begin(literal_placed), std::end(literal_placed), false);
     const int order_length = bi.current_word_order_length < MAXWORDS ? bi.current_word_order_length : MAXWORDS;
-    for (int o = 1; o <= order_length && (literals || !unplaced.empty()); ++o) {
+    for (int o = 1; o <= order_length && (literals || unplaced > 0); ++o) {
         const int e = bi.current_word_order[o];
         if (e >= 1 && e <= MAXWORDS) {
-            if (!unplaced.contains(e)) continue;
-            unplaced.remove(e);
+            if (!s.word_request.contains(e) || placed.contains(e)) continue;
+            placed.add(e);
+            --unplaced;
             const bool text_word = s.word_value_type[e] == WORD_CARRIES_TEXT;
             if (s.word_forced[e] != 0) {
                 // A forced word is not remembered as written: the next line
