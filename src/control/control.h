@@ -93,7 +93,6 @@ struct word_set {
     }
     void set(int w, bool member) { member ? add(w) : remove(w); }
     void clear() { bits = {}; }
-    bool empty() const { return (bits[0] | bits[1]) == 0; }
     int size() const { return std::popcount(bits[0]) + std::popcount(bits[1]); }
     // Removes the members 1..n.
     void remove_through(int n) {

@@ -265,10 +265,7 @@ bool is_ascii_header(std::string_view line) {
     return last >= 9 && line[static_cast<std::size_t>(last - 1)] == first;
 }
 
-// Powers of ten that a double holds exactly, and the most digits whose value
-// it holds exactly.
-constexpr double EXACT_TENS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// The most digits whose value a double holds exactly.
 constexpr int PLAIN_REAL_DIGITS = 15;
 
 // The first character at or after p, before end, that is not a blank (end
@@ -327,7 +324,7 @@ bool read_plain_real(std::string_view field, int decimals, const char* readable,
         scale = decimals < 0 ? 0 : decimals;
         if (digits < scale) return false;
     }
-    value = static_cast<double>(digits_value) / EXACT_TENS[scale];
+    value = static_cast<double>(digits_value) / power_of_ten(scale);
     if (negative) value = -value;
     return true;
 }
