@@ -34,7 +34,6 @@ constexpr int ARCS_IN_FIVE_AXIS_SETTING = 108;    // "allow arcs in five axis"
 constexpr int RAPID_FEEDRATE_REAL = 3;
 constexpr int RAPID_STYLE_LAST_VERSION = 10505;   // cutfiles up to it keep rapid blocks
 // Keys and functions.
-constexpr int X_KEY = 8;
 constexpr int AZIMUTH_KEY = 36;
 constexpr int ELEVATION_KEY = 37;
 constexpr int RAPID_FUNCTION = 1;

@@ -17,7 +17,6 @@ constexpr int WORKPLANE_ANGLES_SETTING = 82;
 constexpr int TOOL_CHANGE_BEFORE_LINEARISED_SETTING = 106;  // "tool change before linearised"
 constexpr int WORKPLANE_Z_CONVENTION_SETTING = 107;         // "workplane z vector convention"
 constexpr int WORKPLANE_TOOL_AXIS_VERSION = 10710;          // cutfiles from it move to the workplane axis
-constexpr int MULTIAXIS_MODE_FLAG = 20;
 constexpr double UNWIND_OVERSHOOT = 1.01;
 
 // Messages of the status reports.

@@ -16,7 +16,6 @@ namespace kv {
 namespace {
 
 constexpr int BLOCK_MOVE_CIRCLE = 10;
-constexpr int BLOCK_MOVE_LINEAR = 11;
 constexpr int LABEL_LINEAR_MOVE = 1;     // "LINEAR MOVE"
 constexpr int LABEL_CIRCLE = 3;          // "CIRCLE CCW", for every arc
 constexpr int FUNCTION_LINEAR = 2;

@@ -39,9 +39,6 @@ constexpr double WIRE_CHORDAL_TOLERANCE = 0.001;  // without real setting 10
 constexpr double WIRE_SHORTEST_CHORD = 0.001;     // a flat piece shorter than this writes nothing
 constexpr double C_ANGLE_UNSET = -9998.0;         // at or below: ask the operator
 constexpr int C_AXIS_ELEMENT = 7;
-constexpr int ANSWER_LENGTH = 80;
-constexpr int C_ANGLE_FIELD_WIDTH = 6;            // typed without a point: thousandths
-constexpr int C_ANGLE_DECIMALS = 3;
 constexpr int MESSAGE_CIRCLE_CODE_NOT_SET = 129;
 constexpr double PI = 3.14159265358979323846;
 

@@ -54,7 +54,6 @@ constexpr int RAPID_LABEL = 2;                   // "RAPID MOVE"
 constexpr int PROMPT_LABEL = 14;                 // message 44
 // State flags.
 constexpr int MULTIAXIS_MODE_FLAG = 20;
-constexpr int ABSOLUTE_FLAG = 21;
 constexpr int TOOL_VALUES_FLAG = 102;
 constexpr int CONTACT_NORMALS_FLAG = 31;
 constexpr double MINIMUM_FEED_FOR_TIME = 0.001;

@@ -43,7 +43,6 @@ constexpr int SHIFT = 100003;          // moves an integer element off any value
 constexpr double REAL_SHIFT = 1.5e6;   // moves a real element
 constexpr char SHIFT_MARK = '\x01';    // replaces a text element
 constexpr int ZERO_FLAG_BITS = 3;      // the two bits "leading zeros" and "trailing zeros" set
-constexpr int ZERO_FLAG_COLUMNS[] = {IZSUPI, IZSUPM};
 // The word-format columns a list may set, in the order they are listed.
 constexpr int LISTED_COLUMNS[] = {WRDCHL, WRDLEN, WRDPOS, ITPPOS, WRDMOD, SINREQ, WRDFAC, WRDPRN,
                                   WRDIMP, WRDMET, IZSUPI, IZSUPM, IDECI,  IDECM,  SCALE_DIVISOR};
