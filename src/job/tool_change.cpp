@@ -34,7 +34,6 @@ constexpr int RESTART_NEW_TOOLPATH = 2;
 constexpr int FUNCTION_SPINDLE_RPM = 19;
 constexpr int FUNCTION_SURFACE_SPEED = 20;
 constexpr int MINOR_RPM = 78;
-constexpr int MINOR_CLW = 60;
 constexpr int MINOR_CCLW = 59;
 constexpr int MINOR_OFF = 72;
 constexpr int SPINDLE_ON_CLW = 3;
@@ -287,10 +286,9 @@ void spindl() {
     if (t.gear_range == 0) t.gear_range = 1;
 
     int index = 0;
-    int function = SPINDLE_ON_CLW;
+    int function = SPINDLE_ON_CLW;  // CLW, as a record without a direction is
     bool counter_clockwise = false;
     bool off = false;
-    if (find_minor_word_value(MINOR_CLW, index) != 0) function = SPINDLE_ON_CLW;
     if (find_minor_word_value(MINOR_CCLW, index) != 0) {
         function = SPINDLE_ON_CCLW;
         counter_clockwise = true;
