@@ -101,31 +101,42 @@ int stored_int16(const unsigned char* p, bool reverse) {
                                              : static_cast<std::uint16_t>(p[0] | p[1] << 8));
 }
 
-// The next n bytes of the cutfile (n at most the block size), from the block
-// and refilled from the stream as needed; got receives how many there are,
-// fewer than n only at the end of the data or after a failed read.
-const unsigned char* take_cutfile_bytes(std::FILE* f, int unit, int n, int& got) {
+// The reader's block for the cutfile on `unit`: bytes read from another
+// unit's stream are nothing to it.
+cutfile_block_t& cutfile_block_of(int unit) {
     cutfile_block_t& blk = cutfile_block;
     if (blk.unit != unit) {
         blk.unit = unit;
         blk.begin = blk.end = 0;
     }
-    char* const bytes = blk.bytes.data();
-    if (blk.end - blk.begin < n) {
-        // Keep the part in front and fill the block behind it.
-        const int have = blk.end - blk.begin;
-        std::memmove(bytes, bytes + blk.begin, static_cast<std::size_t>(have));
-        blk.begin = 0;
-        blk.end = have;
-        while (blk.end < n) {
-            const std::size_t read =
-                std::fread(bytes + blk.end, 1, static_cast<std::size_t>(CUTFILE_READ_BLOCK - blk.end), f);
-            if (read == 0) break;
-            blk.end += static_cast<int>(read);
-        }
+    return blk;
+}
+
+// Moves the bytes not yet used to the front of the block and reads from the
+// stream behind them; returns how many came, 0 at the end of the data or
+// after a failed read.
+int refill_cutfile_block(std::FILE* f) {
+    cutfile_block_t& blk = cutfile_block;
+    const int have = blk.end - blk.begin;
+    if (blk.begin > 0) std::memmove(blk.bytes.data(), blk.bytes.data() + blk.begin, static_cast<std::size_t>(have));
+    blk.begin = 0;
+    blk.end = have;
+    const std::size_t read =
+        std::fread(blk.bytes.data() + have, 1, static_cast<std::size_t>(CUTFILE_READ_BLOCK - have), f);
+    blk.end += static_cast<int>(read);
+    return static_cast<int>(read);
+}
+
+// The next n bytes of the cutfile (n at most the block size), from the block
+// and refilled from the stream as needed; got receives how many there are,
+// fewer than n only at the end of the data or after a failed read.
+const unsigned char* take_cutfile_bytes(std::FILE* f, int unit, int n, int& got) {
+    cutfile_block_t& blk = cutfile_block_of(unit);
+    while (blk.end - blk.begin < n) {
+        if (refill_cutfile_block(f) == 0) break;
     }
     got = std::min(n, blk.end - blk.begin);
-    const char* const taken = bytes + blk.begin;
+    const char* const taken = blk.bytes.data() + blk.begin;
     blk.begin += got;
     return reinterpret_cast<const unsigned char*>(taken);
 }
@@ -168,15 +179,11 @@ int read_marked_record(int unit, std::span<cldata_cell> cells, int maximum, int 
 // a CR LF ending counts) gives -1. The lines come from the reader's block, so
 // each byte is looked at by memchr and copied once, not read one at a time.
 int next_ascii_line(int unit, int limit, const char*& line) {
-    cutfile_block_t& blk = cutfile_block;
-    line = blk.bytes.data();
+    char* const bytes = cutfile_block.bytes.data();
+    line = bytes;
     std::FILE* f = cutfile_stream(unit, 1);
     if (f == nullptr) return -1;
-    if (blk.unit != unit) {
-        blk.unit = unit;
-        blk.begin = blk.end = 0;
-    }
-    char* const bytes = blk.bytes.data();
+    cutfile_block_t& blk = cutfile_block_of(unit);
     for (;;) {
         const int have = blk.end - blk.begin;
         const char* start = bytes + blk.begin;
@@ -189,19 +196,12 @@ int next_ascii_line(int unit, int limit, const char*& line) {
             return raw > 0 && start[raw - 1] == '\r' ? raw - 1 : raw;
         }
         if (have > limit) return -1;  // no line feed within the limit
-        // Keep the part line in front and fill the block behind it.
-        std::memmove(bytes, start, static_cast<std::size_t>(have));
-        blk.begin = 0;
-        blk.end = have;
-        const std::size_t got =
-            std::fread(bytes + have, 1, static_cast<std::size_t>(CUTFILE_READ_BLOCK - have), f);
-        if (got == 0) {
+        if (refill_cutfile_block(f) == 0) {
             // The end of the data (or a failed stream) ends the last line.
             blk.begin = blk.end;
             line = bytes;
             return have;
         }
-        blk.end += static_cast<int>(got);
     }
 }
 
