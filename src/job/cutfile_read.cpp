@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "job/job.h"
 #include "ppnsub/ppnsub.h"
@@ -16,10 +15,8 @@ namespace kv {
 ascii_cldata_layout_t ascii_cldata_layout;
 cutfile_block_t cutfile_block;
 
-// Stream-level pieces of the binary readers (status 0 all bytes read, 1 some,
-// -1 none; a segment read gives 0 on success, 1 on failure).
-int read_word32(std::FILE* stream, int reverse, int& status);
-int read_word16(std::FILE* stream, int reverse, int& status);
+// Stream-level piece of the binary readers: a segment read gives 0 on
+// success, 1 on failure.
 int read_record_segment(std::FILE* stream, unsigned char* destination, int& length, int& more);
 
 namespace {
@@ -367,25 +364,6 @@ void drop_cutfile_block() {
     cutfile_block.unit = -1;
     cutfile_block.begin = 0;
     cutfile_block.end = 0;
-}
-
-int read_word32(std::FILE* stream, int reverse, int& status) {
-    unsigned char b[4];
-    const std::size_t got = std::fread(b, 1, 4, stream);
-    status = got == 4 ? 0 : got == 0 ? -1 : 1;
-    if (got != 4) return 0;
-    if (reverse) return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[3]) | static_cast<std::uint32_t>(b[2]) << 8 |
-                                                  static_cast<std::uint32_t>(b[1]) << 16 | static_cast<std::uint32_t>(b[0]) << 24);
-    return static_cast<std::int32_t>(le32(b));
-}
-
-int read_word16(std::FILE* stream, int reverse, int& status) {
-    unsigned char b[2];
-    const std::size_t got = std::fread(b, 1, 2, stream);
-    status = got == 2 ? 0 : got == 0 ? -1 : 1;
-    if (got != 2) return 0;
-    if (reverse) std::swap(b[0], b[1]);
-    return le16_signed(b);
 }
 
 int read_record_segment(std::FILE* stream, unsigned char* destination, int& length, int& more) {
