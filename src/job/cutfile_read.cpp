@@ -289,6 +289,23 @@ const char* skip_blanks(const char* p, const char* end, const char* readable) {
 
 bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 
+// The start of the number in a plain field: the blanks in front passed over
+// and a sign read.
+const char* number_start(std::string_view field, const char* readable, bool& negative) {
+    const char* const end = field.data() + field.size();
+    const char* p = skip_blanks(field.data(), end, readable);
+    negative = p < end && *p == '-';
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    return p;
+}
+
+// The digits from p on added to value, digit by digit; returns the first
+// character that is not a digit (end when all are).
+const char* add_digits(const char* p, const char* end, std::uint64_t& value) {
+    while (p < end && is_digit(*p)) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    return p;
+}
+
 // Reads an F field of the plain form "[blanks][sign]digits[.digits]" of at
 // most 15 digits to the same double as read_real_field, without its text
 // copies: the digits and the power of ten are both exact, so the one division
@@ -297,21 +314,17 @@ bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 // false and is left to read_real_field.
 bool read_plain_real(std::string_view field, int decimals, const char* readable, double& value) {
     const char* const end = field.data() + field.size();
-    const char* p = skip_blanks(field.data(), end, readable);
     bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) {
-        negative = *p == '-';
-        ++p;
-    }
+    const char* p = number_start(field, readable, negative);
     // Digits beyond 15 may wrap the sum; such a field is refused below.
     std::uint64_t digits_value = 0;
     const char* const first = p;
-    while (p < end && is_digit(*p)) digits_value = digits_value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    p = add_digits(p, end, digits_value);
     int digits = static_cast<int>(p - first);
     int scale = -1;  // digits after the point; -1 while there is no point
     if (p < end && *p == '.') {
         const char* const fraction = ++p;
-        while (p < end && is_digit(*p)) digits_value = digits_value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        p = add_digits(p, end, digits_value);
         scale = static_cast<int>(p - fraction);
         digits += scale;
     }
@@ -331,18 +344,12 @@ bool read_plain_real(std::string_view field, int decimals, const char* readable,
 // is left to read_int_field.
 bool read_plain_int(std::string_view field, const char* readable, int& value) {
     const char* const end = field.data() + field.size();
-    const char* p = skip_blanks(field.data(), end, readable);
     bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) {
-        negative = *p == '-';
-        ++p;
-    }
+    const char* p = number_start(field, readable, negative);
     if (p == end || end - p > 9) return false;
-    int v = 0;
-    for (; p < end; ++p) {
-        if (!is_digit(*p)) return false;
-        v = v * 10 + (*p - '0');
-    }
+    std::uint64_t digits_value = 0;
+    if (add_digits(p, end, digits_value) != end) return false;
+    const int v = static_cast<int>(digits_value);
     value = negative ? -v : v;
     return true;
 }
