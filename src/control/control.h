@@ -106,18 +106,7 @@ struct word_set {
         }
     }
     // The smallest member from w up to last, or 0 when there is none.
-    int first_from(int w, int last = MAXWORDS) const {
-        if (w < 1) w = 1;
-        for (int i = w >> 6; i < static_cast<int>(bits.size()); ++i) {
-            std::uint64_t b = bits[static_cast<std::size_t>(i)];
-            if (i == w >> 6) b &= ~std::uint64_t{0} << (w & 63);
-            if (b != 0) {
-                const int found = 64 * i + std::countr_zero(b);
-                return found <= last ? found : 0;
-            }
-        }
-        return 0;
-    }
+    int first_from(int w, int last = MAXWORDS) const;
 };
 
 // The smallest word from w up to last that is in a or in b, or 0: a walk
@@ -134,6 +123,9 @@ inline int first_in_either(const word_set& a, const word_set& b, int w, int last
     }
     return 0;
 }
+
+// A set is its union with itself.
+inline int word_set::first_from(int w, int last) const { return first_in_either(*this, *this, w, last); }
 
 // Columns of word_formats (the codes of the per-word setting keywords).
 constexpr int WRDCHL = 1;           // address width
