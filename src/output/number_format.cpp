@@ -36,18 +36,6 @@ struct body_text {
     }
 };
 
-// The decimal digits of m (at least one), most significant first.
-int digits_of(long long m, char* out) {
-    char tmp[24];
-    int n = 0;
-    do {
-        tmp[n++] = static_cast<char>('0' + m % 10);
-        m /= 10;
-    } while (m > 0);
-    for (int i = 0; i < n; ++i) out[i] = tmp[n - 1 - i];
-    return n;
-}
-
 // The decimal digits of m (at least one), written backwards so that they end
 // just before `end`; returns where they begin.
 char* digits_ending_at(char* end, unsigned long long m) {
@@ -56,6 +44,17 @@ char* digits_ending_at(char* end, unsigned long long m) {
         m /= 10;
     } while (m > 0);
     return end;
+}
+
+// The decimal digits of m (not negative; at least one), most significant
+// first; returns how many.
+int digits_of(long long m, char* out) {
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    const char* const first = digits_ending_at(end, static_cast<unsigned long long>(m));
+    const int n = static_cast<int>(end - first);
+    std::memcpy(out, first, static_cast<std::size_t>(n));
+    return n;
 }
 
 }  // namespace
