@@ -81,6 +81,16 @@ void clear_unfinished_leftovers(const std::string& final_path) {
     ::closedir(d);
 }
 
+// The identity of a file from its status; only a regular file is known.
+file_identity identity_of_status(const struct stat& st) {
+    file_identity id;
+    if (!S_ISREG(st.st_mode)) return id;
+    id.device = static_cast<unsigned long long>(st.st_dev);
+    id.inode = static_cast<unsigned long long>(st.st_ino);
+    id.known = 1;
+    return id;
+}
+
 void forget_unfinished(int u) {
     unit_table.unfinished[slot(u)] = 0;
     unit_table.unfinished_name[slot(u)][0] = '\0';
@@ -179,26 +189,17 @@ void remove_unfinished_outputs() {
 }
 
 file_identity identity_of_file(std::string_view name) {
-    file_identity id;
     const std::string path(trimmed(name));
     struct stat st {};
-    if (path.empty() || path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) return id;
-    if (!S_ISREG(st.st_mode)) return id;
-    id.device = static_cast<unsigned long long>(st.st_dev);
-    id.inode = static_cast<unsigned long long>(st.st_ino);
-    id.known = 1;
-    return id;
+    if (path.empty() || path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) return {};
+    return identity_of_status(st);
 }
 
 file_identity identity_of_unit(int u) {
-    file_identity id;
-    if (u < 0 || u > MAXUNIT || unit_table.stream[slot(u)] == nullptr) return id;
+    if (u < 0 || u > MAXUNIT || unit_table.stream[slot(u)] == nullptr) return {};
     struct stat st {};
-    if (::fstat(fileno(unit_table.stream[slot(u)]), &st) != 0 || !S_ISREG(st.st_mode)) return id;
-    id.device = static_cast<unsigned long long>(st.st_dev);
-    id.inode = static_cast<unsigned long long>(st.st_ino);
-    id.known = 1;
-    return id;
+    if (::fstat(fileno(unit_table.stream[slot(u)]), &st) != 0) return {};
+    return identity_of_status(st);
 }
 
 bool same_file(const file_identity& a, const file_identity& b) {
