@@ -245,10 +245,10 @@ void read_goto_record(pass1_scan_t& p, int with_normals) {
         stride = 3;
     }
     for (int j = 3; j <= n; j += stride) {
-        double values[3];
-        cldata_real_words(j, values);
+        double xyz[3];
+        cldata_real_words(j, xyz);
         array1<double, 3> q;
-        for (int k = 1; k <= 3; ++k) q[k] = values[k - 1] * uf();
+        for (int k = 1; k <= 3; ++k) q[k] = xyz[k - 1] * uf();
         update_extents(p, q);
         if (!p.new_style) classic_point_feeds(p, q);
     }
