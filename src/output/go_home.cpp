@@ -87,16 +87,20 @@ array1<double, 3> current_target() {
     return p;
 }
 
+// The rapid code of a home line, and the feed word with it where the
+// control writes one on rapids.
+void request_rapid_code() {
+    gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
+    if (get_intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
+}
+
 // One part of a two-step home move: a rapid, as the one-step home move is,
 // whichever move code the last cut left in force.
 void write_home_part(int block) {
     compute_increments();
     set_xyz_words();
     const array1<int, 8>& d = motion_state.increments;
-    if (d[1] != 0 || d[2] != 0 || d[3] != 0) {
-        gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
-        if (get_intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
-    }
+    if (d[1] != 0 || d[2] != 0 || d[3] != 0) request_rapid_code();
     run_block(block);
 }
 
@@ -141,8 +145,7 @@ void output_go_home() {
                 if (z_in_line) x_in_line = y_in_line = 0;
             }
             if (line_moves) {
-                gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
-                if (get_intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
+                request_rapid_code();
                 const int own = z_in_line ? GO_HOME_Z_BLOCK : GO_HOME_XY_BLOCK;
                 const int block = home_line_block(own, x_in_line, y_in_line, z_in_line);
                 if (block != 0) run_block(block);
