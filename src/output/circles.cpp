@@ -80,6 +80,21 @@ double travel_direction(int p1, int p2) {
 
 int x_word_mult() { return MULT(key_word(8)); }
 
+// The axial coordinate of a helix `done` of the way `whole` from its start
+// to its end.
+void set_helix_rise(int axial, double start, double end, double done, double whole) {
+    const double a = start + (end - start) * done / whole;
+    motion_state.position[axial] = a;
+    motion_state.position_units[axial] = nearest_int(static_cast<double>(x_word_mult()) * a);
+}
+
+// No plane code waits for the line: the arc goes out as straight moves.
+void cancel_plane_codes() {
+    gset(FUNCTION_XY_PLANE, SETWRD_CANCEL);
+    gset(FUNCTION_ZY_PLANE, SETWRD_CANCEL);
+    gset(FUNCTION_XZ_PLANE, SETWRD_CANCEL);
+}
+
 // A plane other than XY is written as arcs only where the control has the
 // function code that selects it: without it every reader cuts the arc in
 // the XY plane.
@@ -114,17 +129,12 @@ void output_arc_chords(std::span<const double> points, int last_index, const arc
     if (r > tolerance && tolerance > 0.0) step = std::min(step, 2.0 * degrees_of(std::acos(1.0 - tolerance / r)));
     const double wanted = std::ceil(plan.sweep / step - EXACT_ANGLE);
     const int n = static_cast<int>(std::clamp(wanted, 1.0, static_cast<double>(MAX_ARC_CHORDS)));
-    const double mult_x = x_word_mult();
     for (int i = 1; i <= n; ++i) {
         if (i == n) {
             set_position_from_cutfile_point(points, last_index);
         } else {
             set_arc_position_at(plan, plan.sweep * i / n);
-            if (helix) {
-                const double a = rise_start + (rise_end - rise_start) * i / n;
-                motion_state.position[axial] = a;
-                motion_state.position_units[axial] = nearest_int(mult_x * a);
-            }
+            if (helix) set_helix_rise(axial, rise_start, rise_end, i, n);
         }
         output_arc_chord();
     }
@@ -398,9 +408,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
     const bool arcs_allowed = !linear && suppressed == 0 && plane_code_set(plane_function);
     if (status == ARC_OFF_PLANE && !arcs_allowed) linear = true;
     if (linear) {
-        gset(FUNCTION_XY_PLANE, SETWRD_CANCEL);
-        gset(FUNCTION_ZY_PLANE, SETWRD_CANCEL);
-        gset(FUNCTION_XZ_PLANE, SETWRD_CANCEL);
+        cancel_plane_codes();
         output_linear_move();
         status = 0;
         return;
@@ -418,9 +426,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
     // A suppressed plane, or one the control cannot select: straight moves
     // within the chordal tolerance.
     if (!arcs_allowed) {
-        gset(FUNCTION_XY_PLANE, SETWRD_CANCEL);
-        gset(FUNCTION_ZY_PLANE, SETWRD_CANCEL);
-        gset(FUNCTION_XZ_PLANE, SETWRD_CANCEL);
+        cancel_plane_codes();
         output_arc_chords(points, last_index, plan, axial, start_axial, last[axial], helix, cs.circle_record[5]);
         clear_arc_centre();
         status = 0;
@@ -478,11 +484,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
             set_position_from_cutfile_point(points, last_index);
         } else {
             set_arc_position_at(plan, to);
-            if (helix != 0) {
-                const double a = start_axial + (last[axial] - start_axial) * to / plan.sweep;
-                motion_state.position[axial] = a;
-                motion_state.position_units[axial] = nearest_int(mult_x * a);
-            }
+            if (helix != 0) set_helix_rise(axial, start_axial, last[axial], to, plan.sweep);
         }
         compute_increments();
         add_move_time();
