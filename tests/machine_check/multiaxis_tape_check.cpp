@@ -529,15 +529,21 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
 
 const double S = std::sqrt(0.5);
 
-// Two tools: tilts and a sweep, a rapid, a go home with the tool tilted, the
-// next move at feed from the home point, a second go home, a second tool from
-// its FROM, three-axis moves, a toolpath without a FROM and a last go home.
-void five_axis_job(job& j) {
+// Every job starts so: tool 1, 50 long, from (0, 0, 100) with the tool
+// vertical, feed 200, multi-axis mode on.
+void first_tool(job& j) {
     j.start();
     j.tool(1, 50);
     j.from({0, 0, 100}, {0, 0, 1});
     j.feed(200);
     j.multax(true);
+}
+
+// Two tools: tilts and a sweep, a rapid, a go home with the tool tilted, the
+// next move at feed from the home point, a second go home, a second tool from
+// its FROM, three-axis moves, a toolpath without a FROM and a last go home.
+void five_axis_job(job& j) {
+    first_tool(j);
     j.go({10, 10, 5}, {0, 0, 1});
     j.go({10, 10, -2}, {0, 0, 1});
     j.go({20, 10, -2}, {0, -S, S});
@@ -572,63 +578,37 @@ void five_axis_job(job& j) {
     j.go({0, 0, 120});
 }
 
-// The same on a machine with one rotary axis about X: tool axes in the YZ plane.
-void four_axis_x_job(job& j) {
-    j.start();
-    j.tool(1, 50);
-    j.from({0, 0, 100}, {0, 0, 1});
-    j.feed(200);
-    j.multax(true);
+// The same on a machine with one rotary axis: about X (tool axes in the YZ
+// plane) or about Y (the XZ plane). lean(s, c) is the vertical axis turned
+// about the rotary axis, right-handed, by the angle of sine s and cosine c.
+void four_axis_job(job& j, bool about_x) {
+    const auto lean = [about_x](double s, double c) { return about_x ? vec{0, -s, c} : vec{s, 0, c}; };
+    first_tool(j);
     j.go({10, 10, 5}, {0, 0, 1});
-    j.go({20, 10, -2}, {0, -S, S});
-    j.go({40, 10, -2}, {0, 0.5, std::sqrt(0.75)});
+    j.go({20, 10, -2}, lean(S, S));
+    j.go({40, 10, -2}, lean(-0.5, std::sqrt(0.75)));
     j.gohome();
-    j.go({0, 0, 100}, {0, -S, S});
+    j.go({0, 0, 100}, lean(S, S));
     j.feed(300);
     j.go({20, 0, 5}, {0, 0, 1});
     j.multax(false);
     j.tool(2, 60);
     j.multax(true);
-    j.from({0, 0, 150}, {0, S, S});
-    j.go({-5, -5, 10}, {0, S, S});
-    j.go({-5, 20, 10}, {0, -S, S});
+    j.from({0, 0, 150}, lean(-S, S));
+    j.go({-5, -5, 10}, lean(-S, S));
+    j.go({-5, 20, 10}, lean(S, S));
     j.gohome();
     j.go({0, 0, 120}, {0, 0, 1});
 }
 
-// One rotary axis about Y: tool axes in the XZ plane.
-void four_axis_y_job(job& j) {
-    j.start();
-    j.tool(1, 50);
-    j.from({0, 0, 100}, {0, 0, 1});
-    j.feed(200);
-    j.multax(true);
-    j.go({10, 10, 5}, {0, 0, 1});
-    j.go({20, 10, -2}, {S, 0, S});
-    j.go({40, 10, -2}, {-0.5, 0, std::sqrt(0.75)});
-    j.gohome();
-    j.go({0, 0, 100}, {S, 0, S});
-    j.feed(300);
-    j.go({20, 0, 5}, {0, 0, 1});
-    j.multax(false);
-    j.tool(2, 60);
-    j.multax(true);
-    j.from({0, 0, 150}, {-S, 0, S});
-    j.go({-5, -5, 10}, {-S, 0, S});
-    j.go({-5, 20, 10}, {S, 0, S});
-    j.gohome();
-    j.go({0, 0, 120}, {0, 0, 1});
-}
+void four_axis_x_job(job& j) { four_axis_job(j, true); }
+void four_axis_y_job(job& j) { four_axis_job(j, false); }
 
 // An incremental tape: G91 from the second point on, through tilts, a go
 // home and the moves after it, a new toolpath with a three-axis FROM and a
 // last go home.
 void incremental_job(job& j) {
-    j.start();
-    j.tool(1, 50);
-    j.from({0, 0, 100}, {0, 0, 1});
-    j.feed(200);
-    j.multax(true);
+    first_tool(j);
     j.go({10, 10, 5}, {0, 0, 1});
     j.incremental();
     j.go({10, 10, -2}, {0, 0, 1});
@@ -652,11 +632,7 @@ void incremental_job(job& j) {
 // Points of a UV head in both modes: the head words follow X and Y in the
 // three-axis moves too.
 void uv_head_job(job& j) {
-    j.start();
-    j.tool(1, 50);
-    j.from({0, 0, 100}, {0, 0, 1});
-    j.feed(200);
-    j.multax(true);
+    first_tool(j);
     j.go({10, 10, 5}, {0, 0, 1});
     j.go({20, 10, 5}, {0.2, 0, 1});
     j.go({20, 30, 5}, {0, 0.1, 1});
@@ -669,11 +645,7 @@ void uv_head_job(job& j) {
 // A sweep of the tool axis about Z that drives the C table past its limit:
 // the tape retracts, turns to the other solution and plunges back.
 void limit_sweep_job(job& j) {
-    j.start();
-    j.tool(1, 50);
-    j.from({0, 0, 100}, {0, 0, 1});
-    j.feed(200);
-    j.multax(true);
+    first_tool(j);
     j.go({0, 0, 5}, {0, -S, S});
     j.go({0, 0, 0}, {0, -S, S});
     j.go({20, 0, 0}, {S * std::sin(PI * 2 / 3), -S * std::cos(PI * 2 / 3), S});
