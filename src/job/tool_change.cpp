@@ -113,7 +113,7 @@ void write_tool_sheet(int tool_number, int length_offset) {
 // `slot` takes its word, so that neither is lost.
 void write_code_waiting_on_word_of(int slot) {
     const int w = fcode_word(slot);
-    if (w < 1 || w >= NO_WORD || get_gcode_value(slot) == UNSET_CODE) return;
+    if (!has_word(w) || get_gcode_value(slot) == UNSET_CODE) return;
     const word_output_state_t& ws = word_output_state;
     if (ws.word_request[w] != 0 && ws.word_value[w] != get_gcode_value(slot)) write_block_or_stop(WRITE_BLOCK_PENDING);
 }

@@ -77,7 +77,7 @@ int function_code_on_tape(int n) {
     if (n < 1 || n > NUMCODES) return 0;
     const int w = configuration_store.icodes[1][n];
     const int v = configuration_store.icodes[2][n];
-    if (w < 1 || w >= NO_WORD || v == UNSET_CODE || v > TEXT_CODE_BASE) return 0;
+    if (!has_word(w) || v == UNSET_CODE || v > TEXT_CODE_BASE) return 0;
     const word_output_state_t& s = word_output_state;
     return s.word_request[w] == 0 && s.word_value_type[w] == WORD_CARRIES_NUMBER && s.word_previous[w] == v ? 1 : 0;
 }

@@ -114,7 +114,7 @@ void end_tape_and_start_next(int at_tool_change, int absolute) {
     // The tool change that splits has set the tool word for its own block,
     // which runs on the new tape: the blocks of the split must not lose it.
     const int tool_word = key_word(TOOL_NUMBER_KEY);
-    const int has_tool_word = valid_word(tool_word) && tool_word != NO_WORD;
+    const int has_tool_word = has_word(tool_word);
     const int tool_value = has_tool_word ? word_output_state.word_value[tool_word] : 0;
     const int tool_requested = has_tool_word ? word_output_state.word_request[tool_word] : 0;
 

@@ -220,7 +220,7 @@ void set_xyz_words() {
 }
 
 int coordinate_axis_of_word(int w) {
-    if (!valid_word(w) || w == NO_WORD) return 0;
+    if (!has_word(w)) return 0;
     const configuration_store_t& cs = configuration_store;
     for (int a = 1; a <= 3; ++a)
         if (cs.key[KEY_X + a - 1] == w || cs.key[KEY_INCREMENTAL_X + a - 1] == w) return a;
