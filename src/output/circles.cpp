@@ -268,6 +268,27 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
     m.position[a[2]] = r2;
 }
 
+void walk_arc_piece(std::span<const double> points, int last_index, int stride, const arc_plan_t& plan, double to,
+                    int& walk) {
+    const int last_piece = circle_state.arc_last_piece;
+    for (; walk <= last_index; walk += stride) {
+        if (last_piece == 0 && (walk == last_index || arc_point_travel(points, walk, plan) > to)) break;
+        if (walk == 1)
+            set_move_point(1, stride);
+        else
+            set_position_from_cutfile_point(points, walk);
+        compute_increments();
+        add_move_time();
+        commit_current_position();
+    }
+    if (last_piece == 0) {
+        set_arc_position_at(plan, to);
+        compute_increments();
+        add_move_time();
+        commit_current_position();
+    }
+}
+
 int arc_piece_radius(int r_value, int radius_word, double piece_sweep) {
     const array1<int, 4>& a = circle_state.arc_plane_axes;
     const array1<int, 8>& inc = motion_state.increments;

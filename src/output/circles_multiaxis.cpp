@@ -271,28 +271,11 @@ void output_circle_move() {
 
         set_integer_arc_centre_words(centre_word1, centre_word2);
 
-        // Walk the points that the piece passes; the record's last point
-        // ends the last piece.
         const int piece_first = walk;
-        for (; walk <= last_index; walk += STRIDE) {
-            if (cs.arc_last_piece == 0 && (walk == last_index || arc_point_travel(points, walk, plan) > to)) break;
-            if (walk == 1)
-                set_move_point(1, STRIDE);
-            else
-                set_position_from_cutfile_point(points, walk);
-            compute_increments();
-            add_move_time();
-            commit_current_position();
-        }
+        walk_arc_piece(points, last_index, STRIDE, plan, to, walk);
         // The point whose tool vector ends the piece, the points before it
         // lying inside: the last one, or the first beyond the boundary.
         const int end_index = cs.arc_last_piece != 0 ? last_index : walk;
-        if (cs.arc_last_piece == 0) {
-            set_arc_position_at(plan, to);
-            compute_increments();
-            add_move_time();
-            commit_current_position();
-        }
         const array1<double, 6> end_position = m.position;
         const array1<int, 8> end_units = m.position_units;
 

@@ -138,10 +138,11 @@ void arcmov_wire() {
     motion_state_t& m = motion_state;
     array1<int, 4>& axes = cs.arc_plane_axes;
     const array1<double, 5>& record = cs.circle_record;
-    const std::span<double> points = point_column_values(POINT_COLUMN_RAW);
     const int count = point_buffer.point_count;
     const int stride = get_state_flag(FLAG_CONTACT_NORMALS) != 0 ? 6 : 3;
     if (count < 3) return;
+    const std::span<const double> points =
+        std::span<const double>(point_column_values(POINT_COLUMN_RAW)).first(static_cast<std::size_t>(count));
     const int last_index = ((count - 3) / stride) * stride + 1;
 
     const int x_word = key_word(KEY_X), y_word = key_word(KEY_X + 1), z_word = key_word(KEY_X + 2);
@@ -200,9 +201,8 @@ void arcmov_wire() {
     const int full_circle = get_intsp(FULL_CIRCLE_SETTING);
     const int angle_word = key_word(KEY_CIRCLE_ANGLE);
     const int c_word = key_word(KEY_C_AXIS);
-    const std::span<const double> recorded = points.first(static_cast<std::size_t>(count));
     arc_plan_t plan;
-    plan_arc(recorded, last_index, r, full_circle == 0 ? 1 : 0, block_names_word(BLOCK_MOVE_CIRCLE, radius_word),
+    plan_arc(points, last_index, r, full_circle == 0 ? 1 : 0, block_names_word(BLOCK_MOVE_CIRCLE, radius_word),
              plan);
     // An arc that follows a tool change is the first move: it is written
     // compensated, and the straight moves after it stay so.
@@ -220,25 +220,7 @@ void arcmov_wire() {
 
         set_integer_arc_centre_words(centre_word1, centre_word2);
 
-        // Walk the points that the piece passes; the record's last point
-        // ends the last piece.
-        for (; walk <= last_index; walk += stride) {
-            if (cs.arc_last_piece == 0 && (walk == last_index || arc_point_travel(recorded, walk, plan) > to))
-                break;
-            if (walk == 1)
-                set_move_point(1, stride);
-            else
-                set_position_from_cutfile_point(points, walk);
-            compute_increments();
-            add_move_time();
-            commit_current_position();
-        }
-        if (cs.arc_last_piece == 0) {
-            set_arc_position_at(plan, to);
-            compute_increments();
-            add_move_time();
-            commit_current_position();
-        }
+        walk_arc_piece(points, last_index, stride, plan, to, walk);
 
         if (cs.arc_last_piece != 0) {
             if (has_word(c_word)) set_arc_end_c_angle(c_word);

@@ -600,6 +600,13 @@ double arc_point_travel(std::span<const double> points, int index, const arc_pla
 double next_arc_piece_end(const arc_plan_t& plan, double from);
 // The plane axes of the current position (reals and integers) := the arc's point at travel t.
 void set_arc_position_at(const arc_plan_t& plan, double t);
+// Walks the points from `walk` on that the piece ending at travel `to`
+// passes, each a move of its own (cutting time, turning angles); the last
+// piece (circle_state.arc_last_piece) takes the record's last point, any
+// other ends at its point at `to`. `walk` is left at the next piece's first
+// point.
+void walk_arc_piece(std::span<const double> points, int last_index, int stride, const arc_plan_t& plan, double to,
+                    int& walk);
 // The radius word of a piece: radius magnitude r_value (the radius word's
 // integer), negative for a piece of more than half a circle, and never below
 // half the chord between the piece's written end points.
