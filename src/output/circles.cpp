@@ -80,6 +80,13 @@ double travel_direction(int p1, int p2) {
 
 int x_word_mult() { return MULT(key_word(8)); }
 
+// Point `index` of a record's values in machine units (integers and reals).
+void machine_point(std::span<const double> points, int index, array1<int, 3>& units, point3& out) {
+    point3 raw;
+    read_point(points, index, 1.0, raw);
+    to_machine_units(raw, units, out);
+}
+
 // The axial coordinate of a helix `done` of the way `whole` from its start
 // to its end.
 void set_helix_rise(int axial, double start, double end, double done, double whole) {
@@ -165,14 +172,9 @@ double rounded_distance(double a, double b, double n) {
 }
 
 double arc_point_travel(std::span<const double> points, int index, const arc_plan_t& plan) {
-    point3 raw;
-    for (int c = 1; c <= 3; ++c) {
-        const std::size_t at = static_cast<std::size_t>(index + c - 2);
-        raw[c] = index >= 1 && at < points.size() ? points[at] : 0.0;
-    }
     array1<int, 3> units;
     point3 out;
-    to_machine_units(raw, units, out);
+    machine_point(points, index, units, out);
     const array1<int, 4>& a = circle_state.arc_plane_axes;
     return wrap_degrees(travel_direction(units[a[1]], units[a[2]]) - plan.start_direction);
 }
@@ -370,15 +372,10 @@ void arcmov(std::span<const double> points, int count, int& status) {
     }
     const int last_index = ((count - 3) / stride) * stride + 1;
 
-    auto point_at = [&](int index, array1<int, 3>& units, point3& out) {
-        point3 in;
-        for (int c = 1; c <= 3; ++c) in[c] = points[static_cast<std::size_t>(index + c - 2)];
-        to_machine_units(in, units, out);
-    };
     array1<int, 3> first_units, last_units;
     point3 first, last;
-    point_at(1, first_units, first);
-    point_at(last_index, last_units, last);
+    machine_point(points, 1, first_units, first);
+    machine_point(points, last_index, last_units, last);
 
     // The plane from the circle's axis, first match; the axial word carries
     // the rise of a helix.

@@ -389,6 +389,9 @@ void set_position_from_point(std::span<const double> points, int index, int conv
 void set_position_from_cutfile_point(std::span<const double> points, int index);
 // stride: values a point in column 1 (3, or 6 with tool vectors or normals).
 void set_move_point(int index, int stride = 3);
+// Three values from `index` (1-based) of a point sequence, times `factor`; a
+// value beyond the sequence reads 0.
+void read_point(std::span<const double> points, int index, double factor, array1<double, 3>& out);
 void to_machine_units(const array1<double, 3>& in, array1<int, 3>& units, array1<double, 3>& out);
 void to_position_units(const array1<double, 3>& in, array1<int, 3>& units, array1<double, 3>& out);
 void compute_increments();

@@ -97,15 +97,6 @@ void warn_axis_limits() {
     }
 }
 
-// Three values from `index` of a point sequence, times `factor`; a value
-// beyond the sequence reads 0.
-void read_point(std::span<const double> points, int index, double factor, array1<double, 3>& out) {
-    for (int i = 1; i <= 3; ++i) {
-        const std::size_t at = static_cast<std::size_t>(index + i - 2);
-        out[i] = index >= 1 && at < points.size() ? points[at] * factor : 0.0;
-    }
-}
-
 double to_degrees(double radians) { return radians * RADIANS_TO_DEGREES_TURN; }
 
 array1<double, 3> first_three(const array1<double, 6>& p) {
@@ -150,6 +141,13 @@ void to_machine_units(const array1<double, 3>& in, array1<int, 3>& units, array1
     array1<double, 3> scaled;
     for (int i = 1; i <= 3; ++i) scaled[i] = in[i] * pass1_results.unit_factor;
     to_position_units(scaled, units, out);
+}
+
+void read_point(std::span<const double> points, int index, double factor, array1<double, 3>& out) {
+    for (int i = 1; i <= 3; ++i) {
+        const std::size_t at = static_cast<std::size_t>(index + i - 2);
+        out[i] = index >= 1 && at < points.size() ? points[at] * factor : 0.0;
+    }
 }
 
 void set_position_from_point(std::span<const double> points, int index, int convert) {
