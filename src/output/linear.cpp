@@ -120,13 +120,14 @@ void output_straight_moves(int rapid, int first, int last) {
     if (!rapid) pending_move_flags.multiaxis_mode_copy = multiaxis_mode;
     const int stride = multiaxis_mode || get_state_flag(CONTACT_NORMALS_FLAG) != 0 ? 6 : 3;
     if (b.point_count == 0) return;
+    // The turning angle is worked out only for a control that outputs a
+    // contour speed function.
+    const bool contour_speed =
+        !rapid && (function_is_output(CONTOUR_SPEED_FUNCTION) || function_is_output(CONTOUR_SPEED_2_FUNCTION));
     for (int c = std::max(first, 1); c <= std::min(last, b.point_count); c += stride) {
         set_move_point(c, stride);
         if (tool_vector_output(multiaxis_mode)) set_tool_vector_words(c);
-        // The turning angle is worked out only for a control that outputs a
-        // contour speed function.
-        if (!rapid && (b.more_points_flag || c + stride <= b.point_count) &&
-            (function_is_output(CONTOUR_SPEED_FUNCTION) || function_is_output(CONTOUR_SPEED_2_FUNCTION))) {
+        if (contour_speed && (b.more_points_flag || c + stride <= b.point_count)) {
             const double a = get_intsp(END_TURN_ANGLE_SETTING) == 2 ? end_turn_angle() : start_turn_angle();
             const double s1 = real_option(MOVE_SAFE_ANGLES_REAL);
             const double s2 = real_option(MOVE_SAFE_ANGLES_REAL + 1);
