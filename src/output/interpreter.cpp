@@ -216,22 +216,6 @@ void run_block(int b) {
     execute_block(cs.block_items[b], cs.block_texts[b], cs.block_reals[b], cs.blklen[b], b);
 }
 
-int block_names_word(int b, int w) {
-    if (b < 1 || b > NUMBLOCKS || !has_word(w)) return 0;
-    const configuration_store_t& cs = configuration_store;
-    const int count = std::min(cs.blklen[b], MAXITEMS);
-    for (int k = 1; k <= count; ++k) {
-        const int code = cs.block_items[b][k].code;
-        const int a = code < 0 ? -code : code;
-        const int cls = (a / 1000) % 100;
-        const item_kind kind = classify_item(code);
-        if (kind == ITEM_CONTROL || kind == ITEM_FUNCTION) continue;
-        if (cls >= 1 && cls <= 9 && key_word(a % 1000) == w) return 1;
-        if (cls >= 10 && cls <= 19 && a % 1000 == w) return 1;
-    }
-    return 0;
-}
-
 void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>& texts,
                    const array1<double, MAXITEMS>& reals, int count, int b) {
     configuration_store_t& cs = configuration_store;

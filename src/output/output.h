@@ -81,6 +81,9 @@ void request_xyz_words();
 // Whether an item of block b names the word of key k (a key item of k or an
 // item of its word), wherever the item stands in the block.
 int block_names_key(int b, int k);
+// Whether an item of block b names word w (a key item of a key that carries
+// it, or an item of the word), in any branch: the block may write that word.
+int block_names_word(int b, int w);
 // After a switch between absolute and incremental output: recompute the
 // coordinate (rotary) words and keep requested only those that the output
 // line of the running block starting at item `start` names.
@@ -153,9 +156,6 @@ extern block_interpreter_t block_interpreter;
 // Runs block b (1..NUMBLOCKS) of the loaded control; an empty block writes
 // the pending words.
 void run_block(int b);
-// 1 when an item of block b (1..NUMBLOCKS) names word w, by its key or as the
-// word, in any branch: the block may write that word.
-int block_names_word(int b, int w);
 // The same over given item, string and real tables of count items.
 void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>& texts,
                    const array1<double, MAXITEMS>& reals, int count, int block_number);

@@ -1,6 +1,7 @@
 // The word state: values, requests and modal memory of the output words,
 // their setting (setwrd, setwst), the status query wdstat, MULT, and the
 // loading of the coordinate words from the current position.
+#include <algorithm>
 #include <cstdio>
 
 #include "kinematics/kinematics.h"
@@ -22,15 +23,42 @@ constexpr int KEY_INCREMENTAL_X = 45;       // 46, 47 for Y and Z
 constexpr int ABSOLUTE_COORDINATES_FLAG = 21;
 
 
-// Whether an item names the word of key k: a key item of the key, or a word
-// item of the key's word (text-carrying forms included).
-bool item_names_key(const block_item_t& item, int k) {
+// What an item that writes a word names (text-carrying forms included): a
+// key (classes 1-9) or the word itself (classes 10-19), its number in
+// `number`; NAMES_NOTHING for any other item.
+enum item_target { NAMES_NOTHING, NAMES_KEY, NAMES_WORD };
+
+item_target item_names(const block_item_t& item, int& number) {
     const int code = item.code;
-    const int a = code < 0 ? -code : code;
-    const int cls = (a / 1000) % 100;
-    if (code < 0 || cls < 1 || cls > 19) return false;
-    if (cls <= 9) return a % 1000 == k;
-    return a % 1000 == configuration_store.key[k];
+    const int cls = (code / 1000) % 100;
+    if (code < 0 || cls < 1 || cls > 19) return NAMES_NOTHING;
+    number = code % 1000;
+    return cls <= 9 ? NAMES_KEY : NAMES_WORD;
+}
+
+// Whether an item names the word of key k: a key item of the key, or a word
+// item of the key's word.
+bool item_names_key(const block_item_t& item, int k) {
+    int n = 0;
+    const item_target t = item_names(item, n);
+    return t == NAMES_KEY ? n == k : t == NAMES_WORD && n == configuration_store.key[k];
+}
+
+// Whether an item names word w: a key item of a key that carries it, or an
+// item of the word.
+bool item_names_word(const block_item_t& item, int w) {
+    int n = 0;
+    const item_target t = item_names(item, n);
+    return t == NAMES_KEY ? key_word(n) == w : t == NAMES_WORD && n == w;
+}
+
+// The items of block b (1..NUMBLOCKS), however many it holds, that a check
+// may look at.
+std::span<const block_item_t> block_items_of(int b) {
+    if (b < 1 || b > NUMBLOCKS) return {};
+    const configuration_store_t& cs = configuration_store;
+    const int count = std::clamp(cs.blklen[b], 0, MAXITEMS);
+    return std::span<const block_item_t>(cs.block_items[b].data(), static_cast<std::size_t>(count));
 }
 
 // The words a line names among those of the given keys are kept; the others
@@ -228,11 +256,15 @@ int coordinate_axis_of_word(int w) {
 }
 
 int block_names_key(int b, int k) {
-    const configuration_store_t& cs = configuration_store;
-    if (b < 1 || b > NUMBLOCKS) return 0;
-    const int count = cs.blklen[b] < MAXITEMS ? cs.blklen[b] : MAXITEMS;
-    for (int i = 1; i <= count; ++i)
-        if (item_names_key(cs.block_items[b][i], k)) return 1;
+    for (const block_item_t& item : block_items_of(b))
+        if (item_names_key(item, k)) return 1;
+    return 0;
+}
+
+int block_names_word(int b, int w) {
+    if (!has_word(w)) return 0;
+    for (const block_item_t& item : block_items_of(b))
+        if (item_names_word(item, w)) return 1;
     return 0;
 }
 
