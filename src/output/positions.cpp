@@ -105,6 +105,15 @@ array1<double, 3> first_three(const array1<double, 6>& p) {
     return r;
 }
 
+// The current position and angles become the previous ones, and those the
+// committed ones: the motion that follows starts here.
+void shift_positions(motion_state_t& m) {
+    m.committed_position = m.previous_position;
+    m.previous_position = m.position;
+    m.committed_rotary_angles = m.previous_rotary_angles;
+    m.previous_rotary_angles = m.rotary_angles;
+}
+
 }  // namespace
 
 // The initial C angle from the operator, and whether it goes on the tape now.
@@ -251,12 +260,9 @@ void get_moving_axes(int& x_moves, int& y_moves, int& z_moves, int& z_not_rising
 
 void commit_current_position() {
     motion_state_t& m = motion_state;
-    m.committed_position = m.previous_position;
-    m.previous_position = m.position;
+    shift_positions(m);
     m.previous_position_units = m.position_units;
     m.previous_rotary_units = m.rotary_units;
-    m.committed_rotary_angles = m.previous_rotary_angles;
-    m.previous_rotary_angles = m.rotary_angles;
     m.position_known = 1;
 }
 
@@ -265,10 +271,7 @@ void take_position_without_output() {
     compute_increments();
     for (int a = 1; a <= 3; ++a)
         if (m.increments[a] != 0) m.unwritten_axes[a] = 1;
-    m.committed_position = m.previous_position;
-    m.previous_position = m.position;
-    m.committed_rotary_angles = m.previous_rotary_angles;
-    m.previous_rotary_angles = m.rotary_angles;
+    shift_positions(m);
     // The word integers stay where the tape last put the machine, the base
     // of the next increments; only the first position of the run, where the
     // tape starts, becomes their start.
