@@ -64,8 +64,7 @@ void end_home_line() {
     end_record_block(1);
 }
 
-// position := previous_position + d (or the target when d is null), with the
-// word integers truncated toward zero.
+// position := p, with the word integers truncated toward zero.
 void place_position(const array1<double, 3>& p) {
     motion_state_t& m = motion_state;
     const double f = MULT(configuration_store.key[X_KEY]);
