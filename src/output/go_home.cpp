@@ -132,8 +132,6 @@ void output_go_home() {
         const int xy_moves = x_moves || y_moves;
         const int split = get_intsp(SPLIT_MOVE_SETTING) != 0 || !block_writes_axes(GO_HOME_Z_BLOCK, x_moves, y_moves, 1);
         const int lines = split && xy_moves && z_moves ? 2 : 1;
-        // The move's time counts once, whatever the lines it takes.
-        int time_added = 0;
         for (int line = 1; line <= lines; ++line) {
             int z_in_line = z_moves;
             int line_moves = xy_moves || z_moves;
@@ -149,8 +147,8 @@ void output_go_home() {
                 const int block = home_line_block(own, x_in_line, y_in_line, z_in_line);
                 if (block != 0) run_block(block);
             }
-            if (!time_added) add_move_time();
-            time_added = 1;
+            // The move's time counts once, whatever the lines it takes.
+            if (line == 1) add_move_time();
             end_home_line();
         }
         commit_current_position();
