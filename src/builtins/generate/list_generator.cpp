@@ -311,6 +311,40 @@ void check_list(const configuration_store_t& pristine, const std::vector<std::st
     if (!same) fail(source + ": the list does not give the control the text gives");
 }
 
+// The assignment of a "#=" line: what follows "#=" (at `from`), up to a "#"
+// outside quotes that begins a comment after it.
+std::string list_line_assignment(const std::string& line, std::size_t from, const std::string& source) {
+    std::string a = line.substr(from);
+    std::size_t end = 0;
+    bool in_text = false;
+    for (; end < a.size(); ++end) {
+        if (a[end] == '\'') in_text = !in_text;
+        if (a[end] == '#' && !in_text) break;
+    }
+    a = a.substr(0, end);
+    const std::size_t start = a.find_first_not_of(" \t");
+    if (start == std::string::npos) fail(source + ": an empty \"#=\" line");
+    return std::string(trimmed(std::string_view(a).substr(start)));
+}
+
+// The "#=" lines of the source: those before its first statement (the
+// "machine" statement), and those after it, which apply after the text.
+void read_list_lines(const std::string& source, std::vector<std::string>& before, std::vector<std::string>& after) {
+    std::ifstream in(source);
+    if (!in) fail("cannot read " + source);
+    std::string line;
+    bool text_started = false;
+    while (std::getline(in, line)) {
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;
+        if (line.compare(first, 2, "#=") == 0) {
+            (text_started ? after : before).push_back(list_line_assignment(line, first + 2, source));
+        } else if (line[first] != '#') {
+            text_started = true;
+        }
+    }
+}
+
 std::string cpp_string(const std::string& s) {
     std::string out = "\"";
     for (char ch : s) {
@@ -334,36 +368,9 @@ int main(int argc, char** argv) {
     register_builtin_messages();
     command_switches.continue_after_error = 0;
 
-    // The "#=" lines, before the machine statement and after the text.
     std::vector<std::string> before;
     std::vector<std::string> after;
-    {
-        std::ifstream in(source);
-        if (!in) fail("cannot read " + source);
-        std::string line;
-        bool text_started = false;
-        while (std::getline(in, line)) {
-            const std::size_t first = line.find_first_not_of(" \t");
-            if (first == std::string::npos) continue;
-            if (line.compare(first, 2, "#=") == 0) {
-                // The assignment is what follows "#=", up to a "#" that
-                // begins a comment after it.
-                std::string a = line.substr(first + 2);
-                std::size_t quote = 0;
-                bool in_text = false;
-                for (; quote < a.size(); ++quote) {
-                    if (a[quote] == '\'') in_text = !in_text;
-                    if (a[quote] == '#' && !in_text) break;
-                }
-                a = a.substr(0, quote);
-                const std::size_t start = a.find_first_not_of(" \t");
-                if (start == std::string::npos) fail(source + ": an empty \"#=\" line");
-                (text_started ? after : before).push_back(std::string(trimmed(std::string_view(a).substr(start))));
-            } else if (line[first] != '#') {
-                text_started = true;
-            }
-        }
-    }
+    read_list_lines(source, before, after);
 
     static const auto pristine = std::make_unique<configuration_store_t>();
     lay_default_words(*pristine);
