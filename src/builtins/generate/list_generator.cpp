@@ -291,12 +291,12 @@ void check_list(const configuration_store_t& pristine, const std::vector<std::st
                 s.key.a == expected.key.a && s.intsp.a == expected.intsp.a && s.wrdrut.a == expected.wrdrut.a &&
                 s.wrdlnk.a == expected.wrdlnk.a && s.wperm.a == expected.wperm.a && s.blkspc.a == expected.blkspc.a;
     for (int n = 1; same && n <= NUMCODES; ++n)
-        same = s.icodes[1][n] == expected.icodes[1][n] && s.icodes[2][n] == expected.icodes[2][n];
+        same = s.icodes[1][n] == expected.icodes[1][n] && s.icodes[2][n] == expected.icodes[2][n] &&
+               text_equals(s.scodes[n], expected.scodes[n]);
     for (int w = 1; same && w <= MAXWORDS; ++w) {
         same = text_equals(s.gpnams[w], expected.gpnams[w]) && text_equals(s.wrdch[w], expected.wrdch[w]);
         for (int c : LISTED_COLUMNS) same = same && s.word_formats[w][c] == expected.word_formats[w][c];
     }
-    for (int n = 1; same && n <= NUMCODES; ++n) same = text_equals(s.scodes[n], expected.scodes[n]);
     for (int n = 1; same && n <= NUMREALS; ++n) same = s.real_options[n] == expected.real_options[n];
     for (int n = 1; same && n <= NUMSPCHAR; ++n) same = text_equals(s.spchar[n], expected.spchar[n]);
     for (int b = 1; same && b <= NUMBLK + MAXSPB; ++b) {
