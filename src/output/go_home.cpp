@@ -13,13 +13,11 @@ namespace {
 
 constexpr int GO_HOME_OUTPUT_SETTING = 30;
 constexpr int SPLIT_MOVE_SETTING = 24;
-constexpr int RAPID_FEED_CODE_SETTING = 38;
 constexpr int COMPENSATION_MOVES_SETTING = 37;   // "compensation output" value 4
 constexpr int GO_HOME_PREAMBLE_BLOCK = 3;
 constexpr int GO_HOME_Z_BLOCK = 7;
 constexpr int GO_HOME_XY_BLOCK = 8;
 constexpr int MOVE_RAPID_BLOCK = 12;
-constexpr int RAPID_FUNCTION = 1;
 constexpr int GO_HOME_LABEL = 25;                // message 55 "TEMP"
 constexpr int X_KEY = 8;
 constexpr int INCREMENTAL_X_KEY = 45;            // 46, 47 for Y and Z
@@ -84,13 +82,6 @@ array1<double, 3> current_target() {
     array1<double, 3> p;
     for (int i = 1; i <= 3; ++i) p[i] = motion_state.position[i];
     return p;
-}
-
-// The rapid code of a home line, and the feed word with it where the
-// control writes one on rapids.
-void request_rapid_code() {
-    gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
-    if (get_intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
 }
 
 // One part of a two-step home move: a rapid, as the one-step home move is,

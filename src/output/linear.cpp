@@ -197,6 +197,11 @@ void output_linear_move_to(int index) { output_straight_moves(0, index, index); 
 
 void output_rapid_move() { output_straight_moves(1, 1, INT_MAX); }
 
+void request_rapid_code() {
+    gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
+    if (get_intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
+}
+
 int split_move_axes(int line, int xy_first, int x_moves, int y_moves) {
     const int xy_line = xy_first ? 1 : 2;
     if (line == xy_line) {

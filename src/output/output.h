@@ -443,6 +443,9 @@ void output_linear_move_from(int first);
 // The linear move to the one point of the buffer whose x is value `index`.
 void output_linear_move_to(int index);
 void output_rapid_move();
+// The rapid code of a line of its own (a home line, a move back to the cut),
+// and the feed word with it where the control writes one on rapids.
+void request_rapid_code();
 void output_wire_move();
 // A rapid or go-home record in wire mode: rapid_move (the dispatch's rapid)
 // writes it, with compensation cancelled on its line.

@@ -75,7 +75,7 @@ void retract_for_split(int d) {
         compute_increments();
         if (get_intsp(38) == 1) fedrat();
         set_xyz_words();
-        gset(1, 2);
+        gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
         run_block(BLOCK_MOVE_RAPID);
     }
 }
@@ -88,7 +88,7 @@ void return_to_kept_point(const array1<int, 3>& kept) {
     motion_state.position_units[1] = kept[1];
     motion_state.position_units[2] = kept[2];
     motion_state.position_units[3] = kept[3];
-    gset(2, 2);
+    gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
     compute_increments();
     set_xyz_words();
     run_block(BLOCK_MOVE_LINEAR);
@@ -152,8 +152,7 @@ void reapproach_kept_point(const array1<int, 3>& kept) {
     if (kept[3] < z_start) {
         const int rapid_before = pending_move_flags.rapid_pending;
         pending_move_flags.rapid_pending = 1;
-        gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
-        if (get_intsp(38) == 1) fedrat();
+        request_rapid_code();
         output_tool_length_offset();
         motion_state.position_units[1] = kept[1];
         motion_state.position_units[2] = kept[2];
