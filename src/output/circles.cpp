@@ -331,6 +331,7 @@ void set_arc_plane_words(int word1, int word2) {
             setwrd(w, 0, SETWRD_FORGET);
             setwrd(w, 0, SETWRD_REQUEST);
         }
+        if (!is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
     }
 }
 
@@ -555,11 +556,8 @@ void arcmov(std::span<const double> points, int count, int& status) {
                 set_arc_coordinate_word(axial_word, axial);
                 if (!is_modal(axial_word)) setwrd(axial_word, 0, SETWRD_REQUEST);
             }
-            // Centre words by the incremental-centre rule, axis words when not modal.
+            // Centre words by the incremental-centre rule.
             request_arc_axis_words(cs.incremental_centre_mode, centre_word1, centre_word2);
-            for (int w : {word1, word2}) {
-                if (has_word(w) && !is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
-            }
             fedrat();
             setwrd(radius_word, arc_piece_radius(radius_value, radius_word, piece_sweep), SETWRD_SET);
             run_block(BLOCK_MOVE_CIRCLE);

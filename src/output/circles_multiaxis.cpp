@@ -334,11 +334,8 @@ void output_circle_move() {
                 committed = true;
             } else {
                 set_arc_plane_words(word1, word2);
-                // Centre words by the incremental-centre rule, axis words when not modal.
+                // Centre words by the incremental-centre rule.
                 request_arc_axis_words(cs.incremental_centre_mode, centre_word1, centre_word2);
-                for (int w : {word1, word2}) {
-                    if (has_word(w) && !is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
-                }
                 fedrat();
                 // The radius from the piece's start to the centre, negative
                 // for a piece of more than half a circle.

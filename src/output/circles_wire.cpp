@@ -240,11 +240,8 @@ void arcmov_wire() {
                                                WIRE_SHORTEST_CHORD, committed);
         if (!flat) {
             set_arc_plane_words(word1, word2);
-            // Centre words by the incremental-centre rule, axis words when not modal.
+            // Centre words by the incremental-centre rule.
             request_arc_axis_words(cs.incremental_centre_mode, centre_word1, centre_word2);
-            for (int w : {word1, word2}) {
-                if (has_word(w) && !is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
-            }
             fedrat();
             setwrd(radius_word, arc_piece_radius(radius_value, radius_word, piece_sweep), SETWRD_SET);
             gset(FUNCTION_COMPENSATION_LEFT, SETWRD_SET_REQUEST);

@@ -641,7 +641,8 @@ void set_helix_point_words(const point3& point, int x_word, int y_word, int z_wo
 // increment, written even when it equals the one written last.
 void set_arc_coordinate_word(int w, int axis);
 // The two plane words of an arc piece (the axes of arc_plane_axes); with
-// "circle output" value 2 both are written whether they moved or not.
+// "circle output" value 2 both are written whether they moved or not, and a
+// word that is not modal always is.
 void set_arc_plane_words(int word1, int word2);
 void request_arc_axis_words(int flag, int word1, int word2);
 void request_arc_centre_words(int flag, int word1, int word2);
