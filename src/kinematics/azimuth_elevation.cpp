@@ -35,8 +35,6 @@ constexpr int POINT_HEADING_MESSAGE = 56;
 constexpr int TOO_MANY_POINTS_MESSAGE = 211;
 constexpr int NO_LINEAR_BLOCK_MESSAGE = 132;
 constexpr int PRINT_LINE_LENGTH = 132;
-constexpr double SHORT_VECTOR = 1e-5;
-
 
 void print_point_line(const array1<double, VALUES_A_POINT>& v) {
     const int unit = job_files.file_units[unit_slot(FILE_PRINT)];
@@ -95,7 +93,7 @@ void set_head_words(vector3 tool_vector) {
 
 void set_head_words_for_tool_axis() {
     vector3 axis = multiaxis_motion_state.tool_axis;
-    if (vector_length(axis) < SHORT_VECTOR) axis = vector3{{0.0, 0.0, 1.0}};
+    if (vector_length(axis) < VECTOR_GIVEN_LENGTH) axis = vector3{{0.0, 0.0, 1.0}};
     set_head_words(axis);
 }
 

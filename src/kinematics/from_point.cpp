@@ -14,7 +14,6 @@ constexpr int MOVE_FROM_BLOCK = 9;
 constexpr int TOOL_CHANGE_LABEL = 10;   // message 40 "TOOL CHANGE"
 constexpr int KEY_AZIMUTH_AXIS = 36;
 constexpr int KEY_ELEVATION_AXIS = 37;
-constexpr double SHORT_VECTOR = 1e-5;
 
 // Data word i of the record, 0 beyond the words it holds.
 double record_word(int i) { return i <= cldata_data_count() ? cldata_real_word(i) : 0.0; }
@@ -51,7 +50,7 @@ void output_multiaxis_from_point(double& azimuth, double& elevation, vector3& ti
     // A FROM without a tool vector (or a zero one) keeps the tool axis in
     // force, as a GOTO point without one does.
     const vector3 record_vector{{v[1], v[2], v[3]}};
-    if (vector_length(record_vector) < SHORT_VECTOR) part_vector = tool_axis;
+    if (vector_length(record_vector) < VECTOR_GIVEN_LENGTH) part_vector = tool_axis;
 
     angle_pair radians, degrees;
     int status = 0;

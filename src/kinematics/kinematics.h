@@ -23,6 +23,9 @@ using matrix4 = array1<double, 16>;
 // workplanes and moves; the fine one the rotary-axis frame and the solvers.
 constexpr double VECTOR_TOLERANCE = 1e-5;
 constexpr double VECTOR_TOLERANCE_FINE = 1e-9;
+// A cutfile tool vector shorter than this is no tool vector (it has no
+// direction to solve rotary angles for): the point keeps the tool axis in force.
+constexpr double VECTOR_GIVEN_LENGTH = 1e-5;
 constexpr double RADIANS_TO_DEGREES = 57.29577951308232;
 
 // Angle constants of the multi-axis routines. They hold their values from the

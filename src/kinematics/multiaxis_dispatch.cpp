@@ -54,7 +54,6 @@ constexpr int LINEAR_WORD_SET_FLAG = 109;         // a block item set a linear w
 constexpr int EXPANDED_CYCLE_MESSAGE = 255;
 constexpr double REPEAT_TOLERANCE = 1e-5;
 constexpr double AXIS_TOLERANCE = 1e-5;
-constexpr double VECTOR_GIVEN_LENGTH = 1e-5;      // shorter tool vectors count as absent
 
 int block_has_items(int b) { return configuration_store.blklen[b] > 0; }
 
