@@ -332,8 +332,6 @@ void process_from_record_multiaxis() {
     if (block_has_items(MOVE_FROM_BLOCK)) {
         set_reference_message(TOOL_CHANGE_LABEL);
         run_block(MOVE_FROM_BLOCK);
-    }
-    if (block_has_items(MOVE_FROM_BLOCK)) {
         commit_current_position();
     } else {
         take_position_without_output();
