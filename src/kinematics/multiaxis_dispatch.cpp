@@ -397,9 +397,9 @@ void process_go_home_multiaxis() {
     if (std::fabs(current_axis[1]) > AXIS_TOLERANCE || std::fabs(current_axis[2]) > AXIS_TOLERANCE) {
         vector3 r = previous_machine_position();
         inverse_kinematic_transform_point(r, radians(azimuth0), radians(elevation0));
-        vector3 along = current_axis;
-        vector_to_tip_frame(along);
-        for (int i = 1; i <= 3; ++i) r[i] += mm.withdrawal * along[i];
+        vector3 direction = current_axis;
+        vector_to_tip_frame(direction);
+        for (int i = 1; i <= 3; ++i) r[i] += mm.withdrawal * direction[i];
         kinematic_transform_point(r, radians(azimuth0), radians(elevation0));
         set_position(r);
     }
