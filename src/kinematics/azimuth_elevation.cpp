@@ -118,8 +118,9 @@ void process_azimuth_elevation_moves() {
         print_point_line(v);
         compute_increments();
 
-        set_head_words(vector3{{v[4], v[5], v[6]}});
-        vector3 axis{{v[4], v[5], v[6]}};
+        const vector3 tool_vector{{v[4], v[5], v[6]}};
+        set_head_words(tool_vector);
+        vector3 axis = tool_vector;
         normalize_vector(axis);
         multiaxis_motion_state.tool_axis = axis;
 
