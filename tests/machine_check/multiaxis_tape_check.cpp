@@ -8,6 +8,7 @@
 // Run as "multiaxis_tape_check <kelvaron>".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cmath>
@@ -435,16 +436,19 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
                 << m.name << ": \"" << line << "\" moves with an axis the tape never placed (" << folder << ")";
         const pose p = part_pose(m, vec{state[0], state[1], state[2]}, state[3], state[4], length);
         const std::size_t n = j.path.size();
+        // A block that continues the path from the block before keeps the
+        // tip, all the way between them, within the tolerance of the move a-b.
+        auto check_deviation = [&](const path_point& a, const path_point& b) {
+            if (!last_on_path || !b.deviation_checked || c.tolerance <= 0) return;
+            const double d = tip_deviation(m, last_state, state, length, a, b);
+            EXPECT_LE(d, c.tolerance + TIP_TOLERANCE) << m.name << ": the tip leaves the move before \"" << line << "\"";
+        };
         bool accepted = false;
         bool reconfiguring = false;
         while (!accepted) {
             const std::size_t next = static_cast<std::size_t>(reached + 1);
             if (next < n && at_point(p, j.path[next])) {
-                const path_point& b = j.path[next];
-                if (last_on_path && b.deviation_checked && c.tolerance > 0 && reached >= 0) {
-                    const double d = tip_deviation(m, last_state, state, length, j.path[static_cast<std::size_t>(reached)], b);
-                    EXPECT_LE(d, c.tolerance + TIP_TOLERANCE) << m.name << ": the tip leaves the move before \"" << line << "\"";
-                }
+                if (reached >= 0) check_deviation(j.path[static_cast<std::size_t>(reached)], j.path[next]);
                 reached = static_cast<int>(next);
                 // Repeated points are reached together.
                 while (static_cast<std::size_t>(reached + 1) < n && at_point(p, j.path[static_cast<std::size_t>(reached + 1)]))
@@ -468,10 +472,7 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
                         break;
                     }
                 } else if (distance_from_move(p, a, b) <= 1.0) {
-                    if (last_on_path && b.deviation_checked && c.tolerance > 0) {
-                        const double d = tip_deviation(m, last_state, state, length, a, b);
-                        EXPECT_LE(d, c.tolerance + TIP_TOLERANCE) << m.name << ": the tip leaves the move before \"" << line << "\"";
-                    }
+                    check_deviation(a, b);
                     accepted = true;
                     last_on_path = true;
                     break;
