@@ -501,9 +501,9 @@ void rotary_word_values(double azimuth, double elevation, int& azimuth_value, in
 void process_azimuth_elevation_moves();
 void process_azimuth_elevation_circle();
 void linear();
-// A three-axis move of machine type 4: its head words follow the current
-// position for the tool axis of the last multi-axis point, so that the tool
-// keeps its axis (subtypes whose head words carry the position).
+// A three-axis move of machine type 4: its head words are worked out again
+// at the current position and move for the tool axis of the last multi-axis
+// point, so that the tool keeps its axis where the head values depend on them.
 void set_head_words_for_tool_axis();
 
 // --- linearisation, angular limits and multi-axis feed (linearise) -----------------
