@@ -79,8 +79,13 @@ void set_head_words(vector3 tool_vector) {
     m.rotary_units[1] = m.position_units[7];
     m.rotary_units[2] = m.position_units[8];
     if (mm.machine_subtype == SUBTYPE_INCREMENTAL_HEAD && get_state_flag(ABSOLUTE_FLAG) == 0) {
-        setwrd(elevation_word, m.position_units[7] - m.previous_position_units[7], SETWRD_SET_REQUEST);
-        setwrd(azimuth_word, m.position_units[8] - m.previous_position_units[8], SETWRD_SET_REQUEST);
+        const int elevation_increment = m.position_units[7] - m.previous_position_units[7];
+        const int azimuth_increment = m.position_units[8] - m.previous_position_units[8];
+        setwrd(elevation_word, elevation_increment, SETWRD_SET_REQUEST);
+        setwrd(azimuth_word, azimuth_increment, SETWRD_SET_REQUEST);
+        // An increment equal to the last one written is still a turn.
+        if (elevation_increment != 0) setwrd(elevation_word, 0, SETWRD_FORGET);
+        if (azimuth_increment != 0) setwrd(azimuth_word, 0, SETWRD_FORGET);
     } else {
         setwrd(elevation_word, m.position_units[7], SETWRD_SET_REQUEST);
         setwrd(azimuth_word, m.position_units[8], SETWRD_SET_REQUEST);
