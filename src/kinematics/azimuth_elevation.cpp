@@ -22,6 +22,7 @@ constexpr int MAX_CIRCLE_VALUES = 1000;
 constexpr int MULTIAXIS_FEED_SETTING = 71;
 constexpr int WIRE_MODE_SETTING = 79;
 constexpr int SUBTYPE_ANGLES_CHECKED = 21;        // the one pair whose angles have limits
+constexpr int SUBTYPE_RUNNING_DIFFERENCES = 23;   // head values are changes from their running sums
 constexpr int SUBTYPE_INCREMENTAL_HEAD = 25;      // rotary words follow incremental mode
 constexpr int X_KEY = 8;
 constexpr int TOOL_LENGTH_KEY = 24;
@@ -78,18 +79,21 @@ void set_head_words(vector3 tool_vector) {
     m.position_units[8] = nearest_int(MULT(azimuth_word) * azimuth);
     m.rotary_units[1] = m.position_units[7];
     m.rotary_units[2] = m.position_units[8];
-    if (mm.machine_subtype == SUBTYPE_INCREMENTAL_HEAD && get_state_flag(ABSOLUTE_FLAG) == 0) {
-        const int elevation_increment = m.position_units[7] - m.previous_position_units[7];
-        const int azimuth_increment = m.position_units[8] - m.previous_position_units[8];
-        setwrd(elevation_word, elevation_increment, SETWRD_SET_REQUEST);
-        setwrd(azimuth_word, azimuth_increment, SETWRD_SET_REQUEST);
-        // An increment equal to the last one written is still a turn.
-        if (elevation_increment != 0) setwrd(elevation_word, 0, SETWRD_FORGET);
-        if (azimuth_increment != 0) setwrd(azimuth_word, 0, SETWRD_FORGET);
-    } else {
-        setwrd(elevation_word, m.position_units[7], SETWRD_SET_REQUEST);
-        setwrd(azimuth_word, m.position_units[8], SETWRD_SET_REQUEST);
+    // The words carry increments on the pair that follows incremental mode
+    // when it is on, and on the pair whose values are running differences
+    // always. An increment equal to the last one written is still a turn.
+    int elevation_value = m.position_units[7];
+    int azimuth_value = m.position_units[8];
+    const bool follows_incremental = mm.machine_subtype == SUBTYPE_INCREMENTAL_HEAD && get_state_flag(ABSOLUTE_FLAG) == 0;
+    if (follows_incremental) {
+        elevation_value -= m.previous_position_units[7];
+        azimuth_value -= m.previous_position_units[8];
     }
+    const bool incremental_words = follows_incremental || mm.machine_subtype == SUBTYPE_RUNNING_DIFFERENCES;
+    setwrd(elevation_word, elevation_value, SETWRD_SET_REQUEST);
+    setwrd(azimuth_word, azimuth_value, SETWRD_SET_REQUEST);
+    if (incremental_words && elevation_value != 0) setwrd(elevation_word, 0, SETWRD_FORGET);
+    if (incremental_words && azimuth_value != 0) setwrd(azimuth_word, 0, SETWRD_FORGET);
     const double f = MULT(key_word(X_KEY));
     for (int i = 1; i <= 3; ++i) m.position_units[i] = nearest_int(m.position[i] * f);
 }

@@ -158,6 +158,8 @@ void set_offset_words(double x, double y, int absolute, int subtype) {
             if (absolute == 0) written -= m.previous_position_units[e];
         }
         setwrd(w, written, SETWRD_SET_REQUEST);
+        // An increment equal to the one written last is a turn all the same.
+        if (absolute == 0 && written != 0) setwrd(w, 0, SETWRD_FORGET);
     }
 }
 
