@@ -389,8 +389,15 @@ void process_go_home_multiaxis() {
     // Each angle goes to its equivalent nearest the reference, whatever the
     // move before: the first-move rule would aim for the middle of the limit
     // range, some 450000 degrees away when the limits are unset.
-    fit_angle_near(azimuth, azimuth_reference, azimuth_minimum(), azimuth_maximum(), status);
-    fit_angle_near(elevation, elevation_reference, elevation_minimum(), elevation_maximum(), status);
+    // A home angle with no equivalent inside its limits stops the run as a
+    // move's would: the machine cannot turn there.
+    int azimuth_status = 0, elevation_status = 0;
+    fit_angle_near(azimuth, azimuth_reference, azimuth_minimum(), azimuth_maximum(), azimuth_status);
+    fit_angle_near(elevation, elevation_reference, elevation_minimum(), elevation_maximum(), elevation_status);
+    if (azimuth_status != 0 || elevation_status != 0) {
+        report_multiaxis_error(ROTARY_OUTSIDE_LIMITS, azimuth, elevation);
+        stop_run(EXIT_RUN_ERROR);
+    }
 
     // Retract along the current tool axis unless it is vertical; the rotary
     // axes stay where they are.
