@@ -37,6 +37,7 @@ function check(exp, steps, desc, tapeLines) {
     const t = Math.max(0.5 * (desc.feedStep || 1), 1e-3 * want);
     return Math.abs(got - want) <= t || (tap && Math.abs(got - 0.95 * want) <= t);
   };
+  const feedText = (got, want) => `feed ${got === null ? 'none' : +got.toFixed(3)} where the cutfile has ${+want.toFixed(3)}`;
 
   let si = 0;
   let cur = null;
@@ -69,13 +70,13 @@ function check(exp, steps, desc, tapeLines) {
     pendingTool = null;
   }
 
-  // Finds the first step from si that satisfies `done` while walking the
-  // moves with `visit`; returns the index after it, or -1.
-  function walk(item, visit, done) {
+  // Finds the first step from si, before the program end, that satisfies
+  // `done`; returns the index after it, or -1.
+  function walk(done) {
     for (let k = si; k < steps.length; k++) {
       const s = steps[k];
       if (s.type === 'end') return -1;
-      if (done(s, k)) return k + 1;
+      if (done(s)) return k + 1;
     }
     return -1;
   }
@@ -97,7 +98,7 @@ function check(exp, steps, desc, tapeLines) {
   function pointItem(item) {
     total++;
     const target = item.p;
-    const end = walk(item, null, (s) => s.type === 'move' && same(arr(s.to), target));
+    const end = walk((s) => s.type === 'move' && same(arr(s.to), target));
     if (end < 0) {
       // The tape's next move is taken as its attempt at this point when it
       // agrees with it on every axis it knows, so one lost word is reported
@@ -123,7 +124,7 @@ function check(exp, steps, desc, tapeLines) {
       cur = target;
       return;
     }
-    let once = new Set();
+    const once = new Set();
     const f1 = (key, text, line) => { if (!once.has(key)) { once.add(key); fail(item, text, line); } };
     for (let k = si; k < end; k++) {
       const s = steps[k];
@@ -145,7 +146,7 @@ function check(exp, steps, desc, tapeLines) {
         if (cur && !(onLine(from, cur, target) && onLine(to, cur, target))) {
           f1('path', `feed move to ${fmtP(target)} leaves the line from ${fmtP(cur)}: ${fmtP(from)} to ${fmtP(to)}`, s.line);
         }
-        if (!feedOk(s.feed, item.feed)) f1('feed', `feed ${s.feed === null ? 'none' : +s.feed.toFixed(3)} where the cutfile has ${+item.feed.toFixed(3)}`, s.line);
+        if (!feedOk(s.feed, item.feed)) f1('feed', feedText(s.feed, item.feed), s.line);
       }
     }
     si = end;
@@ -175,7 +176,7 @@ function check(exp, steps, desc, tapeLines) {
     const plane = [0, 1, 2].filter((i) => i !== k);
     let acc = 0;
     let lin = false;
-    let once = new Set();
+    const once = new Set();
     const problems = [];
     const f1 = (key, text, line) => { if (!once.has(key)) { once.add(key); problems.push([text, line]); } };
     let prevAngle = null;
@@ -185,7 +186,7 @@ function check(exp, steps, desc, tapeLines) {
       const n = [0, 0, 0]; n[k] = 1;
       return angleAbout(ref, u, n);
     };
-    const end = walk(item, null, (s) => {
+    const end = walk((s) => {
       if (s.type !== 'move') return false;
       const to = arr(s.to);
       const from = arr(s.from);
@@ -210,7 +211,7 @@ function check(exp, steps, desc, tapeLines) {
         f1('motion', `arc to ${fmtP(item.p)} written as ${s.motion === 'G0' ? 'a rapid' : s.motion}`, s.line);
         return same(to, item.p);
       }
-      if (!feedOk(s.feed, item.feed)) f1('feed', `feed ${s.feed === null ? 'none' : +s.feed.toFixed(3)} where the cutfile has ${+item.feed.toFixed(3)}`, s.line);
+      if (!feedOk(s.feed, item.feed)) f1('feed', feedText(s.feed, item.feed), s.line);
       return same(to, item.p) && acc >= item.sweep - 0.5;
     });
     if (end < 0) {
@@ -285,7 +286,7 @@ function check(exp, steps, desc, tapeLines) {
     if (!(Math.abs(h.bottom - item.bottom) <= tol)) bad.push(`bottom Z${Number.isFinite(h.bottom) ? +h.bottom.toFixed(4) : '?'} where the cutfile's is Z${+item.bottom.toFixed(4)}`);
     if (!(Math.abs(h.r - item.r) <= tol)) bad.push(`R plane Z${Number.isFinite(h.r) ? +h.r.toFixed(4) : '?'} where the cutfile's is Z${+item.r.toFixed(4)}`);
     if (item.peck !== null && item.type === 'peck' && !(h.peck !== null && Math.abs(h.peck - item.peck) <= tol)) bad.push(`peck ${h.peck === null ? 'none' : +h.peck.toFixed(4)} where the cutfile's is ${+item.peck.toFixed(4)}`);
-    if (!feedOk(h.feed, item.feed, item.type === 'tap')) bad.push(`feed ${h.feed === null ? 'none' : +h.feed.toFixed(3)} where the cutfile has ${+item.feed.toFixed(3)}`);
+    if (!feedOk(h.feed, item.feed, item.type === 'tap')) bad.push(feedText(h.feed, item.feed));
     if (Number.isFinite(h.initial) && Number.isFinite(h.r) && h.initial < h.r - tol) bad.push(`the hole is approached below its R plane (Z${+h.initial.toFixed(4)})`);
     for (const b of bad) fail(item, `hole at ${fmtP(item.at)}: ${b}`, h.line);
     si = end;
