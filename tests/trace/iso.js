@@ -238,12 +238,9 @@ class IsoReader {
   }
 
   motionBlock(w, line) {
-    const d = this.d;
     const motion = this.motion;
     if (!motion) { this.step({ type: 'problem', text: 'axis words with no motion code in force', line }); return; }
     const a = this.axisWords(w);
-    const u = MM[this.units];
-    const p = this.position();
     const parts = [motion];
     const fmt = (v) => (Number.isFinite(v) ? String(+v.toFixed(6)) : 'NaN');
     if (a.x !== undefined) parts.push('X' + fmt(a.x));
@@ -339,8 +336,9 @@ class IsoReader {
     if (w[cw.r] !== undefined) cyc.r = w[cw.r];
     if (cw.peck && w[cw.peck] !== undefined) cyc.q = w[cw.peck];
     if (cw.count && w[cw.count] !== undefined) cyc.n = w[cw.count];
+    // The Z word of a cycle block gives one of its levels (the bottom, or
+    // the R plane in Fagor's cycles), not a move.
     const a = this.axisWords(w);
-    if (style !== 'fagor') delete a.z;
     delete a.z;
     const p = this.position();
     const x = a.x !== undefined ? (this.abs ? a.x * u : p[0] + a.x * u) : p[0];
