@@ -84,28 +84,27 @@ function traceConversational(desc, tape) {
         const dr = body.match(/DR\s*([+-])/);
         if (!dr) { step({ type: 'problem', text: `circle without its sense (DR+ or DR-): "${raw.trim()}"`, line }); return; }
         let to;
+        let sweep;
         if (kind === 'CP') {
           const pa = body.match(/IPA\s*([+-]?[\d.,]+)/);
           if (!pa) { step({ type: 'problem', text: 'CP without IPA', line }); return; }
           const n = NORMAL[cc.plane];
           const [a, b] = [0, 1, 2].filter((k) => k !== n);
-          const ang = num(pa[1]) * Math.PI / 180;
+          const ipa = num(pa[1]);
+          const ang = ipa * Math.PI / 180;
+          sweep = Math.abs(ipa);
           to = pos.slice();
-          const ua = pos[a] - cc.c[a];
-          const ub = pos[b] - cc.c[b];
-          const pl = cc.plane === 'zx' ? [b, a] : [a, b];  // Z/X turns from Z towards X
-          const [p0, p1] = pl;
+          const [p0, p1] = cc.plane === 'zx' ? [b, a] : [a, b];  // Z/X turns from Z towards X
           const u0 = pos[p0] - cc.c[p0];
           const u1 = pos[p1] - cc.c[p1];
           to[p0] = cc.c[p0] + u0 * Math.cos(ang) - u1 * Math.sin(ang);
           to[p1] = cc.c[p1] + u0 * Math.sin(ang) + u1 * Math.cos(ang);
           if (w[n] !== undefined) to[n] = inc[n] ? pos[n] + w[n] : w[n];
-          void ua; void ub;
         } else {
           to = at(pos);
         }
         step({ type: 'move', motion: dr[1] === '+' ? 'G3' : 'G2', plane: cc.plane, from: pos, to, centre: cc.c.slice(), feed, line,
-          ...(kind === 'CP' ? { sweep: Math.abs(num(body.match(/IPA\s*([+-]?[\d.,]+)/)[1])) } : {}) });
+          ...(kind === 'CP' ? { sweep } : {}) });
         pos = to;
       }
       if (/\bM99\b/.test(body)) hole(line);
