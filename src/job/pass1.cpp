@@ -130,8 +130,9 @@ void select_units_without_record(const pass1_scan_t& p) {
 // Points carry a tool axis while multi-axis mode is on, as the record loop
 // reads them: three values a point again once it is switched off.
 void read_multax_record(pass1_scan_t& p) {
-    p.stride = cldata_int_word(1) != 0 ? 6 : 3;
-    if (cldata_int_word(1) != 0) {
+    const bool on = cldata_int_word(1) != 0;
+    p.stride = on ? 6 : 3;
+    if (on) {
         set_cutfile_multiaxis(1);
         set_multax_record_seen(1);
         p.multiaxis_on = 1;
