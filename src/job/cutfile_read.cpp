@@ -94,8 +94,8 @@ int stored_int32(const unsigned char* p, bool reverse) {
 }
 
 int stored_int16(const unsigned char* p, bool reverse) {
-    return static_cast<std::int16_t>(reverse ? static_cast<std::uint16_t>(p[1] | p[0] << 8)
-                                             : static_cast<std::uint16_t>(p[0] | p[1] << 8));
+    if (!reverse) return le16_signed(p);
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[1] | p[0] << 8));
 }
 
 // The reader's block for the cutfile on `unit`: bytes read from another
