@@ -92,6 +92,17 @@ void select_unit_columns() {
     }
 }
 
+// With "units" input the output takes the cutfile's units (imperial_input:
+// inches or feet); then the format columns of the output units come in force.
+void select_output_units(const pass1_scan_t& p, bool imperial_input) {
+    int& units = configuration_store.intsp[39];
+    if (units == OUTPUT_AS_INPUT) {
+        units = imperial_input ? OUTPUT_IMPERIAL : OUTPUT_METRIC;
+        if (p.new_style) set_input_units_flag(1);
+    }
+    select_unit_columns();
+}
+
 void read_units_record(const pass1_scan_t& p) {
     pass1_results_t& r = pass1_results;
     r.cutfile_units.set("U");
@@ -102,15 +113,8 @@ void read_units_record(const pass1_scan_t& p) {
     case UNITS_FT: r.cutfile_units.set("FT"); break;
     default: break;
     }
-    int& units = configuration_store.intsp[39];
-    if (units == OUTPUT_AS_INPUT) {
-        r.unit_factor = 1.0;
-        const int imperial = text_equals(r.cutfile_units, "IN") || text_equals(r.cutfile_units, "FT");
-        units = imperial ? OUTPUT_IMPERIAL : OUTPUT_METRIC;
-        if (p.new_style) set_input_units_flag(1);
-    }
-    select_unit_columns();
-    r.unit_factor = units_factor(r.cutfile_units, units);
+    select_output_units(p, text_equals(r.cutfile_units, "IN") || text_equals(r.cutfile_units, "FT"));
+    r.unit_factor = units_factor(r.cutfile_units, configuration_store.intsp[39]);
 }
 
 // A cutfile without a units record is taken to be in the output units: their
@@ -118,14 +122,7 @@ void read_units_record(const pass1_scan_t& p) {
 // and lengths keep the factor 1. With "units" input there are no output units
 // of the control's own; the cutfile is then taken as millimetres, as the
 // warning that follows says, and the output becomes metric.
-void select_units_without_record(const pass1_scan_t& p) {
-    int& units = configuration_store.intsp[39];
-    if (units == OUTPUT_AS_INPUT) {
-        units = OUTPUT_METRIC;
-        if (p.new_style) set_input_units_flag(1);
-    }
-    select_unit_columns();
-}
+void select_units_without_record(const pass1_scan_t& p) { select_output_units(p, false); }
 
 // Points carry a tool axis while multi-axis mode is on, as the record loop
 // reads them: three values a point again once it is switched off.
