@@ -76,6 +76,7 @@ constexpr int UNSET_CODE = -1;      // icodes value of an unset function code
 // order: what the block writer visits is then the members, not every word.
 struct word_set {
     std::array<std::uint64_t, 2> bits{};  // bit w % 64 of bits[w / 64]: word w
+    static_assert(MAXWORDS < 128, "the bits of two words hold every word number");
 
     bool contains(int w) const {
         KV_INDEX_CHECK(w >= 1 && w <= MAXWORDS);
