@@ -107,8 +107,7 @@ const ISO_LATHE = {
 // start hole declared by G92 (or reached), no spindle and no tool change.
 const ISO_WIRE = { ...ISO_MILL, kind: 'wire', cycles: {}, toolChange: null, tlo: undefined };
 
-// The ISO wire controllers declare the start hole with G92 and are read
-// like the ISO mill otherwise.
+// Controllers that select inch and millimetre input by G70 and G71.
 const G70 = { unitCodes: { 70: 'in', 71: 'mm' } };
 
 // Siemens Sinumerik 810/850: DIN words, the drilling cycles called as
@@ -125,7 +124,7 @@ const SIEMENS = { ...DIN_MILL, cycleStyle: 'siemens', rParameters: true,
 // name the program after % and its units (%1234 G71 *).
 const HEIDENHAIN_ISO = { ...DIN_MILL, centres: 'absolute', cycleStyle: 'heidenhain', comment: /%\w*|\*\s*$/g,
   cycles: { 83: 'peck', 84: 'tap', 200: 'drill', 201: 'bore', 202: 'bore', 203: 'drill', 205: 'peck', 206: 'tap', 207: 'tap' },
-  programEnd: [30, 2], skipLine: /^(%.*|N?\d*\s*%.*)$/ };
+  skipLine: /^(%.*|N?\d*\s*%.*)$/ };
 
 // NUM 760: the centre I J K is the circle's centre point; cycles G81..G89
 // with Z the bottom and ER the approach (R) plane, P the first peck, EF the
@@ -190,7 +189,7 @@ const CONTROLS = {
   mitsu: { ...ISO_MILL, tlo: 43, family: 'Mitsubishi Meldas M' },
   mitsuw: { ...ISO_WIRE, family: 'Mitsubishi wire EDM' },
   num: { ...NUM760, family: 'NUM 760' },
-  okuma: { ...ISO_MILL, family: 'Okuma OSP (EIA/ISO)', programEnd: [30, 2] },
+  okuma: { ...ISO_MILL, family: 'Okuma OSP (EIA/ISO)' },
   p28m: { ...ISO_MILL, family: 'Posidata', note: 'Fanuc-type words assumed' },
   r2e3: { ...ISO_MILL, ...G70, family: 'Bridgeport R2E3', note: 'ISO words with G70/G71 assumed' },
   robofil: { ...ISO_WIRE, ...G70, family: 'Charmilles Robofil wire EDM' },
