@@ -55,7 +55,6 @@ const CYCLE_KIND = { 163: 'drill', 288: 'drill', 153: 'peck', 154: 'peck', 168: 
 const sub = (a, b) => a.map((v, i) => v - b[i]);
 const dot = (a, b) => a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 const cross = (a, b) => [a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]];
-const norm = (a) => Math.sqrt(dot(a, a));
 
 // The signed angle (degrees) from u to v about the axis n (both in the plane).
 function angleAbout(u, v, n) {
@@ -149,11 +148,9 @@ function arcItem(circle, start, pts, feed, rec) {
     sweep += t;
     prev = p;
   }
-  const end = pts[pts.length - 1];
-  const rise = end[k] - start[k];
   c[k] = start[k];
-  return { kind: 'arc', plane, axisIndex: k, sense, centre: c, radius: circle.radius, start, p: end, sweep,
-    helix: Math.abs(rise) > 1e-6, rise, via: pts.slice(0, -1), feed, rec };
+  return { kind: 'arc', plane, axisIndex: k, sense, centre: c, radius: circle.radius, start, p: pts[pts.length - 1], sweep,
+    feed, rec };
 }
 
-module.exports = { readRecords, expectations, angleAbout, sub, dot, cross, norm };
+module.exports = { readRecords, expectations, angleAbout, sub, dot, cross };
