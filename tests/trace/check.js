@@ -100,9 +100,6 @@ function check(exp, steps, desc, tapeLines) {
     const target = item.p;
     const end = walk((s) => s.type === 'move' && same(arr(s.to), target));
     if (end < 0) {
-      // The tape's next move is taken as its attempt at this point when it
-      // agrees with it on every axis it knows, so one lost word is reported
-      // once and not again at every later point.
       // The move that came nearest: the most axes at the point's values.
       let k = -1;
       let best = -1;
@@ -117,6 +114,9 @@ function check(exp, steps, desc, tapeLines) {
       const unknown = next ? unknownAxes(arr(next.to)) : [];
       const hint = next ? ` (the next move goes to ${fmtP(next.to)}${unknown.length ? '; ' + unknown.join('') + ' not known since a reference return or the tape start' : ''})` : '';
       fail(item, `${item.rapid ? 'rapid' : 'feed'} point ${fmtP(target)} never reached${hint}`, next ? next.line : undefined);
+      // That move is taken as the tape's attempt at this point when it
+      // agrees with it on every axis it knows, so one lost word is reported
+      // once and not again at every later point.
       if (next && unknown.length && axes.every((i) => !Number.isFinite(arr(next.to)[i]) || Math.abs(arr(next.to)[i] - target[i]) <= tol)) {
         for (let j = si; j < k; j++) side(steps[j], item);
         si = k + 1;
