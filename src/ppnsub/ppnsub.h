@@ -63,7 +63,8 @@ struct unit_table_t {
     std::array<std::array<char, UNIT_BUFFER_SIZE>, MAXUNIT + 1> buffer;
     // An output written under an unfinished name: the name it takes when it is
     // finished and the name it has until then. unfinished is 1 while the
-    // second exists; the interrupt handler reads it, so it is set last.
+    // second may exist; the interrupt handler reads it, so it is set after
+    // the names and cleared before them.
     std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> final_name{};
     std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> unfinished_name{};
     std::array<volatile std::sig_atomic_t, MAXUNIT + 1> unfinished{};

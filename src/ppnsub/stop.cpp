@@ -1,5 +1,5 @@
 // The single stop routine through which every run ends: a run that succeeded
-// has its outputs written out and finished, checked, a run that failed has
+// has its outputs written out, checked and finished, a run that failed has
 // them discarded; then the process exits with the run's exit code. Signals
 // that end the run early remove the unfinished outputs first.
 #include <csignal>
