@@ -126,7 +126,7 @@ int unreadable_control_file(const text<FILE_NAME_LEN>& given, int kind, std::str
 // Outcome of opening an output of the job.
 constexpr int OUTPUT_OPENED = 0;
 constexpr int OUTPUT_NOT_OPENED = 1;
-constexpr int OUTPUT_OVER_INPUT = 2;
+constexpr int OUTPUT_REFUSED = 2;  // over an input, or over another output
 
 // An output file of the job (tape, print, setup): a blank name becomes the
 // cutfile's base name without its extension. An output that would take the
@@ -136,10 +136,20 @@ int open_output_file(int kind, std::string_view base, int warn, text<FILE_NAME_L
     text<FILE_NAME_LEN>& name = f.file_names[kind];
     if (trimmed_length(name) == 0) strip_extension(name, base);
     reported = name;
-    if (output_over_input(kind, reported)) return OUTPUT_OVER_INPUT;
+    if (output_over_input(kind, reported)) return OUTPUT_REFUSED;
     open_file_on_path(warn, name, f.search_paths[kind], f.file_extensions[kind], f.extension_dots[kind], OPEN_WRITE,
                       unit_of(kind));
-    return unit_of(kind) >= 0 ? OUTPUT_OPENED : OUTPUT_NOT_OPENED;
+    if (unit_of(kind) < 0) return OUTPUT_NOT_OPENED;
+    // Two outputs under one name: the one finished last would replace the
+    // other (the tape lost under the print listing), so the run is refused.
+    for (int other : {FILE_TAPE, FILE_PRINT}) {
+        if (other == kind) break;
+        if (same_final_name(unit_of(kind), unit_of(other))) {
+            reported = name;
+            return OUTPUT_REFUSED;
+        }
+    }
+    return OUTPUT_OPENED;
 }
 
 // The option file named after the control. When it exists, its machine
@@ -247,7 +257,7 @@ void open_job_files(std::span<char> machine_name, int& exit_status) {
     if (failure == 0 && open_output_file(FILE_TAPE, base, 0, reported) != OUTPUT_OPENED) failure = EXIT_RUN_ERROR;
     // The print and setup files only warn when they cannot be opened.
     for (int kind : {FILE_PRINT, FILE_SETUP}) {
-        if (failure == 0 && open_output_file(kind, base, 1, reported) == OUTPUT_OVER_INPUT) failure = EXIT_RUN_ERROR;
+        if (failure == 0 && open_output_file(kind, base, 1, reported) == OUTPUT_REFUSED) failure = EXIT_RUN_ERROR;
     }
     if (failure == 0) failure = open_option_file(reported);
     if (failure == 0) {

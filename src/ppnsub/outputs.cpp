@@ -202,6 +202,19 @@ file_identity identity_of_unit(int u) {
     return identity_of_status(st);
 }
 
+bool same_final_name(int a, int b) {
+    if (a < 0 || b < 0 || a > MAXUNIT || b > MAXUNIT || a == b) return false;
+    if (unit_table.unfinished[slot(a)] == 0 || unit_table.unfinished[slot(b)] == 0) return false;
+    std::string folder_a, name_a, folder_b, name_b;
+    split_path(unit_table.final_name[slot(a)].data(), folder_a, name_a);
+    split_path(unit_table.final_name[slot(b)].data(), folder_b, name_b);
+    // The folders are compared as files, so that two spellings of one folder
+    // ("./", a link) are seen to be one.
+    struct stat sa {}, sb {};
+    return name_a == name_b && ::stat(folder_a.c_str(), &sa) == 0 && ::stat(folder_b.c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool same_file(const file_identity& a, const file_identity& b) {
     return a.known != 0 && b.known != 0 && a.device == b.device && a.inode == b.inode;
 }

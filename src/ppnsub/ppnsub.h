@@ -146,6 +146,9 @@ bool same_file(const file_identity& a, const file_identity& b);
 // return 0 or -1.
 int open_output_stream(int u, std::string_view name, int mode_index);
 int close_output_stream(int u, int finish);
+// Whether two units of this run will take one final name when finished, so
+// that the one finished last would replace the other.
+bool same_final_name(int a, int b);
 
 // Stream slots under the unit table. Mode index into stream_mode_names:
 // 0 "rb", 1 "r", 2 "wb", 3 "w". Status 0 or -1; byte counts transferred.
