@@ -14,12 +14,14 @@ namespace kv {
 namespace {
 
 void put(std::FILE* f, std::string_view s) {
+    flush_console_hold();
     if (!s.empty()) std::fwrite(s.data(), 1, s.size(), f);
 }
 
 // A line goes out in one write when it is short enough to be joined, so that
 // an unbuffered console gets it whole.
 void put_line(std::FILE* f, std::string_view prefix, std::string_view s) {
+    flush_console_hold();
     constexpr std::size_t JOINED = 4096;
     if (prefix.size() + s.size() < JOINED) {
         char line[JOINED];

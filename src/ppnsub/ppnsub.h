@@ -34,6 +34,7 @@ constexpr const char* NULL_DEVICE_NAME = "/dev/null";
 // run that was killed outright is removed by the next run that writes the
 // same output.
 constexpr std::string_view UNFINISHED_MARK = ".kelvaron-unfinished-";
+constexpr std::size_t CONSOLE_HOLD_SIZE = 4096;  // console text held back before its end of line
 constexpr std::size_t OUTPUT_NAME_LEN = 1280;  // final and unfinished names of an output, terminated
 // Exit code of a run whose output could not be written whole (message 221).
 constexpr int EXIT_WRITE_FAILED = 4;
@@ -68,6 +69,14 @@ struct unit_table_t {
     std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> final_name{};
     std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> unfinished_name{};
     std::array<volatile std::sig_atomic_t, MAXUNIT + 1> unfinished{};
+    // Text written to standard error without an end of line while standard
+    // error is not a terminal (the progress dots, a count before its dots):
+    // it goes out with the next write to the console, so that a long job's
+    // progress costs a write a line instead of one a dot. The interrupt
+    // handler writes it out too, so it reads the count as a signal-safe value.
+    std::array<char, CONSOLE_HOLD_SIZE> console_hold{};
+    volatile std::sig_atomic_t console_held = 0;
+    bool console_hold_on = false;
     int input_unit_number = 5;
     int tty_unit_number = 6;
     int message_unit_number = 7;
@@ -90,6 +99,13 @@ void discard_unit(int& u, int& status);
 void flush_unit(int u, int& status);
 void filuwr(int u, std::string_view text, int& status);
 void filwri(int u, std::string_view text, int& status);
+// Writes out the console text held back without its end of line; called
+// before anything else reaches standard output or standard error, before
+// standard input is read and when the run ends, so the console receives the
+// same bytes in the same order as if nothing were held. The second form is
+// safe inside a signal handler.
+void flush_console_hold();
+void write_console_hold_on_signal();
 int irasc(int u, std::span<char> field, int limit);
 void read_text_line(int u, std::span<char> field, int& n, int& status);
 int read_unit_bytes(int u, void* buffer, int count);

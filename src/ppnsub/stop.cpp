@@ -32,6 +32,7 @@ bool outputs_written() {
 }
 
 extern "C" void end_on_interrupt(int sig) {
+    write_console_hold_on_signal();
     remove_unfinished_outputs();
     // The handler was reset on entry: the signal now ends the process as it
     // would have without one.
@@ -64,6 +65,7 @@ void stop_run(int code) {
             code = EXIT_WRITE_FAILED;
         }
     }
+    flush_console_hold();
     if (stop_hook != nullptr) stop_hook(code);
     // std::exit flushes standard output and standard error.
     std::exit(code);

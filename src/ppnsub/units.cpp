@@ -1,6 +1,8 @@
 // The unit table: numbered units over the platform's streams, with open,
 // close, line and raw reads, line writes and rewind, each reporting an
 // io_status; the special units for the console and the null device.
+#include <unistd.h>
+
 #include <cstring>
 
 #include "ppnsub/ppnsub.h"
@@ -18,6 +20,20 @@ std::size_t slot(int u) { return static_cast<std::size_t>(u); }
 // Lines up to this length go to the stream in one write together with their
 // line feed, so that an unbuffered console receives each line whole.
 constexpr std::size_t JOINED_LINE_MAX = 4096;
+
+// Adds text to the console hold, writing the hold out first when the text
+// would not fit; false when the text alone is larger than the hold.
+bool hold_text(std::string_view text) {
+    if (text.size() > CONSOLE_HOLD_SIZE) return false;
+    std::size_t held = static_cast<std::size_t>(unit_table.console_held);
+    if (held + text.size() > CONSOLE_HOLD_SIZE) {
+        flush_console_hold();
+        held = 0;
+    }
+    std::memcpy(unit_table.console_hold.data() + held, text.data(), text.size());
+    unit_table.console_held = static_cast<std::sig_atomic_t>(held + text.size());
+    return true;
+}
 
 // Common part of filuwr and filwri; the site names the routine in an
 // assertion report.
@@ -41,6 +57,11 @@ void write_unit_text(int u, std::string_view text, bool end_line, const char* si
         status = IO_FAILED;
         return;
     }
+    if (f == stderr && !end_line && unit_table.console_hold_on && hold_text(text)) {
+        status = IO_OK;
+        return;
+    }
+    if (f == stdout || f == stderr) flush_console_hold();
     if (end_line && text.size() < JOINED_LINE_MAX) {
         char joined[JOINED_LINE_MAX];
         if (!text.empty()) std::memcpy(joined, text.data(), text.size());
@@ -78,7 +99,26 @@ void init_units(int& status) {
     unit_table.stream[7] = stderr;
     unit_table.access[7] = ACCESS_WRITE;
     unit_table.null_unit_number = NO_UNIT;
+    // On a terminal every dot shows as it is written; into a file or a pipe
+    // nobody watches them one by one.
+    unit_table.console_held = 0;
+    unit_table.console_hold_on = ::isatty(STDERR_FILENO) == 0;
     status = IO_OK;
+}
+
+void flush_console_hold() {
+    const std::size_t held = static_cast<std::size_t>(unit_table.console_held);
+    if (held == 0) return;
+    unit_table.console_held = 0;
+    write_stream_bytes(stderr, unit_table.console_hold.data(), held);
+}
+
+void write_console_hold_on_signal() {
+    const std::size_t held = static_cast<std::size_t>(unit_table.console_held);
+    if (held == 0 || held > CONSOLE_HOLD_SIZE) return;
+    unit_table.console_held = 0;
+    // Nothing can be done about a console that takes no more.
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, unit_table.console_hold.data(), held);
 }
 
 void open_unit(int& u, std::string_view name, int st, int form, int& status) {
@@ -166,6 +206,7 @@ void flush_unit(int u, int& status) {
         status = IO_NOT_WRITABLE;
         return;
     }
+    if (f == stderr) flush_console_hold();
     status = std::fflush(f) == 0 && std::ferror(f) == 0 ? IO_OK : IO_FAILED;
 }
 
@@ -184,6 +225,8 @@ int irasc(int u, std::span<char> field, int limit) {
         assert_fail("ppnsub/irasc", 86, "Attempting FORTRAN I/O");
         return -1;
     }
+    // A prompt is on the console before its answer is awaited.
+    if (u == unit_table.input_unit_number) flush_console_hold();
     // Never store past the caller's field, whatever limit it asks for.
     if (limit > static_cast<int>(field.size())) limit = static_cast<int>(field.size());
     if (limit < 0) limit = 0;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ppnsub/ppnsub.h"
 #include "runtime/runtime.h"
 
 namespace kv {
@@ -56,6 +57,7 @@ void report_assertion(const char* prefix, const char* message, const char* file,
         else if (std::strcmp(route, "popup") != 0) assertion_state.assert_state = ASSERT_FILE;
     }
     const std::size_t n = std::strlen(report);
+    flush_console_hold();
     if (assertion_state.assert_state == ASSERT_FILE) {
         // An unwritable log loses the report; the exit code still tells.
         std::FILE* log = std::fopen(route, "a+b");

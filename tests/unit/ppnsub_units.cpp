@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +53,56 @@ protected:
         return u;
     }
 };
+
+// Console text without its end of line (progress dots, a prompt) is held
+// back while standard error is not a terminal, and goes out, in order, before
+// anything else reaches the console and before an answer is read.
+TEST_F(Units, ConsoleTextIsHeldUntilTheNextWriteOrRead) {
+    using ::testing::internal::CaptureStderr;
+    using ::testing::internal::GetCapturedStderr;
+    unit_table.console_hold_on = true;
+    const int console = message_unit();
+    int st = -1;
+    CaptureStderr();
+    filuwr(console, ".", st);
+    filuwr(console, ".", st);
+    EXPECT_EQ(st, IO_OK);
+    EXPECT_EQ(GetCapturedStderr(), "");  // held
+    CaptureStderr();
+    print_error_line("Quilor");
+    filuwr(console, "..", st);
+    filwri(console, " ", st);
+    EXPECT_EQ(GetCapturedStderr(), "..Quilor\n.. \n");
+
+    // A full hold goes out whole; text longer than the hold goes straight out
+    // after it.
+    CaptureStderr();
+    for (std::size_t i = 0; i <= CONSOLE_HOLD_SIZE; ++i) filuwr(console, ".", st);
+    EXPECT_EQ(GetCapturedStderr(), std::string(CONSOLE_HOLD_SIZE, '.'));
+    CaptureStderr();
+    filuwr(console, std::string(CONSOLE_HOLD_SIZE + 1, '+'), st);
+    EXPECT_EQ(GetCapturedStderr(), "." + std::string(CONSOLE_HOLD_SIZE + 1, '+'));
+
+    // A prompt is shown before its answer is read, and at the end of the run.
+    write_file("answers", "yes\n");
+    std::FILE* answers = std::fopen(path("answers").c_str(), "rb");
+    ASSERT_NE(answers, nullptr);
+    unit_table.stream[static_cast<std::size_t>(input_unit())] = answers;
+    CaptureStderr();
+    filuwr(console, "Is this to be on tape?", st);
+    std::array<char, 8> field{};
+    const int n = irasc(input_unit(), field, 8);
+    EXPECT_EQ(GetCapturedStderr(), "Is this to be on tape?");
+    EXPECT_EQ(n, 3);
+    unit_table.stream[static_cast<std::size_t>(input_unit())] = stdin;
+    std::fclose(answers);
+
+    // On a terminal nothing is held.
+    unit_table.console_hold_on = false;
+    CaptureStderr();
+    filuwr(console, ".", st);
+    EXPECT_EQ(GetCapturedStderr(), ".");
+}
 
 TEST_F(Units, LowestFreeUnitIsTakenAndReused) {
     write_file("a", "x\n");

@@ -367,6 +367,7 @@ TEST_F(Messages, ProgressOfAThousandRecords) {
     report_cldata_progress(1);
     for (int i = 0; i < 1000; ++i) report_cldata_progress(0);
     report_cldata_progress(-1);
+    flush_console_hold();  // what the console shows once the held dots go out
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Reading cutfile records." + std::string(25, '.') + " \n500 records read." + std::string(25, '.') +
                   " \n1000 records read..");

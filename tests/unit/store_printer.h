@@ -153,6 +153,7 @@ inline compile_result compile(const std::string& contents, int continue_after_er
     } catch (const run_stopped& s) {
         r.exit_code = s.code;
     }
+    flush_console_hold();  // a query's prompt, held until an answer or a line follows
     r.messages = testing::internal::GetCapturedStderr();
     filclo(unit, status);
     std::remove(name.c_str());
