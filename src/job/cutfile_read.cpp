@@ -339,6 +339,24 @@ bool read_plain_real(std::string_view field, int decimals, const char* readable,
     return true;
 }
 
+// Whether an F field that is not of the plain form holds only what a number
+// is written with: blanks, digits, signs, a point and at most one exponent
+// letter (D or E). The field conversion stops silently at the first
+// character that cannot go on with a number, so NAN, INF or a field with
+// letters in it would read as some number; in a cutfile such a field is a
+// broken record.
+bool real_field_is_number(std::string_view field) {
+    int exponent_letters = 0;
+    for (const char ch : field) {
+        if (ch == 'D' || ch == 'E') {
+            if (++exponent_letters > 1) return false;
+        } else if (!is_digit(ch) && ch != ' ' && ch != '+' && ch != '-' && ch != '.') {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Reads an I field of the plain form "[blanks][sign]digits" of at most 9
 // digits to the value read_int_field gives it; any other form gives false and
 // is left to read_int_field.
@@ -476,8 +494,10 @@ int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum
                         store_int32(cell, v);
                     } else {
                         double v = 0.0;
-                        if (!read_plain_real(field, lay.real_decimals, readable, v))
+                        if (!read_plain_real(field, lay.real_decimals, readable, v)) {
+                            if (!real_field_is_number(field)) return ascii_reset(-1);
                             v = read_real_field(field, width, lay.real_decimals, error, 0);
+                        }
                         store_double(cell, v);
                     }
                     if (error != 0) return ascii_reset(-1);

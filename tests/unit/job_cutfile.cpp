@@ -186,6 +186,19 @@ TEST_F(Cutfile, AsciiFieldRules) {
         {"$I5F52A1$\nI    1I    1I 1000I    0\nI    7$\n", 1, 0, 1},  // column-1 I of a later line is stored
         {"$I5F52A1$\nI    1I    1I 1000I    0 comment\nF    -1.50$\n", 1, 0, 1},
         {"$I5F52A1$\n$\nI    1I    1I 1000I    0$\n", 1, 0, 1},        // a record without words is passed over
+        // An F field that is no number is a broken record, whatever the
+        // conversion would have made of it; exponents still read.
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 5000F      NAN$\n", 1, 1, 1},
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 5000F      INF$\n", 1, 1, 1},
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 5000F      nan$\n", 1, 1, 1},
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 5000F     -inf$\n", 1, 1, 1},
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 5000F  nan.000$\n", 1, 1, 1},
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 5000F    12ABC$\n", 1, 1, 1},
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 5000F      ABC$\n", 1, 1, 1},
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 5000F    1.5e2$\n", 1, 1, 1},  // lower case: a letter
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 5000F    1E2E3$\n", 1, 1, 1},  // two exponents
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 5000F    1.5E2$\n", 2, 0, 2},
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 5000F    15D-1$\n", 2, 0, 2},
     };
     for (const Case& c : cases) {
         open_bytes(c.text, CLDATA_ASCII);
