@@ -29,6 +29,7 @@ constexpr int MULTIAXIS_FEED_SETTING = 71;
 constexpr int TOOL_VECTOR_SETTING = 74;
 constexpr int END_TURN_ANGLE_SETTING = 77;
 constexpr int MOVE_SAFE_ANGLES_REAL = 206;       // four values
+constexpr int RAPID_FEEDRATE_REAL = 3;           // "rapid feedrate"
 // Keys.
 constexpr int X_KEY = 8;
 constexpr int SPINDLE_KEY = 19;
@@ -83,6 +84,16 @@ int tool_vector_output(int multiaxis_mode) {
     return (get_intsp(TOOL_VECTOR_SETTING) == 2 && multiaxis_mode) || get_state_flag(CONTACT_NORMALS_FLAG) != 0;
 }
 
+// Whether the head word of key k goes out with the point's line while the
+// rapid block leaves it out: an empty block writes every requested word, one
+// with items only the words it names.
+int rapid_block_drops_head_word(int k) {
+    const int w = key_word(k);
+    if (w == 0 || w == NO_WORD) return 0;
+    if (configuration_store.blklen[MOVE_RAPID_BLOCK] < 1 || block_names_key(MOVE_RAPID_BLOCK, k)) return 0;
+    return wdstat(w, WDSTAT_REQUESTED) && wdstat(w, WDSTAT_WILL_WRITE);
+}
+
 // How the point is written: one line, or two with the XY part first or last.
 struct line_plan {
     int lines = 1;
@@ -113,17 +124,17 @@ line_plan plan_lines(int rapid, int x_moves, int y_moves, int z_moves, int z_not
 
 // The straight moves to the points of the buffer whose x values lie from
 // `first` to `last`, shared by the linear and the rapid form.
-void output_straight_moves(int rapid, int first, int last) {
+void output_straight_moves(int rapid_move, int first, int last) {
     point_buffer_t& b = point_buffer;
     motion_state_t& m = motion_state;
     const int multiaxis_mode = get_state_flag(MULTIAXIS_MODE_FLAG) != 0;
-    if (!rapid) pending_move_flags.multiaxis_mode_copy = multiaxis_mode;
+    if (!rapid_move) pending_move_flags.multiaxis_mode_copy = multiaxis_mode;
     const int stride = multiaxis_mode || get_state_flag(CONTACT_NORMALS_FLAG) != 0 ? 6 : 3;
     if (b.point_count == 0) return;
     // The turning angle is worked out only for a control that outputs a
     // contour speed function.
     const bool contour_speed =
-        !rapid && (function_is_output(CONTOUR_SPEED_FUNCTION) || function_is_output(CONTOUR_SPEED_2_FUNCTION));
+        !rapid_move && (function_is_output(CONTOUR_SPEED_FUNCTION) || function_is_output(CONTOUR_SPEED_2_FUNCTION));
     for (int c = std::max(first, 1); c <= std::min(last, b.point_count); c += stride) {
         set_move_point(c, stride);
         if (tool_vector_output(multiaxis_mode)) set_tool_vector_words(c);
@@ -141,8 +152,16 @@ void output_straight_moves(int rapid, int first, int last) {
             }
         }
         compute_increments();
-        if (machine_model.machine_type == MACHINE_HEAD_PAIR && !multiaxis_mode && get_three_axis_flag() == 0)
+        // A rapid whose block cannot write a head word that turns goes out as
+        // a linear move at the rapid feedrate, so that the head's turn is not lost.
+        int rapid = rapid_move;
+        if (machine_model.machine_type == MACHINE_HEAD_PAIR && !multiaxis_mode && get_three_axis_flag() == 0) {
             set_head_words_for_tool_axis();
+            if (rapid && (rapid_block_drops_head_word(AZIMUTH_KEY) || rapid_block_drops_head_word(ELEVATION_KEY)))
+                rapid = 0;
+        }
+        const double kept_feedrate = feed_state.feedrate;
+        if (rapid_move && !rapid) feed_state.feedrate = std::fabs(real_option(RAPID_FEEDRATE_REAL));
         int x_moves = 0, y_moves = 0, z_moves = 0, z_not_rising = 0;
         get_moving_axes(x_moves, y_moves, z_moves, z_not_rising);
         if (get_intsp(COMPENSATION_MOVES_SETTING) > 0 &&
@@ -171,7 +190,8 @@ void output_straight_moves(int rapid, int first, int last) {
                 output_pending_codes();
                 gset(RAPID_FUNCTION, SETWRD_SET_REQUEST);
             } else {
-                gset(pending_move_flags.thread_pending ? THREAD_FUNCTION : LINEAR_FUNCTION, SETWRD_SET_REQUEST);
+                const int thread = pending_move_flags.thread_pending && !rapid_move;
+                gset(thread ? THREAD_FUNCTION : LINEAR_FUNCTION, SETWRD_SET_REQUEST);
                 fedrat();
                 output_pending_codes();
             }
@@ -181,7 +201,8 @@ void output_straight_moves(int rapid, int first, int last) {
             if (rapid && get_intsp(RAPID_FEED_CODE_SETTING) == 1) fedrat();
             run_block(rapid ? MOVE_RAPID_BLOCK : MOVE_LINEAR_BLOCK);
         }
-        if (!rapid) pending_move_flags.go_home_pending = 0;
+        feed_state.feedrate = kept_feedrate;
+        if (!rapid_move) pending_move_flags.go_home_pending = 0;
         commit_current_position();
         check_tape_split();
     }
