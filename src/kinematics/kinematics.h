@@ -400,6 +400,8 @@ void fit_angle_near(double& angle, double previous, double minimum, double maxim
 // An angle inside its limits is kept; one outside is brought in by the
 // fewest whole turns; status 4002 when no turn brings it in.
 void bring_angle_into_limits(double& angle, double minimum, double maximum, int& status);
+// The equivalent inside the limits nearest the middle of their range; with
+// one limit left unset, the rule of bring_angle_into_limits.
 void fit_angle_first_move(double& angle, double minimum, double maximum, int& status);
 double angle_at_or_below(double reference, double angle);
 double angle_at_or_above(double reference, double angle);

@@ -24,6 +24,10 @@ constexpr int MESSAGE_IMPOSSIBLE_VECTOR = 118;
 
 bool first_move() { return multiaxis_motion_state.multiaxis_restart_state == 1; }
 
+// A limit left at its default bounds nothing.
+bool minimum_set(double minimum) { return minimum - LIMIT_MINIMUM_UNSET > UNSET_MARGIN; }
+bool maximum_set(double maximum) { return maximum - LIMIT_MAXIMUM_UNSET < -UNSET_MARGIN; }
+
 double degrees_of(double radians) { return radians / angle_constants.degrees_to_radians; }
 
 bool inside(double angle, double minimum, double maximum, double margin) {
@@ -206,6 +210,12 @@ double angle_at_or_below(double reference, double angle) {
 }
 
 void fit_angle_first_move(double& angle, double minimum, double maximum, int& status) {
+    // A range open on one side has no middle to aim for: the angle is brought
+    // over the one limit by the fewest turns.
+    if (!minimum_set(minimum) || !maximum_set(maximum)) {
+        bring_angle_into_limits(angle, minimum, maximum, status);
+        return;
+    }
     const double middle = (minimum + maximum) / 2.0;
     const double f = angle_at_or_above(middle - 180.0, angle);
     const double g = angle_at_or_below(middle + 180.0, angle);
@@ -454,11 +464,9 @@ void angles_for_tool_axis(const vector3& tool_vector, const vector3& tip, angle_
     const double maximum[3] = {0.0, azimuth_maximum(), elevation_maximum()};
     for (int axis_index = 1; axis_index <= 2; ++axis_index) {
         double& angle = degrees[axis_index];
-        const bool minimum_set = minimum[axis_index] - LIMIT_MINIMUM_UNSET > UNSET_MARGIN;
-        const bool maximum_set = maximum[axis_index] - LIMIT_MAXIMUM_UNSET < -UNSET_MARGIN;
-        if (angle < minimum[axis_index] && minimum_set)
+        if (angle < minimum[axis_index] && minimum_set(minimum[axis_index]))
             angle = angle_at_or_above(minimum[axis_index], angle);
-        if (angle > maximum[axis_index] && maximum_set)
+        if (angle > maximum[axis_index] && maximum_set(maximum[axis_index]))
             angle = angle_at_or_below(maximum[axis_index], angle);
     }
     check_axis_limits(degrees[1], degrees[2], mode);

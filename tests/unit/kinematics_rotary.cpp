@@ -144,6 +144,11 @@ TEST_F(Rotary, FittingIntoLimitsOnFirstAndRunningMoves) {
         {"first: larger margin wins", 1, 1, 30, 0, -100, 400, 30, 0},
         {"first: only g inside", 1, 0, 170, 0, 100, 200, 170, 0},
         {"first: nothing inside", 1, 0, 100, 0, 0, 90, 100, ROTARY_OUTSIDE_LIMITS},
+        // A range open on one side: the fewest turns over the one limit.
+        {"first: below a minimum alone", 1, 0, -90, 0, 100, 999999, 270, 0},
+        {"first: above a maximum alone", 1, 1, 45, 0, -99999, 30, -315, 0},
+        {"first: several turns below a minimum alone", 1, 0, -1000, 0, 0, 999999, 80, 0},
+        {"first: inside a maximum alone is kept", 1, 0, -500, 0, -99999, 30, -500, 0},
         {"running: neither candidate inside", 0, 0, 100, 80, 0, 90, 100, ROTARY_OUTSIDE_LIMITS},
         {"running: the nearer candidate", 0, 0, 10, 350, 0, 720, 370, 0},
         {"running: the farther when the nearer is out", 0, 0, 10, 350, 0, 360, 10, 0},
