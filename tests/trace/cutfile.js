@@ -68,6 +68,7 @@ function expectations(records) {
   let units = 'mm';
   let feed = null;
   let rapid = false;
+  let home = false;
   let circle = null;
   let cycle = null;
   let from = null;
@@ -84,6 +85,7 @@ function expectations(records) {
       circle = { centre: [d[5] * scale, d[6] * scale, d[7] * scale], axis, radius: d[11] * scale };
     } else if (r.cls === 2000) {
       if (r.sub === 5) rapid = true;
+      else if (r.sub === 17) home = true;
       else if (r.sub === 1009) feed = d[0] * scale;
       else if (r.sub === 1055) items.push({ kind: 'tool', tool: Math.round(d[0]), rec: r.number });
       else if (r.sub === 1054) {
@@ -110,6 +112,11 @@ function expectations(records) {
           items.push({ kind: 'hole', type: c.type, p, at: [p[0], p[1]], bottom: p[2] - c.depths[c.depths.length - 1],
             r: p[2] - c.clearance, peck, feed: c.feed, rec: r.number });
         }
+      } else if (home) {
+        for (const p of pts) {
+          items.push({ kind: 'point', p, rapid: true, home: true, feed: null, rec: r.number });
+          pos = p;
+        }
       } else {
         for (const p of pts) {
           items.push({ kind: 'point', p, rapid, feed: rapid ? null : feed, rec: r.number });
@@ -117,6 +124,7 @@ function expectations(records) {
         }
       }
       rapid = false;
+      home = false;
       circle = null;
       cycle = null;
     }

@@ -11,7 +11,9 @@
 //   coolant 2000/1030 (89 flood, 72 off); rapid 2000/5; feed 2000/1009
 //   (feed, 315 per minute); circle 3000/2 (0, 4, three zeros, centre, axis,
 //   radius); cycle 2000/1054 (minor word, depths, 315, feed, 0, clearance);
-//   cycle off 2000/1054 (72); end 14000.
+//   cycle off 2000/1054 (72); toolpath 2000/1094 (0: a cutfile with these
+//   records is read toolpath by toolpath); go home 2000/17 (the next GOTO
+//   is the home point); end 14000.
 // A cycle's depths and clearance are measured down the tool axis from each
 // hole's GOTO point: the R plane lies `clearance` below it, the bottom
 // `depth` below it.
@@ -48,6 +50,8 @@ class Cut {
       ['i', 315], ['r', feed], ['i', 0], ['r', clearance]]);
   }
   cycleOff() { return this.add(2000, 1054, [['i', 72]]); }
+  toolpath() { return this.add(2000, 1094, [['r', 0]]); }
+  goHome(p) { return this.add(2000, 17).goto(p); }
   end() { return this.add(14000, 0, [['i', 0]]); }
 }
 
@@ -178,6 +182,34 @@ function incrementalJob() {
   return millEnd(c.rapid().goto([10, 0, 5]));
 }
 
+// Two tools in incremental coordinates, each toolpath with a FROM point of
+// its own that no line goes to: the tool change must tell the machine where
+// the new tool stands, and the increments that follow must start there. The
+// second FROM lies away from where the first tool left off, so increments
+// taken from the wrong one of the two show. Without toolpath records each
+// FROM comes before its tool; with them (`toolpaths`) the order is toolpath,
+// tool, FROM, so the first tool change comes before any FROM, and the job
+// ends with a go home, as such cutfiles do.
+function incrementalToolsJob(toolpaths) {
+  const c = new Cut().units('mm').part('TRACE');
+  const start = (n, diameter, length, from) => {
+    if (toolpaths) c.toolpath().tool(n, diameter, length).from(...from);
+    else c.from(...from).tool(n, diameter, length);
+  };
+  start(1, 10, 50, [0, 0, 100]);
+  c.spindle(1200).coolant(true);
+  lines(c);
+  c.rapid().goto([60, 40, 50]);
+  start(2, 6, 40, [0, 0, 150]);
+  c.spindle(2000).rapid().goto([30, 40, 5]).feed(300);
+  c.goto([30, 40, -1], [50, 40, -1], [50, 20, -1]);
+  c.rapid().goto([50, 20, 5]);
+  // A cutfile with toolpath records sends the tool home at its end.
+  if (toolpaths) c.goHome([50, 20, 50]);
+  else c.rapid().goto([50, 20, 50]);
+  return c.coolant(false).spindleOff().end();
+}
+
 // A turning profile: X is the radius, Z runs along the spindle, Y is 0.
 // Arcs turn about Y (the ZX plane): a convex and a concave radius.
 function turningJob(units = 'mm') {
@@ -230,6 +262,8 @@ const JOBS = {
     { name: 'two_tools', build: twoToolsJob },
     { name: 'inch', build: inchJob },
     { name: 'incremental', build: incrementalJob, options: ['coordinates = incremental'] },
+    { name: 'inc_tools', build: () => incrementalToolsJob(false), options: ['coordinates = incremental'] },
+    { name: 'inc_paths', build: () => incrementalToolsJob(true), options: ['coordinates = incremental'] },
   ],
   lathe: [
     { name: 'turning', build: () => turningJob('mm') },

@@ -146,7 +146,10 @@ function main() {
       if (x.ok) keep.delete(key);
       else if (!keep.has(key)) keep.set(key, x.first);
     }
-    const body = [...keep.entries()].sort().map(([k, v]) => `${k.replace(' ', ' '.repeat(Math.max(1, 11 - k.indexOf(' '))))} ${v}`.trimEnd());
+    const body = [...keep.entries()].sort().map(([k, v]) => {
+      const [control, job] = k.split(' ');
+      return `${control.padEnd(10)} ${job.padEnd(12)} ${v}`.trimEnd();
+    });
     fs.writeFileSync(KNOWN, [...lines, ...body, ''].join('\n'));
   }
   const passed = rows.filter((x) => x.ok).length;
