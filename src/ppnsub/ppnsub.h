@@ -182,6 +182,10 @@ bool same_final_name(int a, int b);
 extern const std::array<const char*, 4> stream_mode_names;
 int open_stream(std::FILE*& slot, std::string_view name, int mode_index);
 int rewind_stream(std::FILE* stream);
+// Whether the file of a name can be read through again from its start (a
+// file or a disk): not a pipe, a socket or a terminal, whose data is gone
+// once read.
+bool is_rereadable_file(std::string_view name);
 int close_stream(std::FILE* stream);
 std::size_t read_stream_bytes(std::FILE* stream, void* buffer, std::size_t count);
 std::size_t write_stream_bytes(std::FILE* stream, const void* buffer, std::size_t count);
