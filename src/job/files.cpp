@@ -96,6 +96,7 @@ void set_file_defaults() {
     }
     for (int u = 1; u <= NFILEUNITS; ++u) f.file_units[u] = -1;
     f.input_identities = {};
+    f.named_by_startup = {};
     f.fixed_tape = 0;
 
     text<SEARCH_PATH_LEN> config;

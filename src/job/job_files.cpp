@@ -150,6 +150,14 @@ int open_output_file(int kind, std::string_view base, int warn, text<FILE_NAME_L
             return OUTPUT_REFUSED;
         }
     }
+    // A name from a startup file (one in the job's folder, say) may send the
+    // output anywhere: the console says where it goes.
+    if (f.named_by_startup[kind] != 0 && !is_console_or_null(f.file_names[kind])) {
+        static constexpr std::string_view kinds[] = {"Tape", "Print", "Setup"};
+        set_message_string_arg(1, kinds[kind == FILE_TAPE ? 0 : kind == FILE_PRINT ? 1 : 2]);
+        set_message_string_arg(2, f.file_names[kind]);
+        issue_message(304);
+    }
     return OUTPUT_OPENED;
 }
 
