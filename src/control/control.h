@@ -800,6 +800,12 @@ constexpr int MCD_BAD_FIELD = 8;           // a line that is missing or not digi
 constexpr int MCD_BAD_CHECK = 10;          // a count, sum or checksum that does not match
 constexpr int MCD_NAME_MISMATCH = 8;
 constexpr int MCD_GROUP_FACTOR = 1000;
+// The error group of the whole file's checksum, after the records' groups.
+constexpr int MCD_WHOLE_FILE_GROUP = 21;
+// The last line of a file: this mark and the checksum of every line before
+// it, in order, repeat lines included, as MCD_FILE_CHECKSUM_DIGITS digits.
+constexpr char MCD_FILE_CHECKSUM_MARK = '=';
+constexpr int MCD_FILE_CHECKSUM_DIGITS = 10;
 
 // Reserved records: carried through a read and a write, used by nothing else.
 struct mcd_reserved_t {
@@ -808,6 +814,7 @@ struct mcd_reserved_t {
 };
 extern mcd_reserved_t mcd_reserved;
 
+constexpr std::uint32_t MCD_FILE_CHECKSUM_START = 0xFFFFFFFFu;
 // The line layer's state for the one file written or read in a run.
 struct mcd_line_state_t {
     text<MCD_LINE_LIMIT> previous_packed;  // the writer's last packed line
@@ -817,6 +824,9 @@ struct mcd_line_state_t {
     text<MCD_LINE_LIMIT> previous_line;    // the reader's last unpacked line
     int previous_line_length = -1;         // -1: no line read yet
     int read_repeats = 0;                  // copies of it still to return
+    // The checksum so far of the lines written or read, each as it stands in
+    // the file (packed, or a repeat line) with its end of line.
+    std::uint32_t file_checksum = MCD_FILE_CHECKSUM_START;
 };
 extern mcd_line_state_t mcd_line_state;
 
@@ -837,6 +847,19 @@ int expand_repeat_codes(std::string_view packed, std::span<char> line);
 void write_mcd_line(int unit, std::string_view line);
 void flush_mcd_repeats(int unit);
 int read_mcd_line(int unit, std::span<char> line, int& length);
+// The checksum of the whole file (a 32-bit cyclic redundancy check) over
+// text, continued from the checksum so far; mcd_file_checksum gives the
+// value of the lines so far.
+std::uint32_t continue_file_checksum(std::uint32_t so_far, std::string_view text);
+std::uint32_t mcd_file_checksum();
+// Writes the file's last line, its checksum line.
+void write_mcd_file_checksum(int unit);
+// Reads the lines after the last record read, up to the checksum line, and
+// compares the checksum: 0 when it matches, or when the file ends without
+// one (a file written before files carried it); MCD_BAD_FIELD for a checksum
+// line that is not its digits, MCD_BAD_CHECK for a checksum that differs or
+// a line after it.
+int check_mcd_file_checksum(int unit);
 
 // Records. A reader's status is 0, MCD_BAD_FIELD or MCD_BAD_CHECK; a record's
 // count must be the count asked for (read_mcd_integers accepts up to

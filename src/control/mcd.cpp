@@ -248,14 +248,28 @@ int read_records(int unit, const mcd_layout& layout) {
     return 0;
 }
 
+// The MCD file takes the control's name in the current folder: a name that
+// holds a folder ("../other/mill", "/lib/mill", "~/mill", "c:mill") would put
+// it somewhere else.
+bool holds_folder(std::string_view name) {
+    return name.find_first_of("/\\:") != std::string_view::npos || (!name.empty() && name.front() == '~');
+}
+
 }  // namespace
 
 void write_mcd_file(int& status) {
     configuration_store_t& cs = configuration_store;
     status = 0;
+    const std::string_view control = trimmed(cs.gpnams[0].view());
+    if (holds_folder(control)) {
+        set_message_string_arg(1, control);
+        issue_message(302);
+        status = IO_FAILED;
+        return;
+    }
     text<MCD_NAME_LENGTH> name;
     int st = IO_OK;
-    build_file_name(name, trimmed(cs.gpnams[0].view()), "mcd", "", st);
+    build_file_name(name, control, "mcd", "", st);
     // The machine file the control was loaded from is never written over.
     if (st == IO_OK && is_job_input(name)) st = IO_FAILED;
     int unit = NO_UNIT;
@@ -268,6 +282,7 @@ void write_mcd_file(int& status) {
     reset_mcd_lines();
     write_records(unit, std::clamp(cs.NGPS, 0, MAXDEFWORDS));
     flush_mcd_repeats(unit);
+    write_mcd_file_checksum(unit);
     // A file that did not reach the disk whole is a failure, not a control:
     // it never takes the file's name.
     if (mcd_line_state.write_failed != 0) discard_unit(unit, st);
@@ -303,6 +318,12 @@ void read_mcd_file(int& unit, std::string_view name, int& status) {
         status = MCD_NAME_MISMATCH;
     } else {
         status = read_records(unit, layout);
+        // Each record checks itself; only the whole file's checksum sees
+        // records that were moved or repeat lines that were changed.
+        if (status == 0) {
+            const int whole = check_mcd_file_checksum(unit);
+            if (whole != 0) status = MCD_WHOLE_FILE_GROUP * MCD_GROUP_FACTOR + whole;
+        }
     }
     int st = 0;
     filclo(unit, st);

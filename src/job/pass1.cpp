@@ -579,6 +579,14 @@ void scan_records(pass1_scan_t& p) {
     }
 }
 
+// The passes that follow read the cutfile again from its start: a cutfile
+// that cannot be rewound is reported like an unreadable record.
+void rewind_for_next_pass() {
+    int st = 0;
+    rewind_cldata(st);
+    if (st != 0) stop_on_cldata_read_error();
+}
+
 // The end of both readers: rewind, the units warnings, the counts.
 void end_pass(pass1_scan_t& p) {
     // A skip that ran past the end of pass 1 does not carry into the record
@@ -621,8 +629,7 @@ int cutfile_has_toolpath_records() {
         const int cls = cldata_class();
         if ((cls == 2000 && cldata_subclass() == 1094) || cls == 28000 || cls == 29000) found = 1;
     }
-    int st = 0;
-    rewind_cldata(st);
+    rewind_for_next_pass();
     return found;
 }
 
@@ -635,8 +642,7 @@ void pass1_classic(int& status) {
     scan_records(p);
     if (p.failed) return;
     close_classic_toolpath(p);
-    int st = 0;
-    rewind_cldata(st);
+    rewind_for_next_pass();
     end_pass(p);
     pass1_results.tool_count = p.s;
     status = 0;
@@ -682,8 +688,8 @@ void pass1(int& status) {
         }
         pass1_results.axis_source_flag = 1;
     }
+    rewind_for_next_pass();
     int st = 0;
-    rewind_cldata(st);
     if (!pass1_results.go_home_seen) {
         uses_go_home(st);
         if (st == 1) {

@@ -186,6 +186,9 @@ constexpr int EXPRESSION_LENGTH = 120;        // characters of an expression tex
 constexpr int CONDITION_LENGTH = 256;         // characters of a condition text
 constexpr int EXPRESSION_RESULT_LENGTH = 256; // characters of a result text
 constexpr int MAX_INDEX_LEVELS = 5;           // nested [index] levels of one operand
+// Passes of one "repeat" of a block at most; a count above it is an error of
+// the control (it would write lines for hours).
+constexpr int MAX_REPEAT_COUNT = 100000;
 
 // value_type of expression results and system variables.
 constexpr int VALUE_NIL = -1;
