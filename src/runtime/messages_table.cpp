@@ -292,6 +292,9 @@ constexpr builtin_message_line builtin_message_rows[] = {
     {299, "Error: a 5-axis machine has one axis that is not set. This probably results from a 4-axis machine with the wrong axis set."},
     {300, "Error: Workplane(A|B|C) can not be used with \"workplane angles = machine tool\""},
     {301, "Error: Workplane(Az|El) can not be used with \"workplane angles = apparent\""},
+    {302, "Error: the CLDATA has multi-axis moves, but the machine has no rotary axis set."},
+    {303, "Error: the initial tool vector is set parallel to the %(A) axis."},
+    {304, "Error: the azimuth and elevation axes are set as parallel."},
 };
 // clang-format on
 }  // namespace
