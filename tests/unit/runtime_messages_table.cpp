@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "ppnsub/ppnsub.h"
 #include "runtime/runtime.h"
@@ -117,4 +118,31 @@ TEST(BuiltinMessages, WrittenBoxes) {
     for (char ch : header) lines += ch == '\n';
     EXPECT_EQ(lines, 16u);
     EXPECT_NE(header.find("\n-----------------------------                            PART 7"), std::string::npos);
+}
+
+// The message file installed for users to start from holds every built-in
+// text, line for line: read as a message file it gives the table that the
+// built-in texts give.
+TEST(BuiltinMessages, InstalledMessageFileMatchesBuiltinTexts) {
+    int status = 0;
+    init_units(status);
+    init_message_table(status);
+    register_builtin_messages();
+    std::vector<std::vector<std::string>> builtin(MAXMSG + 1);
+    for (int n = 1; n <= MAXMSG; ++n)
+        for (int k = 1; k <= message_table.message_line_count[n]; ++k) builtin[n].push_back(line_of(n, k));
+
+    int unit = -1;
+    open_unit(unit, std::string(KELVARON_TEST_DATA) + "/../docs/kelvaron.msg", OPEN_READ, FORM_TEXT, status);
+    ASSERT_EQ(status, 0);
+    ::testing::internal::CaptureStderr();
+    read_message_file(unit, status);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    filclo(unit, status);
+    EXPECT_EQ(errors, "");
+    for (int n = 1; n <= MAXMSG; ++n) {
+        ASSERT_EQ(message_table.message_line_count[n], static_cast<int>(builtin[n].size())) << "message " << n;
+        for (int k = 1; k <= message_table.message_line_count[n]; ++k)
+            EXPECT_EQ(line_of(n, k), builtin[n][static_cast<std::size_t>(k - 1)]) << "message " << n << " line " << k;
+    }
 }
