@@ -508,6 +508,9 @@ struct tool_state_t {
     // with the next move.
     int spindle_speed_owed = 0;
     int spindle_function_owed = 0;
+    // The last spindle record wrote the combined spindle-and-coolant code:
+    // the coolant-on record that follows it is on the tape already.
+    int coolant_with_spindle = 0;
 };
 extern tool_state_t tool_state;
 

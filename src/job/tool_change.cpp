@@ -347,7 +347,10 @@ void spindl() {
     if (timing == 0 || timing == 1) {
         setwrd(w, 0, SETWRD_REQUEST);
         flags[SPINDLE_STOPPED] = 0;
-        if (c == SPINDLE_WITH_COOLANT) flags[COOLANT_WRITTEN] = 1;
+        if (c == SPINDLE_WITH_COOLANT) {
+            flags[COOLANT_WRITTEN] = 1;
+            t.coolant_with_spindle = 1;
+        }
         flags[SPINDLE_PENDING] = 0;
         if (timing == 0) end_record_block(1);
     } else if (timing == 2) {
@@ -374,14 +377,20 @@ void handle_coolant() {
         case MINOR_OFF: function = COOLANT_OFF_FUNCTION; break;
         default: break;
     }
-    if (function != t.pending_gfunction && get_intsp(13) != 1) flags[COOLANT_WRITTEN] = 0;
+    // Another coolant function is still to be written, unless the spindle
+    // record before this one wrote it with its combined code.
+    const int carried = t.coolant_with_spindle && m != MINOR_OFF;
+    t.coolant_with_spindle = 0;
+    if (function != t.pending_gfunction && !carried) flags[COOLANT_WRITTEN] = 0;
     t.pending_gfunction = function;
     flags[COOLANT_PENDING] = 1;
 
     if (m == MINOR_OFF) {
         const int timing = get_intsp(7);
-        if (timing >= 2) return;
+        // A code still waiting for a line on the same word goes out first,
+        // also when the next move carries this one.
         write_code_waiting_on_word_of(COOLANT_OFF_FUNCTION);
+        if (timing >= 2) return;
         gset(COOLANT_OFF_FUNCTION, SETWRD_SET_REQUEST);
         if (timing != 0) return;
         set_reference_message(LABEL_COOLANT_OFF);
@@ -391,8 +400,9 @@ void handle_coolant() {
         return;
     }
     const int timing = get_intsp(6);
-    if (timing >= 2 || flags[COOLANT_WRITTEN] == 1) return;
+    if (flags[COOLANT_WRITTEN] == 1) return;
     write_code_waiting_on_word_of(function);
+    if (timing >= 2) return;
     gset(function, SETWRD_SET_REQUEST);
     if (timing != 0) return;
     end_record_block(1);

@@ -265,6 +265,11 @@ void output_pending_codes() {
         return;
     }
     if (f[COOLANT_PENDING] && !f[COOLANT_WRITTEN]) {
+        // A code that waits for this line on the coolant code's word (the
+        // spindle code) keeps it: the coolant goes with the next move.
+        const int w = fcode_word(t.pending_gfunction);
+        const word_output_state_t& ws = word_output_state;
+        if (has_word(w) && ws.word_request[w] != 0 && ws.word_value[w] != get_gcode_value(t.pending_gfunction)) return;
         // A line since the coolant record (a comment, a code that had to go
         // first) may have carried the code already: it is not written twice.
         if (!function_code_on_tape(t.pending_gfunction)) gset(t.pending_gfunction, SETWRD_SET_REQUEST);
