@@ -93,7 +93,7 @@ int order_length() {
 }
 
 void write_records(int unit, int words) {
-    configuration_store_t& cs = configuration_store;
+    const configuration_store_t& cs = configuration_store;
     write_mcd_string(unit, text<MCD_VERSION_LENGTH>(MCD_VERSION_TEXT));
     write_mcd_string(unit, cs.gpnams[0]);
     const std::array<int, 2> counts = {words, cs.special_block_count};
@@ -203,7 +203,17 @@ int read_records(int unit, const mcd_layout& layout) {
     std::array<int, MAXITEMS> items{};
     const std::span<int> item_values(items.data(), static_cast<std::size_t>(layout.items));
     for (int b = 1; b <= layout.blocks; ++b) {
-        for (int s = 1; s <= layout.items && status == 0; ++s) read_mcd_string(unit, cs.block_texts[b][s], status);
+        // A blank string or an empty item past those the block holds is
+        // already so: only the others are laid down in the store.
+        const auto laid = [&](const auto& table, int i) {
+            return i <= static_cast<int>(table[b].laid_entries().size());
+        };
+        for (int s = 1; s <= layout.items && status == 0; ++s) {
+            text<BLOCK_TEXT_LENGTH> string;
+            read_mcd_string(unit, string, status);
+            if (laid(cs.block_texts, s) || string.view().find_first_not_of(' ') != std::string_view::npos)
+                cs.block_texts[b][s] = string;
+        }
         if (status != 0) return failed(GROUP_BLOCK_TEXTS);
         for (int field = 1; field <= 3; ++field) {
             read_mcd_integers(unit, item_values, status);
@@ -212,8 +222,9 @@ int read_records(int unit, const mcd_layout& layout) {
                 status = MCD_BAD_CHECK;
             if (status != 0) return failed(GROUP_BLOCK_ITEMS);
             for (int i = 1; i <= layout.items; ++i) {
-                block_item_t& it = cs.block_items[b][i];
                 const int v = items[static_cast<std::size_t>(i - 1)];
+                if (v == 0 && !laid(cs.block_items, i)) continue;
+                block_item_t& it = cs.block_items[b][i];
                 if (field == 1) it.code = v;
                 else if (field == 2) it.value = v;
                 else it.string_ref = v;

@@ -12,7 +12,7 @@
 namespace kv {
 
 pass1_results_t pass1_results;
-toolpath_tables_t toolpath_tables;
+constinit toolpath_tables_t toolpath_tables;
 
 namespace {
 
@@ -714,14 +714,14 @@ void pass1(int& status) {
         t.toolpath_alt_tool_length[i] = 0.0;
         t.toolpath_workplanes[static_cast<std::size_t>(i)].kind = WORKPLANE_THREE_AXIS;
         t.toolpath_compensation[i] = off;
-        t.toolpath_tool_text[i].clear();
-        t.toolpath_names[i].clear();
-        t.toolpath_code3_text[i].clear();
         for (int k = 1; k <= 3; ++k) {
             t.toolpath_extents[i][k] = NO_EXTENT;
             t.toolpath_extents[i][k + 3] = -NO_EXTENT;
         }
     }
+    t.toolpath_tool_text.clear();
+    t.toolpath_names.clear();
+    t.toolpath_code3_text.clear();
     array1<double, 6>& e = pass1_results.cutfile_extents;
     array1<double, 6>& l = pass1_results.pass1_extents;
     for (int k = 1; k <= 3; ++k) {

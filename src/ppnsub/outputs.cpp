@@ -30,13 +30,8 @@ void copy_name(std::array<char, OUTPUT_NAME_LEN>& to, const std::string& from) {
 // The folder part of a path ("." when it has none) and the name in it.
 void split_path(const std::string& path, std::string& folder, std::string& name) {
     const std::size_t s = path.find_last_of('/');
-    if (s == std::string::npos) {
-        folder = ".";
-        name = path;
-    } else {
-        folder = s == 0 ? "/" : path.substr(0, s);
-        name = path.substr(s + 1);
-    }
+    folder = s == std::string::npos ? std::string(".") : path.substr(0, s == 0 ? 1 : s);
+    name = s == std::string::npos ? path : path.substr(s + 1);
 }
 
 // Whether the unfinished file at path belongs to an output of this run.

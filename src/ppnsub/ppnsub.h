@@ -66,8 +66,10 @@ struct unit_table_t {
     // finished and the name it has until then. unfinished is 1 while the
     // second may exist; the interrupt handler reads it, so it is set after
     // the names and cleared before them.
-    std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> final_name{};
-    std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> unfinished_name{};
+    // Without an initializer: the one table lives in zero-filled storage, and
+    // its start-up does not write these names.
+    std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> final_name;
+    std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> unfinished_name;
     std::array<volatile std::sig_atomic_t, MAXUNIT + 1> unfinished{};
     // Text written to standard error without an end of line while standard
     // error is not a terminal (the progress dots, a count before its dots):
