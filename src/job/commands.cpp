@@ -68,7 +68,6 @@ constexpr int MINOR_IPR = 74;
 constexpr int MINOR_PERREV = 316;
 
 constexpr int FLAG_LEADER = 6;               // a leader block is being written
-constexpr int FLAG_ABSOLUTE = 21;
 constexpr int FLAG_COMPENSATION_CHANGE = 22;
 constexpr int FUNCTION_ABSOLUTE = 14;
 constexpr int FUNCTION_INCREMENTAL = 15;
@@ -361,10 +360,10 @@ void handle_text_command() {
     next_token(t1.span(), argument.span());
 
     if (text_equals(command.view(), "INC")) {
-        set_status_flag(FLAG_ABSOLUTE, 0);
+        set_coordinate_mode(0);
         gset(FUNCTION_INCREMENTAL, SETWRD_SET_REQUEST);
     } else if (text_equals(command.view(), "ABS")) {
-        set_status_flag(FLAG_ABSOLUTE, 1);
+        set_coordinate_mode(1);
         gset(FUNCTION_ABSOLUTE, SETWRD_SET_REQUEST);
     } else if (text_equals(command.view(), "IGNORE")) {
         parse_ignore_command(t2.view());

@@ -11,6 +11,7 @@
 //   coolant 2000/1030 (89 flood, 72 off); rapid 2000/5; feed 2000/1009
 //   (feed, 315 per minute); circle 3000/2 (0, 4, three zeros, centre, axis,
 //   radius); cycle 2000/1054 (minor word, depths, 315, feed, 0, clearance);
+//   text command 2000/1079 (characters from the second word on: INC, ABS);
 //   cycle off 2000/1054 (72); toolpath 2000/1094 (0: a cutfile with these
 //   records is read toolpath by toolpath); go home 2000/17 (the next GOTO
 //   is the home point); end 14000.
@@ -51,6 +52,8 @@ class Cut {
   }
   cycleOff() { return this.add(2000, 1054, [['i', 72]]); }
   toolpath() { return this.add(2000, 1094, [['r', 0]]); }
+  // The record's first character is not part of the command.
+  text(command) { return this.add(2000, 1079, [...(' ' + command)].map((c) => ['c', c])); }
   goHome(p) { return this.add(2000, 17).goto(p); }
   end() { return this.add(14000, 0, [['i', 0]]); }
 }
@@ -210,6 +213,26 @@ function incrementalToolsJob(toolpaths) {
   return c.coolant(false).spindleOff().end();
 }
 
+// A job that starts absolute, turns to increments with the text command INC
+// and back with ABS, each time with a record between the command and the
+// next move (a coolant or spindle command, which some controls write on a
+// line of their own). The increments repeat those before the switch, so a
+// tape that writes them under the wrong mode ends up elsewhere.
+function incAbsSwitchJob() {
+  const c = millStart();
+  c.rapid().goto([10, 10, 5]).feed(200).goto([10, 10, -1], [30, 10, -1]);
+  c.text('INC').coolant(true);
+  c.goto([50, 10, -1], [50, 30, -1], [40, 40, -2]);
+  c.arc([30, 40, -2], [0, 0, 1], 10, [30, 50, -2]);            // CCW 90
+  c.arc([30, 60, -2], [0, 0, -1], 10, [20, 60, -2]);           // CW 270
+  c.rapid().goto([20, 60, 5]);
+  c.rapid().goto([60, 60, 5]).feed(150).goto([60, 60, -1]);
+  c.text('ABS').spindle(1500);
+  c.goto([60, 20, -1], [40, 20, -2]);
+  c.arc([30, 20, -2], [0, 0, 1], 10, [20, 20, -2]);            // CCW 180
+  return millEnd(c.rapid().goto([20, 20, 5]));
+}
+
 // A turning profile: X is the radius, Z runs along the spindle, Y is 0.
 // Arcs turn about Y (the ZX plane): a convex and a concave radius.
 function turningJob(units = 'mm') {
@@ -248,6 +271,23 @@ function wireJob() {
   return c.end();
 }
 
+// The wire contour's shape in increments: a start hole, lines and arcs cut
+// after the text command INC, then ABS with lines back to the start hole.
+function wireIncAbsJob() {
+  const c = new Cut().units('mm').part('TRACE').from(20, 20, 0)
+    .tool(1, 0.25, 0).feed(4);
+  const p = (x, y) => [x, y, 0];
+  c.goto(p(20, 5), p(35, 5));
+  c.text('INC');
+  c.goto(p(45, 5), p(45, 15));
+  c.arc(p(45, 25), [0, 0, 1], 10, p(55, 25));        // CCW 90
+  c.arc(p(65, 25), [0, 0, -1], 10, p(75, 25));       // CW 180
+  c.goto(p(75, 45));
+  c.text('ABS');
+  c.goto(p(20, 45), p(20, 20));
+  return c.end();
+}
+
 // The job set by the kind of machine: name, builder, option-file lines.
 const JOBS = {
   mill: [
@@ -264,12 +304,14 @@ const JOBS = {
     { name: 'incremental', build: incrementalJob, options: ['coordinates = incremental'] },
     { name: 'inc_tools', build: () => incrementalToolsJob(false), options: ['coordinates = incremental'] },
     { name: 'inc_paths', build: () => incrementalToolsJob(true), options: ['coordinates = incremental'] },
+    { name: 'inc_switch', build: incAbsSwitchJob },
   ],
   lathe: [
     { name: 'turning', build: () => turningJob('mm') },
   ],
   wire: [
     { name: 'wire', build: wireJob },
+    { name: 'inc_switch', build: wireIncAbsJob },
   ],
 };
 
