@@ -5,7 +5,8 @@
 //
 // Record shapes (class, subclass or major word, data words):
 //   units 9000/9 (171 mm, 173 inch); part number 2000/1045 (characters);
-//   FROM 5000/3 and GOTO 5000/5 (two integers, then x y z per point);
+//   FROM 5000/3 and GOTO 5000/5 (two integers, then x y z per point, and
+//   i j k after each in multi-axis mode 9000/2 (1 on, 0 off));
 //   tool change 2000/1055 (tool, -, length, -, diameter, -, length offset,
 //   radius offset); spindle 2000/1031 (speed, 78 rpm, 60 clockwise);
 //   coolant 2000/1030 (89 flood, 72 off); rapid 2000/5; feed 2000/1009
@@ -37,7 +38,7 @@ class Cut {
   feed(f) { return this.add(2000, 1009, [['r', f], ['i', 315]]); }
   goto(...points) {
     const data = [['i', 0], ['i', 0]];
-    for (const p of points) data.push(['r', p[0]], ['r', p[1]], ['r', p[2]]);
+    for (const p of points) for (const v of p) data.push(['r', v]);
     return this.add(5000, 5, data);
   }
   circle(centre, axis, radius) {
@@ -55,6 +56,8 @@ class Cut {
   // The record's first character is not part of the command.
   text(command) { return this.add(2000, 1079, [...(' ' + command)].map((c) => ['c', c])); }
   goHome(p) { return this.add(2000, 17).goto(p); }
+  // Multi-axis mode on: each GOTO point carries its tool vector (i, j, k).
+  multiaxis(on) { return this.add(9000, 2, [['i', on ? 1 : 0]]); }
   end() { return this.add(14000, 0, [['i', 0]]); }
 }
 
@@ -288,6 +291,19 @@ function wireIncAbsJob() {
   return c.end();
 }
 
+// A tapered die on a wire machine with a taper head: the wire stands 30 mm
+// between its guides and leans 4 degrees, outward on each side of a
+// rectangle, the lean changing at the corners; then upright again.
+function wireTaperJob() {
+  const c = new Cut().units('mm').part('TRACE').from(20, 20, 0)
+    .tool(1, 0.25, 30).feed(4).multiaxis(true);
+  const t = Math.tan(4 * Math.PI / 180);
+  const lean = (x, y, lx, ly) => { const n = Math.hypot(lx, ly, 1); return [x, y, 0, lx / n, ly / n, 1 / n]; };
+  c.goto(lean(20, 5, 0, -t), lean(50, 5, 0, -t), lean(50, 25, t, 0), lean(20, 25, 0, t), lean(20, 5, -t, 0));
+  c.goto(lean(20, 20, 0, 0));
+  return c.multiaxis(false).end();
+}
+
 // The job set by the kind of machine: name, builder, option-file lines.
 const JOBS = {
   mill: [
@@ -312,6 +328,7 @@ const JOBS = {
   wire: [
     { name: 'wire', build: wireJob },
     { name: 'inc_switch', build: wireIncAbsJob },
+    { name: 'taper', build: wireTaperJob, needs: 'taper' },
   ],
 };
 

@@ -117,6 +117,7 @@ function main() {
     if (!desc) throw new Error(`no description of control ${control}`);
     for (const job of JOBS[desc.kind]) {
       if (args.jobs.length && !args.jobs.includes(job.name)) continue;
+      if (job.needs && !desc[job.needs]) continue;
       const r = runJob(args.kelvaron, control, desc, job, args.keep);
       const ok = r.failures.length === 0;
       const key = `${control} ${job.name}`;
