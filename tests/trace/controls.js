@@ -39,6 +39,7 @@
 //   programEnd      M codes that end the program; endText for messages
 //   xDiameter       lathe X (and U) words are diameters
 //   feedStep        the feed word's resolution (units per minute)
+//   workOffsetG15   the work offset is selected by G15 Hn (Okuma)
 //   taper           a wire machine's taper head: the two words that place
 //                   the upper wire guide off the lower one in X and Y (in
 //                   the tape's length units), whether they give the offset
@@ -200,7 +201,7 @@ const CONTROLS = {
   mitsuw: { ...ISO_WIRE, taper: { ...TAPER_BC, increments: true }, family: 'Mitsubishi wire EDM',
     note: 'taper words assumed to move the upper guide by their amounts' },
   num: { ...NUM760, family: 'NUM 760' },
-  okuma: { ...ISO_MILL, family: 'Okuma OSP (EIA/ISO)' },
+  okuma: { ...ISO_MILL, workOffsetG15: true, family: 'Okuma OSP (EIA/ISO)' },
   p28m: { ...ISO_MILL, family: 'Posidata', note: 'Fanuc-type words assumed' },
   r2e3: { ...ISO_MILL, ...G70, family: 'Bridgeport R2E3', note: 'ISO words with G70/G71 assumed' },
   robofil: { ...ISO_WIRE, ...G70, taper: TAPER_BC, family: 'Charmilles Robofil wire EDM' },
