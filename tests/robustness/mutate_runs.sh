@@ -15,13 +15,15 @@
 # number of runs at a time, KELVARON_ROBUST_KEEP a folder for failing inputs,
 # and KELVARON_LOOP_STRIDE (1 when unset) runs only every STRIDE-th damaged
 # copy of each entry, its undamaged run always (CI sets it for the sanitizer
-# build, whose runs are many times slower).
+# build, whose runs are many times slower). A run still going after TIMEOUT
+# seconds counts as a hang: the longest undamaged run takes well under a
+# second, a sanitizer build's a few seconds on a busy two-core machine.
 set -u
 
 MUTATIONS=${KELVARON_MUTATIONS:-40}
 JOBS=${KELVARON_ROBUST_JOBS:-4}
 STRIDE=${KELVARON_LOOP_STRIDE:-1}
-TIMEOUT=5
+TIMEOUT=20
 
 exe=$(realpath "$1")
 runner=$(realpath "$2")
