@@ -22,7 +22,8 @@
 // --keep leaves each job's folder (cutfile, tape) under DIR.
 // With KELVARON_LOOP_STRIDE set (CI sets it for the sanitizer build), each
 // control posts every STRIDE-th of its jobs only, the jobs taken turning from
-// one control to the next, so that every job is still posted by some controls.
+// one control to the next, so that every job is still posted by some controls
+// (a control of fewer jobs than STRIDE posts one of them).
 
 const fs = require('fs');
 const os = require('os');
@@ -133,9 +134,10 @@ function main() {
     const desc = CONTROLS[control];
     if (!desc) throw new Error(`no description of control ${control}`);
     const turn = Object.keys(CONTROLS).indexOf(control);
+    const every = Math.min(stride, JOBS[desc.kind].length);
     for (const [index, job] of JOBS[desc.kind].entries()) {
       if (args.jobs.length && !args.jobs.includes(job.name)) continue;
-      if ((index + turn) % stride !== 0) continue;
+      if ((index + turn) % every !== 0) continue;
       if (job.needs && !desc[job.needs]) continue;
       const r = runJob(args.kelvaron, control, desc, job, args.keep, args.rs274);
       const ok = r.failures.length === 0;
