@@ -48,13 +48,18 @@ double wrap_degrees(double a) {
     return a < 0.0 ? a + 360.0 : a;
 }
 
+// Coordinate c (1, 2) of the plane of a word integer position, from the
+// centre, in output units: each plane axis is kept at its own resolution.
+double plane_offset(const array1<int, 8>& pu, int c) {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    return (static_cast<double>(pu[a[c]]) - pu[a[c + 2]]) / axis_mult(a[c]);
+}
+
 // The angle of the current position about the centre, in degrees, from the
 // integer positions; turned by half a circle for a clockwise arc.
 double position_angle() {
-    const array1<int, 4>& a = circle_state.arc_plane_axes;
     const array1<int, 8>& pu = motion_state.position_units;
-    double angle = degrees_of(std::atan2(static_cast<double>(pu[a[2]]) - pu[a[4]],
-                                         static_cast<double>(pu[a[1]]) - pu[a[3]]));
+    double angle = degrees_of(std::atan2(plane_offset(pu, 2), plane_offset(pu, 1)));
     if (circle_state.arc_reversed != 0) angle = angle >= 0.0 ? angle - 180.0 : angle + 180.0;
     return angle;
 }
@@ -73,12 +78,16 @@ bool travel_turns_back() {
 double travel_direction(int p1, int p2) {
     const array1<int, 4>& a = circle_state.arc_plane_axes;
     const array1<int, 8>& pu = motion_state.position_units;
-    const double angle =
-        degrees_of(std::atan2(static_cast<double>(p2) - pu[a[4]], static_cast<double>(p1) - pu[a[3]]));
+    const double angle = degrees_of(std::atan2((static_cast<double>(p2) - pu[a[4]]) / axis_mult(a[2]),
+                                               (static_cast<double>(p1) - pu[a[3]]) / axis_mult(a[1])));
     return wrap_degrees(travel_turns_back() ? -angle : angle);
 }
 
-int x_word_mult() { return MULT(key_word(8)); }
+// The coarser resolution of the plane's two axes.
+double plane_resolution() {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    return std::max(1.0 / axis_mult(a[1]), 1.0 / axis_mult(a[2]));
+}
 
 // Point `index` of a record's values in machine units (integers and reals).
 void machine_point(std::span<const double> points, int index, array1<int, 3>& units, point3& out) {
@@ -92,7 +101,7 @@ void machine_point(std::span<const double> points, int index, array1<int, 3>& un
 void set_helix_rise(int axial, double start, double end, double done, double whole) {
     const double a = start + (end - start) * done / whole;
     motion_state.position[axial] = a;
-    motion_state.position_units[axial] = nearest_int(static_cast<double>(x_word_mult()) * a);
+    motion_state.position_units[axial] = word_integer(a, axis_mult(axial));
 }
 
 // No plane code waits for the line: the arc goes out as straight moves.
@@ -186,7 +195,7 @@ void plan_arc(std::span<const double> points, int last_index, double radius, int
     plan.radius = radius;
     plan.quadrant_pieces = quadrant_pieces;
     plan.halve_full_circles = halve_full_circles;
-    plan.step_angle = radius > 0.0 ? degrees_of(1.0 / x_word_mult() / radius) : 360.0;
+    plan.step_angle = radius > 0.0 ? degrees_of(plane_resolution() / radius) : 360.0;
     for (int c = 1; c <= 2; ++c) {
         plan.start_units[c] = m.position_units[a[c]];
         plan.start_reals[c] = m.position[a[c]];
@@ -223,7 +232,6 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
     const int c1 = m.position_units[a[3]], c2 = m.position_units[a[4]];
     const double rc1 = m.position[a[3]], rc2 = m.position[a[4]];
     const double r = plan.radius;
-    const double mult_x = x_word_mult();
     const double turn = wrap_degrees(t);
     const double direction = plan.start_direction + t;
     const double quarter = direction / 90.0;
@@ -236,8 +244,8 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
         r2 = plan.start_reals[2];
     } else if (std::fabs(turn - 180.0) < EXACT_ANGLE) {
         // Half a turn on: the point opposite the start, exactly.
-        q1 = 2 * c1 - plan.start_units[1];
-        q2 = 2 * c2 - plan.start_units[2];
+        q1 = word_integer(2.0 * c1 - plan.start_units[1], 1.0);
+        q2 = word_integer(2.0 * c2 - plan.start_units[2], 1.0);
         r1 = 2.0 * rc1 - plan.start_reals[1];
         r2 = 2.0 * rc2 - plan.start_reals[2];
     } else if (std::fabs(quarter - std::round(quarter)) < EXACT_ANGLE) {
@@ -245,24 +253,23 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
         long long k = std::llround(quarter);
         if (travel_turns_back()) k = -k;
         k = ((k % 4) + 4) % 4;
-        const int ri = nearest_int(mult_x * r);
         q1 = c1;
         q2 = c2;
         r1 = rc1;
         r2 = rc2;
         switch (k) {
-        case 0: q1 = c1 + ri; r1 = rc1 + r; break;
-        case 1: q2 = c2 + ri; r2 = rc2 + r; break;
-        case 2: q1 = c1 - ri; r1 = rc1 - r; break;
-        default: q2 = c2 - ri; r2 = rc2 - r; break;
+        case 0: q1 = word_integer(c1 + static_cast<double>(word_integer(r, axis_mult(a[1]))), 1.0); r1 = rc1 + r; break;
+        case 1: q2 = word_integer(c2 + static_cast<double>(word_integer(r, axis_mult(a[2]))), 1.0); r2 = rc2 + r; break;
+        case 2: q1 = word_integer(c1 - static_cast<double>(word_integer(r, axis_mult(a[1]))), 1.0); r1 = rc1 - r; break;
+        default: q2 = word_integer(c2 - static_cast<double>(word_integer(r, axis_mult(a[2]))), 1.0); r2 = rc2 - r; break;
         }
     } else {
         const double phi = (travel_turns_back() ? -direction : direction) * PI / 180.0;
         const double dx = plan.start_radius * std::cos(phi), dy = plan.start_radius * std::sin(phi);
         r1 = rc1 + dx;
         r2 = rc2 + dy;
-        q1 = nearest_int(mult_x * r1);
-        q2 = nearest_int(mult_x * r2);
+        q1 = word_integer(r1, axis_mult(a[1]));
+        q2 = word_integer(r2, axis_mult(a[2]));
     }
     m.position_units[a[1]] = q1;
     m.position_units[a[2]] = q2;
@@ -294,14 +301,16 @@ void walk_arc_piece(std::span<const double> points, int last_index, int stride, 
 int arc_piece_radius(int r_value, int radius_word, double piece_sweep) {
     const array1<int, 4>& a = circle_state.arc_plane_axes;
     const array1<int, 8>& inc = motion_state.increments;
-    const double chord = std::hypot(static_cast<double>(inc[a[1]]), static_cast<double>(inc[a[2]])) / x_word_mult();
+    const double chord = std::hypot(static_cast<double>(inc[a[1]]) / axis_mult(a[1]),
+                                    static_cast<double>(inc[a[2]]) / axis_mult(a[2]));
     const double mult_r = has_word(radius_word) ? MULT(radius_word) : 1.0;
     // The rounded end points may lie further apart than the radius allows:
     // no controller builds an arc whose radius is below half its chord.
     const double least = std::ceil(chord / 2.0 * mult_r - ROUNDING_SLACK);
     double magnitude = std::fabs(static_cast<double>(r_value));
     if (magnitude < least) magnitude = least;
-    const int r = static_cast<int>(std::min(magnitude, static_cast<double>(INT_MAX)));
+    if (!word_value_fits(magnitude)) stop_value_beyond_word();
+    const int r = static_cast<int>(magnitude);
     return piece_sweep > 180.0 ? -r : r;
 }
 
@@ -362,9 +371,6 @@ void arcmov(std::span<const double> points, int count, int& status) {
     const array1<double, 5>& record = cs.circle_record;
     const int x_word = key_word(8), y_word = key_word(9), z_word = key_word(10);
     const int i_word = key_word(11), j_word = key_word(12), k_word = key_word(13);
-    const double mult_x = MULT(x_word);
-    const double u = 1.0 / mult_x;
-    const double e = 0.99 * u;
     const double r = pass1_results.unit_factor * record[1];
     const int stride = get_state_flag(31) != 0 ? 6 : 3;
     if (count < 3 || static_cast<std::size_t>(count) > points.size()) {
@@ -411,18 +417,20 @@ void arcmov(std::span<const double> points, int count, int& status) {
     const array1<double, 6>& p = motion_state.position;
     const double start_axial = axial != 0 ? p[axial] : 0.0;
     if (!linear) {
-        helix = rounded_distance(start_axial, last[axial], mult_x) > e ? 1 : 0;
+        const double axial_mult = axis_mult(axial);
+        const double e_axial = 0.99 / axial_mult;
+        helix = rounded_distance(start_axial, last[axial], axial_mult) > e_axial ? 1 : 0;
         if (helix == 0) {
-            const double d = rounded_distance(start_axial, first[axial], mult_x);
+            const double d = rounded_distance(start_axial, first[axial], axial_mult);
             const double exact = std::fabs(first[axial] - start_axial);
-            if (d > e && exact > e) status = ARC_OFF_PLANE;
-            if (d <= e && exact > e) linear = true;
+            if (d > e_axial && exact > e_axial) status = ARC_OFF_PLANE;
+            if (d <= e_axial && exact > e_axial) linear = true;
         }
         // The start and the end must lie on one circle about the centre.
         const double start_radius = std::hypot(p[axes[1]] - p[axes[3]], p[axes[2]] - p[axes[4]]);
         const double end_radius =
             std::hypot(last[axes[1]] - p[axes[3]], last[axes[2]] - p[axes[4]]);
-        if (std::fabs(start_radius - end_radius) > e) linear = true;
+        if (std::fabs(start_radius - end_radius) > 0.99 * plane_resolution()) linear = true;
     }
     const bool arcs_allowed = !linear && suppressed == 0 && plane_code_set(plane_function);
     if (status == ARC_OFF_PLANE && !arcs_allowed) linear = true;
@@ -435,7 +443,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
     if (status == ARC_OFF_PLANE) return;
 
     cs.incremental_centre_mode = get_intsp(28) == 1 ? 1 : 0;
-    cs.circle_record[5] = real_option(10) > 0.0 ? real_option(10) : u;
+    cs.circle_record[5] = real_option(10) > 0.0 ? real_option(10) : plane_resolution();
     const int radius_word = key_word(KEY_RADIUS);
     const int full_circle = get_intsp(27);
     arc_plan_t plan;
@@ -454,7 +462,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
     gset(plane_function, SETWRD_SET_REQUEST);
 
     set_reference_message(LABEL_CIRCLE);
-    const int radius_value = nearest_int(static_cast<double>(MULT(radius_word)) * r);
+    const int radius_value = word_integer(r, MULT(radius_word));
     cs.arc_quadrant_state[1] = arc_quadrant();
     cs.arc_quadrant_state[2] = cs.arc_quadrant_state[1];
 
@@ -485,8 +493,8 @@ void arcmov(std::span<const double> points, int count, int& status) {
             const double m = MULT(w);
             const int value =
                 cs.incremental_centre_mode != 0
-                    ? nearest_int((motion_state.previous_position[axes[c]] - motion_state.position[axes[c + 2]]) * m)
-                    : nearest_int(m * motion_state.position[axes[c + 2]]);
+                    ? word_integer(motion_state.previous_position[axes[c]] - motion_state.position[axes[c + 2]], m)
+                    : word_integer(motion_state.position[axes[c + 2]], m);
             setwrd(w, value, SETWRD_SET);
         }
 
@@ -526,7 +534,8 @@ void arcmov(std::span<const double> points, int count, int& status) {
 
         // Flatness: the height of the piece over its chord in the plane.
         const array1<int, 8>& inc = motion_state.increments;
-        const double chord = std::hypot(static_cast<double>(inc[axes[1]]), static_cast<double>(inc[axes[2]])) / mult_x;
+        const double chord = std::hypot(static_cast<double>(inc[axes[1]]) / axis_mult(axes[1]),
+                                        static_cast<double>(inc[axes[2]]) / axis_mult(axes[2]));
         const double root = 1.0 - chord * chord / 4.0 / r / r;
         double h = r;
         if (piece_sweep > 180.0) {
@@ -537,11 +546,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
         if (h <= cs.circle_record[5]) {
             // A straight line carries no circle function.
             gset(circle_function, SETWRD_CANCEL);
-            const double length =
-                std::sqrt(static_cast<double>(inc[1]) * inc[1] + static_cast<double>(inc[2]) * inc[2] +
-                          static_cast<double>(inc[3]) * inc[3]) /
-                mult_x;
-            if (length >= u && (inc[1] != 0 || inc[2] != 0 || inc[3] != 0)) {
+            if (inc[1] != 0 || inc[2] != 0 || inc[3] != 0) {
                 set_xyz_words();
                 gset(FUNCTION_LINEAR, SETWRD_SET_REQUEST);
                 fedrat();

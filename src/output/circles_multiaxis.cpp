@@ -208,7 +208,6 @@ void output_circle_move() {
 
     const int x_word = key_word(KEY_X), y_word = key_word(KEY_X + 1), z_word = key_word(KEY_X + 2);
     const int i_word = key_word(11), j_word = key_word(12), k_word = key_word(13);
-    const double mult_x = MULT(x_word);
     const double r = pass1_results.unit_factor * record[1];
 
     // The plane from the circle's axis; a later match overrides an earlier one.
@@ -288,10 +287,13 @@ void output_circle_move() {
         }
         compute_increments();
 
-        // The distance from the piece's start to the centre, X units.
+        // The distance from the piece's start to the centre, output units,
+        // from the word integers of each plane axis at its own resolution.
         const array1<int, 8>& pu = m.position_units;
-        const double di = static_cast<double>(kept_previous_units[axes[1]]) - pu[axes[3]];
-        const double dj = static_cast<double>(kept_previous_units[axes[2]]) - pu[axes[4]];
+        const double di =
+            (static_cast<double>(kept_previous_units[axes[1]]) - pu[axes[3]]) / axis_mult(axes[1]);
+        const double dj =
+            (static_cast<double>(kept_previous_units[axes[2]]) - pu[axes[4]]) / axis_mult(axes[2]);
         const double start_radius = std::sqrt(di * di + dj * dj);
 
         const point3 start_tip = tip_of(kept_previous);
@@ -342,7 +344,7 @@ void output_circle_move() {
                 // The radius from the piece's start to the centre, negative
                 // for a piece of more than half a circle.
                 if (has_word(radius_word)) {
-                    const int radius = nearest_int(start_radius / mult_x * MULT(radius_word));
+                    const int radius = word_integer(start_radius, MULT(radius_word));
                     setwrd(radius_word, arc_piece_radius(radius, radius_word, piece_sweep), SETWRD_SET);
                 }
 
@@ -368,7 +370,7 @@ void output_circle_move() {
                             const double z = end_offset[axial];
                             if (!(std::fabs(z) > 0.0)) stop_bad_geometry();
                             const double t =
-                                std::atan((std::fabs(offset_radius) - start_radius / mult_x) / z) /
+                                std::atan((std::fabs(offset_radius) - start_radius) / z) /
                                 angle_constants.degrees_to_radians;
                             if (has_word(elevation_word)) {
                                 m.position_units[ELEVATION_ELEMENT] = nearest_int(MULT(elevation_word) * t);

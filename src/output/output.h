@@ -68,6 +68,25 @@ inline int MULT(int w) {
 }
 int wdstat(int w, int kind);
 void clear_modal_memory();
+// A word integer holds magnitudes below 2^31 - 1: a conversion that does not
+// fit saturates at the ends of the range, so a value there never fitted its
+// word (the no-value marker lies there too).
+constexpr double WORD_VALUE_LIMIT = 2147483647.0;
+inline bool word_value_fits(double v) { return v > -WORD_VALUE_LIMIT && v < WORD_VALUE_LIMIT; }
+// A value too large for the word that carries it: message 209 and the end of
+// the run with exit code 4. Nothing is clamped into the word.
+[[noreturn]] void stop_value_beyond_word();
+// q times mult rounded half away from zero, the word integer of a real
+// quantity; a value that does not fit a word integer stops the run.
+int word_integer(double q, double mult);
+// The factor (MULT) at which coordinate a (1 X, 2 Y, 3 Z) is kept as a word
+// integer: that of its own coordinate word (keys 8, 9, 10), so that each is
+// written at its own resolution; an axis without a word takes the X word's.
+int axis_mult(int a);
+// Word integer `units` of coordinate a as a value of word w, which carries
+// that coordinate at a resolution of its own (an incremental or a centre
+// word); the same integer when both resolutions agree.
+int axis_units_for_word(int units, int a, int w);
 // The word that carries coordinate a (1 X, 2 Y, 3 Z) in the current mode:
 // incremental output takes the incremental word where the control has one.
 int coordinate_word(int a);
@@ -335,8 +354,9 @@ constexpr int FEED_PER_MINUTE_FLAG = 3;
 constexpr int OPTIONAL_SKIP_FLAG = 4;
 
 // Positions: 1-3 x, y, z in output units, 4-6 i, j, k or the circle centre.
-// Word integers: 1-3 X, Y, Z at the X word's resolution, 4-6 the circle
-// centre, 7 the tangential C angle (or the circle angle), 8 spare.
+// Word integers: 1-3 X, Y, Z and 4-6 the circle centre, each coordinate at
+// its own axis resolution (axis_mult), 7 the tangential C angle (or the
+// circle angle), 8 spare.
 struct motion_state_t {
     array1<double, 6> position;
     array1<double, 6> previous_position;
@@ -544,8 +564,9 @@ void sort_integers(int count, std::span<const int> in, std::span<int> out, int& 
 int write_flat_arc_piece(double radius, int circle_function, int whole_record, double shortest_chord,
                          bool& committed);
 // The centre words of a wire or multi-axis arc piece, set without request:
-// incremental ones are integer differences at the X word's resolution (start
-// minus centre), absolute ones the centre at the word's own resolution.
+// incremental ones are integer differences of the start and the centre at
+// their axis resolution, carried over to the word's own, absolute ones the
+// centre at the word's own resolution.
 void set_integer_arc_centre_words(int centre_word1, int centre_word2);
 using point3 = array1<double, 3>;   // x, y, z (the same type as kinematics' vector3)
 using point2 = array1<double, 2>;
