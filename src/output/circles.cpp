@@ -1,8 +1,8 @@
 // Circular moves: the plane from the circle's axis, arcs and helices cut into
-// pieces (at quadrant boundaries, or half circles for a radius), end-point,
-// centre, radius and angle words, straight moves within the chordal tolerance
-// where a plane has no arcs, and the fall-back to linear moves; the plane
-// geometry and helix blocks of the helical cycles.
+// pieces (at quadrant boundaries, a turn at most, or half circles for a
+// radius), end-point, centre, radius and angle words, straight moves within
+// the chordal tolerance where an arc cannot be written, and the fall-back to
+// linear moves; the plane geometry and helix blocks of the helical cycles.
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -32,9 +32,14 @@ constexpr int FUNCTION_XZ_PLANE = 8;
 constexpr int KEY_CIRCLE_ANGLE = 7;
 constexpr int KEY_RADIUS = 32;
 constexpr int FUNCTION_LINEAR = 2;
+// "integer 125" = 1: the control's arc block takes no helix (a controller
+// that programs one only in a form of its own), so a helix is written as
+// straight moves within the chordal tolerance.
+constexpr int HELIX_AS_LINES_SETTING = 125;
 constexpr double PI = 3.14159265358979323846;
 constexpr double EXACT_ANGLE = 1e-9;        // degrees: a piece end on a quadrant boundary or half a turn on
 constexpr double MAX_CHORD_ANGLE = 90.0;     // degrees of arc of one straight move at most
+constexpr double WHOLE_TURN = 360.0;
 // Straight moves of one arc written within the chordal tolerance at most: a
 // huge radius against a fine resolution would otherwise give an endless tape.
 constexpr int MAX_ARC_CHORDS = 10000;
@@ -73,14 +78,25 @@ bool travel_turns_back() {
     return (circle_state.arc_reversed != 0) == cyclic;
 }
 
-// The direction of a plane point (integers) from the centre, as travel from
-// the plane's first axis in the arc's sense.
+// A direction in the plane (its first and second coordinate from the
+// centre) as travel from the plane's first axis in the arc's sense.
+double travel_of_direction(double d1, double d2) {
+    const double angle = degrees_of(std::atan2(d2, d1));
+    return wrap_degrees(travel_turns_back() ? -angle : angle);
+}
+
+// The direction of a plane point (integers) from the centre.
 double travel_direction(int p1, int p2) {
     const array1<int, 4>& a = circle_state.arc_plane_axes;
     const array1<int, 8>& pu = motion_state.position_units;
-    const double angle = degrees_of(std::atan2((static_cast<double>(p2) - pu[a[4]]) / axis_mult(a[2]),
-                                               (static_cast<double>(p1) - pu[a[3]]) / axis_mult(a[1])));
-    return wrap_degrees(travel_turns_back() ? -angle : angle);
+    return travel_of_direction((static_cast<double>(p1) - pu[a[3]]) / axis_mult(a[1]),
+                               (static_cast<double>(p2) - pu[a[4]]) / axis_mult(a[2]));
+}
+
+// The axis across the plane.
+int axial_axis() {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    return 6 - a[1] - a[2];
 }
 
 // The coarser resolution of the plane's two axes.
@@ -89,11 +105,31 @@ double plane_resolution() {
     return std::max(1.0 / axis_mult(a[1]), 1.0 / axis_mult(a[2]));
 }
 
+// The distance of a point from the centre, in the plane.
+double plane_radius(const array1<double, 3>& p) {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    const array1<double, 6>& c = motion_state.position;
+    return std::hypot(p[a[1]] - c[a[3]], p[a[2]] - c[a[4]]);
+}
+
 // Point `index` of a record's values in machine units (integers and reals).
 void machine_point(std::span<const double> points, int index, array1<int, 3>& units, point3& out) {
     point3 raw;
     read_point(points, index, 1.0, raw);
     to_machine_units(raw, units, out);
+}
+
+// The turn in the arc's sense of a step from point p to point q.
+double step_travel(const arc_plan_t& plan, const array1<double, 3>& p, const array1<double, 3>& q) {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    const array1<double, 6>& c = motion_state.position;
+    if (std::hypot(q[a[1]] - p[a[1]], q[a[2]] - p[a[2]]) <= plan.plane_slack) {
+        const int k = axial_axis();
+        return std::fabs(q[k] - p[k]) > plan.axial_slack ? WHOLE_TURN : 0.0;
+    }
+    const double from = travel_of_direction(p[a[1]] - c[a[3]], p[a[2]] - c[a[4]]);
+    const double to = travel_of_direction(q[a[1]] - c[a[3]], q[a[2]] - c[a[4]]);
+    return wrap_degrees(to - from);
 }
 
 // The axial coordinate of a helix `done` of the way `whole` from its start
@@ -166,6 +202,37 @@ void clear_arc_centre() {
 
 }  // namespace
 
+bool helix_as_lines() { return get_intsp(HELIX_AS_LINES_SETTING) == 1; }
+
+void output_helix_as_lines(const point3& centre, const point3& end, int first, int second, int axial) {
+    const array1<double, 6>& p = motion_state.position;
+    const double start_angle = std::atan2(p[second] - centre[second], p[first] - centre[first]);
+    const double sweep_degrees =
+        wrap_degrees(degrees_of(std::atan2(end[second] - centre[second], end[first] - centre[first]) - start_angle));
+    // An end at the start's place is a whole turn.
+    const double sweep = (sweep_degrees < EXACT_ANGLE ? WHOLE_TURN : sweep_degrees) * PI / 180.0;
+    const double r = std::hypot(p[first] - centre[first], p[second] - centre[second]);
+    const double resolution = std::max(1.0 / axis_mult(first), 1.0 / axis_mult(second));
+    const double tolerance = real_option(10) > 0.0 ? real_option(10) : resolution;
+    double step = MAX_CHORD_ANGLE * PI / 180.0;
+    if (r > tolerance) step = std::min(step, 2.0 * std::acos(1.0 - tolerance / r));
+    const int n = static_cast<int>(std::clamp(std::ceil(sweep / step - EXACT_ANGLE), 1.0, static_cast<double>(MAX_ARC_CHORDS)));
+    const double start_axial = p[axial];
+    std::array<double, 3> values{};
+    for (int i = 1; i <= n; ++i) {
+        if (i == n) {
+            for (int k = 1; k <= 3; ++k) values[static_cast<std::size_t>(k - 1)] = end[k];
+        } else {
+            const double a = start_angle + sweep * i / n;
+            values[static_cast<std::size_t>(first - 1)] = centre[first] + r * std::cos(a);
+            values[static_cast<std::size_t>(second - 1)] = centre[second] + r * std::sin(a);
+            values[static_cast<std::size_t>(axial - 1)] = start_axial + (end[axial] - start_axial) * i / n;
+        }
+        set_position_from_point(std::span<const double>(values.data(), values.size()), 1, 0);
+        output_arc_chord();
+    }
+}
+
 int arc_quadrant() {
     const array1<int, 4>& a = circle_state.arc_plane_axes;
     const array1<int, 8>& pu = motion_state.position_units;
@@ -180,34 +247,66 @@ double rounded_distance(double a, double b, double n) {
     return std::fabs(static_cast<double>(nearest_int(n * b)) - static_cast<double>(nearest_int(n * a))) / n;
 }
 
-double arc_point_travel(std::span<const double> points, int index, const arc_plan_t& plan) {
-    array1<int, 3> units;
-    point3 out;
-    machine_point(points, index, units, out);
-    const array1<int, 4>& a = circle_state.arc_plane_axes;
-    return wrap_degrees(travel_direction(units[a[1]], units[a[2]]) - plan.start_direction);
+void start_arc_walk(arc_walk_t& walk) {
+    walk.next = 1;
+    walk.travel = 0.0;
+    for (int k = 1; k <= 3; ++k) walk.last[k] = motion_state.position[k];
 }
 
-void plan_arc(std::span<const double> points, int last_index, double radius, int quadrant_pieces,
+double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, const arc_walk_t& walk) {
+    array1<int, 3> units;
+    point3 q;
+    machine_point(points, walk.next, units, q);
+    return walk.travel + step_travel(plan, walk.last, q);
+}
+
+void advance_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk) {
+    array1<int, 3> units;
+    point3 q;
+    machine_point(points, walk.next, units, q);
+    walk.travel += step_travel(plan, walk.last, q);
+    walk.last = q;
+    walk.next += plan.stride;
+}
+
+void plan_arc(std::span<const double> points, int last_index, int stride, double radius, int quadrant_pieces,
               int halve_full_circles, arc_plan_t& plan) {
     const array1<int, 4>& a = circle_state.arc_plane_axes;
     const motion_state_t& m = motion_state;
     plan.radius = radius;
     plan.quadrant_pieces = quadrant_pieces;
     plan.halve_full_circles = halve_full_circles;
-    plan.step_angle = radius > 0.0 ? degrees_of(plane_resolution() / radius) : 360.0;
+    plan.stride = stride;
+    const double resolution = plane_resolution();
+    plan.step_angle = radius > 0.0 ? degrees_of(resolution / radius) : 360.0;
+    plan.plane_slack = 0.99 * resolution;
+    plan.axial_slack = 0.99 / axis_mult(axial_axis());
     for (int c = 1; c <= 2; ++c) {
         plan.start_units[c] = m.position_units[a[c]];
         plan.start_reals[c] = m.position[a[c]];
     }
     plan.start_radius = std::hypot(plan.start_reals[1] - m.position[a[3]], plan.start_reals[2] - m.position[a[4]]);
     plan.start_direction = travel_direction(plan.start_units[1], plan.start_units[2]);
-    // The sweep from the start to the last point in the arc's sense; the
-    // record announces an arc, so a last point at the start (a zero chord)
-    // closes a whole circle, unless the start is the centre itself.
-    plan.sweep = arc_point_travel(points, last_index, plan);
+    // The sweep: every turn from the start through the points to the last.
+    arc_walk_t walk;
+    start_arc_walk(walk);
+    while (walk.next <= last_index) advance_arc_walk(points, plan, walk);
+    plan.sweep = walk.travel;
+    // An arc that ends where it started on the tape makes whole turns: the
+    // record announces an arc, so points that never leave the start (a zero
+    // chord) close a whole circle, unless the start is the centre itself.
+    // Points that move less than the resolution from the start to an end
+    // apart from it turn by the direction between the two.
+    array1<int, 3> end_units;
+    point3 end;
+    machine_point(points, last_index, end_units, end);
     const bool at_centre = plan.start_units[1] == m.position_units[a[3]] && plan.start_units[2] == m.position_units[a[4]];
-    if (plan.sweep <= 0.0 && !at_centre) plan.sweep = 360.0;
+    const bool closed = end_units[a[1]] == plan.start_units[1] && end_units[a[2]] == plan.start_units[2];
+    if (!at_centre && closed) {
+        plan.sweep = WHOLE_TURN * std::max(1.0, std::round(plan.sweep / WHOLE_TURN));
+    } else if (!at_centre && plan.sweep <= 0.0) {
+        plan.sweep = wrap_degrees(travel_direction(end_units[a[1]], end_units[a[2]]) - plan.start_direction);
+    }
 }
 
 double next_arc_piece_end(const arc_plan_t& plan, double from) {
@@ -218,9 +317,12 @@ double next_arc_piece_end(const arc_plan_t& plan, double from) {
         const double k = std::floor((plan.start_direction + from + slack) / 90.0) + 1.0;
         const double boundary = 90.0 * k - plan.start_direction;
         if (boundary < plan.sweep - slack) to = boundary;
-    } else if (plan.halve_full_circles != 0 && to - from >= 360.0 - slack) {
+    } else {
+        // No block turns more than once: a helix or an arc of several turns
+        // is written a turn at a time.
+        if (to - from > WHOLE_TURN + slack) to = from + WHOLE_TURN;
         // A radius cannot describe a whole circle: two half circles.
-        to = from + 180.0;
+        if (plan.halve_full_circles != 0 && to - from >= WHOLE_TURN - slack) to = from + 180.0;
     }
     return to;
 }
@@ -265,9 +367,8 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
         }
     } else {
         const double phi = (travel_turns_back() ? -direction : direction) * PI / 180.0;
-        const double dx = plan.start_radius * std::cos(phi), dy = plan.start_radius * std::sin(phi);
-        r1 = rc1 + dx;
-        r2 = rc2 + dy;
+        r1 = rc1 + plan.start_radius * std::cos(phi);
+        r2 = rc2 + plan.start_radius * std::sin(phi);
         q1 = word_integer(r1, axis_mult(a[1]));
         q2 = word_integer(r2, axis_mult(a[2]));
     }
@@ -277,15 +378,16 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
     m.position[a[2]] = r2;
 }
 
-void walk_arc_piece(std::span<const double> points, int last_index, int stride, const arc_plan_t& plan, double to,
-                    int& walk) {
+void walk_arc_piece(std::span<const double> points, int last_index, const arc_plan_t& plan, double to,
+                    arc_walk_t& walk) {
     const int last_piece = circle_state.arc_last_piece;
-    for (; walk <= last_index; walk += stride) {
-        if (last_piece == 0 && (walk == last_index || arc_point_travel(points, walk, plan) > to)) break;
-        if (walk == 1)
-            set_move_point(1, stride);
+    while (walk.next <= last_index) {
+        if (last_piece == 0 && (walk.next == last_index || peek_arc_walk(points, plan, walk) > to)) break;
+        if (walk.next == 1)
+            set_move_point(1, plan.stride);
         else
-            set_position_from_cutfile_point(points, walk);
+            set_position_from_cutfile_point(points, walk.next);
+        advance_arc_walk(points, plan, walk);
         compute_increments();
         add_move_time();
         commit_current_position();
@@ -427,12 +529,12 @@ void arcmov(std::span<const double> points, int count, int& status) {
             if (d <= e_axial && exact > e_axial) linear = true;
         }
         // The start and the end must lie on one circle about the centre.
-        const double start_radius = std::hypot(p[axes[1]] - p[axes[3]], p[axes[2]] - p[axes[4]]);
-        const double end_radius =
-            std::hypot(last[axes[1]] - p[axes[3]], last[axes[2]] - p[axes[4]]);
-        if (std::fabs(start_radius - end_radius) > 0.99 * plane_resolution()) linear = true;
+        point3 start;
+        for (int k = 1; k <= 3; ++k) start[k] = p[k];
+        if (std::fabs(plane_radius(start) - plane_radius(last)) > 0.99 * plane_resolution()) linear = true;
     }
-    const bool arcs_allowed = !linear && suppressed == 0 && plane_code_set(plane_function);
+    const bool arcs_allowed =
+        !linear && suppressed == 0 && plane_code_set(plane_function) && !(helix != 0 && helix_as_lines());
     if (status == ARC_OFF_PLANE && !arcs_allowed) linear = true;
     if (linear) {
         cancel_plane_codes();
@@ -447,11 +549,11 @@ void arcmov(std::span<const double> points, int count, int& status) {
     const int radius_word = key_word(KEY_RADIUS);
     const int full_circle = get_intsp(27);
     arc_plan_t plan;
-    plan_arc(points, last_index, r, full_circle == 0 ? 1 : 0, block_names_word(BLOCK_MOVE_CIRCLE, radius_word),
-             plan);
+    plan_arc(points, last_index, stride, r, full_circle == 0 ? 1 : 0,
+             block_names_word(BLOCK_MOVE_CIRCLE, radius_word), plan);
 
-    // A suppressed plane, or one the control cannot select: straight moves
-    // within the chordal tolerance.
+    // A suppressed plane, one the control cannot select, or a helix the
+    // control writes no arcs for: straight moves within the chordal tolerance.
     if (!arcs_allowed) {
         cancel_plane_codes();
         output_arc_chords(points, last_index, plan, axial, start_axial, last[axial], helix, cs.circle_record[5]);
@@ -476,7 +578,8 @@ void arcmov(std::span<const double> points, int count, int& status) {
     const int angle_word = key_word(KEY_CIRCLE_ANGLE);
     cs.arc_last_piece = 0;
     double from = 0.0;
-    int walk = 1;  // the next point to walk
+    arc_walk_t walk;
+    start_arc_walk(walk);
     for (;;) {
         const double to = next_arc_piece_end(plan, from);
         cs.arc_last_piece = to >= plan.sweep ? 1 : 0;
@@ -500,9 +603,10 @@ void arcmov(std::span<const double> points, int count, int& status) {
 
         // Walk the points that the piece passes; the record's last point
         // ends the last piece.
-        for (; walk < last_index; walk += stride) {
-            if (cs.arc_last_piece == 0 && arc_point_travel(points, walk, plan) > to) break;
-            set_position_from_cutfile_point(points, walk);
+        while (walk.next < last_index) {
+            if (cs.arc_last_piece == 0 && peek_arc_walk(points, plan, walk) > to) break;
+            set_position_from_cutfile_point(points, walk.next);
+            advance_arc_walk(points, plan, walk);
             compute_increments();
             add_move_time();
             commit_current_position();

@@ -257,11 +257,12 @@ void output_circle_move() {
     const int full_circle = get_intsp(FULL_CIRCLE_SETTING);
     const int absolute = get_state_flag(FLAG_ABSOLUTE);
     arc_plan_t plan;
-    plan_arc(points, last_index, r, full_circle == 0 ? 1 : 0, block_names_word(BLOCK_MOVE_CIRCLE, radius_word),
-             plan);
+    plan_arc(points, last_index, STRIDE, r, full_circle == 0 ? 1 : 0,
+             block_names_word(BLOCK_MOVE_CIRCLE, radius_word), plan);
     cs.arc_last_piece = 0;
     double from = 0.0;
-    int walk = 1;  // the next point to walk
+    arc_walk_t walk;
+    start_arc_walk(walk);
     for (;;) {
         const double to = next_arc_piece_end(plan, from);
         cs.arc_last_piece = to >= plan.sweep ? 1 : 0;
@@ -272,11 +273,11 @@ void output_circle_move() {
 
         set_integer_arc_centre_words(centre_word1, centre_word2);
 
-        const int piece_first = walk;
-        walk_arc_piece(points, last_index, STRIDE, plan, to, walk);
+        const int piece_first = walk.next;
+        walk_arc_piece(points, last_index, plan, to, walk);
         // The point whose tool vector ends the piece, the points before it
         // lying inside: the last one, or the first beyond the boundary.
-        const int end_index = cs.arc_last_piece != 0 ? last_index : walk;
+        const int end_index = cs.arc_last_piece != 0 ? last_index : walk.next;
         const array1<double, 6> end_position = m.position;
         const array1<int, 8> end_units = m.position_units;
 

@@ -408,6 +408,15 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     const double inc1 = (start[pl.first_axis] - h1) * mult1, inc2 = (start[pl.second_axis] - h2) * mult2;
     const bool incremental = circle_state.incremental_centre_mode != 0;
     auto arc_to = [&](double first, double second, double axial, double centre1, double centre2, int radius) {
+        if (helix_as_lines() && word_integer(axial, axis_mult(pl.axial)) != motion_state.position_units[pl.axial]) {
+            // A turn that rises, for a control whose arcs take no helix:
+            // straight moves about the hole, then arcs again.
+            gset(FUNCTION_CIRCLE_CCW, SETWRD_CANCEL);
+            output_helix_as_lines(plane_point(pl, h1, h2, axial), plane_point(pl, first, second, axial),
+                                  pl.first_axis, pl.second_axis, pl.axial);
+            gset(FUNCTION_CIRCLE_CCW, SETWRD_SET_REQUEST);
+            return;
+        }
         set_radius_word(radius);
         output_helix_arc(plane_point(pl, first, second, axial), centre1, centre2, x, y, z, pl.first_word,
                          pl.second_word, pl.first_centre_word, pl.second_centre_word, key_word(32));

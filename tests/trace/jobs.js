@@ -127,6 +127,28 @@ function helixJob() {
   return millEnd(c.rapid().goto([50, 50, 5]));
 }
 
+// Helices of several turns given by their points: three turns down by 1 a
+// turn as 36 points about (50, 50), then one and a half turns clockwise back
+// up as points 45 degrees apart. Each turn must be cut, not the whole rise
+// in one.
+function helixTurnsJob() {
+  const c = millStart();
+  c.rapid().goto([60, 50, 5]).feed(150).goto([60, 50, 0]);
+  const down = [];
+  for (let i = 1; i <= 36; i++) {
+    const a = (i * 30 * Math.PI) / 180;
+    down.push([50 + 10 * Math.cos(a), 50 + 10 * Math.sin(a), -i / 12]);
+  }
+  c.arc([50, 50, 0], [0, 0, 1], 10, ...down);
+  const up = [];
+  for (let i = 1; i <= 12; i++) {
+    const a = (-i * 45 * Math.PI) / 180;
+    up.push([50 + 10 * Math.cos(a), 50 + 10 * Math.sin(a), -3 + i / 8]);
+  }
+  c.arc([50, 50, 0], [0, 0, -1], 10, ...up);
+  return millEnd(c.rapid().goto([40, 50, 5]));
+}
+
 function drillJob() {
   const c = millStart();
   c.rapid().goto([30, 30, 5]);
@@ -257,6 +279,7 @@ const JOBS = {
     { name: 'arcs_yz', build: () => arcsJob('yz') },
     { name: 'circles', build: circlesJob },
     { name: 'helix', build: helixJob },
+    { name: 'helix_turns', build: helixTurnsJob },
     { name: 'drill', build: drillJob },
     { name: 'cycles', build: cyclesJob },
     { name: 'two_tools', build: twoToolsJob },
