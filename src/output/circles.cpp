@@ -1,7 +1,8 @@
 // Circular moves: the plane from the circle's axis, arcs and helices cut into
 // pieces (at quadrant boundaries, a turn at most, or half circles for a
-// radius), end-point, centre, radius and angle words, straight moves within
-// the chordal tolerance where an arc cannot be written, and the fall-back to
+// radius), end-point, centre, radius and angle words, arcs whose ends the CAM
+// rounded written about a centre that fits both, straight moves within the
+// chordal tolerance where an arc cannot be written, and the fall-back to
 // linear moves; the plane geometry and helix blocks of the helical cycles.
 #include <algorithm>
 #include <array>
@@ -44,6 +45,12 @@ constexpr double WHOLE_TURN = 360.0;
 // huge radius against a fine resolution would otherwise give an endless tape.
 constexpr int MAX_ARC_CHORDS = 10000;
 constexpr double ROUNDING_SLACK = 1e-9;
+// The ends of an arc that lie at distances from its centre differing by more
+// than the resolution, but by no more than this many resolutions or this
+// part of the radius, are ends that the CAM rounded: the arc is written about
+// a centre that fits both. Ends further apart are no arc about that centre.
+constexpr double ROUNDED_ENDS_RESOLUTIONS = 5.0;
+constexpr double ROUNDED_ENDS_PART_OF_RADIUS = 1e-4;
 
 
 double degrees_of(double radians) { return radians * 180.0 / PI; }
@@ -173,10 +180,11 @@ void output_arc_chord() {
 }
 
 // The arc (or helix) as straight moves whose height over the arc stays
-// within the chordal tolerance, ending at the record's last point.
+// within the chordal tolerance, ending at the record's last point. Their
+// points run from the start's distance from the centre to the end's.
 void output_arc_chords(std::span<const double> points, int last_index, const arc_plan_t& plan, int axial,
                        double rise_start, double rise_end, int helix, double tolerance) {
-    const double r = plan.start_radius;
+    const double r = std::max(plan.start_radius, plan.end_radius);
     double step = MAX_CHORD_ANGLE;
     if (r > tolerance && tolerance > 0.0) step = std::min(step, 2.0 * degrees_of(std::acos(1.0 - tolerance / r)));
     const double wanted = std::ceil(plan.sweep / step - EXACT_ANGLE);
@@ -198,6 +206,37 @@ void clear_arc_centre() {
     motion_state.position[axes[4]] = 0.0;
     motion_state.position_units[axes[3]] = 0;
     motion_state.position_units[axes[4]] = 0;
+}
+
+// The ends of an arc that the CAM rounded: the centre moves across the chord
+// onto the line halfway between the start and the end as written (their word
+// integers), to the point of that line nearest the centre given, so that
+// both ends lie on the arc written. The radius about it is returned.
+double fit_centre_to_ends(const array1<int, 8>& start_units, const array1<int, 3>& end_units) {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    motion_state_t& m = motion_state;
+    double s[3], e[3], c[3];
+    for (int k = 1; k <= 2; ++k) {
+        const double mult = axis_mult(a[k]);
+        s[k] = start_units[a[k]] / mult;
+        e[k] = end_units[a[k]] / mult;
+        c[k] = m.position[a[k + 2]];
+    }
+    const double d1 = e[1] - s[1], d2 = e[2] - s[2];
+    const double chord = std::hypot(d1, d2);
+    if (chord > 0.0) {
+        // Along the chord's normal from its middle.
+        const double n1 = -d2 / chord, n2 = d1 / chord;
+        const double m1 = (s[1] + e[1]) / 2.0, m2 = (s[2] + e[2]) / 2.0;
+        const double along = (c[1] - m1) * n1 + (c[2] - m2) * n2;
+        c[1] = m1 + along * n1;
+        c[2] = m2 + along * n2;
+    }
+    for (int k = 1; k <= 2; ++k) {
+        m.position[a[k + 2]] = c[k];
+        m.position_units[a[k + 2]] = word_integer(c[k], axis_mult(a[k]));
+    }
+    return std::hypot(s[1] - c[1], s[2] - c[2]);
 }
 
 }  // namespace
@@ -292,6 +331,7 @@ void plan_arc(std::span<const double> points, int last_index, int stride, double
     start_arc_walk(walk);
     while (walk.next <= last_index) advance_arc_walk(points, plan, walk);
     plan.sweep = walk.travel;
+    plan.end_radius = plane_radius(walk.last);
     // An arc that ends where it started on the tape makes whole turns: the
     // record announces an arc, so points that never leave the start (a zero
     // chord) close a whole circle, unless the start is the centre itself.
@@ -366,9 +406,13 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
         default: q2 = word_integer(c2 - static_cast<double>(word_integer(r, axis_mult(a[2]))), 1.0); r2 = rc2 - r; break;
         }
     } else {
+        // Between the start's distance from the centre and the end's.
+        const double radius = plan.sweep > 0.0
+                                  ? plan.start_radius + (plan.end_radius - plan.start_radius) * std::min(t / plan.sweep, 1.0)
+                                  : plan.start_radius;
         const double phi = (travel_turns_back() ? -direction : direction) * PI / 180.0;
-        r1 = rc1 + plan.start_radius * std::cos(phi);
-        r2 = rc2 + plan.start_radius * std::sin(phi);
+        r1 = rc1 + radius * std::cos(phi);
+        r2 = rc2 + radius * std::sin(phi);
         q1 = word_integer(r1, axis_mult(a[1]));
         q2 = word_integer(r2, axis_mult(a[2]));
     }
@@ -473,7 +517,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
     const array1<double, 5>& record = cs.circle_record;
     const int x_word = key_word(8), y_word = key_word(9), z_word = key_word(10);
     const int i_word = key_word(11), j_word = key_word(12), k_word = key_word(13);
-    const double r = pass1_results.unit_factor * record[1];
+    double r = pass1_results.unit_factor * record[1];
     const int stride = get_state_flag(31) != 0 ? 6 : 3;
     if (count < 3 || static_cast<std::size_t>(count) > points.size()) {
         status = 0;
@@ -515,6 +559,8 @@ void arcmov(std::span<const double> points, int count, int& status) {
     // A helix rises from the current position to the last point. An arc in
     // its plane must start in the plane of its first point.
     bool linear = plane_function == 0;
+    bool chords = false;          // no arc about the centre: straight moves along it
+    bool rounded_ends = false;    // an arc whose ends the CAM rounded
     int helix = 0;
     const array1<double, 6>& p = motion_state.position;
     const double start_axial = axial != 0 ? p[axial] : 0.0;
@@ -528,13 +574,23 @@ void arcmov(std::span<const double> points, int count, int& status) {
             if (d > e_axial && exact > e_axial) status = ARC_OFF_PLANE;
             if (d <= e_axial && exact > e_axial) linear = true;
         }
-        // The start and the end must lie on one circle about the centre.
+        // The start and the end must lie on one circle about the centre;
+        // ends a few resolutions off it are ends the CAM rounded.
         point3 start;
         for (int k = 1; k <= 3; ++k) start[k] = p[k];
-        if (std::fabs(plane_radius(start) - plane_radius(last)) > 0.99 * plane_resolution()) linear = true;
+        const double start_radius = plane_radius(start), end_radius = plane_radius(last);
+        const double mismatch = std::fabs(start_radius - end_radius);
+        if (mismatch > 0.99 * plane_resolution()) {
+            const double rounding = std::max(ROUNDED_ENDS_RESOLUTIONS * plane_resolution(),
+                                             ROUNDED_ENDS_PART_OF_RADIUS * std::max(start_radius, end_radius));
+            if (mismatch <= rounding)
+                rounded_ends = true;
+            else
+                chords = true;
+        }
     }
-    const bool arcs_allowed =
-        !linear && suppressed == 0 && plane_code_set(plane_function) && !(helix != 0 && helix_as_lines());
+    const bool arcs_allowed = !linear && !chords && suppressed == 0 && plane_code_set(plane_function) &&
+                              !(helix != 0 && helix_as_lines());
     if (status == ARC_OFF_PLANE && !arcs_allowed) linear = true;
     if (linear) {
         cancel_plane_codes();
@@ -544,6 +600,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
     }
     if (status == ARC_OFF_PLANE) return;
 
+    if (rounded_ends && arcs_allowed) r = fit_centre_to_ends(motion_state.position_units, last_units);
     cs.incremental_centre_mode = get_intsp(28) == 1 ? 1 : 0;
     cs.circle_record[5] = real_option(10) > 0.0 ? real_option(10) : plane_resolution();
     const int radius_word = key_word(KEY_RADIUS);
@@ -552,8 +609,9 @@ void arcmov(std::span<const double> points, int count, int& status) {
     plan_arc(points, last_index, stride, r, full_circle == 0 ? 1 : 0,
              block_names_word(BLOCK_MOVE_CIRCLE, radius_word), plan);
 
-    // A suppressed plane, one the control cannot select, or a helix the
-    // control writes no arcs for: straight moves within the chordal tolerance.
+    // A suppressed plane, one the control cannot select, a helix the control
+    // writes no arcs for, or ends that lie on no circle about the centre:
+    // straight moves within the chordal tolerance.
     if (!arcs_allowed) {
         cancel_plane_codes();
         output_arc_chords(points, last_index, plan, axial, start_axial, last[axial], helix, cs.circle_record[5]);

@@ -617,6 +617,7 @@ struct arc_plan_t {
     int stride = 3;                // values a point in the record
     double radius = 0.0;           // the record's, output units: the quadrant boundaries
     double start_radius = 0.0;     // the start's distance from the centre: points along the arc
+    double end_radius = 0.0;       // the last point's: straight moves between run from one to the other
     double plane_slack = 0.0;      // a step shorter than this in the plane stays where it was
     double axial_slack = 0.0;      // a rise above this along the axis is a rise
     array1<int, 2> start_units;    // the start along the plane axes

@@ -149,6 +149,29 @@ function helixTurnsJob() {
   return millEnd(c.rapid().goto([40, 50, 5]));
 }
 
+// Arcs as a CAM system writes them to three decimals: the start, the end and
+// the centre each rounded, so that the end lies up to about a thousandth
+// further from the centre than the start. Each must stay an arc.
+function roundedArcsJob() {
+  const c = millStart();
+  const r3 = (v) => Math.round(v * 1000) / 1000;
+  const at = (cx, cy, r, deg) => [r3(cx + r * Math.cos((deg * Math.PI) / 180)), r3(cy + r * Math.sin((deg * Math.PI) / 180)), -1];
+  // A small corner radius, counter-clockwise: radii 0.188 and 0.187.
+  c.rapid().goto([60.188, 35, 5]).feed(150).goto([60.188, 35, -1]);
+  c.arc([60, 35, -1], [0, 0, 1], 0.188, [60, 35.187, -1]);
+  // Arcs about centres that do not round to a thousandth.
+  const arcs = [
+    { centre: [70.3333, 40.6667], r: 10.1234, from: 200, to: 290, axis: [0, 0, 1] },
+    { centre: [90.1111, 30.7777], r: 15.4321, from: 110, to: 20, axis: [0, 0, -1] },
+    { centre: [50.4444, 60.5555], r: 7.7777, from: 30, to: 250, axis: [0, 0, 1] },
+  ];
+  for (const a of arcs) {
+    c.goto(at(a.centre[0], a.centre[1], a.r, a.from));
+    c.arc([r3(a.centre[0]), r3(a.centre[1]), -1], a.axis, r3(a.r), at(a.centre[0], a.centre[1], a.r, a.to));
+  }
+  return millEnd(c.rapid().goto([50, 50, 5]));
+}
+
 function drillJob() {
   const c = millStart();
   c.rapid().goto([30, 30, 5]);
@@ -280,6 +303,7 @@ const JOBS = {
     { name: 'circles', build: circlesJob },
     { name: 'helix', build: helixJob },
     { name: 'helix_turns', build: helixTurnsJob },
+    { name: 'rounded_arcs', build: roundedArcsJob },
     { name: 'drill', build: drillJob },
     { name: 'cycles', build: cyclesJob },
     { name: 'two_tools', build: twoToolsJob },

@@ -243,22 +243,62 @@ TEST_F(Circles, ClockwiseArcAboutMinusZ) {
     EXPECT_EQ(circle_state.arc_reversed, 1);
 }
 
-TEST_F(Circles, ArcsGivenToLinearMoves) {
-    struct row {
-        const char* what;
-        double i, j, k;
-        double end_x, end_y;
-    };
-    for (const row& c : {row{"tilted axis", 0.6, 0.0, 0.8, 0, 10}, row{"end off the radius", 0, 0, 1, 0, 10.001}}) {
-        init_word_state();
-        circle_from(10, 0, 10, c.i, c.j, c.k);
-        const arc_result r = run_arc({c.end_x, c.end_y, 0});
-        EXPECT_EQ(r.status, 0) << c.what;
-        ASSERT_EQ(r.lines.size(), 1u) << c.what;
-        EXPECT_EQ(r.lines[0].find("G2"), std::string::npos) << c.what << ": " << r.lines[0];
-        EXPECT_EQ(r.lines[0].find("G3"), std::string::npos) << c.what << ": " << r.lines[0];
-        EXPECT_EQ(word_output_state.word_request[R_WORD], 0) << c.what;
+TEST_F(Circles, TiltedArcIsGivenToLinearMoves) {
+    circle_from(10, 0, 10, 0.6, 0.0, 0.8);
+    const arc_result r = run_arc({0, 10, 0});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(r.lines[0].find("G2"), std::string::npos) << r.lines[0];
+    EXPECT_EQ(r.lines[0].find("G3"), std::string::npos) << r.lines[0];
+    EXPECT_EQ(word_output_state.word_request[R_WORD], 0);
+}
+
+namespace {
+
+// The X and Y values (thousandths) that a tape line of these tests writes;
+// a word the line leaves out keeps its value. False when it writes neither.
+bool xy_values(const std::string& line, double& x, double& y) {
+    const std::size_t i = line.find('X'), j = line.find('Y');
+    if (i != std::string::npos) x = std::stod(line.substr(i + 1));
+    if (j != std::string::npos) y = std::stod(line.substr(j + 1));
+    return i != std::string::npos || j != std::string::npos;
+}
+
+}  // namespace
+
+// Ends that the CAM rounded lie a few resolutions off one circle about the
+// centre: the arc stays an arc, about a centre moved to fit both ends. Ends
+// further off are no arc about that centre: straight moves within the
+// chordal tolerance from the one distance to the other, never one chord.
+TEST_F(Circles, EndsOffTheRadius) {
+    // The end 0.002 beyond the radius: the centre moves to (-0.001, 0.001),
+    // 10.001 from both ends.
+    circle_from(10, 0, 10, 0, 0, 1);
+    arc_result r = run_arc({0, 10.002, 0});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_NE(r.lines[0].find("G3"), std::string::npos) << r.lines[0];
+    EXPECT_NE(r.lines[0].find("X0Y10002I-1J1"), std::string::npos) << r.lines[0];
+
+    // The end 0.05 beyond it: 90 degrees in steps of 2 acos(1 - 0.001 / 10.05).
+    init_word_state();
+    circle_from(10, 0, 10, 0, 0, 1);
+    r = run_arc({0, 10.05, 0});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 56u);
+    double x = 10000.0, y = 0.0;
+    std::vector<double> radii;
+    for (const std::string& line : r.lines) {
+        EXPECT_EQ(line.find("G3"), std::string::npos) << line;
+        ASSERT_TRUE(xy_values(line, x, y)) << line;
+        const double radius = std::hypot(x, y) / 1000.0;
+        EXPECT_GE(radius, 10.0 - 0.0015) << line;
+        EXPECT_LE(radius, 10.05 + 0.0015) << line;
+        radii.push_back(radius);
     }
+    EXPECT_EQ(x, 0.0);
+    EXPECT_EQ(y, 10050.0);
+    EXPECT_NEAR(radii[27], 10.025, 0.002);
 }
 
 // A plane whose arcs are suppressed, or which the control cannot select (no
