@@ -639,8 +639,9 @@ void plan_arc(std::span<const double> points, int last_index, int stride, double
               int halve_full_circles, arc_plan_t& plan);
 // A walk that starts at the current position (the arc's start).
 void start_arc_walk(arc_walk_t& walk);
-// The travel of the walk's next point, and the walk moved on to it.
+// The travel of the walk's next point, the walk staying where it is.
 double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, const arc_walk_t& walk);
+// The walk moved on to its next point.
 void advance_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk);
 // The travel at which the piece that starts at travel `from` ends: at a
 // quadrant boundary, after a turn at most, or half a turn for a radius.
