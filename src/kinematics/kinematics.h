@@ -214,6 +214,11 @@ int rotary_solution_exists(const vector3& tool_vector);
 void set_start_angles_for_vertical_tool(const vector3& point);
 // A point of the part frame taken to machine coordinates at the previous angles.
 void kinematic_transform_start_point(vector3& point);
+// The rotary words' values where the axes stand when the tape starts: the
+// words of the start angles, offsets included. Incremental rotary words
+// count from them. Called once the output units (and so the words'
+// resolutions) are settled.
+void set_start_rotary_words();
 // A motion status other than 0 (multiaxis_status, or the circle statuses
 // 2001 and 2002) as its message; the run then stops with exit code 4.
 void report_motion_error(int status);

@@ -324,6 +324,15 @@ void set_start_angles_for_vertical_tool(const vector3& point) {
     motion_state.rotary_angles[2] = c.azimuth;
 }
 
+void set_start_rotary_words() {
+    motion_state_t& m = motion_state;
+    int azimuth = 0, elevation = 0;
+    rotary_word_values(m.previous_rotary_angles[2], m.previous_rotary_angles[1], azimuth, elevation);
+    m.rotary_units[1] = elevation;
+    m.rotary_units[2] = azimuth;
+    m.previous_rotary_units = m.rotary_units;
+}
+
 void kinematic_transform_start_point(vector3& point) {
     const double d = angle_constants.degrees_to_radians;
     kinematic_transform_point(point, motion_state.previous_rotary_angles[2] * d,

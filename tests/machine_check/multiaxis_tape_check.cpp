@@ -67,6 +67,10 @@ struct rotary_axis {
     bool negative = false;      // "axis direction = negative": the word is the negated angle
     double diameter = 0;        // above 0: the word is the arc length on this diameter
     double offset = 0;          // degrees the word carries at the axis's zero
+    // The offset is given as the length of the axis vector (which must lie
+    // along X, Y or Z and be longer than 1) rather than by the part origin's
+    // angles, which only head words carry.
+    bool offset_by_vector = false;
 };
 
 struct machine {
@@ -91,8 +95,9 @@ struct machine {
         auto triple = [&](const char* what, vec v) {
             o << what << " x = " << v.x << "\n" << what << " y = " << v.y << "\n" << what << " z = " << v.z << "\n";
         };
-        triple("table azimuth vector", azimuth.vector);
-        triple("table elevation vector", elevation.vector);
+        auto axis_vector = [](const rotary_axis& a) { return a.offset_by_vector ? a.offset * a.vector : a.vector; };
+        triple("table azimuth vector", axis_vector(azimuth));
+        triple("table elevation vector", axis_vector(elevation));
         triple("table azimuth centre", table_azimuth_centre);
         triple("table elevation centre", table_elevation_centre);
         if (k == kind::head_table || k == kind::head_head || k == kind::uv_head) o << "spindle azimuth rotation = true\n";
@@ -104,8 +109,9 @@ struct machine {
         if (azimuth.diameter > 0) o << "azimuth axis units = linear units\ndiameter = " << azimuth.diameter << "\n";
         if (elevation.diameter > 0) o << "elevation axis units = linear units\ndiameter = " << elevation.diameter << "\n";
         // The offsets of head words are the angles of the part origin.
+        auto head_offset = [](const rotary_axis& a) { return a.offset_by_vector ? 0.0 : a.offset; };
         o << "pcs origin = ( " << pcs_origin.x << " " << pcs_origin.y << " " << pcs_origin.z << " "
-          << azimuth.offset << " " << elevation.offset << " " << pcs_turn << " )\n";
+          << head_offset(azimuth) << " " << head_offset(elevation) << " " << pcs_turn << " )\n";
         o << "go home output = true\nwithdrawal amount = 20.0\n" << extra << "end\n";
         return o.str();
     }
@@ -175,6 +181,19 @@ pose part_pose(const machine& m, vec xyz, double azimuth_word, double elevation_
         break;
     }
     return p;
+}
+
+// The X, Y, Z that put the tool tip at a part point with the rotary words
+// given: part_pose's tip moves with X, Y, Z as a rigid turn plus a shift,
+// so the difference to the wanted tip is taken off until it vanishes.
+vec machine_position_for(const machine& m, vec tip, double azimuth_word, double elevation_word, double length) {
+    vec xyz = tip;
+    for (int i = 0; i < 100; ++i) {
+        const vec miss = tip - part_pose(m, xyz, azimuth_word, elevation_word, length).tip;
+        if (norm(miss) < 1e-9) break;
+        xyz = xyz + miss;
+    }
+    return xyz;
 }
 
 // --- the cutfile and the path it describes --------------------------------------
@@ -424,8 +443,18 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
             if (k < 0) continue;
             axes = true;
             // A reference return leaves the axis at a place the tape does not know.
-            if (reference) state[static_cast<std::size_t>(k)] = nan;
-            else if (incremental) state[static_cast<std::size_t>(k)] += w.value;
+            if (reference) {
+                state[static_cast<std::size_t>(k)] = nan;
+                continue;
+            }
+            // An incremental tape counts from where the program starts, the
+            // FROM point, on an axis that the tape has not placed.
+            if (incremental && std::isnan(state[static_cast<std::size_t>(k)]) && k < 3 && !j.path.empty() &&
+                j.path.front().w == path_point::from) {
+                const vec start = machine_position_for(m, j.path.front().tip, state[3], state[4], length);
+                state[static_cast<std::size_t>(k)] = k == 0 ? start.x : k == 1 ? start.y : start.z;
+            }
+            if (incremental) state[static_cast<std::size_t>(k)] += w.value;
             else state[static_cast<std::size_t>(k)] = w.value;
         }
         // The tape start moves before any tool is in the spindle.
@@ -605,13 +634,14 @@ void four_axis_job(job& j, bool about_x) {
 void four_axis_x_job(job& j) { four_axis_job(j, true); }
 void four_axis_y_job(job& j) { four_axis_job(j, false); }
 
-// An incremental tape: G91 from the second point on, through tilts, a go
+// An incremental tape: G91 from the second point on (or from the first), through tilts, a go
 // home and the moves after it, a new toolpath with a three-axis FROM and a
 // last go home.
-void incremental_job(job& j) {
+void incremental_job_from(job& j, bool from_first_move) {
     first_tool(j);
+    if (from_first_move) j.incremental();
     j.go({10, 10, 5}, {0, 0, 1});
-    j.incremental();
+    if (!from_first_move) j.incremental();
     j.go({10, 10, -2}, {0, 0, 1});
     j.go({20, 10, -2}, {0, -S, S});
     j.go({40, 10, -2}, {S, 0, S});
@@ -629,6 +659,11 @@ void incremental_job(job& j) {
     j.gohome();
     j.go({0, 0, 120});
 }
+
+void incremental_job(job& j) { incremental_job_from(j, false); }
+// The same in incremental coordinates from the first move on: the first
+// rotary increments count from where the axes stand when the tape starts.
+void incremental_first_move_job(job& j) { incremental_job_from(j, true); }
 
 // Points of a UV head in both modes: the head words follow X and Y in the
 // three-axis moves too.
@@ -721,6 +756,24 @@ std::vector<check_case> cases() {
                  incremental_job});
     c.push_back({{"head-head incremental", kind::head_head, axis('C', z), axis('B', x), {}, {}, {0, 0, 100}, {}, {}, ""},
                   0.5, incremental_job});
+    // Incremental rotary words count from where the axes stand when the tape
+    // starts: at the words of the start angles, offsets included.
+    {
+        check_case k{{"table-table incremental with a word offset", kind::table_table, axis('B', x), axis('C', z), {},
+                      {}, {}, {}, {}, ""},
+                     0.5, incremental_first_move_job};
+        k.m.elevation.offset = 2;
+        k.m.elevation.offset_by_vector = true;
+        c.push_back(k);
+    }
+    {
+        check_case k{{"head-head incremental with word offsets", kind::head_head, axis('C', z), axis('B', x), {}, {},
+                      {0, 0, 100}, {}, {}, ""},
+                     0.5, incremental_first_move_job};
+        k.m.azimuth.offset = 30;
+        k.m.elevation.offset = -10;
+        c.push_back(k);
+    }
     // The part turned by 30 degrees on a C table limited to -120..70
     // degrees: a sweep past 70 retracts along the tool axis, which the part
     // origin's turn must not tilt, turns C to the other solution and plunges.
