@@ -325,8 +325,10 @@ void vector_to_tip_frame(vector3& v);
 // exit code 4 when the machine cannot take it.
 void set_angles_for_tool_axis(const vector3& tip);
 // Machine type 4: the values its rotary words take (degrees or lengths).
+// The head reaches only tool vectors that point above the horizontal (it
+// writes the lean over the tool length): any other gives status 4001.
 void azimuth_elevation_head_values(const vector3& position, vector3& tool_vector, double previous_elevation,
-                                   double previous_azimuth, double& elevation, double& azimuth);
+                                   double previous_azimuth, double& elevation, double& azimuth, int& status);
 // The first point of a multi-axis move at a FROM record: angles in degrees.
 void output_multiaxis_from_point(double& azimuth, double& elevation, vector3& tip, vector3& tool_axis);
 // With exactly one non-zero component above 1 in size: accumulator +=
