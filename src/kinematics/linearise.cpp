@@ -88,13 +88,22 @@ double beyond_limit(const angle_pair& angles, int k) {
     return 0.0;
 }
 
+// Whether the angles of a move may be taken on any solution within the
+// limits rather than the one nearest the current angles: a rapid or a first
+// move, with "minimise multiaxis retractions" and linearisation off. A cut
+// that changes to the other solution is a reconfiguration, which the limit
+// handling makes (or refuses), never one feed block.
+int solution_free_to_change() {
+    return configuration_store.intsp[MINIMISE_RETRACTIONS_SETTING] == 1 && machine_model.linearise_multiaxis == 0 &&
+           (pending_move_flags.rapid_pending != 0 || multiaxis_motion_state.multiaxis_restart_state == 1);
+}
+
 // The angles chosen for a step axis, nearest the current ones; no solution
 // ends the run.
 void step_angles_for_axis(const vector3& axis, const angle_pair& current, int plain, angle_pair& degrees) {
     angle_pair rad;
     int status = 0;
-    if (plain || (configuration_store.intsp[MINIMISE_RETRACTIONS_SETTING] == 1 &&
-                  machine_model.linearise_multiaxis == 0)) {
+    if (plain || solution_free_to_change()) {
         solve_rotary_angles(axis, rad, degrees, current[1], current[2], status);
     } else {
         solve_nearest_solution(axis, rad, degrees, current, status);
