@@ -511,6 +511,42 @@ void next_linearised_step(const vector3& start_tip, vector3& end_tip, const vect
     for (;;) {
         evaluate_step_at(start_tip, end_tip, start_axis, end_axis, machine_start, 1.0, current, step_tip,
                          step_machine, step_axis, step_angles, deviation);
+        if (machine_model.linearise_multiaxis == 0 && configuration_store.intsp[MINIMISE_RETRACTIONS_SETTING] == 1) {
+            // A move that starts at the pole may go on either solution: the
+            // free angle first turns in place onto the one with more room to
+            // the limits, as the linearised move does, so that the toolpath
+            // is not started on a solution that runs into a limit later.
+            int minus_side = 0;
+            const int pole = check_singular_start(step_angles, current, start_axis, start_tip, machine_start,
+                                                  minus_side, status);
+            if (status != 0) {
+                ls.first_multiaxis_move = 0;
+                return;
+            }
+            if (pole == 1) {
+                if (++reconfigurations > MAX_POLE_RECONFIGURATIONS) {
+                    status = MULTIAXIS_NOT_CONVERGED;
+                    ls.first_multiaxis_move = 0;
+                    return;
+                }
+                continue;
+            }
+            if (pole == 2) {
+                angle_pair target;
+                angles_off_pole(current, step_angles, minus_side, 0, target, status);
+                if (status != 0) {
+                    ls.first_multiaxis_move = 0;
+                    return;
+                }
+                step_angles = target;
+                step_machine = machine_position_of(start_tip, step_angles);
+                deviation = step_deviation(start_tip, start_tip, machine_start, step_machine, current, step_angles, 1);
+                step_tip = start_tip;
+                step_axis = start_axis;
+                done = 0;
+                break;
+            }
+        }
         if (deviation <= tol || machine_model.linearise_multiaxis == 0 ||
             (ls.first_multiaxis_move != 0 && configuration_store.intsp[LINEARISE_FIRST_MOVE_SETTING] == 0)) {
             done = 1;
