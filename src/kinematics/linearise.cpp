@@ -744,6 +744,12 @@ int within_limits(const angle_pair& angles) {
 double branch_change_fraction(const vector3& start_axis, const vector3& end_axis, const angle_pair& current,
                               angle_pair& before, angle_pair& after) {
     constexpr int n = BRANCH_SAMPLES;
+    // Without limits every solution is inside them.
+    const int unlimited = azimuth_minimum() - LIMIT_MINIMUM_UNSET <= LIMIT_UNSET_MARGIN &&
+                          azimuth_maximum() - LIMIT_MAXIMUM_UNSET >= -LIMIT_UNSET_MARGIN &&
+                          elevation_minimum() - LIMIT_MINIMUM_UNSET <= LIMIT_UNSET_MARGIN &&
+                          elevation_maximum() - LIMIT_MAXIMUM_UNSET >= -LIMIT_UNSET_MARGIN;
+    if (unlimited) return -1.0;
     std::array<angle_pair, BRANCH_SAMPLES + 1> here, other;
     here[0] = current;
     for (int i = 1; i <= n; ++i)
