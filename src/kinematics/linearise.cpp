@@ -738,11 +738,11 @@ int within_limits(const angle_pair& angles) {
 // solution of the end lies inside them, the move changes to the other
 // solution on the way, turning in place where the two solutions lie closest
 // (at the pole, where they meet, only the free angle turns). The fraction of
-// the move where the change is made, with the angles before and after it;
-// -1 when the move needs no change or no change keeps both parts of the
-// move inside the limits.
+// the move where the change is made, with the angles of the other solution
+// there; -1 when the move needs no change or no change keeps both parts of
+// the move inside the limits.
 double branch_change_fraction(const vector3& start_axis, const vector3& end_axis, const angle_pair& current,
-                              angle_pair& before, angle_pair& after) {
+                              angle_pair& after) {
     constexpr int n = BRANCH_SAMPLES;
     // Without limits every solution is inside them.
     const int unlimited = azimuth_minimum() - LIMIT_MINIMUM_UNSET <= LIMIT_UNSET_MARGIN &&
@@ -779,7 +779,6 @@ double branch_change_fraction(const vector3& start_axis, const vector3& end_axis
         }
     }
     if (best < 0) return -1.0;
-    before = here[best];
     after = other[best];
     double fraction = double(best) / n;
     // Between the samples next to it the gap has its least value where the
@@ -807,7 +806,6 @@ double branch_change_fraction(const vector3& start_axis, const vector3& end_axis
     const double x = (x0 + x1) / 2.0;
     const double g = gap_at(x, a, b);
     if (g >= 0.0 && g < best_gap) {
-        before = a;
         after = b;
         fraction = x;
     }
@@ -861,9 +859,8 @@ void linearise_multiaxis_move(vector3& start_tip, vector3& start_axis, vector3& 
         !(linearisation_state.first_multiaxis_move != 0 && configuration_store.intsp[LINEARISE_FIRST_MOVE_SETTING] == 0);
     const int not_a_cut =
         pending_move_flags.rapid_pending != 0 || multiaxis_motion_state.multiaxis_restart_state == 1;
-    angle_pair before, after;
-    const double s = cut_into_steps && not_a_cut ? branch_change_fraction(start_axis, end_axis, current, before, after)
-                                                 : -1.0;
+    angle_pair after;
+    const double s = cut_into_steps && not_a_cut ? branch_change_fraction(start_axis, end_axis, current, after) : -1.0;
     if (s < 0.0) {
         linearise_steps(start_tip, start_axis, start_normal, end_tip, end_axis, end_normal, last_step, current, status);
         return;
