@@ -204,7 +204,7 @@ void output_straight_moves(int rapid_move, int first, int last) {
         feed_state.feedrate = kept_feedrate;
         if (!rapid_move) pending_move_flags.go_home_pending = 0;
         commit_current_position();
-        check_tape_split();
+        check_tape_split_after_move(!rapid_move && c + stride <= b.point_count);
     }
 }
 
@@ -278,6 +278,7 @@ int current_tool_index() {
 }
 
 void add_move_time() {
+    note_tape_move();
     const double length = move_length();
     const double feedrate = feed_state.feedrate;
     if (feedrate >= MINIMUM_FEED_FOR_TIME) move_output_state.tool_cutting_times[current_tool_index()] += length / feedrate;
@@ -285,6 +286,7 @@ void add_move_time() {
 
 void accumulate_move_time() {
     if (get_intsp(MULTIAXIS_FEED_SETTING) == 1) {
+        note_tape_move();
         move_output_state.tool_cutting_times[current_tool_index()] += multiaxis_feed.move_feed_values[2];
     } else {
         add_move_time();

@@ -116,9 +116,37 @@ TEST_F(Tape, NumberedTapeNames) {
     }
 }
 
+// Past the 999th tape the number grows a digit in every form of name, so no
+// name of a run is written twice; nor is the name the run started with.
+TEST_F(Tape, NumberedTapeNamesNeverRepeat) {
+    struct row {
+        const char* current;
+        int fixed;
+        int default_extension;
+        int number;
+        std::vector<std::string> names;
+    };
+    for (const row& r : {
+             row{"part.tap", 0, 1, 999, {"part.999", "part.1000", "part.1001"}},
+             row{"part.tap", 1, 1, 999, {"part999.tap", "part1000.tap"}},
+             row{"job", 0, 0, 999, {"job999", "job1000"}},
+             row{"part.t10", 0, 1, 9, {"part.t09", "part.t11"}},   // not over the run's first tape
+             row{"part.100", 0, 1, 99, {"part.199", "part.101"}},  // nor at 100 (the field is "100")
+         }) {
+        next_tape_name = next_tape_name_t{};
+        tape_state.tape_number = 1;
+        next_name(r.current, r.fixed, r.default_extension);  // analyses the name
+        tape_state.tape_number = r.number;
+        for (const std::string& want : r.names) {
+            EXPECT_EQ(next_name("ignored", r.fixed, r.default_extension), want) << r.current << " " << r.number;
+        }
+    }
+}
+
 TEST_F(Tape, BlockLimitSplitsAtTheNextCheckAndCountsAgain) {
     open_tape("part.tap", "tap");
     configuration_store.intsp[57] = 100;  // maximum tape blocks
+    tape_state.cut_on_tape = 1;
     block_writer.block_lines_written = 99;
     check_tape_split();
     EXPECT_FALSE(std::filesystem::exists(dir + "part.t01"));
@@ -150,6 +178,7 @@ TEST_F(Tape, BlockLimitSplitsAtTheNextCheckAndCountsAgain) {
 TEST_F(Tape, SplitReapproachesFromTheStartHeightOfTheCurrentTool) {
     open_tape("up.tap", "tap");
     configuration_store.intsp[57] = 1;  // maximum tape blocks
+    tape_state.last_move_cuts = 1;
     block_writer.block_lines_written = 1;
     motion_state.position_units[3] = 0;
     motion_state.previous_position_units[3] = 0;
@@ -159,6 +188,7 @@ TEST_F(Tape, SplitReapproachesFromTheStartHeightOfTheCurrentTool) {
     for (int tool_index : {0, 1}) {
         toolpath_tables.tool_index = tool_index;
         block_writer.block_lines_written = 1;
+        tape_state.cut_on_tape = 1;
         check_tape_split();
         int status = 0;
         filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
@@ -169,7 +199,10 @@ TEST_F(Tape, SplitReapproachesFromTheStartHeightOfTheCurrentTool) {
         for (const std::string& l : lines) all += l + "\n";
         // The default Z format writes 50 as Z50000 and 100 as Z100000. The
         // rapid names X and Y as well: the new tape has written no axis yet.
-        EXPECT_NE(all.find("G0X0Y0Z50000F"), std::string::npos) << all;
+        // A feed move brought the tool to the kept point: it goes back down
+        // at a feed.
+        EXPECT_NE(all.find("G0X0Y0Z50000"), std::string::npos) << all;
+        EXPECT_NE(all.find("\nG1X0Y0Z0F"), std::string::npos) << all;
         EXPECT_EQ(all.find("Z100000"), std::string::npos) << all;
         int unit = -1;
         open_unit(unit, dir + name, OPEN_WRITE, FORM_TEXT, status);
