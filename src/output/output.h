@@ -534,6 +534,11 @@ void start_next_tape();
 void compose_next_tape_name(std::string_view current, int fixed, int default_extension,
                             std::span<char> result);
 void output_program_end();
+// At the end of a run that ends well and whose control cuts its tape (a tape
+// limit, a split at tool changes) or that split it: removes the numbered
+// tapes of the same name beyond the last one the run wrote, left by an
+// earlier run (numbers in a row, up to the first that is not there).
+void remove_stale_tapes();
 void apply_tool_reset_coordinates();
 // Cutting time per tool, to the setup file, at the end of the job.
 void print_tool_cutting_times();

@@ -51,6 +51,7 @@ constexpr int LABEL_PROGRAM_END = 13;   // reference label "PROGRAM END"
 constexpr int NEXT_TAPE_NAME_SHOWN = 64;
 
 int tape_unit() { return job_files.file_units[unit_slot(FILE_TAPE)]; }
+int tape_has_default_extension() { return trimmed_length(job_files.file_extensions[FILE_TAPE].view()) > 0 ? 1 : 0; }
 int blocks_items(int b) { return configuration_store.blklen[b]; }
 
 // Whether tape length i has reached a limit given in characters, or in feet.
@@ -475,44 +476,54 @@ std::string numbered_tape_name(int k) {
 
 }  // namespace
 
+namespace {
+
+// Analyses the tape name once: every numbered tape of the run takes its
+// pieces.
+void analyse_tape_name(std::string_view current, int fixed, int default_extension) {
+    next_tape_name_t& t = next_tape_name;
+    int& number = tape_state.tape_number;
+    if (t.analysed != 0) return;
+    t.analysed = 1;
+    const std::string_view name = trimmed(current);
+    t.first_name.set(name);
+    t.fixed = fixed;
+    int n = std::max(3, static_cast<int>(name.size()));
+    t.base.set(name);
+    t.extension.clear();
+    t.number_field.set("t00");
+    t.number_field[1] = n - 2 <= static_cast<int>(name.size()) && n - 2 >= 1 ? name[n - 3] : 't';
+    t.default_extension = default_extension;
+    if (fixed != 0) {
+        const int dot = find_last_char(name, '.');
+        if (dot > 0) {
+            t.extension.set(name.substr(static_cast<std::size_t>(dot), 3));
+            t.base.set(name.substr(0, static_cast<std::size_t>(dot - 1)));
+            n = dot - 1;
+        }
+    }
+    // The number field counts a short name as three characters; the name
+    // itself keeps its own length.
+    if (fixed == 0 || find_last_char(name, '.') == 0) n = static_cast<int>(name.size());
+    t.base_length = n;
+    // A name that ends in a digit continues its numbering.
+    const int last = n;
+    const char c = last >= 1 ? t.base[last] : ' ';
+    if (c >= '1' && c <= '9') {
+        number = c - '0' + 1;
+        if (fixed != 0 || default_extension == 0) {
+            t.base[last] = ' ';
+            t.base_length = last - 1;
+        }
+    }
+}
+
+}  // namespace
+
 void compose_next_tape_name(std::string_view current, int fixed, int default_extension, std::span<char> result) {
     next_tape_name_t& t = next_tape_name;
     int& number = tape_state.tape_number;
-    if (t.analysed == 0) {
-        // The name is analysed once; every later tape takes its pieces.
-        t.analysed = 1;
-        const std::string_view name = trimmed(current);
-        t.first_name.set(name);
-        t.fixed = fixed;
-        int n = std::max(3, static_cast<int>(name.size()));
-        t.base.set(name);
-        t.extension.clear();
-        t.number_field.set("t00");
-        t.number_field[1] = n - 2 <= static_cast<int>(name.size()) && n - 2 >= 1 ? name[n - 3] : 't';
-        t.default_extension = default_extension;
-        if (fixed != 0) {
-            const int dot = find_last_char(name, '.');
-            if (dot > 0) {
-                t.extension.set(name.substr(static_cast<std::size_t>(dot), 3));
-                t.base.set(name.substr(0, static_cast<std::size_t>(dot - 1)));
-                n = dot - 1;
-            }
-        }
-        // The number field counts a short name as three characters; the
-        // name itself keeps its own length.
-        if (fixed == 0 || find_last_char(name, '.') == 0) n = static_cast<int>(name.size());
-        t.base_length = n;
-        // A name that ends in a digit continues its numbering.
-        const int last = n;
-        const char c = last >= 1 ? t.base[last] : ' ';
-        if (c >= '1' && c <= '9') {
-            number = c - '0' + 1;
-            if (fixed != 0 || default_extension == 0) {
-                t.base[last] = ' ';
-                t.base_length = last - 1;
-            }
-        }
-    }
+    analyse_tape_name(current, fixed, default_extension);
 
     // A number whose name is that of the run's first tape (part.t10 numbers
     // on from part.t01 up to its own name) is passed over: no tape of a run
@@ -531,8 +542,8 @@ void start_next_tape() {
     tape_state.cut_on_tape = 0;
 
     text<FILE_NAME_LEN> next;
-    compose_next_tape_name(job_files.file_names[FILE_TAPE].view(), job_files.fixed_tape,
-                           trimmed_length(job_files.file_extensions[FILE_TAPE].view()) > 0 ? 1 : 0, next.span());
+    compose_next_tape_name(job_files.file_names[FILE_TAPE].view(), job_files.fixed_tape, tape_has_default_extension(),
+                           next.span());
 
     int& unit = job_files.file_units[unit_slot(FILE_TAPE)];
     int status = 0;
@@ -542,9 +553,12 @@ void start_next_tape() {
         // no file to finish and no file to number.
         full = job_files.file_names[FILE_TAPE];
     } else {
-        // The finished tape takes its name now; one that did not reach the
-        // disk whole ends the run rather than leave a cut tape behind.
-        filclo(unit, status);
+        // The tape is closed and set aside under its unfinished name: the
+        // tapes of a split take their names together when the run ends well
+        // (finish_job_outputs), and a run that fails leaves the tapes of the
+        // run before as they were. One that did not reach the disk whole
+        // ends the run rather than leave a cut tape behind.
+        set_unit_aside(unit, status);
         if (status != 0) issue_message(217);
         if (status == IO_FAILED) {
             issue_message(221);
@@ -583,13 +597,44 @@ void finish_job_outputs() {
         flush_unit(unit, status);
         stop_unwritten(status);
     }
+    // The tape joins the tapes of a split set aside before it, and all take
+    // their names together.
     for (int kind : kinds) {
         int& unit = job_files.file_units[unit_slot(kind)];
         if (unit < 0 || is_null_unit(unit) || unit == tty_unit()) continue;
         int status = 0;
+        if (kind == FILE_TAPE) {
+            set_unit_aside(unit, status);
+            unit = -1;
+            stop_unwritten(status);
+            finish_set_aside_outputs(status);
+            stop_unwritten(status);
+            remove_stale_tapes();
+            continue;
+        }
         filclo(unit, status);
         unit = -1;
         stop_unwritten(status);
+    }
+}
+
+void remove_stale_tapes() {
+    // A run whose control never cuts its tape owns no numbered names: files
+    // that look like them are left alone.
+    const int cuts_tapes = next_tape_name.analysed != 0 || real_option(5) > LIMIT_UNSET || get_intsp(57) > 0 ||
+                           get_intsp(25) != 0;
+    if (!cuts_tapes) return;
+    analyse_tape_name(job_files.file_names[FILE_TAPE].view(), job_files.fixed_tape, tape_has_default_extension());
+    // The tapes of a name are one set: those an earlier run numbered beyond
+    // the last one of this run would be taken for its continuation.
+    const std::string first(trimmed(next_tape_name.first_name.view()));
+    for (int k = tape_state.tape_number;; ++k) {
+        const std::string name = numbered_tape_name(k);
+        if (name == first) continue;
+        text<FILE_NAME_LEN> full;
+        int status = 0;
+        build_file_name(full.span(), name, "", "", status);
+        if (status != 0 || remove_output_file(full.view()) != IO_OK) return;
     }
 }
 

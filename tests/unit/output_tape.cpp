@@ -57,6 +57,7 @@ protected:
             if (u >= 0) filclo(u, status);
             u = -1;
         }
+        discard_set_aside_outputs();
     }
 
     // Opens the tape file dir + name as the running tape.
@@ -160,13 +161,20 @@ TEST_F(Tape, BlockLimitSplitsAtTheNextCheckAndCountsAgain) {
     } catch (const run_stopped& s) {
         FAIL() << "stopped with " << s.code;
     }
-    EXPECT_TRUE(std::filesystem::exists(dir + "part.tap"));
+    // The first tape is set aside: the tapes of a split take their names
+    // together when the run ends well.
+    EXPECT_FALSE(std::filesystem::exists(dir + "part.tap"));
     EXPECT_FALSE(std::filesystem::exists(dir + "part.t01"));
     int status = 0;
-    filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
+    set_unit_aside(job_files.file_units[unit_slot(FILE_TAPE)], status);
     job_files.file_units[unit_slot(FILE_TAPE)] = -1;
     EXPECT_EQ(status, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir + "part.tap"));
+    finish_set_aside_outputs(status);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir + "part.tap"));
     EXPECT_TRUE(std::filesystem::exists(dir + "part.t01"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 2);
     EXPECT_EQ(tape_state.tape_number, 2);
     EXPECT_EQ(trimmed_copy(job_files.file_names[FILE_TAPE].view()), dir + "part.t01");
     // Only what the new tape got since the split is counted.
@@ -239,6 +247,28 @@ TEST_F(Tape, NoLimitsNoCheck) {
     EXPECT_EQ(block_writer.block_lines_written, 1000000);
 }
 
+// At the end of a run that cuts its tape, the numbered tapes an earlier run
+// left beyond this run's last are removed, up to the first number missing;
+// a run whose control never cuts its tape leaves such names alone.
+TEST_F(Tape, StaleNumberedTapesAreRemoved) {
+    for (const bool limit : {false, true}) {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        for (const char* name : {"part.t01", "part.t02", "part.t04", "other.t01"}) std::ofstream(dir + name) << "old";
+        job_files.file_names[FILE_TAPE].set(dir + "part.tap");
+        job_files.file_extensions[FILE_TAPE].set("tap");
+        job_files.fixed_tape = 0;
+        next_tape_name = next_tape_name_t{};
+        tape_state.tape_number = 1;
+        real_option(5) = limit ? 10.0 : 0.0;  // maximum tape length
+        remove_stale_tapes();
+        EXPECT_EQ(std::filesystem::exists(dir + "part.t01"), !limit);
+        EXPECT_EQ(std::filesystem::exists(dir + "part.t02"), !limit);
+        EXPECT_TRUE(std::filesystem::exists(dir + "part.t04"));
+        EXPECT_TRUE(std::filesystem::exists(dir + "other.t01"));
+    }
+}
+
 TEST_F(Tape, ProgramEndWritesTheEndOfTapeCharacter) {
     open_tape("end.tap", "tap");
     configuration_store.intsp[73] = '%';
@@ -259,7 +289,7 @@ TEST_F(Tape, SplitAtToolChangeNeverAtTheFirst) {
     EXPECT_EQ(split_tape_at_tool_change(), 1);
     EXPECT_FALSE(std::filesystem::exists(dir + "tc.tap"));
     EXPECT_EQ(split_tape_at_tool_change(), 1);
-    EXPECT_TRUE(std::filesystem::exists(dir + "tc.tap"));  // finished at the split
+    EXPECT_FALSE(std::filesystem::exists(dir + "tc.tap"));  // set aside at the split
     EXPECT_EQ(trimmed_copy(job_files.file_names[FILE_TAPE].view()), dir + "tc.t01");
 }
 
