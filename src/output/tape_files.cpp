@@ -474,10 +474,6 @@ std::string numbered_tape_name(int k) {
     return name;
 }
 
-}  // namespace
-
-namespace {
-
 // Analyses the tape name once: every numbered tape of the run takes its
 // pieces.
 void analyse_tape_name(std::string_view current, int fixed, int default_extension) {
