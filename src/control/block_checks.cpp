@@ -28,7 +28,7 @@ int string_number(const block_item_t& item) { return item.string_ref / 10; }
 bool is_text_item(int code) { return code / 100000 == TEXT_ITEM_MARK; }
 
 // The string of an item; blank when the item refers to none.
-std::string_view item_string(const block_item_t& item, const block_strings_t& strings) {
+std::string_view item_string(const block_item_t& item, block_strings_view strings) {
     static const text<BLOCK_TEXT_LENGTH> blank;
     const int s = string_number(item);
     return s >= 1 && s <= MAXITEMS ? strings[s].view() : blank.view();
@@ -65,13 +65,13 @@ bool takes_literal_slot(int code) {
 }
 
 // Work space of link_call_blocks: the expanded block before it replaces the old one.
-block_items_t expanded_items;
-block_reals_t expanded_reals;
-block_strings_t expanded_strings;
+laid_rows<block_item_t, 1, MAXITEMS> expanded_item_table;
+laid_rows<double, 1, MAXITEMS> expanded_real_table;
+laid_rows<text<BLOCK_TEXT_LENGTH>, 1, MAXITEMS> expanded_string_table;
 
 }  // namespace
 
-void check_if_nesting(const block_items_t& items, const block_strings_t&, int count, int block) {
+void check_if_nesting(block_items_view items, block_strings_view, int count, int block) {
     if (count <= 0) return;
     text<SHORT_NAME_LENGTH> name;
     block_name(block, name);
@@ -117,7 +117,7 @@ void check_if_nesting(const block_items_t& items, const block_strings_t&, int co
     }
 }
 
-void check_repeat_blocks(const block_items_t& items, const block_strings_t& strings, int count, int block) {
+void check_repeat_blocks(block_items_view items, block_strings_view strings, int count, int block) {
     if (count <= 0) return;
     int open = 0;
     for (int k = 1; k <= count && k <= MAXITEMS; ++k) {
@@ -146,7 +146,7 @@ void check_repeat_blocks(const block_items_t& items, const block_strings_t& stri
     }
 }
 
-void check_block_string_literals(const block_items_t& items, const block_strings_t&, int count, int block) {
+void check_block_string_literals(block_items_view items, block_strings_view, int count, int block) {
     if (count <= 0) return;
     int literals = 0;
     for (int k = 1; k <= count && k <= MAXITEMS; ++k) {
@@ -162,7 +162,7 @@ void check_block_string_literals(const block_items_t& items, const block_strings
     }
 }
 
-void check_block_expressions(const block_items_t& items, const block_strings_t& strings, int count, int block) {
+void check_block_expressions(block_items_view items, block_strings_view strings, int count, int block) {
     if (count <= 0) return;
     text<LONG_NAME_LENGTH> name;
     bool named = false;
@@ -211,7 +211,7 @@ void check_loaded_blocks() {
     cs.intsp[USE_PARTID] = saved_use_partid;
 }
 
-void link_call_blocks(block_items_t& items, block_reals_t& reals, block_strings_t& strings, int& count, int block) {
+void link_call_blocks(block_items_row items, block_reals_row reals, block_strings_row strings, int& count, int block) {
     const int n = count < MAXITEMS ? count : MAXITEMS;
     bool has_call = false;
     for (int k = 1; k <= n && !has_call; ++k) has_call = items[k].code == CALL_BLOCK_ITEM;
@@ -223,9 +223,12 @@ void link_call_blocks(block_items_t& items, block_reals_t& reals, block_strings_
     int new_count = 0;
     int new_strings = 0;
     bool overflow_reported = false;
+    const block_items_row expanded_items = expanded_item_table[1];
+    const block_reals_row expanded_reals = expanded_real_table[1];
+    const block_strings_row expanded_strings = expanded_string_table[1];
 
     // Appends one item with its real and its string renumbered.
-    auto append = [&](const block_item_t& item, double real, const block_strings_t& from) {
+    auto append = [&](const block_item_t& item, double real, block_strings_view from) {
         if (new_count >= MAXITEMS) {
             if (!overflow_reported) {
                 overflow_reported = true;

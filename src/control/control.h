@@ -170,36 +170,44 @@ struct block_item_t {
     int string_ref = 0;
 };
 
+// The items, reals and strings of one block, to read and to write.
+using block_items_view = laid_row_view<block_item_t, MAXITEMS>;
+using block_reals_view = laid_row_view<double, MAXITEMS>;
+using block_strings_view = laid_row_view<text<BLOCK_TEXT_LENGTH>, MAXITEMS>;
+using block_items_row = laid_row<block_item_t, MAXITEMS>;
+using block_reals_row = laid_row<double, MAXITEMS>;
+using block_strings_row = laid_row<text<BLOCK_TEXT_LENGTH>, MAXITEMS>;
+
 struct configuration_store_t {
     // Words.
     int NGPS = 0;                                        // words 1..NGPS in use
-    array_range<text<WORD_NAME_LENGTH>, 0, MAXWORDS> gpnams;  // 0: control name after "machine"
-    array1<text<WORD_CHARS_LENGTH>, MAXWORDS> wrdch;      // address letters or literal text
+    laid_array1<text<WORD_NAME_LENGTH>, MAXWORDS + 1, 0> gpnams;  // 0: control name after "machine"
+    laid_array1<text<WORD_CHARS_LENGTH>, MAXWORDS> wrdch;        // address letters or literal text
     array1<array1<int, NFORMAT>, MAXWORDS> word_formats;  // [word][column]
     array1<int, MAXWORDS> wperm;                         // 0 not permanent, 1 permanent, 2 every block
     array1<int, MAXWORDS> wrdlnk;                        // linked word, NO_LINK none
     array1<int, MAXWORDS> wrdrut = filled_array1<int, MAXWORDS>(ORDER_END);  // word order; 99 "msg", ORDER_END empty
-    array1<text<16>, MAXWORDS> word_zero_text;
+    laid_array1<text<16>, MAXWORDS> word_zero_text;
     array1<int, MAXWORDS> word_upper_case;
     int active_word_count = 0;
     // Keys and function codes.
     array1<int, NUMKEYS> key;                            // word of each key role, NO_WORD none
     array1<array_range<int, 0, NUMCODES>, 2> icodes;     // [1][n] word, [2][n] value
-    array1<text<24>, NUMCODES> scodes;                   // texts of text codes
+    laid_array1<text<24>, NUMCODES> scodes;              // texts of text codes
     // Settings.
     array1<int, NUMINTSP> intsp;
     array1<double, NUMREALS> real_options;               // R: spval(1..40), then avals by list
-    array1<text<SPCHAR_LENGTH>, NUMSPCHAR> spchar;
+    laid_array1<text<SPCHAR_LENGTH>, NUMSPCHAR> spchar;
     // Output blocks.
     int block_count = NUMBLOCKS;
     array1<int, NUMBLOCKS> blklen;
-    array1<array1<block_item_t, MAXITEMS>, NUMBLOCKS> block_items;  // [block][item]
-    array1<array1<double, MAXITEMS>, NUMBLOCKS> block_reals;       // [block][item]
-    array1<array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>, NUMBLOCKS> block_texts;  // [block][string]
+    laid_rows<block_item_t, NUMBLOCKS, MAXITEMS> block_items;             // [block][item]
+    laid_rows<double, NUMBLOCKS, MAXITEMS> block_reals;                   // [block][item]
+    laid_rows<text<BLOCK_TEXT_LENGTH>, NUMBLOCKS, MAXITEMS> block_texts;  // [block][string]
     array1<int, MAXSPB> blkspc;                          // major word of cldat slot, -1 empty
     int special_block_count = 0;
-    array1<text<BLOCK_TEXT_LENGTH>, PPFUN_SLOTS> ppfstr;
-    array1<text<BLOCK_TEXT_LENGTH>, USER_SLOTS> user_block_names;
+    laid_array1<text<BLOCK_TEXT_LENGTH>, PPFUN_SLOTS> ppfstr;
+    laid_array1<text<BLOCK_TEXT_LENGTH>, USER_SLOTS> user_block_names;
     array1<int, 2> block_counters;                       // next ppfun, next user block
     // Run-time status flags and the cutfile flags.
     array1<int, NUMFLAGS> state_flags;
@@ -747,19 +755,15 @@ void derive_output_settings();
 // Checks the item program of every loaded block.
 void check_loaded_blocks();
 
-// The items, reals and strings of one block, as the store holds them.
-using block_items_t = array1<block_item_t, MAXITEMS>;
-using block_reals_t = array1<double, MAXITEMS>;
-using block_strings_t = array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>;
 constexpr int MAX_LINE_LITERALS = 95; // text literals in one output line
 // The four checks of one block (count: its blklen; 0 or less: nothing).
-void check_if_nesting(const block_items_t& items, const block_strings_t& strings, int count, int block);
-void check_repeat_blocks(const block_items_t& items, const block_strings_t& strings, int count, int block);
-void check_block_string_literals(const block_items_t& items, const block_strings_t& strings, int count, int block);
-void check_block_expressions(const block_items_t& items, const block_strings_t& strings, int count, int block);
+void check_if_nesting(block_items_view items, block_strings_view strings, int count, int block);
+void check_repeat_blocks(block_items_view items, block_strings_view strings, int count, int block);
+void check_block_string_literals(block_items_view items, block_strings_view strings, int count, int block);
+void check_block_expressions(block_items_view items, block_strings_view strings, int count, int block);
 // Replaces the "call block" items of one block by the items of the user
 // blocks they name; count becomes the new item count.
-void link_call_blocks(block_items_t& items, block_reals_t& reals, block_strings_t& strings, int& count, int block);
+void link_call_blocks(block_items_row items, block_reals_row reals, block_strings_row strings, int& count, int block);
 // link_call_blocks over blocks 1..64, before pass 1 of a normal job.
 void expand_all_blocks();
 
@@ -796,6 +800,12 @@ constexpr int MCD_BAD_FIELD = 8;           // a line that is missing or not digi
 constexpr int MCD_BAD_CHECK = 10;          // a count, sum or checksum that does not match
 constexpr int MCD_NAME_MISMATCH = 8;
 constexpr int MCD_GROUP_FACTOR = 1000;
+// The error group of the whole file's checksum, after the records' groups.
+constexpr int MCD_WHOLE_FILE_GROUP = 21;
+// The last line of a file: this mark and the checksum of every line before
+// it, in order, repeat lines included, as MCD_FILE_CHECKSUM_DIGITS digits.
+constexpr char MCD_FILE_CHECKSUM_MARK = '=';
+constexpr int MCD_FILE_CHECKSUM_DIGITS = 10;
 
 // Reserved records: carried through a read and a write, used by nothing else.
 struct mcd_reserved_t {
@@ -804,6 +814,7 @@ struct mcd_reserved_t {
 };
 extern mcd_reserved_t mcd_reserved;
 
+constexpr std::uint32_t MCD_FILE_CHECKSUM_START = 0xFFFFFFFFu;
 // The line layer's state for the one file written or read in a run.
 struct mcd_line_state_t {
     text<MCD_LINE_LIMIT> previous_packed;  // the writer's last packed line
@@ -813,6 +824,9 @@ struct mcd_line_state_t {
     text<MCD_LINE_LIMIT> previous_line;    // the reader's last unpacked line
     int previous_line_length = -1;         // -1: no line read yet
     int read_repeats = 0;                  // copies of it still to return
+    // The checksum so far of the lines written or read, each as it stands in
+    // the file (packed, or a repeat line) with its end of line.
+    std::uint32_t file_checksum = MCD_FILE_CHECKSUM_START;
 };
 extern mcd_line_state_t mcd_line_state;
 
@@ -833,6 +847,19 @@ int expand_repeat_codes(std::string_view packed, std::span<char> line);
 void write_mcd_line(int unit, std::string_view line);
 void flush_mcd_repeats(int unit);
 int read_mcd_line(int unit, std::span<char> line, int& length);
+// The checksum of the whole file (a 32-bit cyclic redundancy check) over
+// text, continued from the checksum so far; mcd_file_checksum gives the
+// value of the lines so far.
+std::uint32_t continue_file_checksum(std::uint32_t so_far, std::string_view text);
+std::uint32_t mcd_file_checksum();
+// Writes the file's last line, its checksum line.
+void write_mcd_file_checksum(int unit);
+// Reads the lines after the last record read, up to the checksum line, and
+// compares the checksum: 0 when it matches, or when the file ends without
+// one (a file written before files carried it); MCD_BAD_FIELD for a checksum
+// line that is not its digits, MCD_BAD_CHECK for a checksum that differs or
+// a line after it.
+int check_mcd_file_checksum(int unit);
 
 // Records. A reader's status is 0, MCD_BAD_FIELD or MCD_BAD_CHECK; a record's
 // count must be the count asked for (read_mcd_integers accepts up to

@@ -93,7 +93,7 @@ int order_length() {
 }
 
 void write_records(int unit, int words) {
-    configuration_store_t& cs = configuration_store;
+    const configuration_store_t& cs = configuration_store;
     write_mcd_string(unit, text<MCD_VERSION_LENGTH>(MCD_VERSION_TEXT));
     write_mcd_string(unit, cs.gpnams[0]);
     const std::array<int, 2> counts = {words, cs.special_block_count};
@@ -203,7 +203,17 @@ int read_records(int unit, const mcd_layout& layout) {
     std::array<int, MAXITEMS> items{};
     const std::span<int> item_values(items.data(), static_cast<std::size_t>(layout.items));
     for (int b = 1; b <= layout.blocks; ++b) {
-        for (int s = 1; s <= layout.items && status == 0; ++s) read_mcd_string(unit, cs.block_texts[b][s], status);
+        // A blank string or an empty item past those the block holds is
+        // already so: only the others are laid down in the store.
+        const auto laid = [&](const auto& table, int i) {
+            return i <= static_cast<int>(table[b].laid_entries().size());
+        };
+        for (int s = 1; s <= layout.items && status == 0; ++s) {
+            text<BLOCK_TEXT_LENGTH> string;
+            read_mcd_string(unit, string, status);
+            if (laid(cs.block_texts, s) || string.view().find_first_not_of(' ') != std::string_view::npos)
+                cs.block_texts[b][s] = string;
+        }
         if (status != 0) return failed(GROUP_BLOCK_TEXTS);
         for (int field = 1; field <= 3; ++field) {
             read_mcd_integers(unit, item_values, status);
@@ -212,8 +222,9 @@ int read_records(int unit, const mcd_layout& layout) {
                 status = MCD_BAD_CHECK;
             if (status != 0) return failed(GROUP_BLOCK_ITEMS);
             for (int i = 1; i <= layout.items; ++i) {
-                block_item_t& it = cs.block_items[b][i];
                 const int v = items[static_cast<std::size_t>(i - 1)];
+                if (v == 0 && !laid(cs.block_items, i)) continue;
+                block_item_t& it = cs.block_items[b][i];
                 if (field == 1) it.code = v;
                 else if (field == 2) it.value = v;
                 else it.string_ref = v;
@@ -237,14 +248,28 @@ int read_records(int unit, const mcd_layout& layout) {
     return 0;
 }
 
+// The MCD file takes the control's name in the current folder: a name that
+// holds a folder ("../other/mill", "/lib/mill", "~/mill", "c:mill") would put
+// it somewhere else.
+bool holds_folder(std::string_view name) {
+    return name.find_first_of("/\\:") != std::string_view::npos || (!name.empty() && name.front() == '~');
+}
+
 }  // namespace
 
 void write_mcd_file(int& status) {
     configuration_store_t& cs = configuration_store;
     status = 0;
+    const std::string_view control = trimmed(cs.gpnams[0].view());
+    if (holds_folder(control)) {
+        set_message_string_arg(1, control);
+        issue_message(302);
+        status = IO_FAILED;
+        return;
+    }
     text<MCD_NAME_LENGTH> name;
     int st = IO_OK;
-    build_file_name(name, trimmed(cs.gpnams[0].view()), "mcd", "", st);
+    build_file_name(name, control, "mcd", "", st);
     // The machine file the control was loaded from is never written over.
     if (st == IO_OK && is_job_input(name)) st = IO_FAILED;
     int unit = NO_UNIT;
@@ -257,6 +282,7 @@ void write_mcd_file(int& status) {
     reset_mcd_lines();
     write_records(unit, std::clamp(cs.NGPS, 0, MAXDEFWORDS));
     flush_mcd_repeats(unit);
+    write_mcd_file_checksum(unit);
     // A file that did not reach the disk whole is a failure, not a control:
     // it never takes the file's name.
     if (mcd_line_state.write_failed != 0) discard_unit(unit, st);
@@ -292,6 +318,12 @@ void read_mcd_file(int& unit, std::string_view name, int& status) {
         status = MCD_NAME_MISMATCH;
     } else {
         status = read_records(unit, layout);
+        // Each record checks itself; only the whole file's checksum sees
+        // records that were moved or repeat lines that were changed.
+        if (status == 0) {
+            const int whole = check_mcd_file_checksum(unit);
+            if (whole != 0) status = MCD_WHOLE_FILE_GROUP * MCD_GROUP_FACTOR + whole;
+        }
     }
     int st = 0;
     filclo(unit, st);

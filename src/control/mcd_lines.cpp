@@ -1,5 +1,6 @@
-// MCD file lines: the record checksums, the packing of character runs, and the
-// repeat lines that stand for copies of the line above, in both directions.
+// MCD file lines: the record checksums, the packing of character runs, the
+// repeat lines that stand for copies of the line above, in both directions,
+// and the checksum of the whole file that covers their order.
 #include <cstdio>
 
 #include "control/control.h"
@@ -32,8 +33,32 @@ std::uint32_t checksum_step(std::uint32_t a, std::uint32_t v) {
     return checksum_table[(v ^ a) & 31u] ^ ((a >> 8) & CHECKSUM_MASK);
 }
 
+// The whole file's checksum is the usual 32-bit cyclic redundancy check
+// (reflected polynomial 0xEDB88320), one table entry per byte value. Unlike
+// the record checksums, which see five bits of each value, it changes with
+// every byte and with the order of the lines.
+constexpr std::uint32_t FILE_CHECKSUM_POLYNOMIAL = 0xEDB88320u;
+constexpr std::array<std::uint32_t, 256> make_file_checksum_table() {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1u) != 0 ? FILE_CHECKSUM_POLYNOMIAL ^ (c >> 1) : c >> 1;
+        t[i] = c;
+    }
+    return t;
+}
+constexpr std::array<std::uint32_t, 256> FILE_CHECKSUM_TABLE = make_file_checksum_table();
+
+// A line as it stands in the file, with its end of line.
+void add_file_line(std::string_view line) {
+    std::uint32_t& c = mcd_line_state.file_checksum;
+    c = continue_file_checksum(c, line);
+    c = continue_file_checksum(c, "\n");
+}
+
 
 void write_text(int unit, std::string_view line) {
+    add_file_line(line);
     int status = 0;
     filwri(unit, line, status);
     if (status != IO_OK) mcd_line_state.write_failed = 1;
@@ -155,6 +180,7 @@ int read_mcd_line(int unit, std::span<char> line, int& length) {
     text<MCD_LINE_LIMIT> raw;
     const int n = irasc(unit, raw, MCD_LINE_LIMIT);
     if (n < 0 || (n == 0 && unit_at_end(unit) == 1)) return 1;
+    add_file_line(raw.view().substr(0, static_cast<std::size_t>(n)));
     if (n > 0 && raw[1] == REPEAT_MARK) {
         int error = 0;
         const int count = read_int_field(raw.view().substr(1, REPEAT_DIGITS), REPEAT_DIGITS, error);
@@ -169,6 +195,53 @@ int read_mcd_line(int unit, std::span<char> line, int& length) {
     }
     s.previous_line_length = m;
     return previous();
+}
+
+std::uint32_t continue_file_checksum(std::uint32_t so_far, std::string_view text) {
+    std::uint32_t c = so_far;
+    for (char ch : text) c = FILE_CHECKSUM_TABLE[(c ^ static_cast<unsigned char>(ch)) & 0xFFu] ^ (c >> 8);
+    return c;
+}
+
+std::uint32_t mcd_file_checksum() { return ~mcd_line_state.file_checksum; }
+
+void write_mcd_file_checksum(int unit) {
+    char line[MCD_FILE_CHECKSUM_DIGITS + 2];
+    std::snprintf(line, sizeof line, "%c%0*lu", MCD_FILE_CHECKSUM_MARK, MCD_FILE_CHECKSUM_DIGITS,
+                  static_cast<unsigned long>(mcd_file_checksum()));
+    int status = 0;
+    filwri(unit, line, status);
+    if (status != IO_OK) mcd_line_state.write_failed = 1;
+}
+
+int check_mcd_file_checksum(int unit) {
+    text<MCD_LINE_LIMIT> raw;
+    bool overlong = false;  // a line no writer makes: it cannot match a checksum
+    for (;;) {
+        const int n = irasc(unit, raw, MCD_LINE_LIMIT);
+        if (n < 0) {
+            if (unit_at_end(unit) == 1) return 0;
+            overlong = true;
+            continue;
+        }
+        if (n == 0 && unit_at_end(unit) == 1) return 0;
+        const std::string_view line = raw.view().substr(0, static_cast<std::size_t>(n));
+        if (n == 0 || line[0] != MCD_FILE_CHECKSUM_MARK) {
+            add_file_line(line);
+            continue;
+        }
+        const std::uint32_t computed = mcd_file_checksum();
+        if (n != 1 + MCD_FILE_CHECKSUM_DIGITS) return MCD_BAD_FIELD;
+        unsigned long long stored = 0;
+        for (char ch : line.substr(1)) {
+            if (!is_digit(ch)) return MCD_BAD_FIELD;
+            stored = stored * 10 + static_cast<unsigned>(ch - '0');
+        }
+        if (overlong || stored != computed) return MCD_BAD_CHECK;
+        // The checksum line is the last: nothing may follow it.
+        const int after = irasc(unit, raw, MCD_LINE_LIMIT);
+        return after == 0 && unit_at_end(unit) == 1 ? 0 : MCD_BAD_CHECK;
+    }
 }
 
 }  // namespace kv

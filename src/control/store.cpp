@@ -5,6 +5,8 @@
 
 namespace kv {
 
+// The large block tables are zero-filled storage that costs nothing until a
+// control writes them; constructing the store touches only the small tables.
 configuration_store_t configuration_store;
 
 namespace {
@@ -107,19 +109,17 @@ void set_configuration_defaults() {
     }
 
     for (int b = 1; b <= cs.block_count; ++b) {
-        for (int i = 1; i <= MAXITEMS; ++i) {
-            cs.block_texts[b][i].clear();
-            cs.block_reals[b][i] = 0.0;
-            cs.block_items[b][i] = block_item_t{};
-        }
+        cs.block_texts.clear(b);
+        cs.block_reals.clear(b);
+        cs.block_items.clear(b);
         cs.blklen[b] = 0;
     }
 
-    for (int i = 1; i <= NUMSPCHAR; ++i) cs.spchar[i].clear();
+    cs.spchar.clear();
     cs.special_block_count = 0;
     cs.blkspc.fill(-1);
-    for (int i = 1; i <= PPFUN_SLOTS; ++i) cs.ppfstr[i].clear();
-    for (int i = 1; i <= USER_SLOTS; ++i) cs.user_block_names[i].clear();
+    cs.ppfstr.clear();
+    cs.user_block_names.clear();
     cs.block_counters[1] = 1;
     cs.block_counters[2] = 1;
 

@@ -138,6 +138,13 @@ void open_cldata(std::string_view name, int format, int& status) {
     r.last_good_record = 0;
     r.records_taken = 0;
     status = 1;
+    // Pass 1 reads the cutfile through and the record loop reads it again: a
+    // pipe or a terminal, whose records are gone once read, is not opened
+    // (nor waited on for a writer).
+    if (!is_rereadable_file(name)) {
+        r.at_end = 1;
+        return;
+    }
     int st = 0;
     if (format == CLDATA_DETECT || (format >= CLDATA_SINGLE_LE && format <= CLDATA_DOUBLE_BE)) {
         open_unit(r.unit, name, OPEN_READ, FORM_BINARY, st);

@@ -96,6 +96,7 @@ void set_file_defaults() {
     }
     for (int u = 1; u <= NFILEUNITS; ++u) f.file_units[u] = -1;
     f.input_identities = {};
+    f.named_by_startup = {};
     f.fixed_tape = 0;
 
     text<SEARCH_PATH_LEN> config;
@@ -156,7 +157,10 @@ void open_file_on_path(int warn, std::span<char> name, std::string_view path, st
 
     int status = 0;
     text<FILE_NAME_LEN> full;
-    locate_file_on_path(name, path, extension, separator, mode, full, status);
+    // An output to a device (/dev/null, /dev/stdout, a pipe) goes to the
+    // device named, never to a file of that name with an extension added.
+    const bool writing = mode != OPEN_READ && mode != OPEN_READ_OLD;
+    if (!(writing && is_device_name(given))) locate_file_on_path(name, path, extension, separator, mode, full, status);
     if (status == 0) {
         int u = NO_UNIT;
         open_unit(u, given, mode, FORM_TEXT, status);

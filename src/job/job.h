@@ -137,6 +137,9 @@ struct job_files_t {
     // The files read as input (cutfile, option file, machine file), by kind,
     // once opened: no output may take the place of one of them.
     array1<file_identity, NFILEKINDS> input_identities{};
+    // 1 for a kind whose name the startup file gave: an output of that name
+    // is named on the console, since it need not be where the user looks.
+    array1<int, NFILEKINDS> named_by_startup{};
 };
 extern job_files_t job_files;
 // The unit of an open job file of kind print..temporary, -1 when not open.
@@ -366,10 +369,10 @@ struct toolpath_tables_t {
     array1<double, MAXTOOLPATHS> toolpath_value_6000{};
     array1<double, MAXTOOLPATHS> toolpath_value_18000{};
     array1<array1<double, 2>, MAXTOOLPATHS> toolpath_cldata_values{};  // CUTTIM, CUTLEN
-    array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_tool_text;
-    array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_names;
-    array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_special_text;
-    array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_code3_text;
+    laid_array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_tool_text;
+    laid_array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_names;
+    laid_array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_special_text;
+    laid_array1<text<TOOLPATH_TEXT_LEN>, MAXTOOLPATHS> toolpath_code3_text;
     std::array<toolpath_workplane_t, MAXTOOLPATHS + 1> toolpath_workplanes{};  // [0] the job workplane
     // Run-time indexes, 0 after pass 1: the current toolpath (from 1 once the
     // first toolpath starts) and the count of distinct consecutive tools.
@@ -467,7 +470,7 @@ extern ppword_state_t ppword_state;
 // Special records (class 29000) received so far: a value and a text per code.
 struct special_record_store_t {
     array1<double, MAX_SPECIAL_SLOTS> values{};
-    array1<text<SPECIAL_TEXT_LENGTH>, MAX_SPECIAL_SLOTS> special_record_texts;
+    laid_array1<text<SPECIAL_TEXT_LENGTH>, MAX_SPECIAL_SLOTS> special_record_texts;
     array1<int, MAX_SPECIAL_CODE> slot_of_code{};  // 0: the code has no slot yet
     int slots_used = 0;
     int current_code = 0;

@@ -33,8 +33,8 @@ bool has_extension(std::string_view name, std::string_view ext) {
 // The machine named by an option file: the second word of its machine
 // statement, which is the file's first line other than empty and comment
 // lines. Blank when that line is not a machine statement or names nothing.
-// The file is rewound for the compiler.
-void read_option_machine_name(int unit, std::span<char> machine_file) {
+// The file is rewound for the compiler; false when it cannot be.
+bool read_option_machine_name(int unit, std::span<char> machine_file) {
     assign_text(machine_file, "");
     text<OPTION_FIRST_LINE_LEN> line;
     text<OPTION_FIRST_LINE_LEN> token;
@@ -52,6 +52,7 @@ void read_option_machine_name(int unit, std::span<char> machine_file) {
     }
     int status = 0;
     rewind_unit(unit, status);
+    return status == 0;
 }
 
 // The cutfile: composed with its extension and separator, searched along
@@ -149,6 +150,14 @@ int open_output_file(int kind, std::string_view base, int warn, text<FILE_NAME_L
             return OUTPUT_REFUSED;
         }
     }
+    // A name from a startup file (one in the job's folder, say) may send the
+    // output anywhere: the console says where it goes.
+    if (f.named_by_startup[kind] != 0 && !is_console_or_null(f.file_names[kind])) {
+        static constexpr std::string_view kinds[] = {"Tape", "Print", "Setup"};
+        set_message_string_arg(1, kinds[kind == FILE_TAPE ? 0 : kind == FILE_PRINT ? 1 : 2]);
+        set_message_string_arg(2, f.file_names[kind]);
+        issue_message(304);
+    }
     return OUTPUT_OPENED;
 }
 
@@ -166,7 +175,12 @@ int open_option_file(text<FILE_NAME_LEN>& reported) {
     if (opened_output_is(FILE_CONTROL, reported)) return EXIT_RUN_ERROR;
     set_message_string_arg(1, f.file_names[FILE_CONTROL]);
     issue_message(200);
-    read_option_machine_name(unit_of(FILE_CONTROL), f.file_names[FILE_MACHINE]);
+    // An option file that cannot be read again from its start (a pipe) would
+    // be compiled without its first lines: it is a file that cannot be read.
+    if (!read_option_machine_name(unit_of(FILE_CONTROL), f.file_names[FILE_MACHINE])) {
+        reported = f.file_names[FILE_CONTROL];
+        return EXIT_NO_CONTROL;
+    }
     if (trimmed_length(f.file_names[FILE_MACHINE]) == 0) prompt_until_nonblank(f.file_names[FILE_MACHINE], 104);
     return 0;
 }

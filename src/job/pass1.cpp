@@ -10,7 +10,7 @@
 namespace kv {
 
 pass1_results_t pass1_results;
-toolpath_tables_t toolpath_tables;
+constinit toolpath_tables_t toolpath_tables;
 
 namespace {
 
@@ -606,6 +606,14 @@ void scan_records(pass1_scan_t& p) {
     }
 }
 
+// The passes that follow read the cutfile again from its start: a cutfile
+// that cannot be rewound is reported like an unreadable record.
+void rewind_for_next_pass() {
+    int st = 0;
+    rewind_cldata(st);
+    if (st != 0) stop_on_cldata_read_error();
+}
+
 // The end of both readers: rewind, the units warnings, the counts.
 void end_pass(pass1_scan_t& p) {
     // A skip that ran past the end of pass 1 does not carry into the record
@@ -648,8 +656,7 @@ int cutfile_has_toolpath_records() {
         const int cls = cldata_class();
         if ((cls == 2000 && cldata_subclass() == 1094) || cls == 28000 || cls == 29000) found = 1;
     }
-    int st = 0;
-    rewind_cldata(st);
+    rewind_for_next_pass();
     return found;
 }
 
@@ -662,8 +669,7 @@ void pass1_classic(int& status) {
     scan_records(p);
     if (p.failed) return;
     close_classic_toolpath(p);
-    int st = 0;
-    rewind_cldata(st);
+    rewind_for_next_pass();
     end_pass(p);
     pass1_results.tool_count = p.s;
     status = 0;
@@ -679,14 +685,14 @@ void pass1(int& status) {
         t.toolpath_alt_tool_length[i] = 0.0;
         t.toolpath_workplanes[static_cast<std::size_t>(i)].kind = WORKPLANE_THREE_AXIS;
         t.toolpath_compensation[i] = off;
-        t.toolpath_tool_text[i].clear();
-        t.toolpath_names[i].clear();
-        t.toolpath_code3_text[i].clear();
         for (int k = 1; k <= 3; ++k) {
             t.toolpath_extents[i][k] = NO_EXTENT;
             t.toolpath_extents[i][k + 3] = -NO_EXTENT;
         }
     }
+    t.toolpath_tool_text.clear();
+    t.toolpath_names.clear();
+    t.toolpath_code3_text.clear();
     array1<double, 6>& e = pass1_results.cutfile_extents;
     array1<double, 6>& l = pass1_results.pass1_extents;
     for (int k = 1; k <= 3; ++k) {
@@ -709,8 +715,8 @@ void pass1(int& status) {
         }
         pass1_results.axis_source_flag = 1;
     }
+    rewind_for_next_pass();
     int st = 0;
-    rewind_cldata(st);
     if (!pass1_results.go_home_seen) {
         uses_go_home(st);
         if (st == 1) {

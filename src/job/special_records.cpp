@@ -6,7 +6,7 @@
 
 namespace kv {
 
-special_record_store_t special_record_store;
+constinit special_record_store_t special_record_store;
 record_values_t record_values;
 
 namespace {

@@ -131,7 +131,10 @@ void file_statement(int kind, startup_error& e) {
     }
     if (!expect_equals(e) || !read_value(e)) return;
     if (file) {
-        if (trimmed_length(f.file_names[kind]) == 0) f.file_names[kind] = r.token;
+        if (trimmed_length(f.file_names[kind]) == 0) {
+            f.file_names[kind] = r.token;
+            f.named_by_startup[kind] = 1;
+        }
     } else if (extension) {
         if (kind == FILE_TAPE && text_equals(r.token, "fixed")) f.fixed_tape = 1;
         else f.file_extensions[kind].set(r.token.view());

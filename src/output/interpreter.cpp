@@ -55,7 +55,7 @@ item_kind classify_item(int code) {
     return ITEM_WORD;
 }
 
-std::string_view item_text(const array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>& texts, const block_item_t& item) {
+std::string_view item_text(block_strings_view texts, const block_item_t& item) {
     const int s = item.string_ref / 10;
     if (s < 1 || s > MAXITEMS) return {};
     return texts[s].view();
@@ -135,7 +135,7 @@ void begin_block_line(int build_order, int non_empty) {
     }
 }
 
-int find_block_item(const array1<block_item_t, MAXITEMS>& items, int from, int code, int count) {
+int find_block_item(block_items_view items, int from, int code, int count) {
     if (count > MAXITEMS) count = MAXITEMS;
     if (from <= 0 || from > count) return -1;
     for (int k = from + 1; k <= count; ++k)
@@ -216,8 +216,8 @@ void run_block(int b) {
     execute_block(cs.block_items[b], cs.block_texts[b], cs.block_reals[b], cs.blklen[b], b);
 }
 
-void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>& texts,
-                   const array1<double, MAXITEMS>& reals, int count, int b) {
+void execute_block(block_items_view items, block_strings_view texts,
+                   block_reals_view reals, int count, int b) {
     configuration_store_t& cs = configuration_store;
     word_output_state_t& s = word_output_state;
     block_interpreter_t& bi = block_interpreter;
@@ -230,6 +230,17 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
         text<KEYWORD_NAME_LENGTH> name_field;
         keyword_name(KIND_BLOCK, b, name_field.span());
         report_expression_error(status, trimmed(expression), name_field.view().substr(0, BLOCK_NAME_LENGTH));
+    };
+    auto report_repeat_count = [b](std::string_view expression) {
+        text<KEYWORD_NAME_LENGTH> name_field;
+        keyword_name(KIND_BLOCK, b, name_field.span());
+        set_message_string_arg(1, trimmed(name_field.view().substr(0, BLOCK_NAME_LENGTH)));
+        issue_message(254);
+        set_message_string_arg(1, trimmed(expression));
+        issue_message(212);
+        set_message_int_arg(1, MAX_REPEAT_COUNT);
+        issue_message(303);
+        abort_on_option_error();
     };
 
     if (count < 1) {
@@ -351,6 +362,13 @@ void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<tex
                 int status = 0;
                 evaluate_block_expression(t, result.span(), v, type, status);
                 if (status != 0) report(status, t);
+                // A count beyond the limit (or not a number) is an error of
+                // the control, passed over with "-o" as a repeat that does
+                // not run.
+                if (!(std::fabs(v) < MAX_REPEAT_COUNT + 0.5)) {
+                    report_repeat_count(t);
+                    v = 0.0;
+                }
                 bi.loop_counter = 1;
                 repeat_count = nearest_int(v);
                 repeat_start = k;

@@ -87,8 +87,8 @@ int block_names_word(int b, int w);
 // After a switch between absolute and incremental output: recompute the
 // coordinate (rotary) words and keep requested only those that the output
 // line of the running block starting at item `start` names.
-void keep_line_xyz_words(const array1<block_item_t, MAXITEMS>& items, int end, int start);
-void keep_line_rotary_words(const array1<block_item_t, MAXITEMS>& items, int end, int start);
+void keep_line_xyz_words(block_items_view items, int end, int start);
+void keep_line_rotary_words(block_items_view items, int end, int start);
 
 // --- block writer and number formatting ---------------------------------------------
 // One NC line from the requested words: word order, tape positions, address
@@ -157,12 +157,12 @@ extern block_interpreter_t block_interpreter;
 // the pending words.
 void run_block(int b);
 // The same over given item, string and real tables of count items.
-void execute_block(const array1<block_item_t, MAXITEMS>& items, const array1<text<BLOCK_TEXT_LENGTH>, MAXITEMS>& texts,
-                   const array1<double, MAXITEMS>& reals, int count, int block_number);
+void execute_block(block_items_view items, block_strings_view texts,
+                   block_reals_view reals, int count, int block_number);
 // After a class-2000 record: its cldat block, or with flush 1 the pending words.
 void end_record_block(int flush);
 void begin_block_line(int build_order, int non_empty);
-int find_block_item(const array1<block_item_t, MAXITEMS>& items, int from, int code, int count);
+int find_block_item(block_items_view items, int from, int code, int count);
 void set_block_variable(std::string_view name, double value, int mode);
 void reset_block_variable(std::string_view name);
 // The first line of message n + 30 becomes the label of the next echo line.
@@ -186,6 +186,9 @@ constexpr int EXPRESSION_LENGTH = 120;        // characters of an expression tex
 constexpr int CONDITION_LENGTH = 256;         // characters of a condition text
 constexpr int EXPRESSION_RESULT_LENGTH = 256; // characters of a result text
 constexpr int MAX_INDEX_LEVELS = 5;           // nested [index] levels of one operand
+// Passes of one "repeat" of a block at most; a count above it is an error of
+// the control (it would write lines for hours).
+constexpr int MAX_REPEAT_COUNT = 100000;
 
 // value_type of expression results and system variables.
 constexpr int VALUE_NIL = -1;
@@ -308,7 +311,7 @@ struct point_buffer_t {
     array1<point_column, POINT_COLUMNS> column;
     int point_count = 0;        // values collected in column 1
     int more_points_flag = 0;   // another GOTO point follows the collected ones
-    int all_joined = 1;         // 0 when a continuation record was left for the next dispatch
+    int all_joined = 0;         // 0 when a continuation record was left for the next dispatch (set before each collection)
 };
 extern point_buffer_t point_buffer;
 

@@ -57,14 +57,15 @@ bool item_names_word(const block_item_t& item, int w) {
 std::span<const block_item_t> block_items_of(int b) {
     if (b < 1 || b > NUMBLOCKS) return {};
     const configuration_store_t& cs = configuration_store;
-    const int count = std::clamp(cs.blklen[b], 0, MAXITEMS);
-    return std::span<const block_item_t>(cs.block_items[b].data(), static_cast<std::size_t>(count));
+    // Items past those laid down are empty ones, which name nothing.
+    const std::span<const block_item_t> laid = cs.block_items[b].laid_entries();
+    return laid.first(std::min(laid.size(), static_cast<std::size_t>(std::clamp(cs.blklen[b], 0, MAXITEMS))));
 }
 
 // The words a line names among those of the given keys are kept; the others
 // lose their requests. The line runs from item start to the first item whose
 // continuation digit is 0, or to item end.
-void cancel_unnamed_words(const array1<block_item_t, MAXITEMS>& items, int end, int start,
+void cancel_unnamed_words(block_items_view items, int end, int start,
                           std::span<const int> keys, bool (&named)[3]) {
     const configuration_store_t& cs = configuration_store;
     if (end > MAXITEMS) end = MAXITEMS;
@@ -273,7 +274,7 @@ void request_xyz_words() {
     for (int a = 1; a <= 3; ++a) setwrd(coordinate_word(a), 0, SETWRD_REQUEST);
 }
 
-void keep_line_xyz_words(const array1<block_item_t, MAXITEMS>& items, int end, int start) {
+void keep_line_xyz_words(block_items_view items, int end, int start) {
     motion_state_t& m = motion_state;
     const array1<int, 3> unwritten = m.unwritten_axes;
     set_xyz_words();
@@ -285,7 +286,7 @@ void keep_line_xyz_words(const array1<block_item_t, MAXITEMS>& items, int end, i
         if (!named[a - 1]) m.unwritten_axes[a] = unwritten[a];
 }
 
-void keep_line_rotary_words(const array1<block_item_t, MAXITEMS>& items, int end, int start) {
+void keep_line_rotary_words(block_items_view items, int end, int start) {
     // A machine without rotary axes has no rotary words to recompute.
     if (machine_model.machine_type != MACHINE_NO_ROTARY && machine_model.machine_type != MACHINE_NOT_SET) {
         int elevation_changed = 0, azimuth_changed = 0;

@@ -1,14 +1,16 @@
-// Output files written under an unfinished name in their own folder and
-// renamed over the final name only when finished, so that a failed or
-// interrupted run never leaves a cut or empty file where the last good one
-// was; outputs set aside to be finished together (the tapes of a split);
-// and the identity of files, by which an output is kept off an input.
+// Output files written under an unfinished name in their own folder, made to
+// reach the disk and renamed over the final name only when finished, so that
+// a failed or interrupted run never leaves a cut or empty file where the last
+// good one was; outputs set aside to be finished together (the tapes of a
+// split); devices written directly; and the identity of files, by which an
+// output is kept off an input.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -23,6 +25,10 @@ namespace {
 
 std::size_t slot(int u) { return static_cast<std::size_t>(u); }
 
+// Symbolic links followed from an output's name to the file it replaces
+// before the name is given up as a loop.
+constexpr int MAX_LINK_HOPS = 40;
+
 void copy_name(std::array<char, OUTPUT_NAME_LEN>& to, const std::string& from) {
     const std::size_t n = from.size() < OUTPUT_NAME_LEN - 1 ? from.size() : OUTPUT_NAME_LEN - 1;
     std::memcpy(to.data(), from.data(), n);
@@ -32,13 +38,8 @@ void copy_name(std::array<char, OUTPUT_NAME_LEN>& to, const std::string& from) {
 // The folder part of a path ("." when it has none) and the name in it.
 void split_path(const std::string& path, std::string& folder, std::string& name) {
     const std::size_t s = path.find_last_of('/');
-    if (s == std::string::npos) {
-        folder = ".";
-        name = path;
-    } else {
-        folder = s == 0 ? "/" : path.substr(0, s);
-        name = path.substr(s + 1);
-    }
+    folder = s == std::string::npos ? std::string(".") : path.substr(0, s == 0 ? 1 : s);
+    name = s == std::string::npos ? path : path.substr(s + 1);
 }
 
 static_assert(std::atomic<set_aside_output*>::is_always_lock_free,
@@ -91,13 +92,12 @@ void forget_set_aside() {
     }
 }
 
-// Removes the unfinished files of the output at final_path left by runs that
-// no longer exist (killed outright, or the machine went down). A file of a
-// run still going on, on this machine, is left alone.
-void clear_unfinished_leftovers(const std::string& final_path) {
-    std::string folder, name;
-    split_path(final_path, folder, name);
-    const std::string prefix = name + std::string(UNFINISHED_MARK);
+// Removes the unfinished files of the output whose unfinished names begin
+// with stem in folder, left by runs that no longer exist (killed outright, or
+// the machine went down). A file of a run still going on, on this machine, is
+// left alone.
+void clear_unfinished_leftovers(const std::string& folder, const std::string& stem) {
+    const std::string prefix = stem + std::string(UNFINISHED_MARK);
     DIR* d = ::opendir(folder.c_str());
     if (d == nullptr) return;
     const long own = static_cast<long>(::getpid());
@@ -123,6 +123,58 @@ void clear_unfinished_leftovers(const std::string& final_path) {
         ::unlink(path.c_str());
     }
     ::closedir(d);
+}
+
+// The file that writing to path replaces: path itself, or the file that its
+// chain of symbolic links ends at, which need not exist yet (a link to a file
+// still to be made). False for a chain too long or a link that cannot be read.
+bool resolve_links(const std::string& path, std::string& target) {
+    std::string p = path;
+    for (int hop = 0; hop <= MAX_LINK_HOPS; ++hop) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            target = p;
+            return true;
+        }
+        std::array<char, PATH_MAX> buffer{};
+        const ssize_t n = ::readlink(p.c_str(), buffer.data(), buffer.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return false;
+        std::string next(buffer.data(), static_cast<std::size_t>(n));
+        // A relative link is relative to the folder that holds the link.
+        const std::size_t s = p.find_last_of('/');
+        if (next[0] != '/' && s != std::string::npos) next = p.substr(0, s + 1) + next;
+        p = next;
+    }
+    return false;
+}
+
+// The beginning of the unfinished name of the file name in folder: the name
+// itself, cut short when the name and the suffix together would be longer
+// than the folder's file system allows a name to be.
+std::string unfinished_stem(const std::string& folder, const std::string& name, std::size_t suffix) {
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::size_t most = limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
+    if (name.size() + suffix <= most || suffix >= most) return name;
+    return name.substr(0, most - suffix);
+}
+
+// Makes what was written to an unfinished file reach the disk before the file
+// takes its final name.
+bool sync_file(std::FILE* stream) {
+    return ::fsync(fileno(stream)) == 0 || errno == EINVAL;
+}
+
+// Makes a rename in the folder of path reach the disk. The file has its new
+// name by then, whatever comes of this: a folder that cannot be synchronised
+// (a file system without that service) leaves the name to the system's own
+// writing, and is not a failure of the run.
+void sync_folder_of(const std::string& path) {
+    std::string folder, name;
+    split_path(path, folder, name);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    [[maybe_unused]] const int synced = ::fsync(fd);
+    ::close(fd);
 }
 
 // The identity of a file from its status; only a regular file is known.
@@ -151,29 +203,29 @@ int open_output_stream(int u, std::string_view name, int mode_index) {
     const std::string path(trimmed(name));
     if (path.empty() || path.find('\0') != std::string::npos) return -1;
 
+    // A device, a pipe or a socket has no content to keep: it is written
+    // directly.
+    if (is_device_name(path)) return open_stream(stream, path, mode_index);
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
-    // A device, a pipe or a socket has no content to keep: it is written
-    // directly (a directory is refused there).
-    if (exists && !S_ISREG(st.st_mode)) return open_stream(stream, path, mode_index);
+    if (exists && !S_ISREG(st.st_mode)) return -1;  // a folder
     // A file that may not be written is not replaced either.
     if (exists && ::access(path.c_str(), W_OK) != 0) return -1;
 
-    std::string final_path = path;
-    struct stat link {};
-    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        // A symbolic link goes on naming the file it names: that file is the
-        // one replaced. A link to nothing yet is written through.
-        char* target = ::realpath(path.c_str(), nullptr);
-        if (target == nullptr) return open_stream(stream, path, mode_index);
-        final_path = target;
-        std::free(target);
-    }
-    const std::string unfinished =
-        final_path + std::string(UNFINISHED_MARK) + std::to_string(::getpid()) + "-" + std::to_string(u);
-    if (unfinished.size() >= OUTPUT_NAME_LEN) return open_stream(stream, path, mode_index);
+    // The unfinished file is made beside the file it will replace: for a
+    // symbolic link, the file the link names, even one that does not exist
+    // yet, so that the link goes on naming the output.
+    std::string final_path;
+    if (!resolve_links(path, final_path)) return -1;
+    std::string folder, base;
+    split_path(final_path, folder, base);
+    const std::string suffix =
+        std::string(UNFINISHED_MARK) + std::to_string(::getpid()) + "-" + std::to_string(u);
+    const std::string stem = unfinished_stem(folder, base, suffix.size());
+    const std::string unfinished = final_path.substr(0, final_path.size() - base.size()) + stem + suffix;
+    if (final_path.size() >= OUTPUT_NAME_LEN || unfinished.size() >= OUTPUT_NAME_LEN) return -1;
 
-    clear_unfinished_leftovers(final_path);
+    clear_unfinished_leftovers(folder, stem);
     copy_name(unit_table.final_name[slot(u)], final_path);
     copy_name(unit_table.unfinished_name[slot(u)], unfinished);
     unit_table.unfinished[slot(u)] = 1;
@@ -185,11 +237,11 @@ int open_output_stream(int u, std::string_view name, int mode_index) {
         fd = ::open(unfinished.c_str(), flags, 0666);
     }
     if (fd < 0) {
-        // No new file can be made in that folder (it may not be written, or
-        // the name is too long there): the output is written in place, as a
-        // writable file in a folder that is not writable allows.
+        // No new file can be made beside the final one (the folder may not be
+        // written, or is missing): the output cannot be written without
+        // putting the file there now at risk, so it is not opened at all.
         forget_unfinished(u);
-        return open_stream(stream, path, mode_index);
+        return -1;
     }
     if (exists) {
         // The file that is replaced passes on its owner and its permissions.
@@ -214,6 +266,7 @@ int close_output_stream(int u, int finish) {
     bool ok = stream != nullptr;
     if (stream != nullptr) {
         ok = std::fflush(stream) == 0 && std::ferror(stream) == 0;
+        if (ok && finish != 0 && unit_table.unfinished[slot(u)] != 0) ok = sync_file(stream);
         ok = std::fclose(stream) == 0 && ok;
         stream = nullptr;
     }
@@ -223,6 +276,7 @@ int close_output_stream(int u, int finish) {
             set_aside(u);
         } else {
             if (ok && finish == CLOSE_FINISH) ok = std::rename(unfinished, unit_table.final_name[slot(u)].data()) == 0;
+            if (ok && finish == CLOSE_FINISH) sync_folder_of(unit_table.final_name[slot(u)].data());
             if (!ok || finish == CLOSE_DISCARD) ::unlink(unfinished);
         }
         forget_unfinished(u);
@@ -241,6 +295,16 @@ void finish_set_aside_outputs(int& status) {
         if (status == IO_OK && std::rename(o->unfinished_name, o->final_name) == 0) continue;
         status = IO_FAILED;
         ::unlink(o->unfinished_name);
+    }
+    // The names reach the disk: each folder once (the tapes of a split share
+    // theirs), not once a tape.
+    std::string synced;
+    for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
+        std::string folder, name;
+        split_path(o->final_name, folder, name);
+        if (folder == synced) continue;
+        sync_folder_of(o->final_name);
+        synced = folder;
     }
     forget_set_aside();
     sigprocmask(SIG_SETMASK, &before, nullptr);
@@ -269,6 +333,18 @@ void remove_unfinished_outputs() {
     for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
         ::unlink(o->unfinished_name);
     }
+}
+
+bool is_device_name(std::string_view name) {
+    const std::string path(trimmed(name));
+    if (path.empty() || path.find('\0') != std::string::npos) return false;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return false;
+    const auto device = [](const struct stat& s) { return !S_ISREG(s.st_mode) && !S_ISDIR(s.st_mode); };
+    // The links of the device folder (/dev/stdout, /dev/fd/1) name a stream
+    // of this process, whatever file stands behind it.
+    if (path.compare(0, DEVICE_FOLDER.size(), DEVICE_FOLDER) == 0 && device(st)) return true;
+    return ::stat(path.c_str(), &st) == 0 && device(st);
 }
 
 file_identity identity_of_file(std::string_view name) {

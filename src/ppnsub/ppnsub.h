@@ -29,6 +29,8 @@ constexpr int ACCESS_WRITE = 31;
 constexpr std::size_t UNIT_BUFFER_SIZE = 65536;
 // The platform's null device, behind null_unit and the job-file name "none".
 constexpr const char* NULL_DEVICE_NAME = "/dev/null";
+// The platform's folder of devices; its links (/dev/stdout) name streams.
+constexpr std::string_view DEVICE_FOLDER = "/dev/";
 // An output file is written under its final name followed by this mark, the
 // process number and the unit ("job.tap.kelvaron-unfinished-812-13"), and
 // takes its final name only when it is finished. Such a file left behind by a
@@ -77,8 +79,10 @@ struct unit_table_t {
     // finished and the name it has until then. unfinished is 1 while the
     // second may exist; the interrupt handler reads it, so it is set after
     // the names and cleared before them.
-    std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> final_name{};
-    std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> unfinished_name{};
+    // Without an initializer: the one table lives in zero-filled storage, and
+    // its start-up does not write these names.
+    std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> final_name;
+    std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> unfinished_name;
     std::array<volatile std::sig_atomic_t, MAXUNIT + 1> unfinished{};
     // The outputs set aside, in the order they were set aside.
     std::atomic<set_aside_output*> set_aside_first{nullptr};
@@ -100,10 +104,11 @@ extern unit_table_t unit_table;
 
 void init_units(int& status);
 // A unit opened for writing on a regular file writes under an unfinished name
-// in the file's folder; filclo finishes it (everything written reaches the
-// file, which then replaces the final name) and reports -2 when any of that
-// failed, in which case the unfinished file is removed and the final name is
-// left as it was. Devices, pipes and the like are written directly.
+// in the file's folder (an open that cannot make that file fails, -2);
+// filclo finishes it (everything written reaches the disk, then the file
+// replaces the final name) and reports -2 when any of that failed, in which
+// case the unfinished file is removed and the final name is left as it was.
+// Devices, pipes and the like are written directly.
 void open_unit(int& u, std::string_view name, int st, int form, int& status);
 void filclo(int& u, int& status);
 // Closes a unit without finishing it: an output's unfinished file is removed.
@@ -164,8 +169,10 @@ void strip_extension(std::span<char> result, std::string_view name);
 // discarded, so that the files of an earlier run stay as they were.
 [[noreturn]] void stop_run(int code);
 // Removes the unfinished files of the run's outputs when the run is ended by
-// SIGINT, SIGTERM, SIGPIPE or SIGHUP (then ends as the signal would), and at
-// any exit that did not finish them. Signals the caller ignores stay ignored.
+// a signal from outside (SIGINT, SIGTERM, SIGQUIT, SIGALRM, SIGXCPU and every
+// other whose default ends the process; it then ends as the signal would),
+// and at any exit that did not finish them. Signals the caller ignores stay
+// ignored. SIGXFSZ is ignored: a write past a file-size limit fails instead.
 void install_interrupt_cleanup();
 // Removes the unfinished files of every output, those set aside included;
 // safe inside a signal handler.
@@ -188,9 +195,16 @@ file_identity identity_of_file(std::string_view name);
 file_identity identity_of_unit(int u);
 bool same_file(const file_identity& a, const file_identity& b);
 
+// Whether a name names a device, a pipe or a socket, or a link of the device
+// folder (/dev/stdout): an output of that name is written directly, under the
+// name as it is given.
+bool is_device_name(std::string_view name);
 // Output streams of open_unit: open under an unfinished name (or directly for
 // a device), and close, finishing (renaming into place), discarding, or
-// setting aside (CLOSE_SET_ASIDE). Both return 0 or -1.
+// setting aside (CLOSE_SET_ASIDE). Both return 0 or -1. An output whose
+// unfinished file cannot be made is not opened. Finishing makes the file
+// reach the disk before it takes its name, and then its name; setting aside
+// makes it reach the disk and leaves the name to finish_set_aside_outputs.
 constexpr int CLOSE_DISCARD = 0;
 constexpr int CLOSE_FINISH = 1;
 constexpr int CLOSE_SET_ASIDE = 2;
@@ -205,6 +219,10 @@ bool same_final_name(int a, int b);
 extern const std::array<const char*, 4> stream_mode_names;
 int open_stream(std::FILE*& slot, std::string_view name, int mode_index);
 int rewind_stream(std::FILE* stream);
+// Whether the file of a name can be read through again from its start (a
+// file or a disk): not a pipe, a socket or a terminal, whose data is gone
+// once read.
+bool is_rereadable_file(std::string_view name);
 int close_stream(std::FILE* stream);
 std::size_t read_stream_bytes(std::FILE* stream, void* buffer, std::size_t count);
 std::size_t write_stream_bytes(std::FILE* stream, const void* buffer, std::size_t count);

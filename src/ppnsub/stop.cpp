@@ -13,7 +13,18 @@ namespace {
 // Set only by test harnesses (set_stop_hook); the program never sets it.
 void (*stop_hook)(int code) = nullptr;
 
-constexpr std::array<int, 4> INTERRUPTS = {SIGINT, SIGTERM, SIGPIPE, SIGHUP};
+// The signals from outside the program that end a run by default: each
+// removes the unfinished outputs first. The real-time signals end it too;
+// they follow these. Faults of the program itself (SIGSEGV and the like) are
+// left to end it as they are.
+constexpr std::array<int, 14> INTERRUPTS = {SIGINT,  SIGTERM,   SIGPIPE, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
+                                            SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL, SIGPWR,  SIGSTKFLT};
+
+template <class F>
+void for_each_interrupt(F f) {
+    for (int sig : INTERRUPTS) f(sig);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) f(sig);
+}
 
 // Whether everything written to the outputs, standard output included, has
 // reached them. Standard error is not judged: a message that cannot be shown
@@ -84,15 +95,21 @@ void stop_run(int code) {
 }
 
 void install_interrupt_cleanup() {
-    for (int sig : INTERRUPTS) {
+    // While one signal cleans up, the others wait: the process ends before
+    // they are delivered.
+    struct sigaction action {};
+    action.sa_handler = end_on_interrupt;
+    sigemptyset(&action.sa_mask);
+    for_each_interrupt([&](int sig) { sigaddset(&action.sa_mask, sig); });
+    action.sa_flags = SA_RESETHAND;
+    for_each_interrupt([&](int sig) {
         struct sigaction old {};
-        if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
-        struct sigaction action {};
-        action.sa_handler = end_on_interrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
+        if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
         ::sigaction(sig, &action, nullptr);
-    }
+    });
+    // A file-size limit (ulimit -f) then fails the write that passes it, and
+    // the run ends as for any output that cannot be written whole.
+    std::signal(SIGXFSZ, SIG_IGN);
     // An exit that does not pass the stop routine (an assertion report) does
     // not leave unfinished files behind either.
     std::atexit(remove_unfinished_outputs);

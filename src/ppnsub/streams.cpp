@@ -1,5 +1,6 @@
 // Stream slots under the unit table: opening a platform stream by trimmed name
-// and mode index, rewinding, closing, and whole-buffer transfers.
+// and mode index, rewinding, closing, and whole-buffer transfers; whether a
+// file can be read again from its start.
 #include <sys/stat.h>
 
 #include <string>
@@ -27,6 +28,13 @@ int open_stream(std::FILE*& slot, std::string_view name, int mode_index) {
     }
     slot = f;
     return 0;
+}
+
+bool is_rereadable_file(std::string_view name) {
+    const std::string path(trimmed(name));
+    struct stat st {};
+    if (path.empty() || path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) return false;
+    return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
 }
 
 int rewind_stream(std::FILE* stream) {

@@ -256,7 +256,7 @@ constexpr builtin_message_line builtin_message_rows[] = {
     {266, "Warning: cannot reset %(A) "},
     {267, "Error: machining impossible: check workplane for toolpath \"%(A)\"."},
     {268, "Error: CLDATA must contain workplane record to use \"workplane angles = apparent\""},
-    {269, "Error: reading CLDATA record number: %(I5) Class: %(I5) ; major word: %(I5)"},
+    {269, "Error: reading CLDATA record number: %(I11) Class: %(I5) ; major word: %(I5)"},
     {270, "Error: can not interpolate anti-parallel vectors. Check the CLDATA file"},
     {271, "Error: retract-and-reconfigure at angular limit is forbidden by option file."},
     {0, "Use \"retract at angular limit\", but refer to Release Notes"},
@@ -292,6 +292,9 @@ constexpr builtin_message_line builtin_message_rows[] = {
     {299, "Error: a 5-axis machine has one axis that is not set. This probably results from a 4-axis machine with the wrong axis set."},
     {300, "Error: Workplane(A|B|C) can not be used with \"workplane angles = machine tool\""},
     {301, "Error: Workplane(Az|El) can not be used with \"workplane angles = apparent\""},
+    {302, "Error: control name \"%(A)\" holds a folder; an MCD file is written in the current folder only"},
+    {303, "Error: a repeat count may not exceed %(I)"},
+    {304, "%(A) file named by the startup file: %(A)"},
 };
 // clang-format on
 }  // namespace

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -73,6 +75,114 @@ struct text {
     }
     static constexpr int size() { return static_cast<int>(N); }
     std::string str() const;  // trimmed copy, for the standard library
+};
+
+// Tables whose entries are laid down when first written. The entries laid so
+// far hold their values; the others have never been written and read as a
+// default entry (a blank text, a zero number). The empty state is all zero
+// bytes, so a program-wide table of this kind sits in zero-filled memory and
+// costs no start-up time and no memory for the entries a run never writes,
+// and emptying it touches only its counts. Reading through a const table or a
+// row view never lays anything down.
+namespace laid {
+template <class T>
+const T& default_entry() {
+    static const T e{};
+    return e;
+}
+template <class T>
+T* entries_at(unsigned char* raw) { return std::launder(reinterpret_cast<T*>(raw)); }
+template <class T>
+const T* entries_at(const unsigned char* raw) { return std::launder(reinterpret_cast<const T*>(raw)); }
+// Lays entries down to index k (0-based) and returns it.
+template <class T>
+T& lay(int& count, T* entries, int k) {
+    while (count <= k) std::construct_at(entries + count++);
+    return entries[k];
+}
+}  // namespace laid
+
+// A 1-based table of N entries (from LO when given) laid down when first written.
+template <class T, int N, int LO = 1>
+struct laid_array1 {
+    const T& operator[](int i) const {
+        KV_INDEX_CHECK(i >= LO && i < LO + N);
+        return i - LO < laid_count_ ? laid::entries_at<T>(raw.data())[i - LO] : laid::default_entry<T>();
+    }
+    T& operator[](int i) {
+        KV_INDEX_CHECK(i >= LO && i < LO + N);
+        return laid::lay(laid_count_, laid::entries_at<T>(raw.data()), i - LO);
+    }
+    // Every entry back to its default.
+    void clear() {
+        if (laid_count_ != 0) laid_count_ = 0;
+    }
+    static constexpr int size() { return N; }
+
+private:
+    int laid_count_ = 0;
+    alignas(T) std::array<unsigned char, sizeof(T) * N> raw{};
+};
+
+// One row of a laid_rows table as its readers see it: 1-based entries.
+template <class T, int N>
+class laid_row_view {
+public:
+    laid_row_view(const int& count, const T* entries) : count_(&count), entries_(entries) {}
+    const T& operator[](int i) const {
+        KV_INDEX_CHECK(i >= 1 && i <= N);
+        return i <= *count_ ? entries_[i - 1] : laid::default_entry<T>();
+    }
+    // The entries laid down, from the first: every entry past them is a default one.
+    std::span<const T> laid_entries() const { return {entries_, static_cast<std::size_t>(*count_)}; }
+
+private:
+    const int* count_;
+    const T* entries_;
+};
+
+// One row of a laid_rows table, to write: an entry is laid down when reached.
+template <class T, int N>
+class laid_row {
+public:
+    laid_row(int& count, T* entries) : count_(&count), entries_(entries) {}
+    T& operator[](int i) const {
+        KV_INDEX_CHECK(i >= 1 && i <= N);
+        return laid::lay(*count_, entries_, i - 1);
+    }
+    operator laid_row_view<T, N>() const { return {*count_, entries_}; }
+
+private:
+    int* count_;
+    T* entries_;
+};
+
+// ROWS rows of N entries each, 1-based [row][entry], every row laid down on its
+// own; the counts of all rows lie together, so emptying the table touches none
+// of the rows. Construction leaves the table as zero-initialisation made it,
+// every row empty, without touching it: a table of this kind lives in
+// program-wide storage or in an object value-initialised as a whole.
+template <class T, int ROWS, int N>
+struct laid_rows {
+    laid_rows() {}
+    laid_row<T, N> operator[](int r) {
+        KV_INDEX_CHECK(r >= 1 && r <= ROWS);
+        return {counts[static_cast<std::size_t>(r - 1)], row_entries(r)};
+    }
+    laid_row_view<T, N> operator[](int r) const {
+        KV_INDEX_CHECK(r >= 1 && r <= ROWS);
+        return {counts[static_cast<std::size_t>(r - 1)], laid::entries_at<T>(raw.data()) + (r - 1) * N};
+    }
+    // Row r back to default entries.
+    void clear(int r) {
+        int& c = counts[static_cast<std::size_t>(r - 1)];
+        if (c != 0) c = 0;
+    }
+
+private:
+    T* row_entries(int r) { return laid::entries_at<T>(raw.data()) + (r - 1) * N; }
+    std::array<int, ROWS> counts;
+    alignas(T) std::array<unsigned char, sizeof(T) * N * ROWS> raw;
 };
 
 void assign_text(std::span<char> dst, std::string_view src);

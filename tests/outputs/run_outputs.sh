@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Whole runs whose outputs must survive what a folder of cases cannot set up:
 # closed standard streams, runs interrupted by a signal or killed outright, a
-# full file system and a control file that cannot be read. Each case keeps
-# the files of the run before and checks that they are left byte for byte
-# when the run does not finish, and that no unfinished file stays behind.
+# full file system, a file-size limit, outputs whose unfinished file cannot be
+# made, and inputs that cannot be used (a control file that cannot be read, a
+# cutfile on a pipe, an MCD file edited by hand). Each case keeps the files of
+# the run before and checks that they are left byte for byte when the run
+# does not finish, and that no unfinished file stays behind.
 #   run_outputs.sh <kelvaron> <write_cutfile> <case>
 # Exit 0 passed, 1 failed, 77 skipped (the case cannot be set up here).
 set -u
@@ -56,7 +58,7 @@ start_waiting_job() {  # [stderr file]
   rm -f answers err
   mkfifo answers
   exec 3<> answers
-  env --default-signal=INT "$exe" standard big.cut -p < answers > /dev/null 2> "${1:-err}" &
+  env --default-signal=INT,QUIT "$exe" standard big.cut -p < answers > /dev/null 2> "${1:-err}" &
   pid=$!
 }
 wait_for_prompt() {
@@ -83,9 +85,10 @@ closed_streams)
   ;;
 interrupted)
   # A job ended by a signal leaves the files of the run before and no half
-  # tape; the signal still ends it as it would have.
+  # tape; the signal still ends it as it would have. Every signal whose
+  # default is to end a program does so, not only those of a terminal.
   make_job
-  for sig in TERM HUP INT; do
+  for sig in TERM HUP INT QUIT USR1 USR2 ALRM VTALRM PROF XCPU RTMIN; do
     start_waiting_job
     wait_for_prompt && check "SIG$sig: no unfinished tape while running" has "big.tap.kelvaron-unfinished-*"
     kill -s $sig $pid
@@ -164,6 +167,196 @@ full_disk)
     check "$args: an MCD file written" [ ! -e standard.mcd ]
     check "$args: unfinished files left" no_unfinished
   done
+  ;;
+file_size_limit)
+  # A file-size limit (ulimit -f) is a write that fails, as a full disk is:
+  # message 221 and exit code 4, not a run killed without a word.
+  make_job
+  ( ulimit -f 8; exec "$exe" standard big.cut -p < /dev/null > /dev/null 2> err )
+  code=$?
+  check "exit code $code, expected 4" [ $code -eq 4 ]
+  check "no message 221" grep -q "Unable to write character string to unit" err
+  check "the files of the run before changed" kept_before
+  check "unfinished files left" no_unfinished
+  ;;
+synced)
+  # Each output reaches the disk before it takes its name, and its name
+  # reaches the disk after the rename: in the calls the run makes, every
+  # unfinished file is synchronised before it is renamed, and its folder
+  # after. Needs strace, which a container may not allow.
+  if ! command -v strace > /dev/null || ! strace -o /dev/null true 2> /dev/null; then
+    echo "$case_name: skipped: strace cannot trace here"
+    exit 77
+  fi
+  make_job
+  # (The leak checker of a sanitizer build cannot run under a tracer.)
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+    strace -f -e trace=%file,fsync -o trace.txt "$exe" standard big.cut -p < /dev/null > /dev/null 2>&1
+  check "the traced run failed" [ $? -eq 0 ]
+  check "the traced run's tape differs" same big.tap big.tap.before
+  # Unfinished files by descriptor, whether each was synchronised, and a
+  # folder synchronisation owed after each rename.
+  verdict=$(awk '
+    function fd_of(line) { sub(/.*= /, "", line); return line }
+    /open(at)?\(.*unfinished/ { n = $0; sub(/^[^"]*"/, "", n); sub(/".*/, "", n); file[fd_of($0)] = n; next }
+    /open(at)?\(.*O_DIRECTORY/ && owed { folder = fd_of($0); next }
+    /fsync\(/ { fd = $0; sub(/.*fsync\(/, "", fd); sub(/\).*/, "", fd)
+                if (owed && fd == folder) { owed = 0; next }
+                if (fd in file) synced[file[fd]] = 1; next }
+    /rename(at2?)?\(/ { if (owed) bad = bad " folder-before-" $0
+                 n = $0; sub(/^[^"]*"/, "", n); sub(/".*/, "", n)
+                 if (!(n in synced)) bad = bad " unsynced " n
+                 renames++; owed = 1; folder = "" }
+    END { if (owed) bad = bad " folder-after-last"
+          if (renames != 3) bad = bad " renames " renames
+          print bad == "" ? "ok" : bad }' trace.txt)
+  check "synchronisation: $verdict" [ "$verdict" = ok ]
+  ;;
+unfinished_not_made)
+  # A folder the user cannot write, whose files the user owns: the files
+  # could be written in place, but a run that then failed would leave them
+  # cut. No output is opened without its unfinished file: the tape stops the
+  # run (exit code 4) and every file stays as it was. A print file alone in
+  # such a folder is only warned about, and left as it was too.
+  if [ "$(id -u)" != 0 ] || ! command -v setpriv > /dev/null; then
+    echo "$case_name: skipped: needs the superuser to run as a user who owns files in a folder it cannot write"
+    exit 77
+  fi
+  runner=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  chmod 755 "$tmp"
+  mkdir locked
+  cd locked || exit 1
+  make_job
+  chown 65534:65534 big.tap big.prt big.inf
+  chmod 755 .
+  "${runner[@]}" "$exe" standard big.cut -p < /dev/null > /dev/null 2> err
+  code=$?
+  check "exit code $code, expected 4" [ $code -eq 4 ]
+  check "no open failure reported" grep -q "^Could not open big\$" err
+  check "the files of the run before changed" kept_before
+  mkdir ../open
+  chmod 777 ../open
+  "${runner[@]}" "$exe" standard big.cut -p -t ../open/big < /dev/null > /dev/null 2> err
+  code=$?
+  check "print file locked: exit code $code, expected 0" [ $code -eq 0 ]
+  check "print file locked: no warning" grep -q "^Warning could not open big\$" err
+  check "print file locked: the tape differs" same ../open/big.tap big.tap.before
+  check "print file locked: the files of the run before changed" kept_before
+  check "unfinished files left" no_unfinished
+  ;;
+long_name)
+  # A name as long as the folder allows but for the unfinished suffix: the
+  # unfinished name is cut short, never written in place. A run that fails
+  # half-way leaves the tape of the run before; one that ends well replaces it.
+  make_job
+  long=$(printf 'x%.0s' $(seq 240))
+  cp big.tap "$long.tap"
+  head -c 300000 big.cut > cut.cut
+  "$exe" standard cut.cut -t "$long" < /dev/null > /dev/null 2> err
+  code=$?
+  check "failing run: exit code $code, expected 4" [ $code -eq 4 ]
+  check "failing run: the tape of the run before changed" same "$long.tap" big.tap.before
+  check "failing run: unfinished files left" no_unfinished
+  echo "the run before" > "$long.tap"
+  "$exe" standard big.cut -t "$long" < /dev/null > /dev/null 2>&1
+  code=$?
+  check "run: exit code $code, expected 0" [ $code -eq 0 ]
+  check "run: the tape differs" same "$long.tap" big.tap.before
+  check "run: unfinished files left" no_unfinished
+  ;;
+dangling_link)
+  # A tape name that is a link to a file not made yet: a run that fails
+  # leaves no file there, one that ends well makes it, and the link goes on
+  # naming it.
+  make_job
+  head -c 300000 big.cut > cut.cut
+  ln -s made.tap link.tap
+  "$exe" standard cut.cut -t link < /dev/null > /dev/null 2> err
+  code=$?
+  check "failing run: exit code $code, expected 4" [ $code -eq 4 ]
+  check "failing run: the link's file was made" [ ! -e made.tap ]
+  check "failing run: the link was replaced" [ -L link.tap ]
+  "$exe" standard big.cut -t link < /dev/null > /dev/null 2>&1
+  code=$?
+  check "run: exit code $code, expected 0" [ $code -eq 0 ]
+  check "run: the link was replaced" [ -L link.tap ]
+  check "run: the tape differs" same made.tap big.tap.before
+  check "unfinished files left" no_unfinished
+  ;;
+cutfile_pipe)
+  # Pass 1 and the tape read the cutfile twice: one on a pipe is refused at
+  # once (exit code 4), with a writer waiting or without one, never read
+  # halfway nor waited on. A hang fails the case through its time limit.
+  "$write_cutfile" 3 big.cut gotos 2000 || exit 1
+  mkfifo fifo.cut
+  timeout 20 "$exe" standard fifo.cut < /dev/null > /dev/null 2> err
+  code=$?
+  check "FIFO without a writer: exit code $code, expected 4" [ $code -eq 4 ]
+  check "FIFO without a writer: no open failure" grep -q "^Could not open fifo.cut\$" err
+  cat big.cut > fifo.cut &
+  writer=$!
+  timeout 20 "$exe" standard fifo.cut < /dev/null > /dev/null 2> err
+  code=$?
+  check "FIFO with a writer: exit code $code, expected 4" [ $code -eq 4 ]
+  check "FIFO with a writer: no open failure" grep -q "^Could not open fifo.cut\$" err
+  # The writer, never read, is let go.
+  timeout 20 cat fifo.cut > /dev/null
+  kill $writer 2> /dev/null
+  wait $writer 2> /dev/null
+  check "a tape written" [ ! -e fifo.tap ]
+  check "unfinished files left" no_unfinished
+  ;;
+mcd_edited)
+  # An MCD file whose lines were moved, or whose repeat lines were changed,
+  # is refused (exit code 5), though each record's own checksum holds. A file
+  # without the checksum line, as earlier versions wrote them, is read.
+  "$exe" -x fanuc < /dev/null > /dev/null 2>&1 || { echo "$case_name: -x failed"; exit 1; }
+  mv fanuc.mcd fanuc.written
+  loads() {  # loads <file>: the exit code of a difference dump with it as fanuc.mcd
+    cp "$1" fanuc.mcd
+    "$exe" -f fanuc < /dev/null > /dev/null 2> err
+  }
+  refused() {  # refused <file>
+    loads "$1"
+    local code=$?
+    [ $code -eq 5 ] && grep -q "MCD file error - code = 21010" err
+  }
+  loads fanuc.written
+  code=$?
+  check "the file as written: exit code $code, expected 0" [ $code -eq 0 ]
+  # Two adjacent single-line string records (each line: sum, length at most
+  # 24, six fields; 72 digits unpacked) with no repeat line after them.
+  awk '
+    function unpack(s,   out, i, c, n, k) {
+      out = ""
+      for (i = 1; i <= length(s); i++) {
+        c = substr(s, i, 1)
+        if (c ~ /[0-9]/) { out = out c; continue }
+        n = index("@ABCDEFGHIJKLMNOPQRSTUVWXYZ[", c) - 1
+        i++
+        for (k = 0; k < n; k++) out = out substr(s, i, 1)
+      }
+      return out
+    }
+    { line[NR] = $0; u = unpack($0); single[NR] = NR > 2 && length(u) == 72 && substr(u, 9, 4) + 0 <= 24 }
+    END {
+      for (i = 3; i + 2 <= NR; i++)
+        if (single[i] && single[i + 1] && line[i] != line[i + 1] && substr(line[i + 2], 1, 1) != "+") break
+      t = line[i]; line[i] = line[i + 1]; line[i + 1] = t
+      for (j = 1; j <= NR; j++) print line[j]
+    }' fanuc.written > swapped.mcd
+  check "two records swapped: not refused" refused swapped.mcd
+  # The last repeat line counts one copy fewer.
+  awk '/^\+/ { last = NR } { line[NR] = $0 }
+       END { for (j = 1; j <= NR; j++) print (j == last ? sprintf("+%4d", substr(line[j], 2) - 1) : line[j]) }' \
+    fanuc.written > repeat.mcd
+  check "a repeat line changed: not refused" refused repeat.mcd
+  { cat fanuc.written; echo "+   1"; } > after.mcd
+  check "a line after the checksum: not refused" refused after.mcd
+  sed '$d' fanuc.written > earlier.mcd
+  loads earlier.mcd
+  code=$?
+  check "a file without the checksum line: exit code $code, expected 0" [ $code -eq 0 ]
   ;;
 unreadable_control)
   # An option file and a machine file that are there but cannot be read are

@@ -754,12 +754,25 @@ TEST(McdFile, WriteFailures) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Could not open MCD file for writing\n");
     EXPECT_NE(status, 0);
 
-    // A folder that does not exist.
-    configuration_store.gpnams[0].set("missing/ctl");
+    // A name that is taken by a folder.
+    ASSERT_EQ(mkdir("taken.mcd", 0755), 0);
+    configuration_store.gpnams[0].set("taken");
     testing::internal::CaptureStderr();
     write_mcd_file(status);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Could not open MCD file for writing\n");
     EXPECT_NE(status, 0);
+
+    // A control name that would put the file in another folder is refused,
+    // whatever that folder holds.
+    for (const char* name : {"missing/ctl", "../ctl", "/tmp/ctl", "~/ctl", "sub\\ctl", "c:ctl"}) {
+        configuration_store.gpnams[0].set(name);
+        testing::internal::CaptureStderr();
+        write_mcd_file(status);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "Error: control name \"" + std::string(name) +
+                      "\" holds a folder; an MCD file is written in the current folder only\n");
+        EXPECT_NE(status, 0);
+    }
 
     // A file that opens but cannot take the data: not reported as written.
     ASSERT_EQ(symlink("/dev/full", "full.mcd"), 0);

@@ -344,15 +344,20 @@ TEST(RecordSkip, CountsDownAndIgnoresNonPositiveCounts) {
 }
 
 TEST_F(Pass1, CorruptRecordStopsWithExitCode4) {
-    // A record marker that promises more bytes than the file holds.
+    // A record marker that promises more bytes than the file holds, after a
+    // last good record whose number is small, or wider than five digits.
     const std::string bad = std::string("\x40\x00\x00\x00\x03\x00\x00\x00", 8);
-    try {
-        run({units_record(1, 171), goto_point(2, 1, 1, 1)}, bad);
-        FAIL() << "the run went on";
-    } catch (const stopped& s) {
-        EXPECT_EQ(s.code, 4);
+    for (int last : {2, 123456, -2147483647}) {
+        try {
+            run({units_record(1, 171), goto_point(last, 1, 1, 1)}, bad);
+            FAIL() << "the run went on";
+        } catch (const stopped& s) {
+            EXPECT_EQ(s.code, 4);
+        }
+        const std::string number = std::to_string(last);
+        const std::string shown = std::string(11 - number.size(), ' ') + number + " Class:";
+        EXPECT_NE(messages.find("Error: reading CLDATA record number: " + shown), std::string::npos) << messages;
     }
-    EXPECT_NE(messages.find("Error: reading CLDATA record number:     2"), std::string::npos) << messages;
 }
 
 }  // namespace

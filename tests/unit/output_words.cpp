@@ -236,7 +236,8 @@ TEST_F(WordState, SetXyzWordsIncremental) {
 TEST_F(WordState, KeepLineWordsCancelsCoordinatesTheLineDoesNotName) {
     machine_model.machine_type = -1;
     // Items: X alone (word item) ; absolute ; Z 5 (key item), then a new line with Y.
-    array1<block_item_t, MAXITEMS> items;
+    static laid_rows<block_item_t, 1, MAXITEMS> table;
+    const block_items_row items = table[1];
     items[1] = block_item_t{14000 + Y, 0, 1};  // word item of Y: a different line below
     items[2] = block_item_t{14000 + X, 0, 1};
     items[3] = block_item_t{14, 0, 1};
