@@ -118,10 +118,18 @@ void move_to_kept(int x, int y, int z, int rapid) {
 // The move back down to the kept point after a retract.
 void return_to_kept_point(const array1<int, 3>& kept) { move_to_kept(kept[1], kept[2], kept[3], 0); }
 
+// After a segment or a split the machine stands at the kept point again,
+// whatever the blocks of the tape end and start did on the way: the next
+// move's increments are taken from there.
+void back_at_kept_point(const array1<int, 3>& kept) {
+    for (int i = 1; i <= 3; ++i) motion_state.previous_position_units[i] = kept[i];
+}
+
 void make_segment(int d, const array1<int, 3>& kept) {
     retract_for_split(d);
     run_block(BLOCK_TAPE_SEGMENT);
     if (d != 0) return_to_kept_point(kept);
+    back_at_kept_point(kept);
 }
 
 // The coordinate mode (absolute or incremental) on a line of its own, unless
@@ -209,9 +217,11 @@ void make_split(int d, const array1<int, 3>& kept) {
         request_feed_in_force();
         gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
         run_block(BLOCK_TAPE_SPLIT_MOVE);
+        back_at_kept_point(kept);
         return;
     }
     reapproach_kept_point(kept);
+    back_at_kept_point(kept);
     if (!job_absolute) {
         set_status_flag(ABSOLUTE_FLAG, 0);
         write_coordinate_mode(0);

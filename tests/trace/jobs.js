@@ -280,6 +280,7 @@ const JOBS = {
     { name: 'inc_tools', build: () => incrementalToolsJob(false), options: ['coordinates = incremental'] },
     { name: 'inc_paths', build: () => incrementalToolsJob(true), options: ['coordinates = incremental'] },
     { name: 'split', build: splitJob, options: ['maximum tape length = 1.0'] },
+    { name: 'inc_split', build: splitJob, options: ['coordinates = incremental', 'maximum tape length = 1.0'] },
   ],
   lathe: [
     { name: 'turning', build: () => turningJob('mm') },
