@@ -32,11 +32,12 @@ void print_title_box() {
     print_error_cstring(" ");
 }
 
-// Opens the startup or message file along its path, without a warning.
-int open_kind_for_reading(int kind) {
+// Opens the startup or message file along its path; with warn, a file that
+// is not found is reported (message 128).
+int open_kind_for_reading(int kind, int warn) {
     job_files_t& f = job_files;
     int& unit = f.file_units[unit_slot(kind)];
-    open_file_on_path(0, f.file_names[kind], f.search_paths[kind], f.file_extensions[kind],
+    open_file_on_path(warn, f.file_names[kind], f.search_paths[kind], f.file_extensions[kind],
                       f.extension_dots[kind], OPEN_READ_OLD, unit);
     return unit;
 }
@@ -180,15 +181,18 @@ void run_postprocessor() {
     if (command_switches.difference_dump) save_default_configuration();
 
     // 8. Startup file: not finding one is not an error.
-    if (open_kind_for_reading(FILE_STARTUP) >= 0) {
+    if (open_kind_for_reading(FILE_STARTUP, 0) >= 0) {
         read_startup_file(job_files.file_units[unit_slot(FILE_STARTUP)], status);
         close_kind(FILE_STARTUP);
         if (status != 0) stop_run(EXIT_COMMAND_LINE);
     }
 
-    // 9. Message file: it replaces the built-in texts; its status is not acted on.
-    if (trimmed_length(job_files.file_names[FILE_MESSAGE]) == 0) job_files.file_names[FILE_MESSAGE].set("kelvaron");
-    if (open_kind_for_reading(FILE_MESSAGE) >= 0) {
+    // 9. Message file: it replaces the built-in texts; its status is not acted
+    // on. The default one may be missing; one that "-m" or the startup file
+    // names is reported when it is not found, and the built-in texts stay.
+    const int message_file_named = trimmed_length(job_files.file_names[FILE_MESSAGE]) != 0;
+    if (!message_file_named) job_files.file_names[FILE_MESSAGE].set("kelvaron");
+    if (open_kind_for_reading(FILE_MESSAGE, message_file_named) >= 0) {
         read_message_file(job_files.file_units[unit_slot(FILE_MESSAGE)], status);
         close_kind(FILE_MESSAGE);
     }

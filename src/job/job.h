@@ -360,6 +360,12 @@ struct toolpath_tables_t {
     array1<double, MAXTOOLPATHS> toolpath_feedrate{};
     array1<double, MAXTOOLPATHS> toolpath_plunge_rate{};
     array1<double, MAXTOOLPATHS> toolpath_rapid_feed{};
+    // The toolpath's FEDRAT text command gave its three feeds above; without
+    // one, the feeds of its moves stand for them: that of its first move
+    // across and that of its first plunge (the feed in force at its end when
+    // it has no such move).
+    array1<int, MAXTOOLPATHS> toolpath_fedrat_given{};
+    array1<array1<double, 2>, MAXTOOLPATHS> toolpath_move_feeds{};
     array1<double, MAXTOOLPATHS> toolpath_rapid_height{};
     array1<int, MAXTOOLPATHS> toolpath_compensation{};
     array1<double, MAXTOOLPATHS> toolpath_record_value{};
@@ -378,6 +384,9 @@ struct toolpath_tables_t {
     // first toolpath starts) and the count of distinct consecutive tools.
     int toolpath_index = 0;
     int tool_index = 0;
+    // Minutes of the moves written so far for each toolpath; moves before
+    // the first toolpath count with the first.
+    array1<double, MAXTOOLPATHS> toolpath_move_minutes{};
 };
 extern toolpath_tables_t toolpath_tables;
 
@@ -506,11 +515,15 @@ struct tool_state_t {
     int spindle_mfunction = 3;          // 3 on, 4 counter-clockwise, 5 off; + 3 combined with coolant
     int gear_range = 0;
     array1<double, 2> spindle_values{}; // speed as read, real data word 7 x unit_factor
+    int surface_speed = 0;              // the speed is a surface speed, not revolutions a minute
     // Spindle codes a tool change was to write but whose lines left out:
     // the speed word (1 owed) and the M function index (0 none), written
     // with the next move.
     int spindle_speed_owed = 0;
     int spindle_function_owed = 0;
+    // The last spindle record wrote the combined spindle-and-coolant code:
+    // the coolant-on record that follows it is on the tape already.
+    int coolant_with_spindle = 0;
 };
 extern tool_state_t tool_state;
 

@@ -1,6 +1,8 @@
 // Opens the job's files before the control is loaded: the cutfile, the tape,
 // print and setup files named after it, the option file named after the
 // control, the machine file it names, and the temporary file of "-c".
+#include <string>
+
 #include "control/control.h"
 #include "job/job.h"
 #include "ppnsub/ppnsub.h"
@@ -129,13 +131,38 @@ constexpr int OUTPUT_OPENED = 0;
 constexpr int OUTPUT_NOT_OPENED = 1;
 constexpr int OUTPUT_REFUSED = 2;  // over an input, or over another output
 
+// The cutfile's name without its directory and its extension, which names
+// the job's outputs. An extension joined by another character than '.' (the
+// startup statement "cldata dot") goes with that character: part8_cut gives
+// part8.
+void cutfile_base_name(text<FILE_NAME_LEN>& base) {
+    const job_files_t& f = job_files;
+    text<FILE_NAME_LEN> part;
+    file_name_part(part, f.file_names[FILE_CUTFILE]);
+    const char dot = f.extension_dots[FILE_CUTFILE];
+    const std::string_view extension = trimmed(f.file_extensions[FILE_CUTFILE].view());
+    if (dot == '.' || extension.empty()) {
+        strip_extension(base, part);
+        return;
+    }
+    std::string suffix;
+    if (dot != ' ') suffix += dot;
+    suffix += extension;
+    const std::string_view name = trimmed(part.view());
+    if (name.size() > suffix.size() && name.ends_with(suffix)) {
+        assign_text(base, name.substr(0, name.size() - suffix.size()));
+    } else {
+        assign_text(base, name);
+    }
+}
+
 // An output file of the job (tape, print, setup): a blank name becomes the
-// cutfile's base name without its extension. An output that would take the
-// place of an input is not opened at all.
+// cutfile's base name. An output that would take the place of an input is
+// not opened at all.
 int open_output_file(int kind, std::string_view base, int warn, text<FILE_NAME_LEN>& reported) {
     job_files_t& f = job_files;
     text<FILE_NAME_LEN>& name = f.file_names[kind];
-    if (trimmed_length(name) == 0) strip_extension(name, base);
+    if (trimmed_length(name) == 0) assign_text(name, trimmed(base));
     reported = name;
     if (output_over_input(kind, reported)) return OUTPUT_REFUSED;
     open_file_on_path(warn, name, f.search_paths[kind], f.file_extensions[kind], f.extension_dots[kind], OPEN_WRITE,
@@ -267,7 +294,7 @@ void open_job_files(std::span<char> machine_name, int& exit_status) {
         strip_extension(f.file_names[FILE_MACHINE], f.file_names[FILE_CONTROL]);
 
     text<FILE_NAME_LEN> base;
-    file_name_part(base, f.file_names[FILE_CUTFILE]);
+    cutfile_base_name(base);
     if (failure == 0 && open_output_file(FILE_TAPE, base, 0, reported) != OUTPUT_OPENED) failure = EXIT_RUN_ERROR;
     // The print and setup files only warn when they cannot be opened.
     for (int kind : {FILE_PRINT, FILE_SETUP}) {

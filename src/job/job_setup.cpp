@@ -23,6 +23,7 @@ constexpr int PART_NUMBER_INDENT = 10;
 constexpr int LENGTH_SETTINGS[] = {1, 2, 3, 11, 16, 20};  // feeds, diameter, arc radius limits
 constexpr int PCS_ORIGIN = 101;                           // x, y, z; then the three angles
 constexpr int LINEAR_AXIS_LIMITS = 116;                   // six values
+constexpr int MSG_NO_ROTARY_AXIS = 305;  // multi-axis moves for a machine without rotary axes
 
 
 void scale(vector3& v, double f) {
@@ -48,8 +49,7 @@ void run_pass1(int& status) {
 void check_multiaxis_machine() {
     if (machine_model.machine_type == MACHINE_NO_ROTARY && machine_model.machine_subtype == 0 &&
         get_cutfile_multiaxis()) {
-        issue_message(116);
-        stop_run(EXIT_RUN_ERROR);
+        reject_axes_configuration(MSG_NO_ROTARY_AXIS);
     }
 }
 

@@ -1,6 +1,8 @@
 // Pass 1: reads the whole cutfile once before any output, for the units and
 // the factor of cutfile lengths, one row of tables per toolpath, the part
 // number and the extents, then rewinds it for the record loop.
+#include <cmath>
+
 #include "control/control.h"
 #include "job/job.h"
 #include "kinematics/kinematics.h"
@@ -81,6 +83,12 @@ struct pass1_scan_t {
     int next_goto_rapid = 0;
     int next_goto_special = 0;
     int goto_cuts = 0;
+    // A drilling cycle: its last depth, for the GOTO record that follows it
+    // (armed) and while that record's points are read, continuation records
+    // included (holes).
+    double cycle_depth = 0.0;
+    int cycle_armed = 0;
+    int cycle_holes = 0;
     int failed = 0;
 };
 
@@ -197,11 +205,12 @@ void update_extents(const pass1_scan_t& p, const array1<double, 3>& q) {
     }
 }
 
-// Classic feeds and rapid height from the movement of each point.
-void classic_point_feeds(pass1_scan_t& p, const array1<double, 3>& q) {
+// The feeds of a toolpath's moves from the movement of each point (the
+// first move across, the first plunge), and the classic rapid height.
+void point_feeds(pass1_scan_t& p, const array1<double, 3>& q) {
     toolpath_tables_t& t = toolpath_tables;
     const int i = row(p);
-    if (p.s >= 1 && !p.rapid_height_found && q[3] != t.toolpath_start[i][3]) {
+    if (!p.new_style && p.s >= 1 && !p.rapid_height_found && q[3] != t.toolpath_start[i][3]) {
         t.toolpath_rapid_height[i] = q[3];
         p.rapid_height_found = 1;
     }
@@ -210,16 +219,39 @@ void classic_point_feeds(pass1_scan_t& p, const array1<double, 3>& q) {
     const int z_moved = moved && !xy_moved && q[3] != p.previous[3];
     if (p.s >= 1 && p.feed_known) {
         if (xy_moved && !p.feed_found) {
-            t.toolpath_feedrate[i] = p.feed;
+            t.toolpath_move_feeds[i][1] = p.feed;
             p.feed_found = 1;
         } else if (z_moved && !p.plunge_found) {
-            t.toolpath_plunge_rate[i] = p.feed;
+            t.toolpath_move_feeds[i][2] = p.feed;
             p.plunge_found = 1;
         }
     }
     p.after_rapid = 0;
     p.previous = q;
     p.previous_known = 1;
+}
+
+// The end of a toolpath: a feed its moves did not show is the one in force.
+void close_toolpath_feeds(pass1_scan_t& p) {
+    if (p.s < 1) return;
+    array1<double, 2>& f = toolpath_tables.toolpath_move_feeds[row(p)];
+    if (!p.feed_found) f[1] = p.feed;
+    if (!p.plunge_found) f[2] = p.feed;
+}
+
+// The bottom of a drilled hole: the hole point moved down its tool axis (the
+// point's tool vector in multi-axis mode, else +Z) by the cycle's last depth.
+array1<double, 3> hole_bottom(const pass1_scan_t& p, const array1<double, 3>& hole, const double* axis) {
+    double v[3] = {0.0, 0.0, 1.0};
+    if (axis != nullptr) {
+        const double length = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+        if (length > 1e-9) {
+            for (int k = 0; k < 3; ++k) v[k] = axis[k] / length;
+        }
+    }
+    array1<double, 3> b;
+    for (int k = 1; k <= 3; ++k) b[k] = hole[k] - p.cycle_depth * v[k - 1];
+    return b;
 }
 
 // A contact-normal record (with_normals) carries a normal after each point's
@@ -254,7 +286,14 @@ void read_goto_record(pass1_scan_t& p, int with_normals) {
         array1<double, 3> q;
         for (int k = 1; k <= 3; ++k) q[k] = xyz[k - 1] * uf();
         update_extents(p, q);
-        if (!p.new_style) classic_point_feeds(p, q);
+        // A drilled hole reaches below its point: the extents hold its bottom.
+        if (p.cycle_holes && p.cycle_depth != 0.0) {
+            double axis[3];
+            const int has_axis = stride >= 6 && j + 5 <= n;
+            if (has_axis) cldata_real_words(j + 3, axis);
+            update_extents(p, hole_bottom(p, q, has_axis ? axis : nullptr));
+        }
+        point_feeds(p, q);
     }
 }
 
@@ -348,16 +387,26 @@ void read_cutcom_record(pass1_scan_t& p) {
     p.compensation_seen = 1;
 }
 
-// Classic: a toolpath closes when the next tool record comes, and at the end.
+// Classic: a toolpath closes when the next tool record comes, and at the
+// end; its feeds are those of its moves.
 void close_classic_toolpath(pass1_scan_t& p) {
     if (p.s < 1) return;
     toolpath_tables_t& t = toolpath_tables;
     const int i = row(p);
     // A toolpath without points takes the spindle in force at its end.
     if (!p.toolpath_moved) t.toolpath_spindle_speed[i] = p.spindle.speed;
-    if (!p.feed_found) t.toolpath_feedrate[i] = p.feed;
-    if (!p.plunge_found) t.toolpath_plunge_rate[i] = p.feed;
+    close_toolpath_feeds(p);
+    t.toolpath_feedrate[i] = t.toolpath_move_feeds[i][1];
+    t.toolpath_plunge_rate[i] = t.toolpath_move_feeds[i][2];
     if (!p.compensation_seen) t.toolpath_compensation[i] = function_code_value(FUNCTION_COMPENSATION_OFF);
+}
+
+// A drilling cycle record: its last depth value (the data words between the
+// cycle word and the feed unit, feed, an unread value and the clearance).
+void read_cycle_record(pass1_scan_t& p) {
+    const int depths = cldata_data_count() - 5;
+    p.cycle_depth = depths >= 1 ? cldata_real_word(depths + 1) * uf() : 0.0;
+    p.cycle_armed = 1;
 }
 
 // Classic: every tool record starts a toolpath.
@@ -400,6 +449,7 @@ void start_new_style_toolpath(pass1_scan_t& p) {
         p.failed = 1;
         return;
     }
+    close_toolpath_feeds(p);
     const int i = p.s + 1;
     t.toolpath_record_value[i] = cldata_real_word(1) * uf();
     if (p.s >= 1) {
@@ -422,6 +472,7 @@ void start_new_style_toolpath(pass1_scan_t& p) {
     p.kind_set = 0;
     p.spindle_seen = 0;
     p.compensation_seen = 0;
+    p.feed_found = p.plunge_found = 0;
 }
 
 void read_workplane_record(pass1_scan_t& p) {
@@ -487,6 +538,14 @@ void read_special_record(pass1_scan_t& p) {
 void read_record(pass1_scan_t& p, int& code4_seen) {
     const int cls = cldata_class();
     const int sub = cldata_subclass();
+    // A cycle's holes are the points of the GOTO record after it and of that
+    // record's continuation records.
+    if (cls == 5000 && sub == 5) {
+        p.cycle_holes = p.cycle_armed;
+        p.cycle_armed = 0;
+    } else if (!(cls == 5000 && sub == 6)) {
+        p.cycle_holes = 0;
+    }
     if (cls == 9000 && sub == 9) {
         read_units_record(p);
     } else if (cls == 9000 && sub == 2) {
@@ -515,6 +574,7 @@ void read_record(pass1_scan_t& p, int& code4_seen) {
             if (!p.failed) read_tool_record(p, sub);
             break;
         case 1009: read_feedrate_record(p); break;
+        case 1054: read_cycle_record(p); break;
         case 1031: read_spindle_record(p); break;
         case 1007: read_cutcom_record(p); break;
         case 5: p.after_rapid = 1; break;
@@ -559,6 +619,8 @@ void begin_pass(pass1_scan_t& p, int new_style) {
         t.toolpath_value_6000[i] = t.toolpath_value_18000[i] = 0.0;
         t.toolpath_cldata_values[i][1] = t.toolpath_cldata_values[i][2] = 0.0;
         t.toolpath_tool_number[i] = 0;
+        t.toolpath_fedrat_given[i] = 0;
+        t.toolpath_move_feeds[i][1] = t.toolpath_move_feeds[i][2] = 0.0;
         // Every toolpath's tool axis is along +Z until a FROM record or a
         // workplane says otherwise (a classic cutfile never does).
         t.toolpath_from_axis[i][1] = t.toolpath_from_axis[i][2] = 0.0;
@@ -707,6 +769,7 @@ void pass1(int& status) {
 
     scan_records(p);
     if (p.failed) return;
+    close_toolpath_feeds(p);
 
     if (p.multiaxis_on_seen || configuration_store.intsp[82] != 0 || configuration_store.intsp[97] != 0) {
         for (int i = 1; i <= p.s; ++i) {

@@ -103,6 +103,7 @@ void read_cldata_text_record(int i) {
         t.toolpath_rapid_feed[i] = r * uf;
         t.toolpath_plunge_rate[i] = p * uf;
         t.toolpath_feedrate[i] = f * uf;
+        t.toolpath_fedrat_given[i] = 1;
         set_srat_defined(1);
     } else if (text_equals(keyword, "CUTTIM")) {
         parse_real_command(command, n, t.toolpath_cldata_values[i][1]);

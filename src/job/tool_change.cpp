@@ -62,6 +62,7 @@ constexpr int MSG_RAPID_FEED = 259;
 constexpr int MSG_SPINDLE_SPEED = 196;
 constexpr int MSG_RAPID_HEIGHT = 197;
 constexpr int MSG_SAFE_Z = 198;
+constexpr int RAPID_FEEDRATE_REAL = 3;  // "rapid feedrate"
 
 int has_items(int b) { return configuration_store.blklen[b] > 0 ? 1 : 0; }
 
@@ -99,9 +100,12 @@ void write_tool_sheet(int tool_number, int length_offset) {
     write_real_line(MSG_TOOL_LENGTH, machine_model.tool_length);
     write_real_line(MSG_TOOL_DIAMETER, 2.0 * t.tool_values[2]);
     write_real_line(MSG_TIP_RADIUS, p.toolpath_tip_radius[row]);
-    write_real_line(MSG_FEEDRATE, p.toolpath_feedrate[row]);
-    write_real_line(MSG_PLUNGE_RATE, p.toolpath_plunge_rate[row]);
-    write_real_line(MSG_RAPID_FEED, p.toolpath_rapid_feed[row]);
+    // The feeds the cutfile's FEDRAT text command gives, else those of the
+    // toolpath's moves and the control's rapid feedrate.
+    const int given = p.toolpath_fedrat_given[row];
+    write_real_line(MSG_FEEDRATE, given ? p.toolpath_feedrate[row] : p.toolpath_move_feeds[row][1]);
+    write_real_line(MSG_PLUNGE_RATE, given ? p.toolpath_plunge_rate[row] : p.toolpath_move_feeds[row][2]);
+    write_real_line(MSG_RAPID_FEED, given ? p.toolpath_rapid_feed[row] : real_option(RAPID_FEEDRATE_REAL));
     write_real_line(MSG_SPINDLE_SPEED, p.toolpath_spindle_speed[row]);
     write_real_line(MSG_RAPID_HEIGHT, p.toolpath_rapid_height[row]);
     write_real_line(MSG_SAFE_Z, p.toolpath_start[row][3]);
@@ -265,6 +269,7 @@ void spindl() {
     t.spindle_values[2] = cldata_real_word(7) * pass1_results.unit_factor;
 
     const int speed_function = cldata_int_word(2) == MINOR_RPM ? FUNCTION_SPINDLE_RPM : FUNCTION_SURFACE_SPEED;
+    t.surface_speed = speed_function == FUNCTION_SURFACE_SPEED ? 1 : 0;
     const int speed_word = fcode_word(speed_function);
     if (speed_word > 0 && speed_word < NO_WORD) {
         gset(speed_function, SETWRD_SET_REQUEST);
@@ -342,7 +347,10 @@ void spindl() {
     if (timing == 0 || timing == 1) {
         setwrd(w, 0, SETWRD_REQUEST);
         flags[SPINDLE_STOPPED] = 0;
-        if (c == SPINDLE_WITH_COOLANT) flags[COOLANT_WRITTEN] = 1;
+        if (c == SPINDLE_WITH_COOLANT) {
+            flags[COOLANT_WRITTEN] = 1;
+            t.coolant_with_spindle = 1;
+        }
         flags[SPINDLE_PENDING] = 0;
         if (timing == 0) end_record_block(1);
     } else if (timing == 2) {
@@ -369,14 +377,20 @@ void handle_coolant() {
         case MINOR_OFF: function = COOLANT_OFF_FUNCTION; break;
         default: break;
     }
-    if (function != t.pending_gfunction && get_intsp(13) != 1) flags[COOLANT_WRITTEN] = 0;
+    // Another coolant function is still to be written, unless the spindle
+    // record before this one wrote it with its combined code.
+    const int carried = t.coolant_with_spindle && m != MINOR_OFF;
+    t.coolant_with_spindle = 0;
+    if (function != t.pending_gfunction && !carried) flags[COOLANT_WRITTEN] = 0;
     t.pending_gfunction = function;
     flags[COOLANT_PENDING] = 1;
 
     if (m == MINOR_OFF) {
         const int timing = get_intsp(7);
-        if (timing >= 2) return;
+        // A code still waiting for a line on the same word goes out first,
+        // also when the next move carries this one.
         write_code_waiting_on_word_of(COOLANT_OFF_FUNCTION);
+        if (timing >= 2) return;
         gset(COOLANT_OFF_FUNCTION, SETWRD_SET_REQUEST);
         if (timing != 0) return;
         set_reference_message(LABEL_COOLANT_OFF);
@@ -386,8 +400,9 @@ void handle_coolant() {
         return;
     }
     const int timing = get_intsp(6);
-    if (timing >= 2 || flags[COOLANT_WRITTEN] == 1) return;
+    if (flags[COOLANT_WRITTEN] == 1) return;
     write_code_waiting_on_word_of(function);
+    if (timing >= 2) return;
     gset(function, SETWRD_SET_REQUEST);
     if (timing != 0) return;
     end_record_block(1);

@@ -162,6 +162,9 @@ struct machine_model_t {
 extern machine_model_t machine_model;
 
 void setup_multiaxis_kinematics();
+// Axes that make no machine for the job: message 116 "Axes configuration not
+// sensible." and the message `reason` that says why, then the run stops.
+[[noreturn]] void reject_axes_configuration(int reason);
 void set_machine_subtype();
 void set_up_rotary_axis_frame(const vector3& azimuth_axis, const vector3& elevation_axis,
                               const vector3& tool_vector);

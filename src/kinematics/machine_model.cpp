@@ -52,6 +52,10 @@ constexpr int INITIAL_TOOL_VECTOR_REAL = 341;
 constexpr int AXES_NOT_SENSIBLE = 116;
 constexpr int FOUR_AXIS_PARALLEL = 298;
 constexpr int FIVE_AXIS_AXIS_UNSET = 299;
+constexpr int TOOL_ALONG_AXIS = 306;
+constexpr int AXES_PARALLEL = 307;
+// Every rejection of the axes ends the run with this one code, whether the
+// machine set-up or the job set-up finds it.
 constexpr int AXES_EXIT_CODE = 1;
 
 void read_vector(int first, vector3& v) {
@@ -78,12 +82,6 @@ int sole_axis(const vector3& v) {
         axis = i;
     }
     return axis;
-}
-
-[[noreturn]] void reject_axes(int detail) {
-    issue_message(AXES_NOT_SENSIBLE);
-    if (detail != 0) issue_message(detail);
-    stop_run(AXES_EXIT_CODE);
 }
 
 void copy_settings() {
@@ -169,6 +167,12 @@ void set_machine_subtype() {
     m.machine_subtype = subtype;
 }
 
+void reject_axes_configuration(int reason) {
+    issue_message(AXES_NOT_SENSIBLE);
+    issue_message(reason);
+    stop_run(AXES_EXIT_CODE);
+}
+
 void set_up_rotary_axis_frame(const vector3& azimuth_axis, const vector3& elevation_axis,
                               const vector3& tool_vector) {
     machine_model_t& m = machine_model;
@@ -203,8 +207,11 @@ void set_up_rotary_axis_frame(const vector3& azimuth_axis, const vector3& elevat
     m.rotary_axis_frame.secondary_axis = secondary;
     m.rotary_axis_frame.initial_tool_vector = tool;
 
-    if (parallel_within_tolerance(tool, secondary) || parallel_within_tolerance(primary, secondary))
-        reject_axes(0);
+    if (parallel_within_tolerance(primary, secondary)) reject_axes_configuration(AXES_PARALLEL);
+    if (parallel_within_tolerance(tool, secondary)) {
+        set_message_string_arg(1, elevation_primary ? "azimuth" : "elevation");
+        reject_axes_configuration(TOOL_ALONG_AXIS);
+    }
 }
 
 void setup_multiaxis_kinematics() {
@@ -270,9 +277,9 @@ void setup_multiaxis_kinematics() {
 
     if (m.four_axis_machine) {
         if (parallel_within_tolerance(m.initial_tool_vector, m.four_axis_rotary_axis))
-            reject_axes(FOUR_AXIS_PARALLEL);
+            reject_axes_configuration(FOUR_AXIS_PARALLEL);
     } else if (m.machine_type != MACHINE_HEAD_PAIR && (azimuth_short || elevation_short)) {
-        reject_axes(FIVE_AXIS_AXIS_UNSET);
+        reject_axes_configuration(FIVE_AXIS_AXIS_UNSET);
     }
 
     if (m.machine_type == MACHINE_TABLE_TABLE || m.machine_type == MACHINE_HEAD_TABLE)

@@ -23,7 +23,8 @@ namespace {
 constexpr int BLOCK_MOVE_CIRCLE = 10;
 constexpr int BLOCK_MOVE_LINEAR = 11;
 constexpr int LABEL_LINEAR_MOVE = 1;    // "LINEAR MOVE"
-constexpr int LABEL_CIRCLE = 3;         // "CIRCLE CCW", for every arc
+constexpr int LABEL_CIRCLE_CCW = 3;     // "CIRCLE CCW"
+constexpr int LABEL_CIRCLE_CW = 4;      // "CIRCLE CW"
 constexpr int FUNCTION_CIRCLE_CW = 3;
 constexpr int FUNCTION_CIRCLE_CCW = 4;
 constexpr int FUNCTION_XY_PLANE = 6;
@@ -165,6 +166,10 @@ int arc_quadrant() {
     if (p1 < c1 && p2 >= c2) return 2;
     if (p1 < c1) return 3;
     return 4;
+}
+
+void set_circle_reference_label() {
+    set_reference_message(circle_state.arc_reversed != 0 ? LABEL_CIRCLE_CW : LABEL_CIRCLE_CCW);
 }
 
 double rounded_distance(double a, double b, double n) {
@@ -453,7 +458,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
     }
     gset(plane_function, SETWRD_SET_REQUEST);
 
-    set_reference_message(LABEL_CIRCLE);
+    set_circle_reference_label();
     const int radius_value = nearest_int(static_cast<double>(MULT(radius_word)) * r);
     cs.arc_quadrant_state[1] = arc_quadrant();
     cs.arc_quadrant_state[2] = cs.arc_quadrant_state[1];

@@ -17,7 +17,6 @@ namespace {
 
 constexpr int BLOCK_MOVE_CIRCLE = 10;
 constexpr int LABEL_LINEAR_MOVE = 1;     // "LINEAR MOVE"
-constexpr int LABEL_CIRCLE = 3;          // "CIRCLE CCW", for every arc
 constexpr int FUNCTION_LINEAR = 2;
 constexpr int FUNCTION_CIRCLE_CW = 3;
 constexpr int FUNCTION_CIRCLE_CCW = 4;
@@ -245,7 +244,7 @@ void output_circle_move() {
     }
     gset(plane_function, SETWRD_SET_REQUEST);
     cs.incremental_centre_mode = get_intsp(INCREMENTAL_CENTRE_SETTING) == 1 ? 1 : 0;
-    set_reference_message(LABEL_CIRCLE);
+    set_circle_reference_label();
     const int radius_word = key_word(KEY_RADIUS);
     const int elevation_word = key_word(KEY_ELEVATION);
     cs.circle_record[5] = CHORDAL_TOLERANCE;
@@ -332,7 +331,7 @@ void output_circle_move() {
                     m.position_units[c] = end_units[c];
                 }
                 output_offset_point(centre, offset_centre, offset_radius, subtype, absolute);
-                set_reference_message(LABEL_CIRCLE);
+                set_circle_reference_label();
                 committed = true;
             } else {
                 set_arc_plane_words(word1, word2);

@@ -16,7 +16,6 @@ namespace {
 constexpr int BLOCK_MOVE_CIRCLE = 10;
 constexpr int BLOCK_MOVE_LINEAR = 11;
 constexpr int LABEL_LINEAR_MOVE = 1;     // "LINEAR MOVE"
-constexpr int LABEL_CIRCLE = 3;          // "CIRCLE CCW", for every arc
 constexpr int FUNCTION_LINEAR = 2;
 constexpr int FUNCTION_CIRCLE_CW = 3;
 constexpr int FUNCTION_CIRCLE_CCW = 4;
@@ -128,7 +127,7 @@ int write_flat_arc_piece(double radius, int circle_function, int whole_record, d
             set_reference_message(LABEL_LINEAR_MOVE);
             run_block(BLOCK_MOVE_LINEAR);
         }
-        set_reference_message(LABEL_CIRCLE);
+        set_circle_reference_label();
     }
     return 1;
 }
@@ -187,7 +186,7 @@ void arcmov_wire() {
     }
     gset(plane_function, SETWRD_SET_REQUEST);
     cs.incremental_centre_mode = get_intsp(INCREMENTAL_CENTRE_SETTING) == 1 ? 1 : 0;
-    set_reference_message(LABEL_CIRCLE);
+    set_circle_reference_label();
     const int radius_word = key_word(KEY_RADIUS);
     const int radius_value = nearest_int(static_cast<double>(MULT(radius_word)) * r);
     const double chordal = real_option(CHORDAL_TOLERANCE_REAL);

@@ -147,8 +147,11 @@ void crc() {
     // other value names no compensation function.
     if (state < COMPENSATION_OFF || state > COMPENSATION_RIGHT) return;
     const int w = fcode_word(state);
-    if (w == 0) {
+    if (!has_word(w)) {
+        // Reported once for the record that asked for it: the change cannot
+        // be written, and every later move would report it again.
         issue_message(MSG_COMPENSATION_NOT_SET);
+        set_status_flag(FLAG_COMPENSATION_CHANGE, 0);
         return;
     }
     if (rapid != 0) {

@@ -18,7 +18,7 @@ constexpr int GO_HOME_PREAMBLE_BLOCK = 3;
 constexpr int GO_HOME_Z_BLOCK = 7;
 constexpr int GO_HOME_XY_BLOCK = 8;
 constexpr int MOVE_RAPID_BLOCK = 12;
-constexpr int GO_HOME_LABEL = 25;                // message 55 "TEMP"
+constexpr int RAPID_LABEL = 2;                   // message 32 "RAPID MOVE": home lines are rapids
 constexpr int X_KEY = 8;
 constexpr int INCREMENTAL_X_KEY = 45;            // 46, 47 for Y and Z
 constexpr double AXIAL_TRAVEL_MINIMUM = 0.00001;
@@ -57,10 +57,14 @@ int take_home_point_silently() {
     return 1;
 }
 
-void end_home_line() {
-    set_reference_message(GO_HOME_LABEL);
-    end_record_block(1);
+// A home line that moves is a rapid and is labelled so before its block
+// writes it.
+void request_home_rapid() {
+    request_rapid_code();
+    set_reference_message(RAPID_LABEL);
 }
+
+void end_home_line() { end_record_block(1); }
 
 // position := p, with the word integers truncated toward zero.
 void place_position(const array1<double, 3>& p) {
@@ -90,7 +94,7 @@ void write_home_part(int block) {
     compute_increments();
     set_xyz_words();
     const array1<int, 8>& d = motion_state.increments;
-    if (d[1] != 0 || d[2] != 0 || d[3] != 0) request_rapid_code();
+    if (d[1] != 0 || d[2] != 0 || d[3] != 0) request_home_rapid();
     run_block(block);
 }
 
@@ -133,7 +137,7 @@ void output_go_home() {
                 if (z_in_line) x_in_line = y_in_line = 0;
             }
             if (line_moves) {
-                request_rapid_code();
+                request_home_rapid();
                 const int own = z_in_line ? GO_HOME_Z_BLOCK : GO_HOME_XY_BLOCK;
                 const int block = home_line_block(own, x_in_line, y_in_line, z_in_line);
                 if (block != 0) run_block(block);

@@ -52,12 +52,13 @@ constexpr int MOVE_LINEAR_BLOCK = 11;
 constexpr int MOVE_RAPID_BLOCK = 12;
 constexpr int LINEAR_LABEL = 1;                  // "LINEAR MOVE"
 constexpr int RAPID_LABEL = 2;                   // "RAPID MOVE"
-constexpr int PROMPT_LABEL = 14;                 // message 44
 // State flags.
 constexpr int MULTIAXIS_MODE_FLAG = 20;
 constexpr int TOOL_VALUES_FLAG = 102;
 constexpr int CONTACT_NORMALS_FLAG = 31;
 constexpr double MINIMUM_FEED_FOR_TIME = 0.001;
+constexpr int OUTPUT_UNITS_SETTING = 39;  // "units": 40 metric
+constexpr int OUTPUT_METRIC = 40;
 constexpr double ZERO_COORDINATE = 1e-9;
 
 
@@ -264,6 +265,11 @@ void output_pending_codes() {
         return;
     }
     if (f[COOLANT_PENDING] && !f[COOLANT_WRITTEN]) {
+        // A code that waits for this line on the coolant code's word (the
+        // spindle code) keeps it: the coolant goes with the next move.
+        const int w = fcode_word(t.pending_gfunction);
+        const word_output_state_t& ws = word_output_state;
+        if (has_word(w) && ws.word_request[w] != 0 && ws.word_value[w] != get_gcode_value(t.pending_gfunction)) return;
         // A line since the coolant record (a comment, a code that had to go
         // first) may have carried the code already: it is not written twice.
         if (!function_code_on_tape(t.pending_gfunction)) gset(t.pending_gfunction, SETWRD_SET_REQUEST);
@@ -277,17 +283,40 @@ int current_tool_index() {
     return std::clamp(toolpath_tables.tool_index, 1, MAXTOOLS);
 }
 
+// A move's minutes count for the current tool and the current toolpath.
+void add_cutting_minutes(double minutes) {
+    move_output_state.tool_cutting_times[current_tool_index()] += minutes;
+    toolpath_tables.toolpath_move_minutes[current_toolpath_index()] += minutes;
+}
+
+// The programmed feed as a length a minute. A feed per revolution goes with
+// the spindle: at its speed in revolutions a minute, or at a constant
+// surface speed (metres or feet a minute) at the move's mean distance from
+// the spindle axis, X; 0 while the spindle stands.
+double feed_length_per_minute() {
+    const double feedrate = feed_state.feedrate;
+    if (motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] != 0) return feedrate;
+    const tool_state_t& t = tool_state;
+    const double speed = std::fabs(t.spindle_values[1]);
+    if (!t.surface_speed) return feedrate * speed;
+    const motion_state_t& m = motion_state;
+    const double radius = (std::fabs(m.position[1]) + std::fabs(m.previous_position[1])) / 2.0;
+    if (radius <= 0.0) return 0.0;
+    const double surface_length = get_intsp(OUTPUT_UNITS_SETTING) == OUTPUT_METRIC ? 1000.0 : 12.0;
+    return feedrate * speed * surface_length / (2.0 * std::acos(-1.0) * radius);
+}
+
 void add_move_time() {
     note_tape_move();
     const double length = move_length();
-    const double feedrate = feed_state.feedrate;
-    if (feedrate >= MINIMUM_FEED_FOR_TIME) move_output_state.tool_cutting_times[current_tool_index()] += length / feedrate;
+    const double feed = feed_length_per_minute();
+    if (feed_state.feedrate >= MINIMUM_FEED_FOR_TIME && feed > 0.0) add_cutting_minutes(length / feed);
 }
 
 void accumulate_move_time() {
     if (get_intsp(MULTIAXIS_FEED_SETTING) == 1) {
         note_tape_move();
-        move_output_state.tool_cutting_times[current_tool_index()] += multiaxis_feed.move_feed_values[2];
+        add_cutting_minutes(multiaxis_feed.move_feed_values[2]);
     } else {
         add_move_time();
     }
@@ -323,7 +352,7 @@ void write_compensation_cancel_line(int move_function) {
     setwrd(key_word(AZIMUTH_KEY), 0, SETWRD_CANCEL);
     setwrd(key_word(ELEVATION_KEY), 0, SETWRD_CANCEL);
     gset(move_function, SETWRD_SET_REQUEST);
-    set_reference_message(PROMPT_LABEL);
+    set_reference_message(move_function == RAPID_FUNCTION ? RAPID_LABEL : LINEAR_LABEL);
     end_record_block(1);
 }
 

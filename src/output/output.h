@@ -600,6 +600,9 @@ constexpr int ARC_OFF_PLANE = 2001;               // arcmov status: start point 
 
 int arc_quadrant();
 double rounded_distance(double a, double b, double n);
+// The label of the next echo line: the arc's direction as its circle code
+// writes it, "CIRCLE CW" for a reversed arc, else "CIRCLE CCW".
+void set_circle_reference_label();
 
 // How an arc is cut into pieces. Travel is measured in degrees from the
 // arc's start in the arc's own sense (counter-clockwise about the circle's

@@ -681,10 +681,14 @@ void variable_by_id(int id, int index, int level, variable_value& v) {
         mark_text_width();
         return;
     }
-    case 179:
-        base_name(job_files.file_names[FILE_CONTROL].view(), v);
+    case 179: {
+        // The option file's name; a control loaded without one (a machine
+        // file, an MCD file, a built-in control) is named by its machine.
+        const text<FILE_NAME_LEN>& option = job_files.file_names[FILE_CONTROL];
+        base_name(trimmed_length(option) > 0 ? option.view() : job_files.file_names[FILE_MACHINE].view(), v);
         mark_text_width();
         return;
+    }
     case 125: {
         text<MSGLEN> user;
         get_user_name(user.span());

@@ -728,6 +728,17 @@ int list_toolpaths_of_tool(int tool, std::span<int> out) {
     return count;
 }
 
+namespace {
+
+// A toolpath's machining time in minutes: the time its CUTTIM text command
+// gives, else that of the moves written for it.
+double toolpath_machining_time(int i) {
+    const toolpath_tables_t& t = toolpath_tables;
+    return t.toolpath_cldata_values[i][1] != 0.0 ? t.toolpath_cldata_values[i][1] : t.toolpath_move_minutes[i];
+}
+
+}  // namespace
+
 void print_tool_cutting_times() {
     const int unit = job_files.file_units[unit_slot(FILE_SETUP)];
     array1<int, MAXTOOLPATHS> tools;
@@ -736,7 +747,7 @@ void print_tool_cutting_times() {
         double minutes = 0.0;
         for (int i = 1; i <= MAXTOOLPATHS; ++i) {
             if (toolpath_tables.toolpath_tool_number[i] == tools[n]) {
-                minutes += toolpath_tables.toolpath_cldata_values[i][1];
+                minutes += toolpath_machining_time(i);
             }
         }
         set_message_int_arg(1, tools[n]);
@@ -748,7 +759,7 @@ void print_tool_cutting_times() {
 
 double total_toolpath_time() {
     double total = 0.0;
-    for (int i = 1; i <= MAXTOOLPATHS; ++i) total += toolpath_tables.toolpath_cldata_values[i][1];
+    for (int i = 1; i <= MAXTOOLPATHS; ++i) total += toolpath_machining_time(i);
     return total;
 }
 

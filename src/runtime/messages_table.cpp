@@ -295,6 +295,9 @@ constexpr builtin_message_line builtin_message_rows[] = {
     {302, "Error: control name \"%(A)\" holds a folder; an MCD file is written in the current folder only"},
     {303, "Error: a repeat count may not exceed %(I)"},
     {304, "%(A) file named by the startup file: %(A)"},
+    {305, "Error: the CLDATA has multi-axis moves, but the machine has no rotary axis set."},
+    {306, "Error: the initial tool vector is set parallel to the %(A) axis."},
+    {307, "Error: the azimuth and elevation axes are set as parallel."},
 };
 // clang-format on
 }  // namespace

@@ -16,8 +16,12 @@
 #                                  any number of lines
 #   <!-- check: builtins -->       the Markdown table that follows lists the
 #                                  built-in controls: every name must be there,
-#                                  and each row's units and console questions
-#                                  must be those of the program
+#                                  each row's units and console questions must
+#                                  be those of the program, every control must
+#                                  post the installed demo, and the demo without
+#                                  its GOHOME record must stop with the go-home
+#                                  error exactly for the rows marked "yes" in
+#                                  the third column from the right
 #
 # Each guide file runs in a folder of its own (files written by one block are
 # there for the next), with the installed kelvaron first on PATH and KELVARON
@@ -144,22 +148,25 @@ check_run() {
 check_builtins() {
   local where=$1 table=$2 d=$tmp/builtins rc=0
   rm -rf "$d"; mkdir -p "$d"
-  cp "$here/builtin_job.cut" "$d/job.cut"
+  cp "$prefix/share/kelvaron/examples/demo.cut" "$d/job.cut"
+  # The demo without its GOHOME record (the GOTO after it stays, as a move).
+  grep -v 'I 2000I   17\$$' "$d/job.cut" > "$d/nohome.cut"
   "${run_env[@]}" kelvaron -l < /dev/null 2> /dev/null | sort > "$d/names"
-  # Column 1 is the name in backticks; the units and the questions are the
-  # last two columns.
+  # Column 1 is the name in backticks; whether the control needs a GOHOME
+  # record, the units and the questions are the last three columns.
   awk -F'|' 'NR > 2 {
       name = $2; gsub(/[ `]/, "", name)
+      home = $(NF - 3); gsub(/^ +| +$/, "", home)
       units = $(NF - 2); gsub(/^ +| +$/, "", units)
       asks = $(NF - 1); gsub(/^ +| +$/, "", asks)
-      print name "\t" units "\t" asks }' "$table" > "$d/rows"
+      print name "\t" units "\t" asks "\t" home }' "$table" > "$d/rows"
   cut -f1 "$d/rows" | sort > "$d/listed"
   if ! cmp -s "$d/names" "$d/listed"; then
     echo "$where: the table does not list the built-in controls (-l, table):"
     diff "$d/names" "$d/listed" | head -20
     rc=1
   fi
-  while IFS=$'\t' read -r name units asks; do
+  while IFS=$'\t' read -r name units asks home; do
     local want_units got_units questions want_questions
     case $units in
       mm) want_units=metric ;;
@@ -183,6 +190,22 @@ check_builtins() {
                      s/Is this to be on tape?/C angle on tape/' | sort -u)
     if [ "$questions" != "$want_questions" ]; then
       echo "$where: $name: the guide says it asks for \"$asks\", the program asks for \"$(echo $questions)\""
+      rc=1
+    fi
+    local code
+    (cd "$d" && printf '1234\n1234\n1234\n1234\n' |
+       "${run_env[@]}" timeout 60 kelvaron "$name" job.cut > /dev/null 2> "$d/err")
+    code=$?
+    if [ "$code" != 0 ]; then
+      echo "$where: $name: the demo ends with exit code $code:"; tail -n 3 "$d/err"; rc=1
+    fi
+    (cd "$d" && printf '1234\n1234\n1234\n1234\n' |
+       "${run_env[@]}" timeout 60 kelvaron "$name" nohome.cut > /dev/null 2> "$d/err")
+    code=$?
+    local stopped=no
+    grep -q 'there is no GOHOME in CLDATA' "$d/err" && [ "$code" = 4 ] && stopped=yes
+    if [ "$stopped" != "$([ "$home" = yes ] && echo yes || echo no)" ]; then
+      echo "$where: $name: the guide says GOHOME \"$home\"; without it the demo ends with exit code $code"
       rc=1
     fi
   done < "$d/rows"

@@ -22,7 +22,7 @@ fi
 
 examples=$prefix/share/kelvaron/examples
 for f in bin/kelvaron lib/trunnion5.cfg lib/lathe2.cfg sys/misc/startup \
-         share/doc/kelvaron/guide.md share/doc/kelvaron/README.md \
+         share/doc/kelvaron/guide.md share/doc/kelvaron/README.md share/doc/kelvaron/kelvaron.msg \
          share/kelvaron/examples/demo.opt share/kelvaron/examples/demo.cut \
          share/kelvaron/examples/trunnion5.cfg share/kelvaron/examples/trunnion5.cut \
          share/kelvaron/examples/lathe2.cfg share/kelvaron/examples/shaft.cut; do

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "ppnsub/ppnsub.h"
 #include "runtime/runtime.h"
@@ -11,7 +12,7 @@ using namespace kv;
 
 TEST(BuiltinMessages, CountAndOrder) {
     const auto rows = builtin_messages();
-    ASSERT_EQ(rows.size(), 287u);
+    ASSERT_EQ(rows.size(), 290u);
     int messages = 0;
     int last = 10;
     for (const builtin_message_line& row : rows) {
@@ -20,10 +21,10 @@ TEST(BuiltinMessages, CountAndOrder) {
         EXPECT_GT(row.number, last) << "numbers ascend";
         last = row.number;
     }
-    EXPECT_EQ(messages, 226);
+    EXPECT_EQ(messages, 229);
     EXPECT_EQ(rows.front().number, 11);
-    EXPECT_EQ(rows.back().number, 304);
-    EXPECT_EQ(std::string(rows.back().text), "%(A) file named by the startup file: %(A)");
+    EXPECT_EQ(rows.back().number, 307);
+    EXPECT_EQ(std::string(rows.back().text), "Error: the azimuth and elevation axes are set as parallel.");
     for (const builtin_message_line& row : rows) EXPECT_LE(std::string(row.text).size(), 132u) << row.text;
 }
 
@@ -39,15 +40,15 @@ TEST(BuiltinMessages, RegisteredTable) {
     init_units(status);
     init_message_table(status);
     register_builtin_messages();
-    EXPECT_EQ(message_table.message_next_line, 10 + 287 + 1);
+    EXPECT_EQ(message_table.message_next_line, 10 + 290 + 1);
 
     const struct { int n, lines; } multi[] = {{11, 16}, {12, 13}, {180, 10}, {218, 5}, {235, 11},
                                                {236, 5}, {251, 4}, {252, 2}, {271, 2}, {273, 2}, {276, 2}};
     for (const auto& m : multi) EXPECT_EQ(message_table.message_line_count[m.n], m.lines) << m.n;
     int defined = 0;
     for (int n = 11; n <= MAXMSG; ++n) defined += message_table.message_line_count[n] > 0;
-    EXPECT_EQ(defined, 226);
-    for (int n : {14, 30, 59, 100, 177, 178, 182, 185, 222, 230, 231, 305, 400})
+    EXPECT_EQ(defined, 229);
+    for (int n : {14, 30, 59, 100, 177, 178, 182, 185, 222, 230, 231, 308, 400})
         EXPECT_EQ(message_table.message_line_count[n], 0) << n;
 
     // Spacing, quotes and spelling stand as shipped; trailing blanks are stored.
@@ -117,4 +118,31 @@ TEST(BuiltinMessages, WrittenBoxes) {
     for (char ch : header) lines += ch == '\n';
     EXPECT_EQ(lines, 16u);
     EXPECT_NE(header.find("\n-----------------------------                            PART 7"), std::string::npos);
+}
+
+// The message file installed for users to start from holds every built-in
+// text, line for line: read as a message file it gives the table that the
+// built-in texts give.
+TEST(BuiltinMessages, InstalledMessageFileMatchesBuiltinTexts) {
+    int status = 0;
+    init_units(status);
+    init_message_table(status);
+    register_builtin_messages();
+    std::vector<std::vector<std::string>> builtin(MAXMSG + 1);
+    for (int n = 1; n <= MAXMSG; ++n)
+        for (int k = 1; k <= message_table.message_line_count[n]; ++k) builtin[n].push_back(line_of(n, k));
+
+    int unit = -1;
+    open_unit(unit, std::string(KELVARON_TEST_DATA) + "/../docs/kelvaron.msg", OPEN_READ, FORM_TEXT, status);
+    ASSERT_EQ(status, 0);
+    ::testing::internal::CaptureStderr();
+    read_message_file(unit, status);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    filclo(unit, status);
+    EXPECT_EQ(errors, "");
+    for (int n = 1; n <= MAXMSG; ++n) {
+        ASSERT_EQ(message_table.message_line_count[n], static_cast<int>(builtin[n].size())) << "message " << n;
+        for (int k = 1; k <= message_table.message_line_count[n]; ++k)
+            EXPECT_EQ(line_of(n, k), builtin[n][static_cast<std::size_t>(k - 1)]) << "message " << n << " line " << k;
+    }
 }
