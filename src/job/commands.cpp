@@ -50,6 +50,7 @@ constexpr int KEY_TOOL_NUMBER = 20;
 constexpr int KEY_TOOL_LENGTH = 24;
 constexpr int KEY_TOOL_RADIUS = 25;
 constexpr int KEY_MESSAGE_START = 29;
+constexpr int KEY_MESSAGE_END = 30;
 constexpr int KEY_OPSKIP = 31;
 constexpr int KEY_LEADER = 39;
 
@@ -68,7 +69,6 @@ constexpr int MINOR_IPR = 74;
 constexpr int MINOR_PERREV = 316;
 
 constexpr int FLAG_LEADER = 6;               // a leader block is being written
-constexpr int FLAG_ABSOLUTE = 21;
 constexpr int FLAG_COMPENSATION_CHANGE = 22;
 constexpr int FUNCTION_ABSOLUTE = 14;
 constexpr int FUNCTION_INCREMENTAL = 15;
@@ -107,6 +107,22 @@ int comment_text(std::span<char> field) {
     assign_text(field, "");
     const int n = cldata_data_count();
     return n > 0 ? copy_record_chars(1, n, field, 1) : 0;
+}
+
+// The characters that open and close a comment on the tape (the letters of
+// the words of "message start" and "message end") become blanks in its
+// text: a ")" in a comment would close it and let the rest run as NC words.
+void keep_comment_delimiters_out(std::span<char> text) {
+    const configuration_store_t& cs = configuration_store;
+    for (int role : {KEY_MESSAGE_START, KEY_MESSAGE_END}) {
+        const int w = key_word(role);
+        if (!valid_word(w)) continue;
+        int n = cs.word_formats[w][WRDCHL];
+        if (n > WORD_CHARS_LENGTH) n = WORD_CHARS_LENGTH;
+        const std::string_view letters = cs.wrdch[w].view().substr(0, n > 0 ? static_cast<std::size_t>(n) : 0);
+        for (char& ch : text)
+            if (ch != ' ' && letters.find(ch) != std::string_view::npos) ch = ' ';
+    }
 }
 
 // Message 176 with the start of a comment, to the setup file.
@@ -276,6 +292,7 @@ void handle_comment() {
     block_interpreter_t& b = block_interpreter;
     b.literals_pending = 1;
     const int length = comment_text(b.literal_text[1].span());
+    keep_comment_delimiters_out(b.literal_text[1].span().subspan(0, static_cast<std::size_t>(length)));
     comment_to_setup(b.literal_text[1].view().substr(0, static_cast<std::size_t>(length)));
     b.literal_length[1] = length;
     end_record_block(1);
@@ -361,10 +378,10 @@ void handle_text_command() {
     next_token(t1.span(), argument.span());
 
     if (text_equals(command.view(), "INC")) {
-        set_status_flag(FLAG_ABSOLUTE, 0);
+        set_coordinate_mode(0);
         gset(FUNCTION_INCREMENTAL, SETWRD_SET_REQUEST);
     } else if (text_equals(command.view(), "ABS")) {
-        set_status_flag(FLAG_ABSOLUTE, 1);
+        set_coordinate_mode(1);
         gset(FUNCTION_ABSOLUTE, SETWRD_SET_REQUEST);
     } else if (text_equals(command.view(), "IGNORE")) {
         parse_ignore_command(t2.view());

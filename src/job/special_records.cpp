@@ -24,8 +24,11 @@ constexpr int CODE_PECKDEPTH = 22;
 char translate_char(char c) {
     const std::string_view from = derived_settings.translate_from.view();
     const int p = find_char(from, c);
-    if (p == 0) return c;
-    return derived_settings.translate_to[p];
+    const char t = p == 0 ? c : derived_settings.translate_to[p];
+    // A control character (line feed, carriage return, NUL, escape...) would
+    // end or break the NC line a text is written into: it becomes a blank.
+    const unsigned char u = static_cast<unsigned char>(t);
+    return u < 32 || u == 127 ? ' ' : t;
 }
 
 int copy_record_chars(int first, int last, std::span<char> field, int at) {

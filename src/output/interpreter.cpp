@@ -448,7 +448,7 @@ void execute_block(block_items_view items, block_strings_view texts,
                 }
                 order_entry = w;
                 if (n == ABSOLUTE_SLOT || n == INCREMENTAL_SLOT) {
-                    set_status_flag(ABSOLUTE_COORDINATES_FLAG, n == ABSOLUTE_SLOT ? 1 : 0);
+                    set_coordinate_mode(n == ABSOLUTE_SLOT ? 1 : 0);
                     keep_line_xyz_words(items, count, k);
                     keep_line_rotary_words(items, count, k);
                 }

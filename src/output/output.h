@@ -51,6 +51,9 @@ struct word_output_state_t {
     // Set by a forced block item ("=C"): the line that writes the word
     // forgets it again, so the next line that requests it writes it too.
     array1<int, MAXWORDS> word_forced;
+    // The function slot (absolute or incremental data) of a switch of the
+    // coordinate mode whose code no line has written yet; 0 when none.
+    int mode_code_owed = 0;
 };
 extern word_output_state_t word_output_state;
 
@@ -68,6 +71,11 @@ inline int MULT(int w) {
 }
 int wdstat(int w, int kind);
 void clear_modal_memory();
+// Absolute (1) or incremental (0) output from here on. On a change the
+// coordinate and rotary words forget the values they wrote last, and the
+// mode's code is owed to the tape: the first move asks for it again, so that
+// a line of another record between the switch and the move cannot lose it.
+void set_coordinate_mode(int absolute);
 // The word that carries coordinate a (1 X, 2 Y, 3 Z) in the current mode:
 // incremental output takes the incremental word where the control has one.
 int coordinate_word(int a);

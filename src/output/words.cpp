@@ -21,6 +21,8 @@ constexpr int KEY_AZIMUTH = 36;
 constexpr int KEY_ELEVATION = 37;
 constexpr int KEY_INCREMENTAL_X = 45;       // 46, 47 for Y and Z
 constexpr int ABSOLUTE_COORDINATES_FLAG = 21;
+constexpr int FUNCTION_ABSOLUTE_DATA = 14;
+constexpr int FUNCTION_INCREMENTAL_DATA = 15;
 
 
 // What an item that writes a word names (text-carrying forms included): a
@@ -203,6 +205,21 @@ void clear_modal_memory() {
         if (cs.word_formats[w][WRDMOD] == 1 && cs.wperm[w] == 0) word_output_state.word_previous[w] = NO_PREVIOUS_VALUE;
 }
 
+void set_coordinate_mode(int absolute) {
+    const int was_absolute = get_state_flag(ABSOLUTE_COORDINATES_FLAG) != 0 ? 1 : 0;
+    set_status_flag(ABSOLUTE_COORDINATES_FLAG, absolute != 0 ? 1 : 0);
+    if (was_absolute == (absolute != 0 ? 1 : 0)) return;
+    word_output_state.mode_code_owed = absolute != 0 ? FUNCTION_ABSOLUTE_DATA : FUNCTION_INCREMENTAL_DATA;
+    // The values these words wrote last are of the other mode: a position
+    // equal to an increment written before is still a move to be written.
+    static constexpr int keys[] = {KEY_X, KEY_Y, KEY_Z, KEY_INCREMENTAL_X, KEY_INCREMENTAL_X + 1,
+                                   KEY_INCREMENTAL_X + 2, KEY_AZIMUTH, KEY_ELEVATION};
+    for (int k : keys) {
+        const int w = configuration_store.key[k];
+        if (valid_word(w)) setwrd(w, 0, SETWRD_FORGET);
+    }
+}
+
 int coordinate_word(int a) {
     const configuration_store_t& cs = configuration_store;
     if (get_state_flag(ABSOLUTE_COORDINATES_FLAG) == 0) {
@@ -212,7 +229,26 @@ int coordinate_word(int a) {
     return cs.key[KEY_X + a - 1];
 }
 
+namespace {
+
+// The first move after a switch asks for the mode's code again, unless a line
+// has written it since or its word already carries a value requested for
+// this line (a list may give the word other codes too).
+void request_owed_mode_code() {
+    word_output_state_t& s = word_output_state;
+    const int slot = s.mode_code_owed;
+    if (slot == 0) return;
+    s.mode_code_owed = 0;
+    const int w = configuration_store.icodes[1][slot];
+    const int code = configuration_store.icodes[2][slot];
+    if (!valid_word(w) || code == UNSET_CODE || s.word_previous[w] == code || s.word_request.contains(w)) return;
+    gset(slot, SETWRD_SET_REQUEST);
+}
+
+}  // namespace
+
 void set_xyz_words() {
+    request_owed_mode_code();
     const configuration_store_t& cs = configuration_store;
     motion_state_t& m = motion_state;
     const int absolute = get_state_flag(ABSOLUTE_COORDINATES_FLAG) != 0;

@@ -26,6 +26,8 @@ function check(exp, steps, desc, tapeLines, tapeNames = ['job.tap']) {
   const tol = Math.max(res.mm, res.in * 25.4) * 1.01 + 1e-9;
   const tolCentre = Math.max(tol * 2, 0.002);
   const tolR = 0.02;
+  // A taper word's value within one of its least increments.
+  const tolLean = desc.taper ? Math.max(desc.taper.step.mm, desc.taper.step.in * 25.4) * 1.01 : 0;
   const failures = [];
   const notes = new Set();
   let reached = 0;
@@ -158,9 +160,15 @@ function check(exp, steps, desc, tapeLines, tapeNames = ['job.tap']) {
         if (!feedOk(s.feed, item.feed)) f1('feed', feedText(s.feed, item.feed), s.line);
       }
     }
+    // A taper head must lean the wire as the cutfile tilts it at the point.
+    const last = steps[end - 1];
+    if (desc.taper && item.lean && last.lean &&
+        !item.lean.every((v, i) => Math.abs(last.lean[i] - v) <= tolLean)) {
+      fail(item, `the wire leans ${fmtP(last.lean)} where the cutfile's leans ${fmtP(item.lean)}`, last.line);
+    }
     si = end;
     reached++;
-    toolCheck(item, steps[end - 1].line);
+    toolCheck(item, last.line);
     cur = target;
   }
 

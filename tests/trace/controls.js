@@ -39,6 +39,13 @@
 //   programEnd      M codes that end the program; endText for messages
 //   xDiameter       lathe X (and U) words are diameters
 //   feedStep        the feed word's resolution (units per minute)
+//   workOffsetG15   the work offset is selected by G15 Hn (Okuma)
+//   taper           a wire machine's taper head: the two words that place
+//                   the upper wire guide off the lower one in X and Y (in
+//                   the tape's length units), whether they give the offset
+//                   or move it by their amounts (increments), and their
+//                   least increment by units; the guides stand the wire's
+//                   length (the cutfile's tool length) apart
 
 const LENGTHS = 'XYZUVWIJKRQ';
 
@@ -107,6 +114,10 @@ const ISO_LATHE = {
 // start hole declared by G92 (or reached), no spindle and no tool change.
 const ISO_WIRE = { ...ISO_MILL, kind: 'wire', cycles: {}, toolChange: null, tlo: undefined };
 
+// The taper head of the wire lists that have one: B and C the upper guide's
+// offset in X and Y (a U/V taper by other letters), to 0.001 of the unit.
+const TAPER_BC = { words: ['B', 'C'], increments: false, step: { mm: 0.001, in: 0.001 } };
+
 // Controllers that select inch and millimetre input by G70 and G71.
 const G70 = { unitCodes: { 70: 'in', 71: 'mm' } };
 
@@ -148,7 +159,7 @@ const CONTROLS = {
   bosch: { ...DIN_MILL, family: 'Bosch CC200 / CC300' },
   boss: { ...ISO_MILL, ...G70, centres: 'unsigned', family: 'Bridgeport BOSS', note: 'I J are unsigned distances to the centre; ISO cycles' },
   bostom: { ...ISO_MILL, family: 'Boston Digital Bostomatic', note: 'Fanuc-type words assumed' },
-  charm: { ...ISO_WIRE, ...G70, family: 'Charmilles Robofil wire EDM' },
+  charm: { ...ISO_WIRE, ...G70, taper: TAPER_BC, family: 'Charmilles Robofil wire EDM' },
   deckel11: { ...DIN_MILL, family: 'Deckel Dialog 11' },
   deckel3: { ...DIN_MILL, family: 'Deckel Dialog 3' },
   deckel4: { ...DIN_MILL, family: 'Deckel Dialog 4' },
@@ -168,7 +179,7 @@ const CONTROLS = {
   fanuc: { ...ISO_MILL, tlo: 43, family: 'Fanuc 6M / 0M' },
   fanuc6m: { ...ISO_MILL, tlo: 43, family: 'Fanuc 6M' },
   fanucom: { ...ISO_MILL, tlo: 43, family: 'Fanuc 0M' },
-  fanucw: { ...ISO_WIRE, family: 'Fanuc wire EDM' },
+  fanucw: { ...ISO_WIRE, taper: TAPER_BC, family: 'Fanuc wire EDM' },
   fidia: { ...DIN_MILL, family: 'Fidia', note: 'ISO words, incremental centres assumed' },
   fidian: { ...DIN_MILL, family: 'Fidia', note: 'ISO words, incremental centres assumed' },
   ge2000m: { ...ISO_MILL, ...G70, family: 'General Electric Mark Century 2000M' },
@@ -187,12 +198,13 @@ const CONTROLS = {
   matsura: { ...ISO_MILL, tlo: 43, family: 'Matsuura (Yasnac / Fanuc)' },
   mazak: { ...ISO_MILL, tlo: 43, family: 'Mazak (EIA/ISO programming)' },
   mitsu: { ...ISO_MILL, tlo: 43, family: 'Mitsubishi Meldas M' },
-  mitsuw: { ...ISO_WIRE, family: 'Mitsubishi wire EDM' },
+  mitsuw: { ...ISO_WIRE, taper: { ...TAPER_BC, increments: true }, family: 'Mitsubishi wire EDM',
+    note: 'taper words assumed to move the upper guide by their amounts' },
   num: { ...NUM760, family: 'NUM 760' },
-  okuma: { ...ISO_MILL, family: 'Okuma OSP (EIA/ISO)' },
+  okuma: { ...ISO_MILL, workOffsetG15: true, family: 'Okuma OSP (EIA/ISO)' },
   p28m: { ...ISO_MILL, family: 'Posidata', note: 'Fanuc-type words assumed' },
   r2e3: { ...ISO_MILL, ...G70, family: 'Bridgeport R2E3', note: 'ISO words with G70/G71 assumed' },
-  robofil: { ...ISO_WIRE, ...G70, family: 'Charmilles Robofil wire EDM' },
+  robofil: { ...ISO_WIRE, ...G70, taper: TAPER_BC, family: 'Charmilles Robofil wire EDM' },
   roland: { ...ISO_MILL, family: 'Roland (ISO NC code)' },
   siem850: { ...SIEMENS, family: 'Siemens Sinumerik 850M' },
   selca: { ...DIN_MILL, family: 'Selca 3045', note: 'ISO words, incremental centres assumed' },

@@ -74,11 +74,15 @@ function expectations(records) {
   let cycle = null;
   let from = null;
   let pos = null;
+  let multiaxis = false; // GOTO points carry a tool vector (i, j, k)
+  let toolLength = 0;
   const items = [];
   for (const r of records) {
     const d = r.data;
     if (r.cls === 14000) { items.push({ kind: 'end', rec: r.number }); break; }
-    if (r.cls === 9000 && r.sub === 9) {
+    if (r.cls === 9000 && r.sub === 2) {
+      multiaxis = d[0] === 1;
+    } else if (r.cls === 9000 && r.sub === 9) {
       units = d[0] === 173 ? 'in' : d[0] === 174 ? 'ft' : d[0] === 172 ? 'cm' : 'mm';
       scale = { mm: 1, cm: 10, in: 25.4, ft: 304.8 }[units];
     } else if (r.cls === 3000 && d[1] === 4) {
@@ -88,7 +92,10 @@ function expectations(records) {
       if (r.sub === 5) rapid = true;
       else if (r.sub === 17) home = true;
       else if (r.sub === 1009) feed = d[0] * scale;
-      else if (r.sub === 1055) items.push({ kind: 'tool', tool: Math.round(d[0]), rec: r.number });
+      else if (r.sub === 1055) {
+        toolLength = d[2] * scale;
+        items.push({ kind: 'tool', tool: Math.round(d[0]), rec: r.number });
+      }
       else if (r.sub === 1054) {
         if (d[0] === 72) { cycle = null; continue; }
         const n = d.length;
@@ -101,7 +108,12 @@ function expectations(records) {
       items.push({ kind: 'from', p: from, rec: r.number });
     } else if (r.cls === 5000) {
       const pts = [];
-      for (let k = 2; k + 2 < d.length; k += 3) pts.push([d[k] * scale, d[k + 1] * scale, d[k + 2] * scale]);
+      const vecs = [];
+      const stride = multiaxis ? 6 : 3;
+      for (let k = 2; k + 2 < d.length; k += stride) {
+        pts.push([d[k] * scale, d[k + 1] * scale, d[k + 2] * scale]);
+        vecs.push(multiaxis ? [d[k + 3], d[k + 4], d[k + 5]] : null);
+      }
       if (!pts.length) continue;
       if (circle) {
         items.push(arcItem(circle, pos, pts, feed, r.number));
@@ -119,10 +131,14 @@ function expectations(records) {
           pos = p;
         }
       } else {
-        for (const p of pts) {
-          items.push({ kind: 'point', p, rapid, feed: rapid ? null : feed, inForce: feed, rec: r.number });
+        pts.forEach((p, i) => {
+          // A tilted tool (a tapered wire) leans by its vector: over the
+          // tool's length its upper end stands off the point by `lean`.
+          const v = vecs[i];
+          const lean = v && v[2] ? [v[0] / v[2] * toolLength, v[1] / v[2] * toolLength] : null;
+          items.push({ kind: 'point', p, rapid, feed: rapid ? null : feed, inForce: feed, lean, rec: r.number });
           pos = p;
-        }
+        });
       }
       rapid = false;
       home = false;

@@ -9,7 +9,8 @@
 //
 // The result is a list of steps in tape order:
 //   { type: 'move', motion: 'G0'|'G1'|'G2'|'G3', from, to, centre, plane,
-//     feed, line }                           (millimetres)
+//     feed, lean, line }                     (millimetres; lean: a taper
+//                                            head's upper guide offset)
 //   { type: 'home', axes, line }             a reference return
 //   { type: 'hole', at, bottom, r, kind, peck, feed, line }
 //   { type: 'tool', tool, line }             a tool change completed
@@ -64,6 +65,7 @@ class IsoReader {
     this.cycle = null;       // the modal canned cycle: { kind, g, z, r, q, initial, ret }
     this.returnLevel = 'initial';
     this.pending = [];       // segments reported by gcode-toolpath for the current block
+    this.lean = [0, 0];      // a taper head: the upper wire guide's X and Y offset (mm)
     this.toolpath = new Toolpath({
       position: start ? pt(start) : { x: NaN, y: NaN, z: NaN },
       modal: { plane: { xy: 'G17', zx: 'G18', yz: 'G19' }[this.plane] },
@@ -137,6 +139,13 @@ class IsoReader {
     }
     if (d.tlo !== undefined && g.includes(d.tlo)) this.step({ type: 'tlo', line });
     if (w.F !== undefined) this.feed = w.F * (d.feedScale || 1) * MM[this.units];
+    if (d.taper) {
+      d.taper.words.forEach((letter, i) => {
+        if (w[letter] === undefined) return;
+        const v = w[letter] * MM[this.units];
+        this.lean[i] = d.taper.increments ? this.lean[i] + v : v;
+      });
+    }
 
     // Tool words: a tool change completes with the change code, or at once
     // where the controller changes tools on the tool word.
@@ -257,7 +266,7 @@ class IsoReader {
     this.feedLine(parts.join(' '));
     const byRadius = w.R !== undefined && (motion === 'G2' || motion === 'G3');
     for (const s of this.pending) {
-      this.step({ type: 'move', ...s, plane: s.plane ? planeName(s.plane) : this.plane, feed: this.feed, line, byRadius,
+      this.step({ type: 'move', ...s, plane: s.plane ? planeName(s.plane) : this.plane, feed: this.feed, line, byRadius, lean: this.lean.slice(),
         ...(s.centre ? unmap(s, s.plane) : {}) });
     }
     this.pending = [];

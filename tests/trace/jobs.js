@@ -5,12 +5,14 @@
 //
 // Record shapes (class, subclass or major word, data words):
 //   units 9000/9 (171 mm, 173 inch); part number 2000/1045 (characters);
-//   FROM 5000/3 and GOTO 5000/5 (two integers, then x y z per point);
+//   FROM 5000/3 and GOTO 5000/5 (two integers, then x y z per point, and
+//   i j k after each in multi-axis mode 9000/2 (1 on, 0 off));
 //   tool change 2000/1055 (tool, -, length, -, diameter, -, length offset,
 //   radius offset); spindle 2000/1031 (speed, 78 rpm, 60 clockwise);
 //   coolant 2000/1030 (89 flood, 72 off); rapid 2000/5; feed 2000/1009
 //   (feed, 315 per minute); circle 3000/2 (0, 4, three zeros, centre, axis,
 //   radius); cycle 2000/1054 (minor word, depths, 315, feed, 0, clearance);
+//   text command 2000/1079 (characters from the second word on: INC, ABS);
 //   cycle off 2000/1054 (72); toolpath 2000/1094 (0: a cutfile with these
 //   records is read toolpath by toolpath); go home 2000/17 (the next GOTO
 //   is the home point); end 14000.
@@ -36,7 +38,7 @@ class Cut {
   feed(f) { return this.add(2000, 1009, [['r', f], ['i', 315]]); }
   goto(...points) {
     const data = [['i', 0], ['i', 0]];
-    for (const p of points) data.push(['r', p[0]], ['r', p[1]], ['r', p[2]]);
+    for (const p of points) for (const v of p) data.push(['r', v]);
     return this.add(5000, 5, data);
   }
   circle(centre, axis, radius) {
@@ -51,7 +53,11 @@ class Cut {
   }
   cycleOff() { return this.add(2000, 1054, [['i', 72]]); }
   toolpath() { return this.add(2000, 1094, [['r', 0]]); }
+  // The record's first character is not part of the command.
+  text(command) { return this.add(2000, 1079, [...(' ' + command)].map((c) => ['c', c])); }
   goHome(p) { return this.add(2000, 17).goto(p); }
+  // Multi-axis mode on: each GOTO point carries its tool vector (i, j, k).
+  multiaxis(on) { return this.add(9000, 2, [['i', on ? 1 : 0]]); }
   end() { return this.add(14000, 0, [['i', 0]]); }
 }
 
@@ -210,6 +216,26 @@ function incrementalToolsJob(toolpaths) {
   return c.coolant(false).spindleOff().end();
 }
 
+// A job that starts absolute, turns to increments with the text command INC
+// and back with ABS, each time with a record between the command and the
+// next move (a coolant or spindle command, which some controls write on a
+// line of their own). The increments repeat those before the switch, so a
+// tape that writes them under the wrong mode ends up elsewhere.
+function incAbsSwitchJob() {
+  const c = millStart();
+  c.rapid().goto([10, 10, 5]).feed(200).goto([10, 10, -1], [30, 10, -1]);
+  c.text('INC').coolant(true);
+  c.goto([50, 10, -1], [50, 30, -1], [40, 40, -2]);
+  c.arc([30, 40, -2], [0, 0, 1], 10, [30, 50, -2]);            // CCW 90
+  c.arc([30, 60, -2], [0, 0, -1], 10, [20, 60, -2]);           // CW 270
+  c.rapid().goto([20, 60, 5]);
+  c.rapid().goto([60, 60, 5]).feed(150).goto([60, 60, -1]);
+  c.text('ABS').spindle(1500);
+  c.goto([60, 20, -1], [40, 20, -2]);
+  c.arc([30, 20, -2], [0, 0, 1], 10, [20, 20, -2]);            // CCW 180
+  return millEnd(c.rapid().goto([20, 20, 5]));
+}
+
 // A turning profile: X is the radius, Z runs along the spindle, Y is 0.
 // Arcs turn about Y (the ZX plane): a convex and a concave radius.
 function turningJob(units = 'mm') {
@@ -263,6 +289,36 @@ function splitJob() {
   return c.goHome([30, 0, 50]).coolant(false).spindleOff().end();
 }
 
+// The wire contour's shape in increments: a start hole, lines and arcs cut
+// after the text command INC, then ABS with lines back to the start hole.
+function wireIncAbsJob() {
+  const c = new Cut().units('mm').part('TRACE').from(20, 20, 0)
+    .tool(1, 0.25, 0).feed(4);
+  const p = (x, y) => [x, y, 0];
+  c.goto(p(20, 5), p(35, 5));
+  c.text('INC');
+  c.goto(p(45, 5), p(45, 15));
+  c.arc(p(45, 25), [0, 0, 1], 10, p(55, 25));        // CCW 90
+  c.arc(p(65, 25), [0, 0, -1], 10, p(75, 25));       // CW 180
+  c.goto(p(75, 45));
+  c.text('ABS');
+  c.goto(p(20, 45), p(20, 20));
+  return c.end();
+}
+
+// A tapered die on a wire machine with a taper head: the wire stands 30 mm
+// between its guides and leans 4 degrees, outward on each side of a
+// rectangle, the lean changing at the corners; then upright again.
+function wireTaperJob() {
+  const c = new Cut().units('mm').part('TRACE').from(20, 20, 0)
+    .tool(1, 0.25, 30).feed(4).multiaxis(true);
+  const t = Math.tan(4 * Math.PI / 180);
+  const lean = (x, y, lx, ly) => { const n = Math.hypot(lx, ly, 1); return [x, y, 0, lx / n, ly / n, 1 / n]; };
+  c.goto(lean(20, 5, 0, -t), lean(50, 5, 0, -t), lean(50, 25, t, 0), lean(20, 25, 0, t), lean(20, 5, -t, 0));
+  c.goto(lean(20, 20, 0, 0));
+  return c.multiaxis(false).end();
+}
+
 // The job set by the kind of machine: name, builder, option-file lines.
 const JOBS = {
   mill: [
@@ -281,12 +337,15 @@ const JOBS = {
     { name: 'inc_paths', build: () => incrementalToolsJob(true), options: ['coordinates = incremental'] },
     { name: 'split', build: splitJob, options: ['maximum tape length = 1.0'] },
     { name: 'inc_split', build: splitJob, options: ['coordinates = incremental', 'maximum tape length = 1.0'] },
+    { name: 'inc_switch', build: incAbsSwitchJob },
   ],
   lathe: [
     { name: 'turning', build: () => turningJob('mm') },
   ],
   wire: [
     { name: 'wire', build: wireJob },
+    { name: 'inc_switch', build: wireIncAbsJob },
+    { name: 'taper', build: wireTaperJob, needs: 'taper' },
   ],
 };
 

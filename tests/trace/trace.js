@@ -4,8 +4,12 @@
 //
 //   node trace.js --kelvaron PATH [--control NAME]... [--job NAME]...
 //                 [--enforce] [--update] [--report FILE] [--keep DIR] [--verbose]
-//   node trace.js --list
+//                 [--rs274 PATH]
+//   node trace.js --list [--rs274 PATH]
 //
+// With --rs274 the tapes are read by LinuxCNC's rs274 (rs274.js) instead of
+// gcode-toolpath, for the ISO mill controls only, and compared with
+// known_failures_rs274.txt.
 // gcode-toolpath is found in tests/trace/node_modules or through NODE_PATH
 // (the build tree's copy: NODE_PATH=build/tests/trace/node_modules).
 //
@@ -26,9 +30,11 @@ const { readRecords, expectations } = require('./cutfile');
 const { CONTROLS } = require('./controls');
 const { traceIso } = require('./iso');
 const { traceConversational } = require('./conversational');
+const { traceRs274 } = require('./rs274');
 const { check } = require('./check');
 
-const KNOWN = path.join(__dirname, 'known_failures.txt');
+let KNOWN = path.join(__dirname, 'known_failures.txt');
+const isoMill = (desc) => desc.dialect === 'iso' && desc.kind === 'mill';
 
 function parseArgs(argv) {
   const a = { controls: [], jobs: [], enforce: false, update: false };
@@ -43,6 +49,7 @@ function parseArgs(argv) {
     else if (k === '--keep') a.keep = path.resolve(argv[++i]);
     else if (k === '--verbose') a.verbose = true;
     else if (k === '--list') a.list = true;
+    else if (k === '--rs274') a.rs274 = argv[++i];
     else throw new Error(`unknown argument ${k}`);
   }
   if (!a.kelvaron && !a.list) throw new Error('--kelvaron PATH is required');
@@ -77,12 +84,14 @@ function tapeFiles(names) {
 // Between two tapes the steps hold { type: 'tape', name }, and the program
 // end of the first becomes { type: 'tapeEnd' }; every step carries the index
 // of its tape.
-function traceTapes(desc, names, texts) {
+// With `rs274` the tapes are read by rs274 in place of the own readers.
+function traceTapes(desc, names, texts, rs274) {
   const steps = [];
   const lines = [];
   let at;
   names.forEach((name, i) => {
-    const traced = desc.dialect === 'conversational' ? traceConversational(desc, texts[i], at) : traceIso(desc, texts[i], at);
+    const traced = rs274 ? traceRs274(desc, texts[i], rs274, at)
+      : desc.dialect === 'conversational' ? traceConversational(desc, texts[i], at) : traceIso(desc, texts[i], at);
     const offset = lines.length;
     if (i > 0) steps.push({ type: 'tape', name, tape: i, line: offset + 1 });
     const last = i === names.length - 1;
@@ -97,7 +106,7 @@ function traceTapes(desc, names, texts) {
 }
 
 // One job with one control: the tape's trace checked against the cutfile.
-function runJob(kelvaron, control, desc, job, keep) {
+function runJob(kelvaron, control, desc, job, keep, rs274) {
   const dir = keep ? path.join(keep, `${control}-${job.name}`) : fs.mkdtempSync(path.join(os.tmpdir(), 'kvtrace-'));
   fs.mkdirSync(dir, { recursive: true });
   try {
@@ -128,10 +137,13 @@ function runJob(kelvaron, control, desc, job, keep) {
     if (run.status !== 0) failures.push({ text: `kelvaron ended with exit code ${run.status}${errors.length ? ': ' + errors[0] : ''}` });
     const tapes = tapeFiles(fs.readdirSync(dir));
     if (!tapes.length) return { failures: [...failures, { text: 'no tape written' }], reached: 0, total: 0, notes: [] };
-    const { steps, lines } = traceTapes(desc, tapes, tapes.map((f) => fs.readFileSync(path.join(dir, f), 'latin1')));
     const exp = expectations(readRecords(cutText));
+    const { steps, lines } = traceTapes(desc, tapes, tapes.map((f) => fs.readFileSync(path.join(dir, f), 'latin1')), rs274);
     const result = check(exp, steps, desc, lines, tapes);
-    result.failures = [...failures, ...result.failures];
+    // Where rs274 stopped reading, that is the first fault.
+    const stop = steps.find((s) => s.type === 'problem' && s.text.startsWith('rs274:'));
+    if (stop) failures.push({ text: stop.text, where: stop.line ? `line ${stop.line} "${(lines[stop.line - 1] || '').trim()}"` : '' });
+    result.failures = [...failures, ...result.failures.filter((f) => !stop || f.text !== stop.text)];
     for (const e of errors) if (/^\*\*\*|Warning|Error/.test(e)) result.notes.push(e);
     return result;
   } finally {
@@ -141,8 +153,10 @@ function runJob(kelvaron, control, desc, job, keep) {
 
 function main() {
   const args = parseArgs(process.argv.slice(2));
-  if (args.list) { console.log(Object.keys(CONTROLS).join('\n')); return; }
-  const names = args.controls.length ? args.controls : Object.keys(CONTROLS);
+  const traced = Object.keys(CONTROLS).filter((c) => !args.rs274 || isoMill(CONTROLS[c]));
+  if (args.list) { console.log(traced.join('\n')); return; }
+  if (args.rs274) KNOWN = path.join(__dirname, 'known_failures_rs274.txt');
+  const names = args.controls.length ? args.controls : traced;
   const known = readKnown();
   const rows = [];
   let bad = 0;
@@ -151,7 +165,8 @@ function main() {
     if (!desc) throw new Error(`no description of control ${control}`);
     for (const job of JOBS[desc.kind]) {
       if (args.jobs.length && !args.jobs.includes(job.name)) continue;
-      const r = runJob(args.kelvaron, control, desc, job, args.keep);
+      if (job.needs && !desc[job.needs]) continue;
+      const r = runJob(args.kelvaron, control, desc, job, args.keep, args.rs274);
       const ok = r.failures.length === 0;
       const key = `${control} ${job.name}`;
       const first = ok ? '' : r.failures[0].text + (r.failures[0].where ? ` at ${r.failures[0].where}` : '');

@@ -1,5 +1,7 @@
 // Post-processor command handlers, special records and record values, and
 // the tool change, spindle and coolant commands, each on a small cutfile.
+#include <algorithm>
+
 #include "kinematics/kinematics.h"
 #include "record_fixture.h"
 
@@ -110,6 +112,33 @@ TEST_F(Commands, TranslatedCommentGoesToSetupAndPrint) {
     handle_comment();
     EXPECT_NE(setup_text().find("(HELLO}"), std::string::npos);
     EXPECT_EQ(tape_text(), "");
+}
+
+TEST_F(Commands, ControlCharactersOfRecordTextsBecomeBlanks) {
+    configuration_store.spchar[5].set("~");
+    configuration_store.spchar[6].set("\x1b");  // a translation into a control character
+    derive_settings();
+    for (char c : {'\n', '\r', '\0', '\x1b', '\t', '\x7f', '~'}) EXPECT_EQ(translate_char(c), ' ') << int(c);
+    for (char c : {'A', '(', ')', ' ', '\xe9'}) EXPECT_EQ(translate_char(c), c) << int(c);
+}
+
+// A comment on the tape between "(" and ")": neither delimiter, nor a line
+// end, may come from its text.
+TEST_F(Commands, CommentTextCannotCloseItsCommentOrEndTheLine) {
+    configuration_store_t& cs = configuration_store;
+    cs.intsp[2] = 1;
+    cs.key[29] = 37;  // message start "("
+    cs.key[30] = 38;  // message end ")", linked to it
+    cs.wrdrut[38] = LITERAL_ORDER_BASE + 1;
+    cs.wrdrut[39] = 38;
+    cs.word_formats[37][WRDLEN] = 0;  // the delimiters carry no value
+    cs.word_formats[38][WRDLEN] = 0;
+    command(1044, text_words("HELLO) G0 Z-99 (\nM30"));
+    handle_comment();
+    const std::string tape = tape_text();
+    EXPECT_NE(tape.find("(HELLO  G0 Z-99   M30)"), std::string::npos) << tape;
+    EXPECT_EQ(std::count(tape.begin(), tape.end(), '\n'), 1) << tape;
+    EXPECT_NE(setup_text().find("HELLO  G0 Z-99   M30"), std::string::npos);
 }
 
 TEST_F(Commands, InsertWithAmpersandWaitsForTheNextLine) {

@@ -42,7 +42,11 @@ inline void reset_store() {
     option_compiler.selected_word_count = 0;
 }
 
-inline std::string quoted(std::string_view field) { return "\"" + trimmed_copy(field) + "\""; }
+inline std::string quoted(std::string_view field) {
+    std::string q(1, '"');
+    q.append(trimmed(field)).push_back('"');
+    return q;
+}
 
 // Every entry of the store that differs from the defaults.
 inline std::string nondefault_entries() {
