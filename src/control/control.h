@@ -754,6 +754,11 @@ void derive_settings();
 void derive_output_settings();
 // Checks the item program of every loaded block.
 void check_loaded_blocks();
+// Refuses, before a job, a control in which a word that writes a value has a
+// format that cannot write a length: decimal places outside 0 to 9 (in
+// either units) or a scale factor of 0. Message 183 names the word; the run
+// stops with exit code 4.
+void check_word_formats();
 
 constexpr int MAX_LINE_LITERALS = 95; // text literals in one output line
 // The four checks of one block (count: its blklen; 0 or less: nothing).

@@ -104,6 +104,7 @@ void load_control() {
 // exit code 4.
 void run_normal_job() {
     int status = 0;
+    check_word_formats();
     expand_all_blocks();
     run_pass1(status);
     if (status != 0) stop_run(EXIT_RUN_ERROR);

@@ -24,7 +24,6 @@ constexpr int WIRE_MODE_SETTING = 79;
 constexpr int SUBTYPE_ANGLES_CHECKED = 21;        // the one pair whose angles have limits
 constexpr int SUBTYPE_RUNNING_DIFFERENCES = 23;   // head values are changes from their running sums
 constexpr int SUBTYPE_INCREMENTAL_HEAD = 25;      // rotary words follow incremental mode
-constexpr int X_KEY = 8;
 constexpr int TOOL_LENGTH_KEY = 24;
 constexpr int AZIMUTH_KEY = 36;
 constexpr int ELEVATION_KEY = 37;
@@ -94,8 +93,7 @@ void set_head_words(vector3 tool_vector) {
     setwrd(azimuth_word, azimuth_value, SETWRD_SET_REQUEST);
     if (incremental_words && elevation_value != 0) setwrd(elevation_word, 0, SETWRD_FORGET);
     if (incremental_words && azimuth_value != 0) setwrd(azimuth_word, 0, SETWRD_FORGET);
-    const double f = MULT(key_word(X_KEY));
-    for (int i = 1; i <= 3; ++i) m.position_units[i] = nearest_int(m.position[i] * f);
+    round_positions();
 }
 
 }  // namespace

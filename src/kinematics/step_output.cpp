@@ -25,7 +25,6 @@ constexpr int RAPID_FEEDRATE_REAL = 3;           // "rapid feedrate"
 constexpr int TOOL_LENGTH_KEY = 24;
 constexpr int AZIMUTH_KEY = 36;
 constexpr int ELEVATION_KEY = 37;
-constexpr int X_KEY = 8;
 constexpr int X_VECTOR_KEY = 42;                 // 43, 44: "y vector", "z vector"
 // Functions and blocks.
 constexpr int RAPID_FUNCTION = 1;
@@ -171,8 +170,7 @@ void set_rotary_axis_words(double deviation, int& elevation_changed, int& azimut
     if (elevation_changed) setwrd(elevation_word, 0, SETWRD_REQUEST);
     if (azimuth_changed) setwrd(azimuth_word, 0, SETWRD_REQUEST);
 
-    const double f = MULT(key_word(X_KEY));
-    for (int i = 1; i <= 3; ++i) m.position_units[i] = nearest_int(m.position[i] * f);
+    round_positions();
 }
 
 void set_contact_normal_words() {

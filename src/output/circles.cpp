@@ -1,8 +1,9 @@
 // Circular moves: the plane from the circle's axis, arcs and helices cut into
-// pieces (at quadrant boundaries, or half circles for a radius), end-point,
-// centre, radius and angle words, straight moves within the chordal tolerance
-// where a plane has no arcs, and the fall-back to linear moves; the plane
-// geometry and helix blocks of the helical cycles.
+// pieces (at quadrant boundaries, a turn at most, or half circles for a
+// radius), end-point, centre, radius and angle words, arcs whose ends the CAM
+// rounded written about a centre that fits both, straight moves within the
+// chordal tolerance where an arc cannot be written, and the fall-back to
+// linear moves; the plane geometry and helix blocks of the helical cycles.
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -33,13 +34,24 @@ constexpr int FUNCTION_XZ_PLANE = 8;
 constexpr int KEY_CIRCLE_ANGLE = 7;
 constexpr int KEY_RADIUS = 32;
 constexpr int FUNCTION_LINEAR = 2;
+// "integer 125" = 1: the control's arc block takes no helix (a controller
+// that programs one only in a form of its own), so a helix is written as
+// straight moves within the chordal tolerance.
+constexpr int HELIX_AS_LINES_SETTING = 125;
 constexpr double PI = 3.14159265358979323846;
 constexpr double EXACT_ANGLE = 1e-9;        // degrees: a piece end on a quadrant boundary or half a turn on
 constexpr double MAX_CHORD_ANGLE = 90.0;     // degrees of arc of one straight move at most
+constexpr double WHOLE_TURN = 360.0;
 // Straight moves of one arc written within the chordal tolerance at most: a
 // huge radius against a fine resolution would otherwise give an endless tape.
 constexpr int MAX_ARC_CHORDS = 10000;
 constexpr double ROUNDING_SLACK = 1e-9;
+// The ends of an arc that lie at distances from its centre differing by more
+// than the resolution, but by no more than this many resolutions or this
+// part of the radius, are ends that the CAM rounded: the arc is written about
+// a centre that fits both. Ends further apart are no arc about that centre.
+constexpr double ROUNDED_ENDS_RESOLUTIONS = 5.0;
+constexpr double ROUNDED_ENDS_PART_OF_RADIUS = 1e-4;
 
 
 double degrees_of(double radians) { return radians * 180.0 / PI; }
@@ -49,13 +61,18 @@ double wrap_degrees(double a) {
     return a < 0.0 ? a + 360.0 : a;
 }
 
+// Coordinate c (1, 2) of the plane of a word integer position, from the
+// centre, in output units: each plane axis is kept at its own resolution.
+double plane_offset(const array1<int, 8>& pu, int c) {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    return (static_cast<double>(pu[a[c]]) - pu[a[c + 2]]) / axis_mult(a[c]);
+}
+
 // The angle of the current position about the centre, in degrees, from the
 // integer positions; turned by half a circle for a clockwise arc.
 double position_angle() {
-    const array1<int, 4>& a = circle_state.arc_plane_axes;
     const array1<int, 8>& pu = motion_state.position_units;
-    double angle = degrees_of(std::atan2(static_cast<double>(pu[a[2]]) - pu[a[4]],
-                                         static_cast<double>(pu[a[1]]) - pu[a[3]]));
+    double angle = degrees_of(std::atan2(plane_offset(pu, 2), plane_offset(pu, 1)));
     if (circle_state.arc_reversed != 0) angle = angle >= 0.0 ? angle - 180.0 : angle + 180.0;
     return angle;
 }
@@ -69,17 +86,39 @@ bool travel_turns_back() {
     return (circle_state.arc_reversed != 0) == cyclic;
 }
 
-// The direction of a plane point (integers) from the centre, as travel from
-// the plane's first axis in the arc's sense.
-double travel_direction(int p1, int p2) {
-    const array1<int, 4>& a = circle_state.arc_plane_axes;
-    const array1<int, 8>& pu = motion_state.position_units;
-    const double angle =
-        degrees_of(std::atan2(static_cast<double>(p2) - pu[a[4]], static_cast<double>(p1) - pu[a[3]]));
+// A direction in the plane (its first and second coordinate from the
+// centre) as travel from the plane's first axis in the arc's sense.
+double travel_of_direction(double d1, double d2) {
+    const double angle = degrees_of(std::atan2(d2, d1));
     return wrap_degrees(travel_turns_back() ? -angle : angle);
 }
 
-int x_word_mult() { return MULT(key_word(8)); }
+// The direction of a plane point (integers) from the centre.
+double travel_direction(int p1, int p2) {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    const array1<int, 8>& pu = motion_state.position_units;
+    return travel_of_direction((static_cast<double>(p1) - pu[a[3]]) / axis_mult(a[1]),
+                               (static_cast<double>(p2) - pu[a[4]]) / axis_mult(a[2]));
+}
+
+// The axis across the plane.
+int axial_axis() {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    return 6 - a[1] - a[2];
+}
+
+// The coarser resolution of the plane's two axes.
+double plane_resolution() {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    return std::max(1.0 / axis_mult(a[1]), 1.0 / axis_mult(a[2]));
+}
+
+// The distance of a point from the centre, in the plane.
+double plane_radius(const array1<double, 3>& p) {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    const array1<double, 6>& c = motion_state.position;
+    return std::hypot(p[a[1]] - c[a[3]], p[a[2]] - c[a[4]]);
+}
 
 // Point `index` of a record's values in machine units (integers and reals).
 void machine_point(std::span<const double> points, int index, array1<int, 3>& units, point3& out) {
@@ -88,12 +127,25 @@ void machine_point(std::span<const double> points, int index, array1<int, 3>& un
     to_machine_units(raw, units, out);
 }
 
+// The turn in the arc's sense of a step from point p to point q.
+double step_travel(const arc_plan_t& plan, const array1<double, 3>& p, const array1<double, 3>& q) {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    const array1<double, 6>& c = motion_state.position;
+    if (std::hypot(q[a[1]] - p[a[1]], q[a[2]] - p[a[2]]) <= plan.plane_slack) {
+        const int k = axial_axis();
+        return std::fabs(q[k] - p[k]) > plan.axial_slack ? WHOLE_TURN : 0.0;
+    }
+    const double from = travel_of_direction(p[a[1]] - c[a[3]], p[a[2]] - c[a[4]]);
+    const double to = travel_of_direction(q[a[1]] - c[a[3]], q[a[2]] - c[a[4]]);
+    return wrap_degrees(to - from);
+}
+
 // The axial coordinate of a helix `done` of the way `whole` from its start
 // to its end.
 void set_helix_rise(int axial, double start, double end, double done, double whole) {
     const double a = start + (end - start) * done / whole;
     motion_state.position[axial] = a;
-    motion_state.position_units[axial] = nearest_int(static_cast<double>(x_word_mult()) * a);
+    motion_state.position_units[axial] = word_integer(a, axis_mult(axial));
 }
 
 // No plane code waits for the line: the arc goes out as straight moves.
@@ -129,10 +181,11 @@ void output_arc_chord() {
 }
 
 // The arc (or helix) as straight moves whose height over the arc stays
-// within the chordal tolerance, ending at the record's last point.
+// within the chordal tolerance, ending at the record's last point. Their
+// points run from the start's distance from the centre to the end's.
 void output_arc_chords(std::span<const double> points, int last_index, const arc_plan_t& plan, int axial,
                        double rise_start, double rise_end, int helix, double tolerance) {
-    const double r = plan.start_radius;
+    const double r = std::max(plan.start_radius, plan.end_radius);
     double step = MAX_CHORD_ANGLE;
     if (r > tolerance && tolerance > 0.0) step = std::min(step, 2.0 * degrees_of(std::acos(1.0 - tolerance / r)));
     const double wanted = std::ceil(plan.sweep / step - EXACT_ANGLE);
@@ -156,7 +209,69 @@ void clear_arc_centre() {
     motion_state.position_units[axes[4]] = 0;
 }
 
+// The ends of an arc that the CAM rounded: the centre moves across the chord
+// onto the line halfway between the start and the end as written (their word
+// integers), to the point of that line nearest the centre given, so that
+// both ends lie on the arc written. The radius about it is returned.
+double fit_centre_to_ends(const array1<int, 8>& start_units, const array1<int, 3>& end_units) {
+    const array1<int, 4>& a = circle_state.arc_plane_axes;
+    motion_state_t& m = motion_state;
+    double s[3], e[3], c[3];
+    for (int k = 1; k <= 2; ++k) {
+        const double mult = axis_mult(a[k]);
+        s[k] = start_units[a[k]] / mult;
+        e[k] = end_units[a[k]] / mult;
+        c[k] = m.position[a[k + 2]];
+    }
+    const double d1 = e[1] - s[1], d2 = e[2] - s[2];
+    const double chord = std::hypot(d1, d2);
+    if (chord > 0.0) {
+        // Along the chord's normal from its middle.
+        const double n1 = -d2 / chord, n2 = d1 / chord;
+        const double m1 = (s[1] + e[1]) / 2.0, m2 = (s[2] + e[2]) / 2.0;
+        const double along = (c[1] - m1) * n1 + (c[2] - m2) * n2;
+        c[1] = m1 + along * n1;
+        c[2] = m2 + along * n2;
+    }
+    for (int k = 1; k <= 2; ++k) {
+        m.position[a[k + 2]] = c[k];
+        m.position_units[a[k + 2]] = word_integer(c[k], axis_mult(a[k]));
+    }
+    return std::hypot(s[1] - c[1], s[2] - c[2]);
+}
+
 }  // namespace
+
+bool helix_as_lines() { return get_intsp(HELIX_AS_LINES_SETTING) == 1; }
+
+void output_helix_as_lines(const point3& centre, const point3& end, int first, int second, int axial) {
+    const array1<double, 6>& p = motion_state.position;
+    const double start_angle = std::atan2(p[second] - centre[second], p[first] - centre[first]);
+    const double sweep_degrees =
+        wrap_degrees(degrees_of(std::atan2(end[second] - centre[second], end[first] - centre[first]) - start_angle));
+    // An end at the start's place is a whole turn.
+    const double sweep = (sweep_degrees < EXACT_ANGLE ? WHOLE_TURN : sweep_degrees) * PI / 180.0;
+    const double r = std::hypot(p[first] - centre[first], p[second] - centre[second]);
+    const double resolution = std::max(1.0 / axis_mult(first), 1.0 / axis_mult(second));
+    const double tolerance = real_option(10) > 0.0 ? real_option(10) : resolution;
+    double step = MAX_CHORD_ANGLE * PI / 180.0;
+    if (r > tolerance) step = std::min(step, 2.0 * std::acos(1.0 - tolerance / r));
+    const int n = static_cast<int>(std::clamp(std::ceil(sweep / step - EXACT_ANGLE), 1.0, static_cast<double>(MAX_ARC_CHORDS)));
+    const double start_axial = p[axial];
+    std::array<double, 3> values{};
+    for (int i = 1; i <= n; ++i) {
+        if (i == n) {
+            for (int k = 1; k <= 3; ++k) values[static_cast<std::size_t>(k - 1)] = end[k];
+        } else {
+            const double a = start_angle + sweep * i / n;
+            values[static_cast<std::size_t>(first - 1)] = centre[first] + r * std::cos(a);
+            values[static_cast<std::size_t>(second - 1)] = centre[second] + r * std::sin(a);
+            values[static_cast<std::size_t>(axial - 1)] = start_axial + (end[axial] - start_axial) * i / n;
+        }
+        set_position_from_point(std::span<const double>(values.data(), values.size()), 1, 0);
+        output_arc_chord();
+    }
+}
 
 int arc_quadrant() {
     const array1<int, 4>& a = circle_state.arc_plane_axes;
@@ -176,34 +291,67 @@ double rounded_distance(double a, double b, double n) {
     return std::fabs(static_cast<double>(nearest_int(n * b)) - static_cast<double>(nearest_int(n * a))) / n;
 }
 
-double arc_point_travel(std::span<const double> points, int index, const arc_plan_t& plan) {
-    array1<int, 3> units;
-    point3 out;
-    machine_point(points, index, units, out);
-    const array1<int, 4>& a = circle_state.arc_plane_axes;
-    return wrap_degrees(travel_direction(units[a[1]], units[a[2]]) - plan.start_direction);
+void start_arc_walk(arc_walk_t& walk) {
+    walk.next = 1;
+    walk.travel = 0.0;
+    for (int k = 1; k <= 3; ++k) walk.last[k] = motion_state.position[k];
 }
 
-void plan_arc(std::span<const double> points, int last_index, double radius, int quadrant_pieces,
+double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, const arc_walk_t& walk) {
+    array1<int, 3> units;
+    point3 q;
+    machine_point(points, walk.next, units, q);
+    return walk.travel + step_travel(plan, walk.last, q);
+}
+
+void advance_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk) {
+    array1<int, 3> units;
+    point3 q;
+    machine_point(points, walk.next, units, q);
+    walk.travel += step_travel(plan, walk.last, q);
+    walk.last = q;
+    walk.next += plan.stride;
+}
+
+void plan_arc(std::span<const double> points, int last_index, int stride, double radius, int quadrant_pieces,
               int halve_full_circles, arc_plan_t& plan) {
     const array1<int, 4>& a = circle_state.arc_plane_axes;
     const motion_state_t& m = motion_state;
     plan.radius = radius;
     plan.quadrant_pieces = quadrant_pieces;
     plan.halve_full_circles = halve_full_circles;
-    plan.step_angle = radius > 0.0 ? degrees_of(1.0 / x_word_mult() / radius) : 360.0;
+    plan.stride = stride;
+    const double resolution = plane_resolution();
+    plan.step_angle = radius > 0.0 ? degrees_of(resolution / radius) : 360.0;
+    plan.plane_slack = 0.99 * resolution;
+    plan.axial_slack = 0.99 / axis_mult(axial_axis());
     for (int c = 1; c <= 2; ++c) {
         plan.start_units[c] = m.position_units[a[c]];
         plan.start_reals[c] = m.position[a[c]];
     }
     plan.start_radius = std::hypot(plan.start_reals[1] - m.position[a[3]], plan.start_reals[2] - m.position[a[4]]);
     plan.start_direction = travel_direction(plan.start_units[1], plan.start_units[2]);
-    // The sweep from the start to the last point in the arc's sense; the
-    // record announces an arc, so a last point at the start (a zero chord)
-    // closes a whole circle, unless the start is the centre itself.
-    plan.sweep = arc_point_travel(points, last_index, plan);
+    // The sweep: every turn from the start through the points to the last.
+    arc_walk_t walk;
+    start_arc_walk(walk);
+    while (walk.next <= last_index) advance_arc_walk(points, plan, walk);
+    plan.sweep = walk.travel;
+    plan.end_radius = plane_radius(walk.last);
+    // An arc that ends where it started on the tape makes whole turns: the
+    // record announces an arc, so points that never leave the start (a zero
+    // chord) close a whole circle, unless the start is the centre itself.
+    // Points that move less than the resolution from the start to an end
+    // apart from it turn by the direction between the two.
+    array1<int, 3> end_units;
+    point3 end;
+    machine_point(points, last_index, end_units, end);
     const bool at_centre = plan.start_units[1] == m.position_units[a[3]] && plan.start_units[2] == m.position_units[a[4]];
-    if (plan.sweep <= 0.0 && !at_centre) plan.sweep = 360.0;
+    const bool closed = end_units[a[1]] == plan.start_units[1] && end_units[a[2]] == plan.start_units[2];
+    if (!at_centre && closed) {
+        plan.sweep = WHOLE_TURN * std::max(1.0, std::round(plan.sweep / WHOLE_TURN));
+    } else if (!at_centre && plan.sweep <= 0.0) {
+        plan.sweep = wrap_degrees(travel_direction(end_units[a[1]], end_units[a[2]]) - plan.start_direction);
+    }
 }
 
 double next_arc_piece_end(const arc_plan_t& plan, double from) {
@@ -214,9 +362,12 @@ double next_arc_piece_end(const arc_plan_t& plan, double from) {
         const double k = std::floor((plan.start_direction + from + slack) / 90.0) + 1.0;
         const double boundary = 90.0 * k - plan.start_direction;
         if (boundary < plan.sweep - slack) to = boundary;
-    } else if (plan.halve_full_circles != 0 && to - from >= 360.0 - slack) {
+    } else {
+        // No block turns more than once: a helix or an arc of several turns
+        // is written a turn at a time.
+        if (to - from > WHOLE_TURN + slack) to = from + WHOLE_TURN;
         // A radius cannot describe a whole circle: two half circles.
-        to = from + 180.0;
+        if (plan.halve_full_circles != 0 && to - from >= WHOLE_TURN - slack) to = from + 180.0;
     }
     return to;
 }
@@ -228,7 +379,6 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
     const int c1 = m.position_units[a[3]], c2 = m.position_units[a[4]];
     const double rc1 = m.position[a[3]], rc2 = m.position[a[4]];
     const double r = plan.radius;
-    const double mult_x = x_word_mult();
     const double turn = wrap_degrees(t);
     const double direction = plan.start_direction + t;
     const double quarter = direction / 90.0;
@@ -241,8 +391,8 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
         r2 = plan.start_reals[2];
     } else if (std::fabs(turn - 180.0) < EXACT_ANGLE) {
         // Half a turn on: the point opposite the start, exactly.
-        q1 = 2 * c1 - plan.start_units[1];
-        q2 = 2 * c2 - plan.start_units[2];
+        q1 = word_integer(2.0 * c1 - plan.start_units[1], 1.0);
+        q2 = word_integer(2.0 * c2 - plan.start_units[2], 1.0);
         r1 = 2.0 * rc1 - plan.start_reals[1];
         r2 = 2.0 * rc2 - plan.start_reals[2];
     } else if (std::fabs(quarter - std::round(quarter)) < EXACT_ANGLE) {
@@ -250,24 +400,26 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
         long long k = std::llround(quarter);
         if (travel_turns_back()) k = -k;
         k = ((k % 4) + 4) % 4;
-        const int ri = nearest_int(mult_x * r);
         q1 = c1;
         q2 = c2;
         r1 = rc1;
         r2 = rc2;
         switch (k) {
-        case 0: q1 = c1 + ri; r1 = rc1 + r; break;
-        case 1: q2 = c2 + ri; r2 = rc2 + r; break;
-        case 2: q1 = c1 - ri; r1 = rc1 - r; break;
-        default: q2 = c2 - ri; r2 = rc2 - r; break;
+        case 0: q1 = word_integer(c1 + static_cast<double>(word_integer(r, axis_mult(a[1]))), 1.0); r1 = rc1 + r; break;
+        case 1: q2 = word_integer(c2 + static_cast<double>(word_integer(r, axis_mult(a[2]))), 1.0); r2 = rc2 + r; break;
+        case 2: q1 = word_integer(c1 - static_cast<double>(word_integer(r, axis_mult(a[1]))), 1.0); r1 = rc1 - r; break;
+        default: q2 = word_integer(c2 - static_cast<double>(word_integer(r, axis_mult(a[2]))), 1.0); r2 = rc2 - r; break;
         }
     } else {
+        // Between the start's distance from the centre and the end's.
+        const double radius = plan.sweep > 0.0
+                                  ? plan.start_radius + (plan.end_radius - plan.start_radius) * std::min(t / plan.sweep, 1.0)
+                                  : plan.start_radius;
         const double phi = (travel_turns_back() ? -direction : direction) * PI / 180.0;
-        const double dx = plan.start_radius * std::cos(phi), dy = plan.start_radius * std::sin(phi);
-        r1 = rc1 + dx;
-        r2 = rc2 + dy;
-        q1 = nearest_int(mult_x * r1);
-        q2 = nearest_int(mult_x * r2);
+        r1 = rc1 + radius * std::cos(phi);
+        r2 = rc2 + radius * std::sin(phi);
+        q1 = word_integer(r1, axis_mult(a[1]));
+        q2 = word_integer(r2, axis_mult(a[2]));
     }
     m.position_units[a[1]] = q1;
     m.position_units[a[2]] = q2;
@@ -275,15 +427,16 @@ void set_arc_position_at(const arc_plan_t& plan, double t) {
     m.position[a[2]] = r2;
 }
 
-void walk_arc_piece(std::span<const double> points, int last_index, int stride, const arc_plan_t& plan, double to,
-                    int& walk) {
+void walk_arc_piece(std::span<const double> points, int last_index, const arc_plan_t& plan, double to,
+                    arc_walk_t& walk) {
     const int last_piece = circle_state.arc_last_piece;
-    for (; walk <= last_index; walk += stride) {
-        if (last_piece == 0 && (walk == last_index || arc_point_travel(points, walk, plan) > to)) break;
-        if (walk == 1)
-            set_move_point(1, stride);
+    while (walk.next <= last_index) {
+        if (last_piece == 0 && (walk.next == last_index || peek_arc_walk(points, plan, walk) > to)) break;
+        if (walk.next == 1)
+            set_move_point(1, plan.stride);
         else
-            set_position_from_cutfile_point(points, walk);
+            set_position_from_cutfile_point(points, walk.next);
+        advance_arc_walk(points, plan, walk);
         compute_increments();
         add_move_time();
         commit_current_position();
@@ -299,14 +452,16 @@ void walk_arc_piece(std::span<const double> points, int last_index, int stride, 
 int arc_piece_radius(int r_value, int radius_word, double piece_sweep) {
     const array1<int, 4>& a = circle_state.arc_plane_axes;
     const array1<int, 8>& inc = motion_state.increments;
-    const double chord = std::hypot(static_cast<double>(inc[a[1]]), static_cast<double>(inc[a[2]])) / x_word_mult();
+    const double chord = std::hypot(static_cast<double>(inc[a[1]]) / axis_mult(a[1]),
+                                    static_cast<double>(inc[a[2]]) / axis_mult(a[2]));
     const double mult_r = has_word(radius_word) ? MULT(radius_word) : 1.0;
     // The rounded end points may lie further apart than the radius allows:
     // no controller builds an arc whose radius is below half its chord.
     const double least = std::ceil(chord / 2.0 * mult_r - ROUNDING_SLACK);
     double magnitude = std::fabs(static_cast<double>(r_value));
     if (magnitude < least) magnitude = least;
-    const int r = static_cast<int>(std::min(magnitude, static_cast<double>(INT_MAX)));
+    if (!word_value_fits(magnitude)) stop_value_beyond_word();
+    const int r = static_cast<int>(magnitude);
     return piece_sweep > 180.0 ? -r : r;
 }
 
@@ -367,10 +522,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
     const array1<double, 5>& record = cs.circle_record;
     const int x_word = key_word(8), y_word = key_word(9), z_word = key_word(10);
     const int i_word = key_word(11), j_word = key_word(12), k_word = key_word(13);
-    const double mult_x = MULT(x_word);
-    const double u = 1.0 / mult_x;
-    const double e = 0.99 * u;
-    const double r = pass1_results.unit_factor * record[1];
+    double r = pass1_results.unit_factor * record[1];
     const int stride = get_state_flag(31) != 0 ? 6 : 3;
     if (count < 3 || static_cast<std::size_t>(count) > points.size()) {
         status = 0;
@@ -412,24 +564,38 @@ void arcmov(std::span<const double> points, int count, int& status) {
     // A helix rises from the current position to the last point. An arc in
     // its plane must start in the plane of its first point.
     bool linear = plane_function == 0;
+    bool chords = false;          // no arc about the centre: straight moves along it
+    bool rounded_ends = false;    // an arc whose ends the CAM rounded
     int helix = 0;
     const array1<double, 6>& p = motion_state.position;
     const double start_axial = axial != 0 ? p[axial] : 0.0;
     if (!linear) {
-        helix = rounded_distance(start_axial, last[axial], mult_x) > e ? 1 : 0;
+        const double axial_mult = axis_mult(axial);
+        const double e_axial = 0.99 / axial_mult;
+        helix = rounded_distance(start_axial, last[axial], axial_mult) > e_axial ? 1 : 0;
         if (helix == 0) {
-            const double d = rounded_distance(start_axial, first[axial], mult_x);
+            const double d = rounded_distance(start_axial, first[axial], axial_mult);
             const double exact = std::fabs(first[axial] - start_axial);
-            if (d > e && exact > e) status = ARC_OFF_PLANE;
-            if (d <= e && exact > e) linear = true;
+            if (d > e_axial && exact > e_axial) status = ARC_OFF_PLANE;
+            if (d <= e_axial && exact > e_axial) linear = true;
         }
-        // The start and the end must lie on one circle about the centre.
-        const double start_radius = std::hypot(p[axes[1]] - p[axes[3]], p[axes[2]] - p[axes[4]]);
-        const double end_radius =
-            std::hypot(last[axes[1]] - p[axes[3]], last[axes[2]] - p[axes[4]]);
-        if (std::fabs(start_radius - end_radius) > e) linear = true;
+        // The start and the end must lie on one circle about the centre;
+        // ends a few resolutions off it are ends the CAM rounded.
+        point3 start;
+        for (int k = 1; k <= 3; ++k) start[k] = p[k];
+        const double start_radius = plane_radius(start), end_radius = plane_radius(last);
+        const double mismatch = std::fabs(start_radius - end_radius);
+        if (mismatch > 0.99 * plane_resolution()) {
+            const double rounding = std::max(ROUNDED_ENDS_RESOLUTIONS * plane_resolution(),
+                                             ROUNDED_ENDS_PART_OF_RADIUS * std::max(start_radius, end_radius));
+            if (mismatch <= rounding)
+                rounded_ends = true;
+            else
+                chords = true;
+        }
     }
-    const bool arcs_allowed = !linear && suppressed == 0 && plane_code_set(plane_function);
+    const bool arcs_allowed = !linear && !chords && suppressed == 0 && plane_code_set(plane_function) &&
+                              !(helix != 0 && helix_as_lines());
     if (status == ARC_OFF_PLANE && !arcs_allowed) linear = true;
     if (linear) {
         cancel_plane_codes();
@@ -439,16 +605,18 @@ void arcmov(std::span<const double> points, int count, int& status) {
     }
     if (status == ARC_OFF_PLANE) return;
 
+    if (rounded_ends && arcs_allowed) r = fit_centre_to_ends(motion_state.position_units, last_units);
     cs.incremental_centre_mode = get_intsp(28) == 1 ? 1 : 0;
-    cs.circle_record[5] = real_option(10) > 0.0 ? real_option(10) : u;
+    cs.circle_record[5] = real_option(10) > 0.0 ? real_option(10) : plane_resolution();
     const int radius_word = key_word(KEY_RADIUS);
     const int full_circle = get_intsp(27);
     arc_plan_t plan;
-    plan_arc(points, last_index, r, full_circle == 0 ? 1 : 0, block_names_word(BLOCK_MOVE_CIRCLE, radius_word),
-             plan);
+    plan_arc(points, last_index, stride, r, full_circle == 0 ? 1 : 0,
+             block_names_word(BLOCK_MOVE_CIRCLE, radius_word), plan);
 
-    // A suppressed plane, or one the control cannot select: straight moves
-    // within the chordal tolerance.
+    // A suppressed plane, one the control cannot select, a helix the control
+    // writes no arcs for, or ends that lie on no circle about the centre:
+    // straight moves within the chordal tolerance.
     if (!arcs_allowed) {
         cancel_plane_codes();
         output_arc_chords(points, last_index, plan, axial, start_axial, last[axial], helix, cs.circle_record[5]);
@@ -459,7 +627,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
     gset(plane_function, SETWRD_SET_REQUEST);
 
     set_circle_reference_label();
-    const int radius_value = nearest_int(static_cast<double>(MULT(radius_word)) * r);
+    const int radius_value = word_integer(r, MULT(radius_word));
     cs.arc_quadrant_state[1] = arc_quadrant();
     cs.arc_quadrant_state[2] = cs.arc_quadrant_state[1];
 
@@ -473,7 +641,8 @@ void arcmov(std::span<const double> points, int count, int& status) {
     const int angle_word = key_word(KEY_CIRCLE_ANGLE);
     cs.arc_last_piece = 0;
     double from = 0.0;
-    int walk = 1;  // the next point to walk
+    arc_walk_t walk;
+    start_arc_walk(walk);
     for (;;) {
         const double to = next_arc_piece_end(plan, from);
         cs.arc_last_piece = to >= plan.sweep ? 1 : 0;
@@ -490,16 +659,17 @@ void arcmov(std::span<const double> points, int count, int& status) {
             const double m = MULT(w);
             const int value =
                 cs.incremental_centre_mode != 0
-                    ? nearest_int((motion_state.previous_position[axes[c]] - motion_state.position[axes[c + 2]]) * m)
-                    : nearest_int(m * motion_state.position[axes[c + 2]]);
+                    ? word_integer(motion_state.previous_position[axes[c]] - motion_state.position[axes[c + 2]], m)
+                    : word_integer(motion_state.position[axes[c + 2]], m);
             setwrd(w, value, SETWRD_SET);
         }
 
         // Walk the points that the piece passes; the record's last point
         // ends the last piece.
-        for (; walk < last_index; walk += stride) {
-            if (cs.arc_last_piece == 0 && arc_point_travel(points, walk, plan) > to) break;
-            set_position_from_cutfile_point(points, walk);
+        while (walk.next < last_index) {
+            if (cs.arc_last_piece == 0 && peek_arc_walk(points, plan, walk) > to) break;
+            set_position_from_cutfile_point(points, walk.next);
+            advance_arc_walk(points, plan, walk);
             compute_increments();
             add_move_time();
             commit_current_position();
@@ -531,7 +701,8 @@ void arcmov(std::span<const double> points, int count, int& status) {
 
         // Flatness: the height of the piece over its chord in the plane.
         const array1<int, 8>& inc = motion_state.increments;
-        const double chord = std::hypot(static_cast<double>(inc[axes[1]]), static_cast<double>(inc[axes[2]])) / mult_x;
+        const double chord = std::hypot(static_cast<double>(inc[axes[1]]) / axis_mult(axes[1]),
+                                        static_cast<double>(inc[axes[2]]) / axis_mult(axes[2]));
         const double root = 1.0 - chord * chord / 4.0 / r / r;
         double h = r;
         if (piece_sweep > 180.0) {
@@ -542,11 +713,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
         if (h <= cs.circle_record[5]) {
             // A straight line carries no circle function.
             gset(circle_function, SETWRD_CANCEL);
-            const double length =
-                std::sqrt(static_cast<double>(inc[1]) * inc[1] + static_cast<double>(inc[2]) * inc[2] +
-                          static_cast<double>(inc[3]) * inc[3]) /
-                mult_x;
-            if (length >= u && (inc[1] != 0 || inc[2] != 0 || inc[3] != 0)) {
+            if (inc[1] != 0 || inc[2] != 0 || inc[3] != 0) {
                 set_xyz_words();
                 gset(FUNCTION_LINEAR, SETWRD_SET_REQUEST);
                 fedrat();

@@ -207,7 +207,6 @@ void output_circle_move() {
 
     const int x_word = key_word(KEY_X), y_word = key_word(KEY_X + 1), z_word = key_word(KEY_X + 2);
     const int i_word = key_word(11), j_word = key_word(12), k_word = key_word(13);
-    const double mult_x = MULT(x_word);
     const double r = pass1_results.unit_factor * record[1];
 
     // The plane from the circle's axis; a later match overrides an earlier one.
@@ -257,11 +256,12 @@ void output_circle_move() {
     const int full_circle = get_intsp(FULL_CIRCLE_SETTING);
     const int absolute = get_state_flag(FLAG_ABSOLUTE);
     arc_plan_t plan;
-    plan_arc(points, last_index, r, full_circle == 0 ? 1 : 0, block_names_word(BLOCK_MOVE_CIRCLE, radius_word),
-             plan);
+    plan_arc(points, last_index, STRIDE, r, full_circle == 0 ? 1 : 0,
+             block_names_word(BLOCK_MOVE_CIRCLE, radius_word), plan);
     cs.arc_last_piece = 0;
     double from = 0.0;
-    int walk = 1;  // the next point to walk
+    arc_walk_t walk;
+    start_arc_walk(walk);
     for (;;) {
         const double to = next_arc_piece_end(plan, from);
         cs.arc_last_piece = to >= plan.sweep ? 1 : 0;
@@ -272,11 +272,11 @@ void output_circle_move() {
 
         set_integer_arc_centre_words(centre_word1, centre_word2);
 
-        const int piece_first = walk;
-        walk_arc_piece(points, last_index, STRIDE, plan, to, walk);
+        const int piece_first = walk.next;
+        walk_arc_piece(points, last_index, plan, to, walk);
         // The point whose tool vector ends the piece, the points before it
         // lying inside: the last one, or the first beyond the boundary.
-        const int end_index = cs.arc_last_piece != 0 ? last_index : walk;
+        const int end_index = cs.arc_last_piece != 0 ? last_index : walk.next;
         const array1<double, 6> end_position = m.position;
         const array1<int, 8> end_units = m.position_units;
 
@@ -287,10 +287,13 @@ void output_circle_move() {
         }
         compute_increments();
 
-        // The distance from the piece's start to the centre, X units.
+        // The distance from the piece's start to the centre, output units,
+        // from the word integers of each plane axis at its own resolution.
         const array1<int, 8>& pu = m.position_units;
-        const double di = static_cast<double>(kept_previous_units[axes[1]]) - pu[axes[3]];
-        const double dj = static_cast<double>(kept_previous_units[axes[2]]) - pu[axes[4]];
+        const double di =
+            (static_cast<double>(kept_previous_units[axes[1]]) - pu[axes[3]]) / axis_mult(axes[1]);
+        const double dj =
+            (static_cast<double>(kept_previous_units[axes[2]]) - pu[axes[4]]) / axis_mult(axes[2]);
         const double start_radius = std::sqrt(di * di + dj * dj);
 
         const point3 start_tip = tip_of(kept_previous);
@@ -341,7 +344,7 @@ void output_circle_move() {
                 // The radius from the piece's start to the centre, negative
                 // for a piece of more than half a circle.
                 if (has_word(radius_word)) {
-                    const int radius = nearest_int(start_radius / mult_x * MULT(radius_word));
+                    const int radius = word_integer(start_radius, MULT(radius_word));
                     setwrd(radius_word, arc_piece_radius(radius, radius_word, piece_sweep), SETWRD_SET);
                 }
 
@@ -367,7 +370,7 @@ void output_circle_move() {
                             const double z = end_offset[axial];
                             if (!(std::fabs(z) > 0.0)) stop_bad_geometry();
                             const double t =
-                                std::atan((std::fabs(offset_radius) - start_radius / mult_x) / z) /
+                                std::atan((std::fabs(offset_radius) - start_radius) / z) /
                                 angle_constants.degrees_to_radians;
                             if (has_word(elevation_word)) {
                                 m.position_units[ELEVATION_ELEMENT] = nearest_int(MULT(elevation_word) * t);

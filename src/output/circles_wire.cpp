@@ -97,8 +97,11 @@ void set_integer_arc_centre_words(int centre_word1, int centre_word2) {
         const int w = centre_words[c];
         if (!has_word(w)) continue;
         const int value = cs.incremental_centre_mode != 0
-                              ? m.previous_position_units[axes[c]] - m.position_units[axes[c + 2]]
-                              : nearest_int(MULT(w) * m.position[axes[c + 2]]);
+                              ? word_integer(static_cast<double>(axis_units_for_word(
+                                                     m.previous_position_units[axes[c]], axes[c], w)) -
+                                                     axis_units_for_word(m.position_units[axes[c + 2]], axes[c], w),
+                                                 1.0)
+                              : word_integer(m.position[axes[c + 2]], MULT(w));
         setwrd(w, value, SETWRD_SET);
     }
 }
@@ -201,14 +204,15 @@ void arcmov_wire() {
     const int angle_word = key_word(KEY_CIRCLE_ANGLE);
     const int c_word = key_word(KEY_C_AXIS);
     arc_plan_t plan;
-    plan_arc(points, last_index, r, full_circle == 0 ? 1 : 0, block_names_word(BLOCK_MOVE_CIRCLE, radius_word),
-             plan);
+    plan_arc(points, last_index, stride, r, full_circle == 0 ? 1 : 0,
+             block_names_word(BLOCK_MOVE_CIRCLE, radius_word), plan);
     // An arc that follows a tool change is the first move: it is written
     // compensated, and the straight moves after it stay so.
     move_output_state.first_move_after_tool_change = 0;
     cs.arc_last_piece = 0;
     double from = 0.0;
-    int walk = 1;  // the next point to walk
+    arc_walk_t walk;
+    start_arc_walk(walk);
     for (;;) {
         const double to = next_arc_piece_end(plan, from);
         cs.arc_last_piece = to >= plan.sweep ? 1 : 0;
@@ -219,7 +223,7 @@ void arcmov_wire() {
 
         set_integer_arc_centre_words(centre_word1, centre_word2);
 
-        walk_arc_piece(points, last_index, stride, plan, to, walk);
+        walk_arc_piece(points, last_index, plan, to, walk);
 
         if (cs.arc_last_piece != 0) {
             if (has_word(c_word)) set_arc_end_c_angle(c_word);

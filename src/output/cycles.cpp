@@ -381,9 +381,11 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
         const point3 end = plane_point(pl, h1 + a, h2, s_axial - std::fabs(b));
         const int centre_words[4] = {0, key_word(11), key_word(12), key_word(13)};
         for (int k = 1; k <= 3; ++k) {
-            const int value = circle_state.incremental_centre_mode != 0 ? nearest_int((p[k] - centre[k]) * mult)
-                                                                         : nearest_int(mult * centre[k]);
-            if (has_word(centre_words[k])) setwrd(centre_words[k], value, SETWRD_SET);
+            if (!has_word(centre_words[k])) continue;
+            const double m = MULT(centre_words[k]);
+            const int value = circle_state.incremental_centre_mode != 0 ? word_integer(p[k] - centre[k], m)
+                                                                         : word_integer(centre[k], m);
+            setwrd(centre_words[k], value, SETWRD_SET);
         }
         request_arc_centre_words(circle_state.incremental_centre_mode, side.first_centre_word,
                                  side.second_centre_word);
@@ -399,16 +401,28 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     }
     gset(FUNCTION_CIRCLE_CCW, SETWRD_SET_REQUEST);
 
-    // Centre values of the arcs about the hole.
-    const double inc1 = (start[pl.first_axis] - h1) * mult, inc2 = (start[pl.second_axis] - h2) * mult;
+    // Centre values of the arcs about the hole, each at its centre word's
+    // resolution.
+    const double mult1 = has_word(pl.first_centre_word) ? MULT(pl.first_centre_word) : mult;
+    const double mult2 = has_word(pl.second_centre_word) ? MULT(pl.second_centre_word) : mult;
+    const double inc1 = (start[pl.first_axis] - h1) * mult1, inc2 = (start[pl.second_axis] - h2) * mult2;
     const bool incremental = circle_state.incremental_centre_mode != 0;
     auto arc_to = [&](double first, double second, double axial, double centre1, double centre2, int radius) {
+        if (helix_as_lines() && word_integer(axial, axis_mult(pl.axial)) != motion_state.position_units[pl.axial]) {
+            // A turn that rises, for a control whose arcs take no helix:
+            // straight moves about the hole, then arcs again.
+            gset(FUNCTION_CIRCLE_CCW, SETWRD_CANCEL);
+            output_helix_as_lines(plane_point(pl, h1, h2, axial), plane_point(pl, first, second, axial),
+                                  pl.first_axis, pl.second_axis, pl.axial);
+            gset(FUNCTION_CIRCLE_CCW, SETWRD_SET_REQUEST);
+            return;
+        }
         set_radius_word(radius);
         output_helix_arc(plane_point(pl, first, second, axial), centre1, centre2, x, y, z, pl.first_word,
                          pl.second_word, pl.first_centre_word, pl.second_centre_word, key_word(32));
         commit_current_position();
     };
-    const double abs1 = nearest_int(mult * h1), abs2 = nearest_int(mult * h2);
+    const double abs1 = word_integer(h1, mult1), abs2 = word_integer(h2, mult2);
     for (int k = 1; k <= turns; ++k) {
         axial_now -= step;
         arc_to(h1 + a, h2, axial_now, incremental ? inc1 : abs1, incremental ? inc2 : abs2,
@@ -431,13 +445,13 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
         arc_to(h1 + x1, h2 + y1, target, incremental ? inc1 : abs1, incremental ? inc2 : abs2, radius);
     }
     // Exit arcs: half a turn over, back, and a small arc off the wall.
-    arc_to(h1 - x1, h2 - y1, target, incremental ? nearest_int(mult * x1) : abs1,
-           incremental ? nearest_int(mult * y1) : abs2, nearest_int(mult_r * a));
-    arc_to(h1 + x1, h2 + y1, target, incremental ? -nearest_int(mult * x1) : abs1,
-           incremental ? -nearest_int(mult * y1) : abs2, nearest_int(mult_r * a));
-    arc_to(h1 + x2, h2 + y2, target, incremental ? nearest_int(mult * g * x1) : nearest_int(mult * ((1 - g) * x1 + h1)),
-           incremental ? nearest_int(mult * g * y1) : nearest_int(mult * ((1 - g) * y1 + h2)),
-           nearest_int(mult_r * a * g));
+    arc_to(h1 - x1, h2 - y1, target, incremental ? word_integer(x1, mult1) : abs1,
+           incremental ? word_integer(y1, mult2) : abs2, word_integer(a, mult_r));
+    arc_to(h1 + x1, h2 + y1, target, incremental ? -word_integer(x1, mult1) : abs1,
+           incremental ? -word_integer(y1, mult2) : abs2, word_integer(a, mult_r));
+    arc_to(h1 + x2, h2 + y2, target, incremental ? word_integer(g * x1, mult1) : word_integer((1 - g) * x1 + h1, mult1),
+           incremental ? word_integer(g * y1, mult2) : word_integer((1 - g) * y1 + h2, mult2),
+           word_integer(a * g, mult_r));
 
     // Back to the centre with compensation off.
     pw.compensation_state = COMPENSATION_OFF;

@@ -69,10 +69,11 @@ void end_home_line() { end_record_block(1); }
 // position := p, with the word integers truncated toward zero.
 void place_position(const array1<double, 3>& p) {
     motion_state_t& m = motion_state;
-    const double f = MULT(configuration_store.key[X_KEY]);
     for (int i = 1; i <= 3; ++i) {
+        const double units = std::trunc(axis_mult(i) * p[i]);
+        if (!word_value_fits(units)) stop_value_beyond_word();
         m.position[i] = p[i];
-        m.position_units[i] = truncate_to_int(f * p[i]);
+        m.position_units[i] = static_cast<int>(units);
     }
 }
 

@@ -79,11 +79,11 @@ void place_axis(int k, int v) {
     const bool absolute = get_state_flag(ABSOLUTE_COORDINATES_FLAG) != 0;
     if (k >= KEY_X && k <= KEY_Z) {
         const int a = k - KEY_X + 1;
-        if (absolute) m.position_units[a] = v;
-        else m.position_units[a] += v;
+        m.position_units[a] = absolute ? v : word_integer(static_cast<double>(m.position_units[a]) + v, 1.0);
         m.previous_position_units[a] = m.position_units[a];
-        const int x_factor = factor_of_key(KEY_X);
-        const double p = x_factor != 0 ? static_cast<double>(m.position_units[a]) / x_factor : 0.0;
+        // The word integer is at the axis's own resolution.
+        const int factor = axis_mult(a);
+        const double p = factor != 0 ? static_cast<double>(m.position_units[a]) / factor : 0.0;
         m.position[a] = p;
         m.previous_position[a] = p;
         m.position_known = 1;
@@ -399,7 +399,7 @@ void execute_block(block_items_view items, block_strings_view texts,
                 if (status != 0) report(status, t);
                 if (valid_word(w) && w != NO_WORD) {
                     if (is_number_type(type)) {
-                        value = nearest_int(static_cast<double>(MULT(w)) * v);
+                        value = word_integer(v, MULT(w));
                         setwrd(w, value, SETWRD_SET_REQUEST);
                         if (w == key_word(KEY_BLOCK_NUMBER)) derived_settings.sequence_number = value;
                         numeric_expression = true;
@@ -519,7 +519,7 @@ void execute_block(block_items_view items, block_strings_view texts,
             int v = 0;
             bool assigns = false;
             if (numeric_expression) {
-                v = nearest_int(static_cast<double>(MULT(w)) * expression_value);
+                v = word_integer(expression_value, MULT(w));
                 assigns = true;
             } else if (modifier == MOD_VALUE || modifier == MOD_VALUE_FORGET) {
                 v = item.value;

@@ -71,6 +71,25 @@ inline int MULT(int w) {
 }
 int wdstat(int w, int kind);
 void clear_modal_memory();
+// A word integer holds magnitudes below 2^31 - 1: a conversion that does not
+// fit saturates at the ends of the range, so a value there never fitted its
+// word (the no-value marker lies there too).
+constexpr double WORD_VALUE_LIMIT = 2147483647.0;
+inline bool word_value_fits(double v) { return v > -WORD_VALUE_LIMIT && v < WORD_VALUE_LIMIT; }
+// A value too large for the word that carries it: message 209 and the end of
+// the run with exit code 4. Nothing is clamped into the word.
+[[noreturn]] void stop_value_beyond_word();
+// q times mult rounded half away from zero, the word integer of a real
+// quantity; a value that does not fit a word integer stops the run.
+int word_integer(double q, double mult);
+// The factor (MULT) at which coordinate a (1 X, 2 Y, 3 Z) is kept as a word
+// integer: that of its own coordinate word (keys 8, 9, 10), so that each is
+// written at its own resolution; an axis without a word takes the X word's.
+int axis_mult(int a);
+// Word integer `units` of coordinate a as a value of word w, which carries
+// that coordinate at a resolution of its own (an incremental or a centre
+// word); the same integer when both resolutions agree.
+int axis_units_for_word(int units, int a, int w);
 // Absolute (1) or incremental (0) output from here on. On a change the
 // coordinate and rotary words forget the values they wrote last, and the
 // mode's code is owed to the tape: the first move asks for it again, so that
@@ -346,8 +365,9 @@ constexpr int FEED_PER_MINUTE_FLAG = 3;
 constexpr int OPTIONAL_SKIP_FLAG = 4;
 
 // Positions: 1-3 x, y, z in output units, 4-6 i, j, k or the circle centre.
-// Word integers: 1-3 X, Y, Z at the X word's resolution, 4-6 the circle
-// centre, 7 the tangential C angle (or the circle angle), 8 spare.
+// Word integers: 1-3 X, Y, Z and 4-6 the circle centre, each coordinate at
+// its own axis resolution (axis_mult), 7 the tangential C angle (or the
+// circle angle), 8 spare.
 struct motion_state_t {
     array1<double, 6> position;
     array1<double, 6> previous_position;
@@ -571,8 +591,9 @@ void sort_integers(int count, std::span<const int> in, std::span<int> out, int& 
 int write_flat_arc_piece(double radius, int circle_function, int whole_record, double shortest_chord,
                          bool& committed);
 // The centre words of a wire or multi-axis arc piece, set without request:
-// incremental ones are integer differences at the X word's resolution (start
-// minus centre), absolute ones the centre at the word's own resolution.
+// incremental ones are integer differences of the start and the centre at
+// their axis resolution, carried over to the word's own, absolute ones the
+// centre at the word's own resolution.
 void set_integer_arc_centre_words(int centre_word1, int centre_word2);
 using point3 = array1<double, 3>;   // x, y, z (the same type as kinematics' vector3)
 using point2 = array1<double, 2>;
@@ -618,31 +639,49 @@ void set_circle_reference_label();
 // plane's first axis. plan_arc needs arc_plane_axes, arc_reversed and the
 // centre in position 4..6, and takes the start from the current position.
 struct arc_plan_t {
-    double sweep = 0.0;            // the whole arc; a zero chord makes a full circle of 360
+    double sweep = 0.0;            // the whole arc, every turn its points make
     double start_direction = 0.0;
     double step_angle = 0.0;       // travel of one resolution step along the arc
     int quadrant_pieces = 0;       // pieces end at every quadrant boundary crossed
     int halve_full_circles = 0;    // a whole turn is written as two half circles
+    int stride = 3;                // values a point in the record
     double radius = 0.0;           // the record's, output units: the quadrant boundaries
     double start_radius = 0.0;     // the start's distance from the centre: points along the arc
+    double end_radius = 0.0;       // the last point's: straight moves between run from one to the other
+    double plane_slack = 0.0;      // a step shorter than this in the plane stays where it was
+    double axial_slack = 0.0;      // a rise above this along the axis is a rise
     array1<int, 2> start_units;    // the start along the plane axes
     array1<double, 2> start_reals;
 };
-void plan_arc(std::span<const double> points, int last_index, double radius, int quadrant_pieces,
+// Walking an arc's points in order. The travel of a point is the sum of the
+// turns of the steps from the start to it, so the points of several turns
+// (a helix) keep every turn. A step that stays where it was in the plane
+// turns by nothing, or by a whole turn when it rises along the axis.
+struct arc_walk_t {
+    int next = 1;                  // the value index of the next point to walk
+    double travel = 0.0;           // the travel of the point walked last (the start: 0)
+    array1<double, 3> last;        // that point, output units
+};
+void plan_arc(std::span<const double> points, int last_index, int stride, double radius, int quadrant_pieces,
               int halve_full_circles, arc_plan_t& plan);
-// The travel from the arc's start to point `index` (the value of its x), within one turn.
-double arc_point_travel(std::span<const double> points, int index, const arc_plan_t& plan);
-// The travel at which the piece that starts at travel `from` ends.
+// A walk that starts at the current position (the arc's start).
+void start_arc_walk(arc_walk_t& walk);
+// The travel of the walk's next point, the walk staying where it is.
+double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, const arc_walk_t& walk);
+// The walk moved on to its next point.
+void advance_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk);
+// The travel at which the piece that starts at travel `from` ends: at a
+// quadrant boundary, after a turn at most, or half a turn for a radius.
 double next_arc_piece_end(const arc_plan_t& plan, double from);
 // The plane axes of the current position (reals and integers) := the arc's point at travel t.
 void set_arc_position_at(const arc_plan_t& plan, double t);
-// Walks the points from `walk` on that the piece ending at travel `to`
-// passes, each a move of its own (cutting time, turning angles); the last
-// piece (circle_state.arc_last_piece) takes the record's last point, any
-// other ends at its point at `to`. `walk` is left at the next piece's first
+// Walks the points on that the piece ending at travel `to` passes, each a
+// move of its own (cutting time, turning angles); the last piece
+// (circle_state.arc_last_piece) takes the record's last point, any other
+// ends at its point at `to`. The walk is left at the next piece's first
 // point.
-void walk_arc_piece(std::span<const double> points, int last_index, int stride, const arc_plan_t& plan, double to,
-                    int& walk);
+void walk_arc_piece(std::span<const double> points, int last_index, const arc_plan_t& plan, double to,
+                    arc_walk_t& walk);
 // The radius word of a piece: radius magnitude r_value (the radius word's
 // integer), negative for a piece of more than half a circle, and never below
 // half the chord between the piece's written end points.
@@ -662,6 +701,14 @@ void chord_line_2d(const point3& p1, const point3& p2, point3& line, int& status
 void helix_quarter_points(double a, double b, double c, double& k, double& x1, double& y1, double& x2,
                           double& y2);
 
+// Whether the control's arcs take no helix ("integer 125" = 1): a helix is
+// then written as straight moves within the chordal tolerance.
+bool helix_as_lines();
+// A helix piece about `centre` from the current position to `end`, turning
+// counter-clockwise from plane axis `first` towards `second` (an end at the
+// start's place: a whole turn), as straight moves within the chordal
+// tolerance, each with its share of the rise along `axial`.
+void output_helix_as_lines(const point3& centre, const point3& end, int first, int second, int axial);
 // Helix blocks of the helical drilling cycles.
 void output_helix_arc(const point3& point, double centre1, double centre2, int x_word, int y_word, int z_word,
                       int axis_word1, int axis_word2, int centre_word1, int centre_word2, int radius_word);

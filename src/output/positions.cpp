@@ -19,7 +19,6 @@ motion_state_t motion_state;
 
 namespace {
 
-constexpr int X_KEY = 8;
 constexpr int C_AXIS_KEY = 38;              // "3rd rotation axis"
 constexpr int AXIS_LIMITS_REAL = 116;       // minimum x, maximum x, ..., maximum z
 constexpr int INITIAL_C_ANGLE_REAL = 9;
@@ -38,8 +37,6 @@ constexpr int TURN_START = 2;               // the start of the current move
 constexpr int TURN_END = 3;                 // its end, the current position
 constexpr int TURN_NEXT = 4;                // the next point
 
-int x_word() { return configuration_store.key[X_KEY]; }
-
 // Asks until a line is read, as every console prompt does: a missing answer
 // gives message 101, and standard input that has ended can never answer, so
 // the run then ends as for any other unanswerable prompt.
@@ -54,13 +51,12 @@ void prompt_for_line(std::string_view prompt, std::span<char> answer) {
 void set_tangential_c_axis(int c_word) {
     motion_state_t& m = motion_state;
     if (real_option(INITIAL_C_ANGLE_REAL) <= C_ANGLE_UNSET) ask_initial_c_angle(c_word);
-    // Y is held at the X word's resolution like X, so both are divided by
-    // that word's factor; the Y word's own decimals would bend the angle.
-    const double xm = MULT(x_word());
+    // X and Y are each held at their own word's resolution.
+    const double xm = axis_mult(1), ym = axis_mult(2);
     const double x0 = m.previous_position_units[1] / xm;
     const double x1 = m.position_units[1] / xm;
-    const double y0 = m.previous_position_units[2] / xm;
-    const double y1 = m.position_units[2] / xm;
+    const double y0 = m.previous_position_units[2] / ym;
+    const double y1 = m.position_units[2] / ym;
     const double dx = x1 - x0;
     const double slope = dx != 0.0 ? (y1 - y0) / dx : 1.0;
     double a = std::atan(slope) * 180.0 / TANGENT_PI + 90.0;
@@ -139,10 +135,9 @@ std::span<double> point_column_values(int k) {
 }
 
 void to_position_units(const array1<double, 3>& in, array1<int, 3>& units, array1<double, 3>& out) {
-    const double m = MULT(x_word());
     for (int i = 1; i <= 3; ++i) {
         out[i] = in[i];
-        units[i] = nearest_int(out[i] * m);
+        units[i] = word_integer(out[i], axis_mult(i));
     }
 }
 
@@ -285,18 +280,16 @@ void mark_axes_unwritten() { motion_state.unwritten_axes.fill(1); }
 
 void round_positions() {
     motion_state_t& m = motion_state;
-    const double f = MULT(x_word());
     // The previous word integers are where the tape last put the machine: a
     // previous position taken over without a line (take_position_without_output)
     // must not become the base of the next increments.
-    for (int i = 1; i <= 3; ++i) m.position_units[i] = nearest_int(m.position[i] * f);
+    for (int i = 1; i <= 3; ++i) m.position_units[i] = word_integer(m.position[i], axis_mult(i));
 }
 
 double move_length() {
     motion_state_t& m = motion_state;
-    const double f = MULT(x_word());
     vector3 d;
-    for (int i = 1; i <= 3; ++i) d[i] = m.increments[i] / f;
+    for (int i = 1; i <= 3; ++i) d[i] = static_cast<double>(m.increments[i]) / axis_mult(i);
     const double length = vector_length(d);
     if (!pending_move_flags.rapid_pending) m.cut_length += length;
     return length;

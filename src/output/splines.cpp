@@ -69,13 +69,11 @@ point3 raw_point(int p) {
 // The axis words set and requested at a point in output units; with forget
 // their last values are forgotten first.
 void set_axis_words(const point3& p, int forget) {
-    const int x = key_word(8);
-    const double m = MULT(x);
     for (int c = 1; c <= 3; ++c) {
         const int w = key_word(7 + c);
         if (!has_word(w)) continue;
         if (forget != 0) setwrd(w, 0, SETWRD_FORGET);
-        setwrd(w, nearest_int(m * p[c]), SETWRD_SET_REQUEST);
+        setwrd(w, word_integer(p[c], axis_mult(c)), SETWRD_SET_REQUEST);
     }
 }
 

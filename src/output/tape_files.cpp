@@ -378,9 +378,8 @@ void split_tape_when_full() {
     vector3 displacement;
     tool_axis_machine_displacement(displacement);
     array1<int, 3> retract;
-    const double m = MULT(x_word);
     for (int i = 1; i <= 3; ++i) {
-        retract[i] = nearest_int((motion_state.position[i] + machine_model.withdrawal * displacement[i]) * m);
+        retract[i] = word_integer(motion_state.position[i] + machine_model.withdrawal * displacement[i], axis_mult(i));
     }
     gset(2, 2);
     setwrd(x_word, retract[1], 2);

@@ -2,8 +2,10 @@
 // their setting (setwrd, setwst), the status query wdstat, MULT, and the
 // loading of the coordinate words from the current position.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
+#include "job/job.h"
 #include "kinematics/kinematics.h"
 #include "output/output.h"
 #include "ppnsub/ppnsub.h"
@@ -21,6 +23,7 @@ constexpr int KEY_AZIMUTH = 36;
 constexpr int KEY_ELEVATION = 37;
 constexpr int KEY_INCREMENTAL_X = 45;       // 46, 47 for Y and Z
 constexpr int ABSOLUTE_COORDINATES_FLAG = 21;
+constexpr int MESSAGE_VALUE_TOO_LARGE = 209;  // "Error : Real number too big to write"
 constexpr int FUNCTION_ABSOLUTE_DATA = 14;
 constexpr int FUNCTION_INCREMENTAL_DATA = 15;
 
@@ -254,6 +257,20 @@ void set_xyz_words() {
     const int absolute = get_state_flag(ABSOLUTE_COORDINATES_FLAG) != 0;
     int words[3];
     for (int a = 1; a <= 3; ++a) words[a - 1] = coordinate_word(a);
+    // The increments as the words carry them: an incremental word of a
+    // resolution of its own takes the difference of both ends at that
+    // resolution, so that its increments add up to the positions.
+    int increments[3];
+    for (int a = 1; a <= 3; ++a) {
+        const int w = words[a - 1];
+        increments[a - 1] = m.increments[a];
+        if (!absolute && has_word(w) && MULT(w) != axis_mult(a)) {
+            const long long d = static_cast<long long>(axis_units_for_word(m.position_units[a], a, w)) -
+                                axis_units_for_word(m.previous_position_units[a], a, w);
+            if (!word_value_fits(static_cast<double>(d))) stop_value_beyond_word();
+            increments[a - 1] = static_cast<int>(d);
+        }
+    }
     const int force_xyz = m.output_mode_flags[FORCE_XYZ_FLAG] != 0;
     const int force_xy = m.output_mode_flags[FORCE_XY_FLAG] != 0;
     // An axis the tape has not followed is written like a forced one: what
@@ -267,9 +284,9 @@ void set_xyz_words() {
         const int w = cs.key[key];
         return valid_word(w) && cs.word_formats[w][WRDMOD] == 0;
     };
-    if (m.increments[1] != 0 || force[0] || not_modal(KEY_X)) setwrd(words[0], 0, SETWRD_REQUEST);
-    if (m.increments[2] != 0 || force[1] || not_modal(KEY_Y)) setwrd(words[1], 0, SETWRD_REQUEST);
-    if (m.increments[3] != 0 || force[2] || not_modal(KEY_Z)) setwrd(words[2], 0, SETWRD_REQUEST);
+    if (increments[0] != 0 || force[0] || not_modal(KEY_X)) setwrd(words[0], 0, SETWRD_REQUEST);
+    if (increments[1] != 0 || force[1] || not_modal(KEY_Y)) setwrd(words[1], 0, SETWRD_REQUEST);
+    if (increments[2] != 0 || force[2] || not_modal(KEY_Z)) setwrd(words[2], 0, SETWRD_REQUEST);
     m.output_mode_flags[FORCE_XY_FLAG] = 0;
     m.output_mode_flags[FORCE_XYZ_FLAG] = 0;
     m.unwritten_axes.fill(0);
@@ -277,11 +294,50 @@ void set_xyz_words() {
         if (absolute) {
             setwrd(words[a - 1], m.position_units[a], SETWRD_SET);
         } else {
-            setwrd(words[a - 1], m.increments[a], SETWRD_SET);
+            setwrd(words[a - 1], increments[a - 1], SETWRD_SET);
             // An increment equal to the last one written is still a move.
-            if (m.increments[a] != 0) setwrd(words[a - 1], 0, SETWRD_FORGET);
+            if (increments[a - 1] != 0) setwrd(words[a - 1], 0, SETWRD_FORGET);
         }
     }
+}
+
+void stop_value_beyond_word() {
+    issue_message(MESSAGE_VALUE_TOO_LARGE);
+    stop_run(EXIT_RUN_ERROR);
+}
+
+int word_integer(double q, double mult) {
+    const double v = q * mult;
+    const double rounded = std::trunc(v >= 0.0 ? v + 0.5 : v - 0.5);
+    if (!word_value_fits(rounded)) stop_value_beyond_word();
+    return static_cast<int>(rounded);
+}
+
+int axis_mult(int a) {
+    const configuration_store_t& cs = configuration_store;
+    int w = cs.key[KEY_X + a - 1];
+    if (!has_word(w)) w = cs.key[KEY_X];
+    return MULT(w);
+}
+
+int axis_units_for_word(int units, int a, int w) {
+    if (!has_word(w)) return units;
+    const int word_mult = MULT(w);
+    const int own_mult = axis_mult(a);
+    if (word_mult == own_mult || own_mult <= 0 || word_mult <= 0) return units;
+    // Both factors are powers of ten: the finer one is a whole multiple of
+    // the coarser, so the change is exact, halves rounded away from zero.
+    long long v = units;
+    if (word_mult > own_mult) {
+        v *= word_mult / own_mult;
+    } else {
+        const long long k = own_mult / word_mult;
+        const long long rest = v % k;
+        v /= k;
+        if (2 * (rest < 0 ? -rest : rest) >= k) v += units < 0 ? -1 : 1;
+    }
+    if (!word_value_fits(static_cast<double>(v))) stop_value_beyond_word();
+    return static_cast<int>(v);
 }
 
 int coordinate_axis_of_word(int w) {

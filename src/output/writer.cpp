@@ -77,7 +77,11 @@ void build_echo_positions(std::span<char> p) {
     static constexpr int columns[3] = {1, 13, 23};
     for (int i = 1; i <= 3; ++i) {
         if (m.position[i] == m.previous_position[i]) continue;
-        const int v = m.position_units[i];
+        // Each coordinate is kept at its own resolution; the echo shows all
+        // three at the X word's, and leaves out one too wide for it.
+        const double at_x = std::round(static_cast<double>(m.position_units[i]) * MULT(x) / axis_mult(i));
+        if (!word_value_fits(at_x)) continue;
+        const int v = static_cast<int>(at_x);
         const double magnitude = std::fabs(static_cast<double>(v));
         int column = columns[i - 1];
         if (magnitude < power_of_ten(decimals + 2)) ++column;
@@ -227,7 +231,12 @@ void write_block(int mode, int& overflow) {
                 return void(overflow = 1);
             const int width = cs.word_formats[e][WRDLEN];
             if (!text_word) {
-                const int v = truncate_to_int(static_cast<double>(s.word_value[e]) * d.word_scale[e]);
+                // A value that did not fit the word reaches here saturated; a
+                // scale may carry one out of range: neither is written clamped.
+                const double scaled = std::trunc(static_cast<double>(s.word_value[e]) * d.word_scale[e]);
+                if (!word_value_fits(static_cast<double>(s.word_value[e])) || !word_value_fits(scaled))
+                    stop_value_beyond_word();
+                const int v = static_cast<int>(scaled);
                 // The zero text is read only for the value 0.
                 std::string_view zero;
                 if (v == 0) {

@@ -154,6 +154,7 @@ constexpr builtin_message_line builtin_message_rows[] = {
     {0, " |                                                                          |"},
     {0, " ____________________________________________________________________________"},
     {181, " Too many lines in option file (only 50 lines allowed) "},
+    {183, "Error: word %(A) cannot write a length: %(A) %(I)"},
     {186, " x too small in block %(I10)"},
     {187, " x too large in block %(I10)"},
     {188, " y too small in block %(I10)"},

@@ -11,6 +11,8 @@
 # rewrites the expected files with one command, from the build folder:
 #   KELVARON_UPDATE=1 ctest --test-dir build -R guard
 # then check the rewritten files with git diff before committing them.
+# With KELVARON_LOOP_STRIDE set (CI sets it for the sanitizer build), every
+# STRIDE-th control is posted only (all of them when rewriting).
 set -u
 exe=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,8 +27,15 @@ if [ "$count" -ne 60 ]; then
 fi
 
 update=${KELVARON_UPDATE:-0}
+stride=${KELVARON_LOOP_STRIDE:-1}
+[ "$update" = 1 ] && stride=1
 fail=0
+index=0
+posted=0
 for control in $controls; do
+  index=$((index + 1))
+  [ $(( (index - 1) % stride )) -eq 0 ] || continue
+  posted=$((posted + 1))
   work="$tmp/$control"
   mkdir -p "$work/home" "$work/run"
   cp "$here/job.cut" "$work/run/job.cut"
@@ -54,5 +63,5 @@ if [ "$update" = 1 ]; then
   echo "guard: expected files of $count controls rewritten"
   exit 0
 fi
-[ "$fail" = 0 ] && echo "guard: $count controls match their expected files"
+[ "$fail" = 0 ] && echo "guard: $posted of $count controls posted, each matches its expected files"
 exit $fail

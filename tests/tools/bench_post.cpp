@@ -10,6 +10,12 @@
 //     --repeat R                          best of R runs each (default 3)
 //     --kelvaron PATH                     the program to time (default: the build's)
 //     --keep DIR                          write the jobs and outputs there and keep them
+//     --startup                           the start-up figure only
+//
+// First comes the start-up figure: the median wall and processor time of
+// STARTUP_RUNS runs of "kelvaron -l" and of a job of STARTUP_JOB_RECORDS
+// records with each control, and the largest peak memory of those runs. Most
+// real jobs are small, so this is most of their time.
 //
 // For each N, layout and record shape it writes the job (part number, units,
 // tool, FROM, FEDRAT, then the GOTO points), runs the floor and then kelvaron
@@ -54,6 +60,9 @@ namespace fs = std::filesystem;
 
 constexpr int POINTS_PER_MULTI_RECORD = 80;  // 5 + 3 x 80 = 245 words, the record maximum
 constexpr int RASTER_ROW = 1000;             // points a raster row
+constexpr int STARTUP_RUNS = 20;             // runs of each start-up figure, their median shown
+constexpr long STARTUP_JOB_RECORDS = 10;     // the small job: 6 records around its GOTOs
+constexpr long JOB_RECORDS_BESIDE_POINTS = 6;  // part number, units, tool, FROM, FEDRAT, FINI
 
 // ---------------------------------------------------------------------------
 // The job.
@@ -480,6 +489,63 @@ void print_row(const char* layout, const char* shape, long n, const std::string&
                 static_cast<double>(r.peak_kb) / 1024.0, lines);
 }
 
+// The median of STARTUP_RUNS runs (wall and processor time each on its own)
+// and the largest peak memory among them.
+run_result median_of_runs(const std::vector<std::string>& argv, const std::string& dir) {
+    std::vector<double> wall, cpu;
+    run_result res;
+    for (int i = 0; i < STARTUP_RUNS; ++i) {
+        const run_result r = run_child(argv, dir, dir + "/stdout", dir + "/stderr");
+        if (!r.ok) return r;
+        wall.push_back(r.wall);
+        cpu.push_back(r.cpu);
+        res.peak_kb = std::max(res.peak_kb, r.peak_kb);
+    }
+    const auto median = [](std::vector<double>& v) {
+        std::sort(v.begin(), v.end());
+        return (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2.0;
+    };
+    res.ok = true;
+    res.wall = median(wall);
+    res.cpu = median(cpu);
+    return res;
+}
+
+// "kelvaron -l" and a job of STARTUP_JOB_RECORDS records with each control.
+int startup_figure(const std::string& kelvaron, const std::vector<std::string>& controls, const fs::path& root) {
+    const fs::path dir = root / "startup";
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (!write_job((dir / "job.cut").string(), 4, STARTUP_JOB_RECORDS - JOB_RECORDS_BESIDE_POINTS, false)) {
+        std::fprintf(stderr, "bench_post: cannot write %s\n", (dir / "job.cut").c_str());
+        return 1;
+    }
+    if (std::FILE* answers = std::fopen((dir / "stdin").c_str(), "w")) {
+        std::fputs("1234\n", answers);
+        std::fclose(answers);
+    }
+    std::printf("start-up: median of %d runs, wall and processor (user + system) time; peak = the largest\n"
+                "peak resident memory of those runs\n\n%-24s %9s %9s %8s\n",
+                STARTUP_RUNS, "run", "wall ms", "cpu ms", "peak MB");
+    int failures = 0;
+    const auto row = [&](const std::string& label, const std::vector<std::string>& argv) {
+        const run_result r = median_of_runs(argv, dir.string());
+        if (!r.ok) {
+            std::printf("%-24s failed: see %s\n", label.c_str(), (dir / "stderr").c_str());
+            ++failures;
+            return;
+        }
+        std::printf("%-24s %9.2f %9.2f %8.1f\n", label.c_str(), 1000.0 * r.wall, 1000.0 * r.cpu,
+                    static_cast<double>(r.peak_kb) / 1024.0);
+    };
+    row("-l", {kelvaron, "-l"});
+    for (const std::string& control : controls)
+        row(control + ", " + std::to_string(STARTUP_JOB_RECORDS) + " records", {kelvaron, control, "job.cut"});
+    std::printf("\n");
+    std::fflush(stdout);
+    return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -492,6 +558,7 @@ int main(int argc, char** argv) {
     int repeat = 3;
     std::string kelvaron = KELVARON_EXE;
     std::string keep;
+    bool startup_only = false;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
         const bool has_value = a + 1 < argc;
@@ -501,13 +568,14 @@ int main(int argc, char** argv) {
         else if (arg == "--repeat" && has_value) repeat = std::max(1, std::atoi(argv[++a]));
         else if (arg == "--kelvaron" && has_value) kelvaron = argv[++a];
         else if (arg == "--keep" && has_value) keep = argv[++a];
+        else if (arg == "--startup") startup_only = true;
         else if (!arg.empty() && arg[0] != '-' && std::atol(arg.c_str()) > 0) sizes.push_back(std::atol(arg.c_str()));
         else {
             std::fprintf(stderr, "bench_post: unknown argument %s (see the comment at the top of bench_post.cpp)\n", arg.c_str());
             return 2;
         }
     }
-    if (sizes.empty()) sizes.push_back(1000000);
+    if (sizes.empty() && !startup_only) sizes.push_back(1000000);
     kelvaron = fs::absolute(kelvaron).string();
     const std::string self = fs::canonical("/proc/self/exe").string();
 
@@ -516,12 +584,17 @@ int main(int argc, char** argv) {
     fs::create_directories(root, ec);
     root = fs::absolute(root);
 
-    std::printf("kelvaron: %s\nbest of %d runs (by wall time); x floor = time / the plain floor's time, wall and\n"
+    std::printf("kelvaron: %s\n\n", kelvaron.c_str());
+    int failures = startup_figure(kelvaron, controls, root);
+    if (startup_only) {
+        if (keep.empty()) fs::remove_all(root, ec);
+        return failures == 0 ? 0 : 1;
+    }
+    std::printf("best of %d runs (by wall time); x floor = time / the plain floor's time, wall and\n"
                 "processor (user + system); peak = peak resident memory; lines = lines of the tape or floor output\n\n",
-                kelvaron.c_str(), repeat);
+                repeat);
     std::printf("%-6s %-6s %8s  %-9s %7s %7s %10s %6s %6s %8s %9s\n", "layout", "record", "points", "run", "wall s",
                 "cpu s", "points/s", "x wall", "x cpu", "peak MB", "lines");
-    int failures = 0;
     for (const long n : sizes) {
         for (const std::string& layout : layouts) {
             const bool ascii = layout == "ascii";

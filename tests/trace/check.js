@@ -191,6 +191,7 @@ function check(exp, steps, desc, tapeLines, tapeNames = ['job.tap']) {
     const wantG = item.sense === 'ccw' ? 'G3' : 'G2';
     const c = item.centre;
     const plane = [0, 1, 2].filter((i) => i !== k);
+    const helix = Math.abs(item.p[k] - item.start[k]) > tol;
     let acc = 0;
     let lin = false;
     const once = new Set();
@@ -214,7 +215,8 @@ function check(exp, steps, desc, tapeLines, tapeNames = ['job.tap']) {
         const dc = Math.max(...plane.map((i) => Math.abs(sc[i] - c[i])));
         if (!(dc <= (s.byRadius ? tolR : tolCentre))) f1('centre', `arc centre ${fmtP(sc)} where the cutfile's is ${fmtP(c)}`, s.line);
         if (s.plane === item.plane) acc += pieceSweep(s, s.motion === 'G3' ? 'ccw' : 'cw', k);
-      } else if (s.motion === 'G1' && desc.linearise && desc.linearise.includes(item.plane)) {
+      } else if (s.motion === 'G1' && desc.linearise &&
+                 (desc.linearise.includes(item.plane) || (helix && desc.linearise.includes('helix')))) {
         lin = true;
         const r = Math.hypot(...plane.map((i) => to[i] - c[i]));
         if (Math.abs(r - item.radius) > 0.01 + tol) f1('radius', `linear piece of an arc ends off the circle at ${fmtP(to)}`, s.line);

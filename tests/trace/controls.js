@@ -21,7 +21,8 @@
 //                   'absolute' (the centre's coordinates)
 //   radiusWord, rSign       R gives the arc's radius; 'iso': positive up to
 //                   180 degrees, negative beyond
-//   linearise       planes in which an arc may come as lines
+//   linearise       planes in which an arc may come as lines; 'helix' lets a
+//                   helix come as lines in any plane
 //   referenceCodes  reference return codes (via the point named)
 //   setPosition     the code that declares the current position
 //   cycles          canned-cycle G code to kind; cycleCancel; cycleWords
@@ -183,9 +184,11 @@ const CONTROLS = {
   fidia: { ...DIN_MILL, family: 'Fidia', note: 'ISO words, incremental centres assumed' },
   fidian: { ...DIN_MILL, family: 'Fidia', note: 'ISO words, incremental centres assumed' },
   ge2000m: { ...ISO_MILL, ...G70, family: 'General Electric Mark Century 2000M' },
-  h155: { dialect: 'conversational', kind: 'mill', family: 'Heidenhain TNC 155 plain language' },
-  heid: { dialect: 'conversational', kind: 'mill', family: 'Heidenhain TNC plain language' },
-  heid400: { dialect: 'conversational', kind: 'mill', family: 'Heidenhain TNC 400 plain language' },
+  // The TNC programs a helix only in polar form (CP with IPA and IZ); a
+  // helix may come as CP or as straight moves L.
+  h155: { dialect: 'conversational', kind: 'mill', linearise: ['helix'], family: 'Heidenhain TNC 155 plain language' },
+  heid: { dialect: 'conversational', kind: 'mill', linearise: ['helix'], family: 'Heidenhain TNC plain language' },
+  heid400: { dialect: 'conversational', kind: 'mill', linearise: ['helix'], family: 'Heidenhain TNC 400 plain language' },
   h33: { ...ISO_MILL, family: 'H33', note: 'no family known: traced as a Fanuc-type mill' },
   hauser: { ...DIN_MILL, family: 'Hauser jig borer', note: 'DIN words assumed' },
   heidiso: { ...HEIDENHAIN_ISO, family: 'Heidenhain TNC (ISO programming)' },

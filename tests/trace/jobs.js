@@ -133,6 +133,51 @@ function helixJob() {
   return millEnd(c.rapid().goto([50, 50, 5]));
 }
 
+// Helices of several turns given by their points: three turns down by 1 a
+// turn as 36 points about (50, 50), then one and a half turns clockwise back
+// up as points 45 degrees apart. Each turn must be cut, not the whole rise
+// in one.
+function helixTurnsJob() {
+  const c = millStart();
+  c.rapid().goto([60, 50, 5]).feed(150).goto([60, 50, 0]);
+  const down = [];
+  for (let i = 1; i <= 36; i++) {
+    const a = (i * 30 * Math.PI) / 180;
+    down.push([50 + 10 * Math.cos(a), 50 + 10 * Math.sin(a), -i / 12]);
+  }
+  c.arc([50, 50, 0], [0, 0, 1], 10, ...down);
+  const up = [];
+  for (let i = 1; i <= 12; i++) {
+    const a = (-i * 45 * Math.PI) / 180;
+    up.push([50 + 10 * Math.cos(a), 50 + 10 * Math.sin(a), -3 + i / 8]);
+  }
+  c.arc([50, 50, 0], [0, 0, -1], 10, ...up);
+  return millEnd(c.rapid().goto([40, 50, 5]));
+}
+
+// Arcs as a CAM system writes them to three decimals: the start, the end and
+// the centre each rounded, so that the end lies up to about a thousandth
+// further from the centre than the start. Each must stay an arc.
+function roundedArcsJob() {
+  const c = millStart();
+  const r3 = (v) => Math.round(v * 1000) / 1000;
+  const at = (cx, cy, r, deg) => [r3(cx + r * Math.cos((deg * Math.PI) / 180)), r3(cy + r * Math.sin((deg * Math.PI) / 180)), -1];
+  // A small corner radius, counter-clockwise: radii 0.188 and 0.187.
+  c.rapid().goto([60.188, 35, 5]).feed(150).goto([60.188, 35, -1]);
+  c.arc([60, 35, -1], [0, 0, 1], 0.188, [60, 35.187, -1]);
+  // Arcs about centres that do not round to a thousandth.
+  const arcs = [
+    { centre: [70.3333, 40.6667], r: 10.1234, from: 200, to: 290, axis: [0, 0, 1] },
+    { centre: [90.1111, 30.7777], r: 15.4321, from: 110, to: 20, axis: [0, 0, -1] },
+    { centre: [50.4444, 60.5555], r: 7.7777, from: 30, to: 250, axis: [0, 0, 1] },
+  ];
+  for (const a of arcs) {
+    c.goto(at(a.centre[0], a.centre[1], a.r, a.from));
+    c.arc([r3(a.centre[0]), r3(a.centre[1]), -1], a.axis, r3(a.r), at(a.centre[0], a.centre[1], a.r, a.to));
+  }
+  return millEnd(c.rapid().goto([50, 50, 5]));
+}
+
 function drillJob() {
   const c = millStart();
   c.rapid().goto([30, 30, 5]);
@@ -328,6 +373,8 @@ const JOBS = {
     { name: 'arcs_yz', build: () => arcsJob('yz') },
     { name: 'circles', build: circlesJob },
     { name: 'helix', build: helixJob },
+    { name: 'helix_turns', build: helixTurnsJob },
+    { name: 'rounded_arcs', build: roundedArcsJob },
     { name: 'drill', build: drillJob },
     { name: 'cycles', build: cyclesJob },
     { name: 'two_tools', build: twoToolsJob },

@@ -77,3 +77,37 @@ TEST(DeriveSettings, FromAControl) {
     EXPECT_EQ(d.sequence_number, 10);
     EXPECT_EQ(d.program_id_number, 42);
 }
+
+// A word that writes a value but whose format cannot write a length (every
+// value 0, or none within a word integer) refuses the control before a job,
+// naming the word; a word that writes no value is left alone.
+TEST(WordFormatChecks, FormatsThatCannotWriteALength) {
+    struct row {
+        const char* statements;
+        const char* message;  // nullptr: accepted
+    };
+    const row rows[] = {
+        {" decimal places = 3\n", nullptr},
+        {" decimal places = 9\n scale factor = -1\n", nullptr},
+        {" decimal places = -7\n", "Error: word XA cannot write a length: decimal places -7\n"},
+        {"imperial formats\n decimal places = 10\n", "Error: word XA cannot write a length: decimal places 10\n"},
+        {" scale factor = 0\n", "Error: word XA cannot write a length: scale factor 0\n"},
+        {" field width = 0\n decimal places = -1\n", nullptr},
+    };
+    for (const row& r : rows) {
+        const std::string text = std::string("machine m\ndefine word XA\n address letter = \"X\"\n field width = 8\n") +
+                                 r.statements + "end define\nend\n";
+        const compile_result compiled = compile(text);
+        ASSERT_EQ(compiled.exit_code, -1) << r.statements << compiled.messages;
+        int code = -1;
+        testing::internal::CaptureStderr();
+        try {
+            check_word_formats();
+        } catch (const run_stopped& s) {
+            code = s.code;
+        }
+        const std::string messages = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(code, r.message != nullptr ? 4 : -1) << r.statements;
+        EXPECT_EQ(messages, r.message != nullptr ? r.message : "") << r.statements;
+    }
+}

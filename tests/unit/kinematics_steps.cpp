@@ -192,7 +192,7 @@ TEST_F(Steps, RotaryWordsAbsoluteAndIncremental) {
     EXPECT_EQ(azimuth_changed, 1);
     EXPECT_EQ(elevation_changed, 1);
     EXPECT_EQ(motion_state.position_units[1], 1250);
-    EXPECT_EQ(motion_state.position_units[2], -2500);
+    EXPECT_EQ(motion_state.position_units[2], -25) << "Y at its own word's one decimal place";
 
     // Incremental: the head offsets cancel out of the differences.
     set_status_flag(21, 0);

@@ -347,6 +347,34 @@ TEST_F(Blocks, OverflowWritesNothingAndKeepsRequests) {
     EXPECT_TRUE(tape_lines().empty());
 }
 
+// A value that did not fit its word (saturated where it was converted), or
+// one that its scale carries out of the range of a word integer, stops the
+// run with message 209: it is never written clamped.
+TEST_F(Blocks, ValuesBeyondTheirWordStopTheRun) {
+    struct row {
+        const char* what;
+        int value;
+        double scale;
+    };
+    for (const row& r : {row{"saturated", 2147483647, 1.0}, row{"saturated low", -2147483647 - 1, 1.0},
+                         row{"scaled out of range", 1500000000, 2.0}}) {
+        SetUp();  // the stop closed the tape
+        derived_settings.word_scale[X] = r.scale;
+        setwrd(X, r.value, 2);
+        std::string messages;
+        EXPECT_EQ(stop_code([&] { write(); }, &messages), 4) << r.what;
+        EXPECT_NE(messages.find("Error : Real number too big to write"), std::string::npos) << r.what;
+        EXPECT_TRUE(tape_lines().empty()) << r.what;
+    }
+    // The largest value that fits, scaled back into range, is written.
+    SetUp();
+    derived_settings.word_scale[X] = 0.5;
+    setwrd(X, 2147483646, 2);
+    write();
+    ASSERT_EQ(tape_lines().size(), 1u);
+    EXPECT_EQ(tape_lines()[0], "X1073741.823");
+}
+
 TEST_F(Blocks, PrintEchoOneLineAndTwoLineForms) {
     open_print();
     motion_state.position[1] = 12.5;

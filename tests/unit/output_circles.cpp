@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -66,9 +67,12 @@ protected:
         job_files.file_units[unit_slot(FILE_PRINT)] = null_unit();
     }
 
-    static void set_points(std::initializer_list<double> values) {
+    static void set_points(std::span<const double> values) {
         point_buffer.point_count = 0;
         for (double v : values) point_buffer.column[POINT_COLUMN_RAW][++point_buffer.point_count] = v;
+    }
+    static void set_points(std::initializer_list<double> values) {
+        set_points(std::span<const double>(values.begin(), values.size()));
     }
 
     // The arc starts at (x, y, 0) about the origin, radius r, axis (i, j, k).
@@ -92,8 +96,11 @@ protected:
         int status = -99;
     };
 
-    // arcmov over the given points, with the tape lines it wrote.
     arc_result run_arc(std::initializer_list<double> values) {
+        return run_arc(std::vector<double>(values));
+    }
+    // arcmov over the given points, with the tape lines it wrote.
+    arc_result run_arc(const std::vector<double>& values) {
         const std::string path = ::testing::TempDir() + "circles_tape.txt";
         int status = 0;
         int unit = -1;
@@ -236,22 +243,62 @@ TEST_F(Circles, ClockwiseArcAboutMinusZ) {
     EXPECT_EQ(circle_state.arc_reversed, 1);
 }
 
-TEST_F(Circles, ArcsGivenToLinearMoves) {
-    struct row {
-        const char* what;
-        double i, j, k;
-        double end_x, end_y;
-    };
-    for (const row& c : {row{"tilted axis", 0.6, 0.0, 0.8, 0, 10}, row{"end off the radius", 0, 0, 1, 0, 10.001}}) {
-        init_word_state();
-        circle_from(10, 0, 10, c.i, c.j, c.k);
-        const arc_result r = run_arc({c.end_x, c.end_y, 0});
-        EXPECT_EQ(r.status, 0) << c.what;
-        ASSERT_EQ(r.lines.size(), 1u) << c.what;
-        EXPECT_EQ(r.lines[0].find("G2"), std::string::npos) << c.what << ": " << r.lines[0];
-        EXPECT_EQ(r.lines[0].find("G3"), std::string::npos) << c.what << ": " << r.lines[0];
-        EXPECT_EQ(word_output_state.word_request[R_WORD], 0) << c.what;
+TEST_F(Circles, TiltedArcIsGivenToLinearMoves) {
+    circle_from(10, 0, 10, 0.6, 0.0, 0.8);
+    const arc_result r = run_arc({0, 10, 0});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(r.lines[0].find("G2"), std::string::npos) << r.lines[0];
+    EXPECT_EQ(r.lines[0].find("G3"), std::string::npos) << r.lines[0];
+    EXPECT_EQ(word_output_state.word_request[R_WORD], 0);
+}
+
+namespace {
+
+// The X and Y values (thousandths) that a tape line of these tests writes;
+// a word the line leaves out keeps its value. False when it writes neither.
+bool xy_values(const std::string& line, double& x, double& y) {
+    const std::size_t i = line.find('X'), j = line.find('Y');
+    if (i != std::string::npos) x = std::stod(line.substr(i + 1));
+    if (j != std::string::npos) y = std::stod(line.substr(j + 1));
+    return i != std::string::npos || j != std::string::npos;
+}
+
+}  // namespace
+
+// Ends that the CAM rounded lie a few resolutions off one circle about the
+// centre: the arc stays an arc, about a centre moved to fit both ends. Ends
+// further off are no arc about that centre: straight moves within the
+// chordal tolerance from the one distance to the other, never one chord.
+TEST_F(Circles, EndsOffTheRadius) {
+    // The end 0.002 beyond the radius: the centre moves to (-0.001, 0.001),
+    // 10.001 from both ends.
+    circle_from(10, 0, 10, 0, 0, 1);
+    arc_result r = run_arc({0, 10.002, 0});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_NE(r.lines[0].find("G3"), std::string::npos) << r.lines[0];
+    EXPECT_NE(r.lines[0].find("X0Y10002I-1J1"), std::string::npos) << r.lines[0];
+
+    // The end 0.05 beyond it: 90 degrees in steps of 2 acos(1 - 0.001 / 10.05).
+    init_word_state();
+    circle_from(10, 0, 10, 0, 0, 1);
+    r = run_arc({0, 10.05, 0});
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 56u);
+    double x = 10000.0, y = 0.0;
+    std::vector<double> radii;
+    for (const std::string& line : r.lines) {
+        EXPECT_EQ(line.find("G3"), std::string::npos) << line;
+        ASSERT_TRUE(xy_values(line, x, y)) << line;
+        const double radius = std::hypot(x, y) / 1000.0;
+        EXPECT_GE(radius, 10.0 - 0.0015) << line;
+        EXPECT_LE(radius, 10.05 + 0.0015) << line;
+        radii.push_back(radius);
     }
+    EXPECT_EQ(x, 0.0);
+    EXPECT_EQ(y, 10050.0);
+    EXPECT_NEAR(radii[27], 10.025, 0.002);
 }
 
 // A plane whose arcs are suppressed, or which the control cannot select (no
@@ -473,4 +520,94 @@ TEST_F(Circles, HelixByItsEndPoint) {
     ASSERT_EQ(r.lines.size(), 56u);
     EXPECT_NE(r.lines[27].find("Z-1000"), std::string::npos) << r.lines[27];
     EXPECT_EQ(motion_state.previous_position_units[3], -2000);
+}
+
+namespace {
+
+// The points of a helix about the origin from (r, 0, 0): `turns` turns
+// counter-clockwise in steps of `step` degrees, falling `pitch` a turn.
+std::vector<double> helix_points(double r, double turns, double step, double pitch) {
+    std::vector<double> v;
+    const int n = static_cast<int>(std::lround(turns * 360.0 / step));
+    for (int i = 1; i <= n; ++i) {
+        const double a = i * step * std::atan(1.0) / 45.0;
+        v.insert(v.end(), {r * std::cos(a), r * std::sin(a), -pitch * i * step / 360.0});
+    }
+    return v;
+}
+
+int lines_with(const std::vector<std::string>& lines, const char* text) {
+    int n = 0;
+    for (const std::string& line : lines) n += line.find(text) != std::string::npos ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+// The sweep of an arc is every turn its points make, and no block turns
+// more than once: a helix of 2.5 turns given by 30 points is written a turn
+// (or a quadrant, or half a turn for a radius) at a time, each piece with
+// its share of the fall; a control whose arcs take no helix gets straight
+// moves within the chordal tolerance.
+TEST_F(Circles, HelixOfSeveralTurnsKeepsItsTurns) {
+    struct row {
+        const char* what;
+        int full_circle, radius_block, helix_as_lines;
+        std::vector<const char*> falls;  // the Z word of each line, in order
+        int lines;
+    };
+    const row rows[] = {
+        {"quadrants", 0, 0, 0, {"Z-250", "Z-500", "Z-750", "Z-1000", "Z-1250", "Z-1500", "Z-1750", "Z-2000", "Z-2250", "Z-2500"}, 10},
+        {"whole turns", 1, 0, 0, {"Z-1000", "Z-2000", "Z-2500"}, 3},
+        {"half turns for a radius", 1, 1, 0, {"Z-500", "Z-1000", "Z-1500", "Z-2000", "Z-2500"}, 5},
+        // 900 degrees in steps of 2 acos(1 - 0.001 / 10) = 1.62 degrees.
+        {"straight moves", 1, 0, 1, {}, 556},
+    };
+    configuration_store_t& cs = configuration_store;
+    for (const row& c : rows) {
+        init_word_state();
+        cs.intsp[27] = c.full_circle;
+        cs.intsp[125] = c.helix_as_lines;
+        cs.blklen[10] = 0;
+        if (c.radius_block != 0) {
+            const int items[] = {14000 + G_MOTION_WORD, 14000 + X_WORD, 14000 + Y_WORD, 14000 + key_word(10),
+                                 13000 + R_WORD};
+            cs.blklen[10] = 5;
+            for (int k = 1; k <= 5; ++k) {
+                cs.block_items[10][k].code = items[k - 1];
+                cs.block_items[10][k].string_ref = k < 5 ? 1 : 0;
+            }
+        }
+        circle_from(10, 0, 10, 0, 0, 1);
+        const arc_result r = run_arc(helix_points(10, 2.5, 30, 1));
+        EXPECT_EQ(r.status, 0) << c.what;
+        ASSERT_EQ(r.lines.size(), static_cast<std::size_t>(c.lines)) << c.what;
+        for (std::size_t i = 0; i < c.falls.size(); ++i)
+            EXPECT_NE(r.lines[i].find(c.falls[i]), std::string::npos) << c.what << ": " << r.lines[i];
+        EXPECT_EQ(lines_with(r.lines, "G3"), c.helix_as_lines != 0 ? 0 : 1) << c.what;
+        EXPECT_EQ(motion_state.previous_position_units[1], -10000) << c.what;
+        EXPECT_EQ(motion_state.previous_position_units[3], -2500) << c.what;
+    }
+}
+
+// Steps that stay in the plane but fall a pitch are whole turns; a point
+// repeated is no turn; a circle gone round twice is two blocks. (Words that
+// do not change are left out.)
+TEST_F(Circles, TurnsOfPointsThatReturnToTheirPlace) {
+    struct row {
+        const char* what;
+        std::vector<double> points;
+        std::vector<std::string> lines;
+    };
+    const row rows[] = {
+        {"a point each turn", {10, 0, -1, 10, 0, -2}, {"G3G17Z-1000I0J0F1000", "Z-2000I0J0"}},
+        {"a point repeated", {0, 10, 0, 0, 10, 0, -10, 0, 0}, {"G3G17X-10000I0J0F1000"}},
+        {"twice round", {0, 10, 0, -10, 0, 0, 10, 0, 0, -10, 0, 0, 10, 0, 0}, {"G3G17I0J0F1000", "I0J0"}},
+    };
+    configuration_store.intsp[27] = 1;  // full circles
+    for (const row& c : rows) {
+        init_word_state();
+        circle_from(10, 0, 10, 0, 0, 1);
+        EXPECT_EQ(run_arc(c.points).lines, c.lines) << c.what;
+    }
 }

@@ -212,20 +212,28 @@ TEST_F(Motion, InverseTimeFeed) {
 
 // --- positions ------------------------------------------------------------------
 
-TEST_F(Motion, PointsTakeTheXWordResolutionAndTheUnitFactor) {
+// Each coordinate is kept at its own word's resolution: Y and Z are not
+// taken at the X word's and written at theirs (a tenfold coordinate).
+TEST_F(Motion, PointsTakeTheirOwnWordResolutionAndTheUnitFactor) {
     configuration_store.word_formats[Y_WORD][WRDPRN] = 1;
-    configuration_store.word_formats[Z_WORD][WRDPRN] = 0;
+    configuration_store.word_formats[Z_WORD][WRDPRN] = 4;
     pass1_results.unit_factor = 0.5;
-    set_points({9.0, 9.0, 0.0, 1.0, 2.0, -3.0625});
+    set_points({9.0, 9.0, 0.0, 1.0, 2.25, -3.0625});
     set_position_from_cutfile_point(point_column_values(POINT_COLUMN_RAW), 4);
     const motion_state_t& m = motion_state;
-    EXPECT_DOUBLE_EQ(m.position[2], 1.0);
+    EXPECT_DOUBLE_EQ(m.position[2], 1.125);
     EXPECT_EQ(m.position_units[1], 500);
-    EXPECT_EQ(m.position_units[2], 1000);
-    EXPECT_EQ(m.position_units[3], -1531);
+    EXPECT_EQ(m.position_units[2], 11);
+    EXPECT_EQ(m.position_units[3], -15313);
     // Taken as they are, without the unit factor; halves go away from zero.
     set_position_from_point(point_column_values(POINT_COLUMN_RAW), 4, 0);
-    EXPECT_EQ(m.position_units[3], -3063);
+    EXPECT_EQ(m.position_units[2], 23);
+    EXPECT_EQ(m.position_units[3], -30625);
+    // The move's length reads each increment at its axis's resolution.
+    commit_current_position();
+    set_position_from_point(point_column_values(POINT_COLUMN_RAW), 1, 0);
+    compute_increments();
+    EXPECT_NEAR(move_length(), std::sqrt(8.0 * 8.0 + 6.7 * 6.7 + 3.0625 * 3.0625), 1e-9);
 }
 
 TEST_F(Motion, AxisLimitWarnings) {

@@ -233,6 +233,41 @@ TEST_F(WordState, SetXyzWordsIncremental) {
     EXPECT_EQ(ws.word_request[Y], 1);
 }
 
+// A word integer of a coordinate (kept at its axis's resolution) carried to
+// a word of a resolution of its own: exact, halves away from zero.
+TEST_F(WordState, CoordinateUnitsForAWordOfItsOwnResolution) {
+    struct row {
+        int units, places, value;
+    };
+    for (const row& r : {row{1004, 2, 100}, row{1005, 2, 101}, row{-1005, 2, -101}, row{1500, 0, 2},
+                         row{1234, 3, 1234}, row{-1234, 5, -123400}}) {
+        configuration_store.word_formats[IX][WRDPRN] = r.places;
+        EXPECT_EQ(axis_units_for_word(r.units, 1, IX), r.value) << r.units << " at " << r.places;
+    }
+}
+
+// An incremental word of a resolution of its own writes the differences of
+// both ends at that resolution, so that its increments add up to the
+// positions; a move below its resolution is no move for it.
+TEST_F(WordState, IncrementalWordOfItsOwnResolution) {
+    motion_state_t& m = motion_state;
+    set_status_flag(21, 0);
+    configuration_store.word_formats[IX][WRDPRN] = 2;
+    struct row {
+        int from, to, increment, requested;
+    };
+    // 1.004 to 1.006 is 1.00 to 1.01 at two places; 1.006 to 1.014 stays 1.01.
+    for (const row& r : {row{1004, 1006, 1, 1}, row{1006, 1014, 0, 0}, row{1014, 985, -2, 1}}) {
+        word_output_state.word_request.clear();
+        m.previous_position_units[1] = r.from;
+        m.position_units[1] = r.to;
+        m.increments[1] = r.to - r.from;
+        set_xyz_words();
+        EXPECT_EQ(ws.word_value[IX], r.increment) << r.from << " to " << r.to;
+        EXPECT_EQ(ws.word_request[IX], r.requested) << r.from << " to " << r.to;
+    }
+}
+
 TEST_F(WordState, KeepLineWordsCancelsCoordinatesTheLineDoesNotName) {
     machine_model.machine_type = -1;
     // Items: X alone (word item) ; absolute ; Z 5 (key item), then a new line with Y.
