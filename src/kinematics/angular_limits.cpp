@@ -13,6 +13,7 @@ namespace kv {
 
 namespace {
 
+constexpr int MULTIAXIS_FEED_SETTING = 71;          // multi-axis feed mode when 1
 constexpr int INVERSE_TIME_SETTING = 72;            // inverse-time feed when 1
 constexpr int RETRACT_AT_LIMIT_SETTING = 83;        // "retract at angular limit"
 constexpr int FULL_REWIND_SETTING = 95;             // "full rewind at limit"
@@ -108,6 +109,35 @@ angle_pair angles_at_fraction(double x) {
     int status = 0;
     solve_nearest_solution(axis, radians_out, degrees, s.start_angles, status);
     return degrees;
+}
+
+// The rapid feedrate as a feed of the tool tip.
+double rapid_tip_feed() { return std::fabs(spval(RAPID_FEEDRATE_REAL)); }
+
+// The feed of one block of the retract-and-reconfigure. feed_value is the
+// programmed feed that fedrat writes. In multi-axis feed mode the feed word
+// comes from the step's feed values instead, which still hold the last step
+// of the cut: they become those of a move at tip_feed (per minute) over the
+// block's combined length, degrees counted as lengths as the tip-speed feed
+// counts them, so that the block runs at its own feed and not at the cut's.
+void set_block_feed(double feed_value, double tip_feed) {
+    feed_state.feedrate = feed_value;
+    if (configuration_store.intsp[MULTIAXIS_FEED_SETTING] != 1) return;
+    const motion_state_t& m = motion_state;
+    double squares = 0.0;
+    for (int i = 1; i <= 3; ++i) squares += (m.position[i] - m.previous_position[i]) * (m.position[i] - m.previous_position[i]);
+    for (int k = 1; k <= 2; ++k)
+        squares += (m.rotary_angles[k] - m.previous_rotary_angles[k]) * (m.rotary_angles[k] - m.previous_rotary_angles[k]);
+    array1<double, 2>& values = multiaxis_feed.move_feed_values;
+    values[1] = tip_feed;
+    const double length = std::sqrt(squares);
+    if (length > SHORTEST_WITHDRAWAL && tip_feed > 0.0) values[2] = length / tip_feed;
+}
+
+// The tip feed of a turn at the retract point: the rapid once the tool is
+// withdrawn, else the feed in force.
+double rotation_tip_feed() {
+    return machine_model.withdrawal >= SHORTEST_WITHDRAWAL ? rapid_tip_feed() : feed_per_minute_of(feed_state.feedrate);
 }
 
 // The unit direction of a tool axis in the frame of the tips, which the
@@ -409,8 +439,10 @@ void retract_and_reconfigure(const vector3& tool_axis, const angle_pair& target,
     const double withdrawal = machine_model.withdrawal;
     double rapid = std::fabs(spval(RAPID_FEEDRATE_REAL));
     if (configuration_store.intsp[INVERSE_TIME_SETTING] == 1 && withdrawal != 0.0) rapid /= withdrawal;
+    // The last of the way back is a cut again: at the plunge feed, but never
+    // faster than the move that was interrupted.
     const double toolpath_plunge = toolpath_tables.toolpath_plunge_rate[reconfigure_toolpath_row()];
-    const double plunge = toolpath_plunge > 0.0 ? toolpath_plunge : kept_feed;
+    const double plunge = toolpath_plunge > 0.0 ? std::min(toolpath_plunge, kept_feed) : kept_feed;
 
     vector3 retract_point;
     retract_along_tool_axis(tool_axis, retract_point, withdrawal, rapid);
@@ -449,7 +481,7 @@ void retract_along_tool_axis(const vector3& tool_axis, vector3& retract_point, d
     compute_increments();
     if (distance >= SHORTEST_WITHDRAWAL) {
         gset(2, 2);
-        feed_state.feedrate = feed_value;
+        set_block_feed(feed_value, rapid_tip_feed());
         output_linear_fiveaxis();
     }
     commit_current_position();
@@ -462,6 +494,7 @@ void rotate_at_retract_point(const angle_pair& target) {
     round_positions();
     compute_increments();
     gset(2, 2);
+    set_block_feed(feed_state.feedrate, rotation_tip_feed());
     output_linear_fiveaxis();
 }
 
@@ -470,7 +503,7 @@ void reposition_at_retract_point(const angle_pair& target, const vector3& retrac
     round_positions();
     compute_increments();
     gset(2, 2);
-    feed_state.feedrate = feed_value;
+    set_block_feed(feed_value, rapid_tip_feed());
     output_linear_fiveaxis();
     commit_current_position();
 }
@@ -483,6 +516,7 @@ void rotate_and_reposition_combined(const angle_pair& target, const vector3& ret
     round_positions();
     compute_increments();
     gset(2, 2);
+    set_block_feed(feed_state.feedrate, rotation_tip_feed());
     output_linear_fiveaxis();
     commit_current_position();
 }
@@ -537,7 +571,7 @@ void plunge_along_tool_axis(const vector3& tool_axis, const angle_pair& target, 
     compute_increments();
     if (distance >= SHORTEST_WITHDRAWAL) {
         gset(2, 2);
-        feed_state.feedrate = rapid_value;
+        set_block_feed(rapid_value, rapid_tip_feed());
         output_linear_fiveaxis();
     }
     commit_current_position();
@@ -547,7 +581,7 @@ void plunge_along_tool_axis(const vector3& tool_axis, const angle_pair& target, 
     round_positions();
     compute_increments();
     gset(2, 2);
-    feed_state.feedrate = plunge_feed;
+    set_block_feed(plunge_feed, feed_per_minute_of(plunge_feed));
     if (distance >= SHORTEST_WITHDRAWAL) output_linear_fiveaxis();
     commit_current_position();
 }

@@ -18,7 +18,48 @@ void report_value(int message, double value) {
     issue_message(message);
 }
 
+// The machines whose rotary words carry solved angles through the word
+// conversions; a head on a fixed axis pair writes its head values as they are.
+bool words_convert_angles() {
+    const int t = machine_model.machine_type;
+    return t == MACHINE_TABLE_TABLE || t == MACHINE_HEAD_TABLE || t == MACHINE_HEAD_HEAD;
+}
+
+// rotary_axis_chars 3 and 4: the directions of the azimuth and the elevation.
+double direction_sign(int k) { return machine_model.rotary_axis_chars[k + 2] == '-' ? -1.0 : 1.0; }
+
+bool minimum_unset(double minimum) { return minimum - LIMIT_MINIMUM_UNSET <= LIMIT_UNSET_MARGIN; }
+bool maximum_unset(double maximum) { return maximum - LIMIT_MAXIMUM_UNSET >= -LIMIT_UNSET_MARGIN; }
+
+// Limits of a word's angle as limits of the machine angle: the word is
+// sign x (angle + offset), so the angle is sign x word - offset; a negative
+// sign exchanges the two ends. An end left unset stays unset.
+void limits_as_machine_angles(array1<double, 2>& limits, int k) {
+    const double sign = direction_sign(k);
+    const double offset = rotary_word_offset(k);
+    const double low = limits[1], high = limits[2];
+    const bool low_unset = minimum_unset(low), high_unset = maximum_unset(high);
+    if (sign > 0.0) {
+        limits[1] = low_unset ? low : low - offset;
+        limits[2] = high_unset ? high : high - offset;
+    } else {
+        limits[1] = high_unset ? LIMIT_MINIMUM_UNSET : -high - offset;
+        limits[2] = low_unset ? LIMIT_MAXIMUM_UNSET : -low - offset;
+    }
+}
+
 }  // namespace
+
+void set_rotary_limits_as_machine_angles() {
+    if (!words_convert_angles()) return;
+    limits_as_machine_angles(machine_model.azimuth_limits, 1);
+    limits_as_machine_angles(machine_model.elevation_limits, 2);
+}
+
+double word_degrees(int k, double angle) {
+    if (!words_convert_angles()) return angle;
+    return direction_sign(k) * (angle + rotary_word_offset(k));
+}
 
 double azimuth_minimum() { return machine_model.azimuth_limits[1]; }
 double azimuth_maximum() { return machine_model.azimuth_limits[2]; }
@@ -30,12 +71,12 @@ void check_axis_limits(double azimuth, double elevation, int& mode) {
     if (mode != LIMITS_POSITION_ONLY) {
         if (azimuth - azimuth_minimum() < -ROTARY_LIMIT_TOLERANCE ||
             azimuth - azimuth_maximum() > ROTARY_LIMIT_TOLERANCE) {
-            report_value(MESSAGE_AZIMUTH_LIMIT, azimuth);
+            report_value(MESSAGE_AZIMUTH_LIMIT, word_degrees(1, azimuth));
             exceeded = true;
         }
         if (elevation - elevation_minimum() < -ROTARY_LIMIT_TOLERANCE ||
             elevation - elevation_maximum() > ROTARY_LIMIT_TOLERANCE) {
-            report_value(MESSAGE_ELEVATION_LIMIT, elevation);
+            report_value(MESSAGE_ELEVATION_LIMIT, word_degrees(2, elevation));
             exceeded = true;
         }
     }

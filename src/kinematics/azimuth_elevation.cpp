@@ -64,8 +64,13 @@ void set_head_words(vector3 tool_vector) {
     vector3 at;
     for (int i = 1; i <= 3; ++i) at[i] = m.position[i];
     double elevation = 0.0, azimuth = 0.0;
+    int status = 0;
     azimuth_elevation_head_values(at, tool_vector, m.previous_rotary_angles[1], m.previous_rotary_angles[2],
-                                  elevation, azimuth);
+                                  elevation, azimuth, status);
+    if (status != 0) {
+        report_multiaxis_error(status, azimuth, elevation);
+        stop_run(4);
+    }
     m.rotary_angles[1] = elevation;
     m.rotary_angles[2] = azimuth;
     int mode = mm.machine_subtype == SUBTYPE_ANGLES_CHECKED ? 0 : LIMITS_POSITION_ONLY;
@@ -96,13 +101,16 @@ void set_head_words(vector3 tool_vector) {
     round_positions();
 }
 
+// The tool axis in force; vertical before any multi-axis point gave one.
+vector3 held_tool_axis() {
+    const vector3& axis = multiaxis_motion_state.tool_axis;
+    if (vector_length(axis) < VECTOR_GIVEN_LENGTH) return vector3{{0.0, 0.0, 1.0}};
+    return axis;
+}
+
 }  // namespace
 
-void set_head_words_for_tool_axis() {
-    vector3 axis = multiaxis_motion_state.tool_axis;
-    if (vector_length(axis) < VECTOR_GIVEN_LENGTH) axis = vector3{{0.0, 0.0, 1.0}};
-    set_head_words(axis);
-}
+void set_head_words_for_tool_axis() { set_head_words(held_tool_axis()); }
 
 void process_azimuth_elevation_moves() {
     if (pending_move_flags.circle_pending) {
@@ -125,9 +133,11 @@ void process_azimuth_elevation_moves() {
         print_point_line(v);
         compute_increments();
 
-        const vector3 tool_vector{{v[4], v[5], v[6]}};
-        set_head_words(tool_vector);
-        vector3 axis = tool_vector;
+        // A point without a tool vector (or with a zero one) keeps the tool
+        // axis in force, as on the other machines.
+        vector3 axis{{v[4], v[5], v[6]}};
+        if (vector_length(axis) < VECTOR_GIVEN_LENGTH) axis = held_tool_axis();
+        set_head_words(axis);
         normalize_vector(axis);
         multiaxis_motion_state.tool_axis = axis;
 

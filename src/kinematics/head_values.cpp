@@ -14,6 +14,9 @@ constexpr int TOOL_LENGTH_REAL = 13;   // the tool length when the toolpath give
 constexpr int KEY_X_COORDINATE = 8;
 constexpr int KEY_Y_COORDINATE = 9;
 constexpr double SHORTEST_XY_MOVE = 0.0001;
+// A unit tool vector whose z component is not above this lies in the XY
+// plane for the head.
+constexpr double HORIZONTAL_TOLERANCE = 1e-5;
 
 // The size of one unit of a key's word (1 when the key names no word).
 double word_unit(int key) {
@@ -54,21 +57,25 @@ void angles_across_move(const vector3& v, double l, double previous_elevation, d
 }  // namespace
 
 void azimuth_elevation_head_values(const vector3& position, vector3& tool_vector, double previous_elevation,
-                                   double previous_azimuth, double& elevation, double& azimuth) {
+                                   double previous_azimuth, double& elevation, double& azimuth, int& status) {
     machine_model_t& m = machine_model;
+    status = 0;
     if (!(m.tool_length > 0.0)) {
         m.tool_length = real_option(TOOL_LENGTH_REAL);
         if (!(m.tool_length > 0.0)) m.tool_length = 1.0;
     }
     const double l = m.tool_length;
-    // A tool vector in the XY plane cannot be scaled to the tool length along
-    // Z: the head keeps its previous values.
-    if (tool_vector[3] == 0.0) {
+    // Every pair writes the tool's lean over the tool length above the tip:
+    // a tool vector in the XY plane has no such lean, and one pointing below
+    // it would be written as its mirror above. The head cannot take either.
+    const double length = vector_length(tool_vector);
+    if (!(length > 0.0) || tool_vector[3] / length <= HORIZONTAL_TOLERANCE) {
         elevation = previous_elevation;
         azimuth = previous_azimuth;
+        status = ROTARY_VECTOR_IMPOSSIBLE;
         return;
     }
-    const double scale = l / std::fabs(tool_vector[3]);
+    const double scale = l / tool_vector[3];
     for (int k = 1; k <= 3; ++k) tool_vector[k] *= scale;
     const vector3& v = tool_vector;
     array1<double, 2>& sums = kinematics_values.special_angles;

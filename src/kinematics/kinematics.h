@@ -141,7 +141,10 @@ struct machine_model_t {
     // Azimuth units, elevation units ('D' degrees, 'L' lengths on the diameter),
     // azimuth direction, elevation direction ('+' or '-').
     text<4> rotary_axis_chars;
-    array1<double, 2> azimuth_limits;        // degrees, minimum and maximum
+    // Degrees, minimum and maximum, of the machine angles: "rotary axis
+    // limits" are given as the words count the angles and are turned into
+    // machine angles once the machine type is known.
+    array1<double, 2> azimuth_limits;
     array1<double, 2> elevation_limits;
     array1<double, 6> xyz_limits;            // minimum x, maximum x, ..., maximum z
     double linearisation_tolerance = 0.0;
@@ -217,6 +220,11 @@ int rotary_solution_exists(const vector3& tool_vector);
 void set_start_angles_for_vertical_tool(const vector3& point);
 // A point of the part frame taken to machine coordinates at the previous angles.
 void kinematic_transform_start_point(vector3& point);
+// The rotary words' values where the axes stand when the tape starts: the
+// words of the start angles, offsets included. Incremental rotary words
+// count from them. Called once the output units (and so the words'
+// resolutions) are settled.
+void set_start_rotary_words();
 // A motion status other than 0 (multiaxis_status, or the circle statuses
 // 2001 and 2002) as its message; the run then stops with exit code 4.
 void report_motion_error(int status);
@@ -323,13 +331,17 @@ void vector_to_tip_frame(vector3& v);
 // exit code 4 when the machine cannot take it.
 void set_angles_for_tool_axis(const vector3& tip);
 // Machine type 4: the values its rotary words take (degrees or lengths).
+// The head reaches only tool vectors that point above the horizontal (it
+// writes the lean over the tool length): any other gives status 4001.
 void azimuth_elevation_head_values(const vector3& position, vector3& tool_vector, double previous_elevation,
-                                   double previous_azimuth, double& elevation, double& azimuth);
+                                   double previous_azimuth, double& elevation, double& azimuth, int& status);
 // The first point of a multi-axis move at a FROM record: angles in degrees.
 void output_multiaxis_from_point(double& azimuth, double& elevation, vector3& tip, vector3& tool_axis);
 // With exactly one non-zero component above 1 in size: accumulator +=
 // nearest_int(component × factor).
 void add_axis_vector_offset(double x, double y, double z, int factor, int& accumulator);
+// That component (the offset in degrees), or 0.
+double axis_vector_offset(double x, double y, double z);
 
 // --- rotary-angle solutions and axis limits (rotary) -------------------------------
 // A pair of rotary angles as the solvers pass it: (azimuth, elevation), in
@@ -348,6 +360,8 @@ constexpr double ROTARY_LIMIT_TOLERANCE = 1e-5;
 // Limits at or beyond these values were never set (the defaults).
 constexpr double LIMIT_MINIMUM_UNSET = -99999.0;
 constexpr double LIMIT_MAXIMUM_UNSET = 999999.0;
+// A limit this near its default counts as unset.
+constexpr double LIMIT_UNSET_MARGIN = 0.0001;
 
 // The rotary state last committed after a multi-axis record: the point
 // transforms between part frame and machine read it.
@@ -423,6 +437,15 @@ void angles_for_tool_axis(const vector3& tool_vector, const vector3& tip, angle_
                           angle_pair& degrees, int& fail);
 // The angle (radians) the primary axis keeps at the pole.
 double pole_angle(double previous_primary);
+
+// "rotary axis limits" bound the angles as the rotary words count them: in
+// the word's direction, with its offsets (head offsets, axis-vector offsets).
+// The set-up turns them into limits of the machine angles, which every angle
+// routine works in; the messages name the angle as its word counts it.
+void set_rotary_limits_as_machine_angles();
+// The angle (degrees) of rotary axis k (1 azimuth, 2 elevation) as its word
+// counts it, before a linear-units word turns it into a length.
+double word_degrees(int k, double angle);
 
 // Axis-limit check. Mode on entry: 123 position only, 45 angles only, other
 // values both; on return 1 when a limit was exceeded (messages 119-123), else 0.
@@ -500,6 +523,10 @@ void set_rotary_axis_words(double deviation, int& elevation_changed, int& azimut
 // The integer word values of an azimuth and an elevation (degrees) with the
 // head offsets, axis-vector offsets, linear units and directions applied.
 void rotary_word_values(double azimuth, double elevation, int& azimuth_value, int& elevation_value);
+// The offset (degrees) that the word of rotary axis k (1 azimuth, 2
+// elevation) adds to the angle: the head offset of a head machine and, for
+// a word in degrees, the axis-vector offset.
+double rotary_word_offset(int k);
 
 // Machine type 4: every multi-axis FROM and GOTO record, its circles, and the
 // linear block of wire mode.
@@ -664,6 +691,9 @@ void set_step_time_inverse(double end_fraction);
 void tip_speed_feed(const vector3& start_point, const vector3& end_point, const angle_pair& start_angles,
                     const angle_pair& end_angles);
 double part_tip_move_length();
+// A feed as the cutfile gives it, per minute: per revolution times the
+// spindle speed.
+double feed_per_minute_of(double feed);
 void frame_contact_point(const vector3& tip, const vector3& tool_axis, const vector3& normal,
                          vector3& contact_point);
 void contact_point_offset(double tip_radius, double tool_radius, const vector3& normal, vector3& offset);

@@ -2,6 +2,7 @@
 // deviation stays within the linearisation tolerance, turns the tool in place
 // at the pole, and hands steps beyond an angular limit to the limit handling.
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "control/control.h"
@@ -37,6 +38,12 @@ constexpr int MAX_LIMIT_HANDLINGS = 100;
 // A reconfiguration at the pole leaves the free angle where the step needs
 // it; one that is needed again and again finds no way off the pole.
 constexpr int MAX_POLE_RECONFIGURATIONS = 2;
+// Samples along a rapid or a first move at which the two solutions are
+// followed to find where it may change from one to the other.
+constexpr int BRANCH_SAMPLES = 100;
+constexpr int GAP_SEARCH_ITERATIONS = 60;
+// Steps of a turn in place, at most.
+constexpr int MAX_TURN_STEPS = 1000000;
 
 
 vector3 first_three(const array1<double, 6>& p) {
@@ -88,13 +95,22 @@ double beyond_limit(const angle_pair& angles, int k) {
     return 0.0;
 }
 
+// Whether the angles of a move may be taken on any solution within the
+// limits rather than the one nearest the current angles: a rapid or a first
+// move, with "minimise multiaxis retractions" and linearisation off. A cut
+// that changes to the other solution is a reconfiguration, which the limit
+// handling makes (or refuses), never one feed block.
+int solution_free_to_change() {
+    return configuration_store.intsp[MINIMISE_RETRACTIONS_SETTING] == 1 && machine_model.linearise_multiaxis == 0 &&
+           (pending_move_flags.rapid_pending != 0 || multiaxis_motion_state.multiaxis_restart_state == 1);
+}
+
 // The angles chosen for a step axis, nearest the current ones; no solution
 // ends the run.
 void step_angles_for_axis(const vector3& axis, const angle_pair& current, int plain, angle_pair& degrees) {
     angle_pair rad;
     int status = 0;
-    if (plain || (configuration_store.intsp[MINIMISE_RETRACTIONS_SETTING] == 1 &&
-                  machine_model.linearise_multiaxis == 0)) {
+    if (plain || solution_free_to_change()) {
         solve_rotary_angles(axis, rad, degrees, current[1], current[2], status);
     } else {
         solve_nearest_solution(axis, rad, degrees, current, status);
@@ -502,6 +518,42 @@ void next_linearised_step(const vector3& start_tip, vector3& end_tip, const vect
     for (;;) {
         evaluate_step_at(start_tip, end_tip, start_axis, end_axis, machine_start, 1.0, current, step_tip,
                          step_machine, step_axis, step_angles, deviation);
+        if (machine_model.linearise_multiaxis == 0 && configuration_store.intsp[MINIMISE_RETRACTIONS_SETTING] == 1) {
+            // A move that starts at the pole may go on either solution: the
+            // free angle first turns in place onto the one with more room to
+            // the limits, as the linearised move does, so that the toolpath
+            // is not started on a solution that runs into a limit later.
+            int minus_side = 0;
+            const int pole = check_singular_start(step_angles, current, start_axis, start_tip, machine_start,
+                                                  minus_side, status);
+            if (status != 0) {
+                ls.first_multiaxis_move = 0;
+                return;
+            }
+            if (pole == 1) {
+                if (++reconfigurations > MAX_POLE_RECONFIGURATIONS) {
+                    status = MULTIAXIS_NOT_CONVERGED;
+                    ls.first_multiaxis_move = 0;
+                    return;
+                }
+                continue;
+            }
+            if (pole == 2) {
+                angle_pair target;
+                angles_off_pole(current, step_angles, minus_side, 0, target, status);
+                if (status != 0) {
+                    ls.first_multiaxis_move = 0;
+                    return;
+                }
+                step_angles = target;
+                step_machine = machine_position_of(start_tip, step_angles);
+                deviation = step_deviation(start_tip, start_tip, machine_start, step_machine, current, step_angles, 1);
+                step_tip = start_tip;
+                step_axis = start_axis;
+                done = 0;
+                break;
+            }
+        }
         if (deviation <= tol || machine_model.linearise_multiaxis == 0 ||
             (ls.first_multiaxis_move != 0 && configuration_store.intsp[LINEARISE_FIRST_MOVE_SETTING] == 0)) {
             done = 1;
@@ -580,9 +632,13 @@ void next_linearised_step(const vector3& start_tip, vector3& end_tip, const vect
     end_axis = step_axis;
 }
 
-void linearise_multiaxis_move(vector3& start_tip, vector3& start_axis, vector3& start_normal,
-                              const vector3& end_tip, const vector3& end_axis, const vector3& end_normal,
-                              angle_pair& last_step, angle_pair& current, int& status) {
+namespace {
+
+// The move from the start state to the end state as steps on the solution
+// that the current angles lie on.
+void linearise_steps(vector3& start_tip, vector3& start_axis, vector3& start_normal, const vector3& end_tip,
+                     const vector3& end_axis, const vector3& end_normal, angle_pair& last_step, angle_pair& current,
+                     int& status) {
     motion_state_t& ms = motion_state;
     set_move_start_frame(start_tip, start_axis, start_normal);
     set_move_end_frame(end_tip, end_axis, end_normal);
@@ -656,6 +712,176 @@ void linearise_multiaxis_move(vector3& start_tip, vector3& start_axis, vector3& 
         if (done) break;
     }
     start_normal = end_normal;
+}
+
+// The solution of a tool axis nearest the reference angles by their total
+// change, whatever the limits and the first-move rules: followed from sample
+// to sample it traces one of the two solutions along a move.
+int nearest_branch_angles(const vector3& axis, const angle_pair& reference, angle_pair& degrees) {
+    angle_pair s1, s2, unwound1, unwound2;
+    int status = 0;
+    compute_rotary_solutions(axis, s1, s2, reference[1], reference[2], status);
+    if (status != 0) return 0;
+    unwind_angle_pair(s1, unwound1, reference[1], reference[2]);
+    unwind_angle_pair(s2, unwound2, reference[1], reference[2]);
+    auto change = [&](const angle_pair& a) { return std::fabs(a[1] - reference[1]) + std::fabs(a[2] - reference[2]); };
+    degrees = change(unwound2) < change(unwound1) ? unwound2 : unwound1;
+    return 1;
+}
+
+int within_limits(const angle_pair& angles) {
+    return beyond_limit(angles, 1) <= LIMIT_FAR_MARGIN && beyond_limit(angles, 2) <= LIMIT_FAR_MARGIN;
+}
+
+// A rapid or a first move is not a cut: when the solution that the current
+// angles lie on leaves the limits before the end of the move while the other
+// solution of the end lies inside them, the move changes to the other
+// solution on the way, turning in place where the two solutions lie closest
+// (at the pole, where they meet, only the free angle turns). The fraction of
+// the move where the change is made, with the angles of the other solution
+// there; -1 when the move needs no change or no change keeps both parts of
+// the move inside the limits.
+double branch_change_fraction(const vector3& start_axis, const vector3& end_axis, const angle_pair& current,
+                              angle_pair& after) {
+    constexpr int n = BRANCH_SAMPLES;
+    // Without limits every solution is inside them.
+    const int unlimited = azimuth_minimum() - LIMIT_MINIMUM_UNSET <= LIMIT_UNSET_MARGIN &&
+                          azimuth_maximum() - LIMIT_MAXIMUM_UNSET >= -LIMIT_UNSET_MARGIN &&
+                          elevation_minimum() - LIMIT_MINIMUM_UNSET <= LIMIT_UNSET_MARGIN &&
+                          elevation_maximum() - LIMIT_MAXIMUM_UNSET >= -LIMIT_UNSET_MARGIN;
+    if (unlimited) return -1.0;
+    std::array<angle_pair, BRANCH_SAMPLES + 1> here, other;
+    here[0] = current;
+    for (int i = 1; i <= n; ++i)
+        if (!nearest_branch_angles(between(start_axis, end_axis, double(i) / n), here[i - 1], here[i])) return -1.0;
+    if (within_limits(here[n])) return -1.0;
+    // The end on the solution inside the limits, followed back to the start.
+    angle_pair radians_out, end;
+    int status = 0;
+    solve_rotary_angles(end_axis, radians_out, end, current[1], current[2], status);
+    if (status != 0 || !within_limits(end)) return -1.0;
+    other[n] = end;
+    for (int i = n - 1; i >= 0; --i)
+        if (!nearest_branch_angles(between(start_axis, end_axis, double(i) / n), other[i + 1], other[i])) return -1.0;
+    // The change may come at sample k when the current solution stays inside
+    // the limits up to it and the other one from it on.
+    std::array<int, BRANCH_SAMPLES + 1> other_inside_after;
+    other_inside_after[n] = within_limits(other[n]);
+    for (int i = n - 1; i >= 0; --i) other_inside_after[i] = other_inside_after[i + 1] && within_limits(other[i]);
+    int best = -1;
+    double best_gap = 0.0;
+    for (int k = 0; k <= n && within_limits(here[k]); ++k) {
+        if (!other_inside_after[k]) continue;
+        const double gap = std::fabs(here[k][1] - other[k][1]) + std::fabs(here[k][2] - other[k][2]);
+        if (best < 0 || gap < best_gap) {
+            best = k;
+            best_gap = gap;
+        }
+    }
+    if (best < 0) return -1.0;
+    after = other[best];
+    double fraction = double(best) / n;
+    // Between the samples next to it the gap has its least value where the
+    // move passes nearest the pole: the change is put there, with the two
+    // solutions followed from the neighbouring samples; each must stay
+    // inside the limits on its side of it.
+    const int lo = std::max(best - 1, 0), hi = std::min(best + 1, n);
+    auto gap_at = [&](double x, angle_pair& a, angle_pair& b) {
+        const vector3 axis = between(start_axis, end_axis, x);
+        if (!nearest_branch_angles(axis, here[lo], a) || !nearest_branch_angles(axis, other[hi], b) ||
+            !within_limits(a) || !within_limits(b))
+            return -1.0;
+        return std::fabs(a[1] - b[1]) + std::fabs(a[2] - b[2]);
+    };
+    double x0 = double(lo) / n, x1 = double(hi) / n;
+    for (int i = 0; i < GAP_SEARCH_ITERATIONS; ++i) {
+        const double m0 = x0 + (x1 - x0) / 3.0, m1 = x1 - (x1 - x0) / 3.0;
+        angle_pair a0, b0, a1, b1;
+        const double g0 = gap_at(m0, a0, b0), g1 = gap_at(m1, a1, b1);
+        if (g0 < 0.0 || g1 < 0.0) break;
+        if (g0 <= g1) x1 = m1;
+        else x0 = m0;
+    }
+    angle_pair a, b;
+    const double x = (x0 + x1) / 2.0;
+    const double g = gap_at(x, a, b);
+    if (g >= 0.0 && g < best_gap) {
+        after = b;
+        fraction = x;
+    }
+    return fraction;
+}
+
+// The tool turns in place from the current angles to the target angles, the
+// tip held where it is, in steps that keep the tip within the tolerance.
+void turn_in_place(const vector3& tip, angle_pair& current, const angle_pair& target, int& status) {
+    motion_state_t& ms = motion_state;
+    const double tol = machine_model.linearisation_tolerance;
+    status = 0;
+    for (int n = 0; n < MAX_TURN_STEPS; ++n) {
+        const vector3 machine_start = machine_position_of(tip, current);
+        vector3 machine = machine_position_of(tip, target);
+        double deviation = step_deviation(tip, tip, machine_start, machine, current, target, 0);
+        angle_pair step = target;
+        const int last = deviation <= tol;
+        if (!last) {
+            set_solver_state(tip, tip, tip, tip, machine_start, current, target);
+            double x = 0.0;
+            int found = 0;
+            find_deviation_fraction(fixed_tip_rotation_deviation, 0.0, 1.0, 0.5 * tol, tol,
+                                    DEVIATION_SEARCH_ITERATIONS, x, deviation, found);
+            if (!found || x < SMALLEST_STEP_FRACTION) {
+                status = MULTIAXIS_NOT_CONVERGED;
+                return;
+            }
+            for (int k = 1; k <= 2; ++k) step[k] = current[k] + x * (target[k] - current[k]);
+            machine = machine_position_of(tip, step);
+        }
+        set_first_three(ms.previous_position, machine_start);
+        set_first_three(ms.position, machine);
+        ms.rotary_angles[1] = step[2];
+        ms.rotary_angles[2] = step[1];
+        output_multiaxis_step(step[1], step[2], 0.0, deviation);
+        current = step;
+        if (last) return;
+    }
+    status = MULTIAXIS_NOT_CONVERGED;
+}
+
+}  // namespace
+
+void linearise_multiaxis_move(vector3& start_tip, vector3& start_axis, vector3& start_normal,
+                              const vector3& end_tip, const vector3& end_axis, const vector3& end_normal,
+                              angle_pair& last_step, angle_pair& current, int& status) {
+    status = 0;
+    const int cut_into_steps =
+        machine_model.linearise_multiaxis != 0 &&
+        !(linearisation_state.first_multiaxis_move != 0 && configuration_store.intsp[LINEARISE_FIRST_MOVE_SETTING] == 0);
+    const int not_a_cut =
+        pending_move_flags.rapid_pending != 0 || multiaxis_motion_state.multiaxis_restart_state == 1;
+    angle_pair after;
+    const double s = cut_into_steps && not_a_cut ? branch_change_fraction(start_axis, end_axis, current, after) : -1.0;
+    if (s < 0.0) {
+        linearise_steps(start_tip, start_axis, start_normal, end_tip, end_axis, end_normal, last_step, current, status);
+        return;
+    }
+    // Up to the change on the solution the move starts on, the turn onto the
+    // other solution, and the rest of the move on it.
+    const vector3 change_tip = between(start_tip, end_tip, s);
+    const vector3 change_axis = between(start_axis, end_axis, s);
+    const vector3 change_normal = between(start_normal, end_normal, s);
+    if (s > 0.0) {
+        linearise_steps(start_tip, start_axis, start_normal, change_tip, change_axis, change_normal, last_step,
+                        current, status);
+        if (status != 0) return;
+    }
+    set_move_start_frame(start_tip, start_axis, start_normal);
+    set_move_end_frame(end_tip, end_axis, end_normal);
+    set_step_start_fraction(0.0);
+    last_step = after;
+    turn_in_place(start_tip, current, after, status);
+    if (status != 0) return;
+    linearise_steps(start_tip, start_axis, start_normal, end_tip, end_axis, end_normal, last_step, current, status);
 }
 
 }  // namespace kv

@@ -285,6 +285,7 @@ void setup_multiaxis_kinematics() {
     if (m.machine_type == MACHINE_TABLE_TABLE || m.machine_type == MACHINE_HEAD_TABLE)
         m.pole_axis = m.elevation_unit_axis;
     if (m.machine_type == MACHINE_HEAD_HEAD) m.pole_axis = m.azimuth_unit_axis;
+    set_rotary_limits_as_machine_angles();
 }
 
 }  // namespace kv

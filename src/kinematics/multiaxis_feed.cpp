@@ -53,11 +53,7 @@ vector3 absolute_unit(const vector3& v) {
 
 // The programmed feed: per minute as it stands, per revolution times the
 // spindle speed.
-double programmed_feed() {
-    const double f = feed_state.feedrate;
-    if (motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] != 0) return f;
-    return tool_state.spindle_values[1] * f;
-}
+double programmed_feed() { return feed_per_minute_of(feed_state.feedrate); }
 
 // A point of the move frames interpolated at a fraction of the move.
 vector3 frame_at(const vector3 move_frame_t::*member, double fraction) {
@@ -90,6 +86,11 @@ double carried_excess_decay(double distance, double scale) {
 }
 
 }  // namespace
+
+double feed_per_minute_of(double feed) {
+    if (motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] != 0) return feed;
+    return tool_state.spindle_values[1] * feed;
+}
 
 void turn_vector_about_axis(const vector3& v, const vector3& axis, double angle, vector3& out) {
     matrix3 m;

@@ -19,14 +19,13 @@ constexpr int MINIMISE_RETRACTIONS = 91;    // intsp: "minimise multiaxis retrac
 constexpr double POLE_PRODUCT_ZERO = 1e-16; // both in-plane products this small: the pole
 constexpr double UNWIND_ZERO = 1e-12;
 constexpr double CLEARANCE_TIE = 1e-10;
-constexpr double UNSET_MARGIN = 0.0001;      // a limit this near its default counts as unset
 constexpr int MESSAGE_IMPOSSIBLE_VECTOR = 118;
 
 bool first_move() { return multiaxis_motion_state.multiaxis_restart_state == 1; }
 
 // A limit left at its default bounds nothing.
-bool minimum_set(double minimum) { return minimum - LIMIT_MINIMUM_UNSET > UNSET_MARGIN; }
-bool maximum_set(double maximum) { return maximum - LIMIT_MAXIMUM_UNSET < -UNSET_MARGIN; }
+bool minimum_set(double minimum) { return minimum - LIMIT_MINIMUM_UNSET > LIMIT_UNSET_MARGIN; }
+bool maximum_set(double maximum) { return maximum - LIMIT_MAXIMUM_UNSET < -LIMIT_UNSET_MARGIN; }
 
 double degrees_of(double radians) { return radians / angle_constants.degrees_to_radians; }
 

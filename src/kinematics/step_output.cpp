@@ -116,13 +116,31 @@ int z_moves_in_block() {
     return z_moves;
 }
 
+// The head offsets of the two words: the part origin's first angle on the
+// azimuth of a head machine, its second on the elevation of a head-head one.
+double head_offset(int k) {
+    const machine_model_t& mm = machine_model;
+    if (k == 1) return mm.machine_type == MACHINE_HEAD_TABLE || mm.machine_type == MACHINE_HEAD_HEAD ? mm.pcs_angles[1] : 0.0;
+    return mm.machine_type == MACHINE_HEAD_HEAD ? mm.pcs_angles[2] : 0.0;
+}
+
 }  // namespace
+
+double rotary_word_offset(int k) {
+    const machine_model_t& mm = machine_model;
+    double offset = head_offset(k);
+    // rotary_axis_chars 1 and 2: the units of the azimuth and the elevation.
+    if (mm.rotary_axis_chars[k] != 'L') {
+        const vector3& v = k == 1 ? mm.azimuth_axis_vector : mm.elevation_axis_vector;
+        offset += axis_vector_offset(v[1], v[2], v[3]);
+    }
+    return offset;
+}
 
 void rotary_word_values(double azimuth, double elevation, int& azimuth_value, int& elevation_value) {
     const machine_model_t& mm = machine_model;
-    const int head = mm.machine_type == MACHINE_HEAD_TABLE || mm.machine_type == MACHINE_HEAD_HEAD;
-    const double azimuth_offset = head ? mm.pcs_angles[1] : 0.0;
-    const double elevation_offset = mm.machine_type == MACHINE_HEAD_HEAD ? mm.pcs_angles[2] : 0.0;
+    const double azimuth_offset = head_offset(1);
+    const double elevation_offset = head_offset(2);
     // rotary_axis_chars: azimuth units, elevation units, azimuth direction,
     // elevation direction.
     azimuth_value = rotary_word_value(azimuth, azimuth_offset, 1, 3, mm.azimuth_axis_vector, key_word(AZIMUTH_KEY));

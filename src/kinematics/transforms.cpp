@@ -270,11 +270,16 @@ void set_angles_for_tool_axis(const vector3& tip) {
     multiaxis_motion_state.tool_axis = c.tool_axis;
 }
 
-void add_axis_vector_offset(double x, double y, double z, int factor, int& accumulator) {
+double axis_vector_offset(double x, double y, double z) {
     const int non_zero = (x != 0.0) + (y != 0.0) + (z != 0.0);
-    if (non_zero != 1) return;
+    if (non_zero != 1) return 0.0;
     const double v = x != 0.0 ? x : (y != 0.0 ? y : z);
-    if (std::fabs(v) > 1.0) accumulator += nearest_int(v * factor);
+    return std::fabs(v) > 1.0 ? v : 0.0;
+}
+
+void add_axis_vector_offset(double x, double y, double z, int factor, int& accumulator) {
+    const double v = axis_vector_offset(x, y, z);
+    if (v != 0.0) accumulator += nearest_int(v * factor);
 }
 
 // --- services of the tape split, the cycles and the job set-up ---
@@ -322,6 +327,15 @@ void set_start_angles_for_vertical_tool(const vector3& point) {
     set_angles_for_tool_axis(point);
     motion_state.rotary_angles[1] = c.elevation;
     motion_state.rotary_angles[2] = c.azimuth;
+}
+
+void set_start_rotary_words() {
+    motion_state_t& m = motion_state;
+    int azimuth = 0, elevation = 0;
+    rotary_word_values(m.previous_rotary_angles[2], m.previous_rotary_angles[1], azimuth, elevation);
+    m.rotary_units[1] = elevation;
+    m.rotary_units[2] = azimuth;
+    m.previous_rotary_units = m.rotary_units;
 }
 
 void kinematic_transform_start_point(vector3& point) {

@@ -31,6 +31,12 @@ constexpr int FEED_STEP_COUNT = 9;
 // Axis moves shorter than this write no per-axis feed word.
 constexpr double AXIS_MOVE_MINIMUM = 0.001;
 constexpr double MOVE_LENGTH_MINIMUM = 0.0001;
+// An inverse-time feed is the reciprocal of the block's time in minutes, not
+// a feed per minute: the per-minute limits do not bound it, and it keeps at
+// least this many decimal places, with the decimal point, whatever the feed
+// word gives the per-minute feeds (whole millimetres a minute are common,
+// whole reciprocal minutes are 5% off at F7.37).
+constexpr int INVERSE_TIME_DECIMALS = 3;
 
 double clamp_feed(double f) {
     return std::min(std::max(f, real_option(MINIMUM_FEEDRATE_REAL)), real_option(MAXIMUM_FEEDRATE_REAL));
@@ -38,6 +44,26 @@ double clamp_feed(double f) {
 
 
 int feed_per_minute() { return motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] != 0; }
+
+// Puts the feed word into its inverse-time format (on) or back into its
+// per-minute one. A change forgets the word's last value, which was kept at
+// the other resolution.
+void use_inverse_time_format(int on) {
+    feed_state_t& f = feed_state;
+    const int w = key_word(FEED_KEY);
+    if (on == f.inverse_time_format || w < 1 || w >= NO_WORD) return;
+    if (on) {
+        f.per_minute_decimals = word_format(w, WRDPRN);
+        f.per_minute_point = word_format(w, IDEC_CURRENT);
+        word_format(w, WRDPRN) = std::max(f.per_minute_decimals, INVERSE_TIME_DECIMALS);
+        word_format(w, IDEC_CURRENT) = 1;
+    } else {
+        word_format(w, WRDPRN) = f.per_minute_decimals;
+        word_format(w, IDEC_CURRENT) = f.per_minute_point;
+    }
+    f.inverse_time_format = on;
+    setwrd(w, 0, SETWRD_FORGET);
+}
 
 // The feed-mode function, or message 135 when the control gives it no word.
 void output_feed_function(int function) {
@@ -64,6 +90,7 @@ void set_feed_value(int value, int per_minute_word_requested) {
 
 void fedrat() {
     const array1<int, NUMINTSP>& intsp = configuration_store.intsp;
+    use_inverse_time_format(0);
     if (intsp[CODED_FEED_SETTING] == 2) {
         coded_feed();
         return;
@@ -120,6 +147,8 @@ void fedrat_multiaxis() {
     array1<double, 2>& step = multiaxis_feed.move_feed_values;
     const double maximum = real_option(MAXIMUM_FEEDRATE_REAL);
     int value = 0;
+    const int inverse_time = intsp[FEED_STEPS_SETTING] != 1 && intsp[INVERSE_TIME_SETTING] == 1;
+    use_inverse_time_format(inverse_time && feed_per_minute());
     if (intsp[FEED_STEPS_SETTING] == 1) {
         step[1] = clamp_feed(step[1]);
         if (!pending_move_flags.rapid_pending) {
@@ -129,11 +158,16 @@ void fedrat_multiaxis() {
             const int n = width > 0.0 ? truncate_to_int(step[1] / width) + 1 : FEED_STEP_COUNT;
             value = std::min(FEED_STEP_COUNT, n);
         }
+    } else if (inverse_time) {
+        if (pending_move_flags.rapid_pending) step[1] = real_option(RAPID_FEEDRATE_REAL);
+        const double f = step[2] > 0.0 ? 1.0 / step[2] : maximum;
+        step[1] = f;
+        value = truncate_to_int(f * MULT(key_word(FEED_KEY)) + 0.5);
+        // A block with a time has a feed: never one written as 0.
+        if (value < 1 && f > 0.0) value = 1;
     } else {
         if (pending_move_flags.rapid_pending) step[1] = real_option(RAPID_FEEDRATE_REAL);
-        double f = step[1];
-        if (intsp[INVERSE_TIME_SETTING] == 1) f = step[2] > 0.0 ? 1.0 / step[2] : maximum;
-        f = clamp_feed(f);
+        const double f = clamp_feed(step[1]);
         step[1] = f;
         value = truncate_to_int(f * MULT(key_word(FEED_KEY)) + 0.5);
     }

@@ -313,6 +313,11 @@ constexpr int FEED_FUNCTION_PER_REVOLUTION = 18;
 // The programmed feed in output units, set by the feed record (1 at the start).
 struct feed_state_t {
     double feedrate = 1.0;
+    // 1 while the feed word is in its inverse-time format, with the decimal
+    // places and decimal-point flag of its per-minute format kept aside.
+    int inverse_time_format = 0;
+    int per_minute_decimals = 0;
+    int per_minute_point = 0;
 };
 extern feed_state_t feed_state;
 void fedrat();

@@ -67,6 +67,10 @@ struct rotary_axis {
     bool negative = false;      // "axis direction = negative": the word is the negated angle
     double diameter = 0;        // above 0: the word is the arc length on this diameter
     double offset = 0;          // degrees the word carries at the axis's zero
+    // The offset is given as the length of the axis vector (which must lie
+    // along X, Y or Z and be longer than 1) rather than by the part origin's
+    // angles, which only head words carry.
+    bool offset_by_vector = false;
 };
 
 struct machine {
@@ -91,8 +95,9 @@ struct machine {
         auto triple = [&](const char* what, vec v) {
             o << what << " x = " << v.x << "\n" << what << " y = " << v.y << "\n" << what << " z = " << v.z << "\n";
         };
-        triple("table azimuth vector", azimuth.vector);
-        triple("table elevation vector", elevation.vector);
+        auto axis_vector = [](const rotary_axis& a) { return a.offset_by_vector ? a.offset * a.vector : a.vector; };
+        triple("table azimuth vector", axis_vector(azimuth));
+        triple("table elevation vector", axis_vector(elevation));
         triple("table azimuth centre", table_azimuth_centre);
         triple("table elevation centre", table_elevation_centre);
         if (k == kind::head_table || k == kind::head_head || k == kind::uv_head) o << "spindle azimuth rotation = true\n";
@@ -104,8 +109,9 @@ struct machine {
         if (azimuth.diameter > 0) o << "azimuth axis units = linear units\ndiameter = " << azimuth.diameter << "\n";
         if (elevation.diameter > 0) o << "elevation axis units = linear units\ndiameter = " << elevation.diameter << "\n";
         // The offsets of head words are the angles of the part origin.
+        auto head_offset = [](const rotary_axis& a) { return a.offset_by_vector ? 0.0 : a.offset; };
         o << "pcs origin = ( " << pcs_origin.x << " " << pcs_origin.y << " " << pcs_origin.z << " "
-          << azimuth.offset << " " << elevation.offset << " " << pcs_turn << " )\n";
+          << head_offset(azimuth) << " " << head_offset(elevation) << " " << pcs_turn << " )\n";
         o << "go home output = true\nwithdrawal amount = 20.0\n" << extra << "end\n";
         return o.str();
     }
@@ -177,6 +183,19 @@ pose part_pose(const machine& m, vec xyz, double azimuth_word, double elevation_
     return p;
 }
 
+// The X, Y, Z that put the tool tip at a part point with the rotary words
+// given: part_pose's tip moves with X, Y, Z as a rigid turn plus a shift,
+// so the difference to the wanted tip is taken off until it vanishes.
+vec machine_position_for(const machine& m, vec tip, double azimuth_word, double elevation_word, double length) {
+    vec xyz = tip;
+    for (int i = 0; i < 100; ++i) {
+        const vec miss = tip - part_pose(m, xyz, azimuth_word, elevation_word, length).tip;
+        if (norm(miss) < 1e-9) break;
+        xyz = xyz + miss;
+    }
+    return xyz;
+}
+
 // --- the cutfile and the path it describes --------------------------------------
 
 struct path_point {
@@ -184,6 +203,7 @@ struct path_point {
     vec tip, axis;
     bool deviation_checked;  // the tip path between its blocks lies within the tolerance
     double feed;             // the feed of the move to this point; 0 for a rapid or a go home
+    bool multiaxis = false;  // a point of the multi-axis mode
 };
 
 struct job {
@@ -260,7 +280,7 @@ struct job {
         // The first move of the run goes out in one block, whatever it turns.
         const bool checked = moved && multiaxis && !home;
         moved = true;
-        path.push_back({home ? path_point::home : path_point::point, t, axis, checked, at_feed ? feedrate : 0});
+        path.push_back({home ? path_point::home : path_point::point, t, axis, checked, at_feed ? feedrate : 0, multiaxis});
     }
     std::string bytes() {
         add(14000, 0);
@@ -302,6 +322,12 @@ struct check_case {
     // retract along the tool axis at a limit, turn to the other solution at
     // the retract point and plunge back along the axis.
     const char* rotary_limits = nullptr;
+    // Multi-axis moves carry inverse-time feeds: the reciprocal of the
+    // block's time in minutes at the cutfile's feed.
+    bool inverse_time = false;
+    // The toolpath can be finished on one rotary solution: the tape must not
+    // withdraw the tool to change solutions.
+    bool without_retract = false;
 };
 
 // Runs the post-processor on the case in a fresh folder; the tape's lines.
@@ -311,12 +337,15 @@ std::vector<std::string> run_case(const check_case& c, job& j, std::string& fold
     EXPECT_NE(dir, nullptr);
     folder = dir ? dir : "";
     std::string options = c.m.option_file();
-    if (c.tolerance > 0) {
-        char limits[192];
-        std::snprintf(limits, sizeof limits, "linearise multiaxis moves = true\nrotary axis limits = ( %s %f 1.0 )\n",
-                      c.rotary_limits ? c.rotary_limits : "-99999.0 999999.0 -99999.0 999999.0", c.tolerance);
+    if (c.tolerance > 0 || c.rotary_limits != nullptr) {
+        char limits[224];
+        std::snprintf(limits, sizeof limits, "%srotary axis limits = ( %s %f 1.0 )\n",
+                      c.tolerance > 0 ? "linearise multiaxis moves = true\n" : "",
+                      c.rotary_limits ? c.rotary_limits : "-99999.0 999999.0 -99999.0 999999.0",
+                      c.tolerance > 0 ? c.tolerance : 999.0);
         options.insert(options.rfind("end"), limits);
     }
+    if (c.inverse_time) options.insert(options.rfind("end"), "integer 71 = 1\ninteger 72 = 1\n");
     std::ofstream(folder + "/check.opt") << options;
     cutfile_writer::write_file(folder + "/job.cut", j.bytes());
     std::ofstream(folder + "/answers") << "1\n";
@@ -333,6 +362,7 @@ std::vector<std::string> run_case(const check_case& c, job& j, std::string& fold
 constexpr double TIP_TOLERANCE = 0.01;    // word rounding, turned through the rotary axes
 constexpr double WITHDRAWAL = 20.0;       // "withdrawal amount" of every case
 constexpr double AXIS_TOLERANCE = 0.002;  // radians
+constexpr double HALFWAY_AXIS_ALLOWANCE = 25 * PI / 180;  // a move not cut into steps
 
 // How far a pose lies from the straight move between two path points, the
 // tool axis turning with the tip as the cutfile's moves turn it; the
@@ -397,6 +427,8 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
     pose last{};
     pose last_path_pose{};  // the last block on the cutfile's path
     int motion_blocks = 0;
+    int at_index = -1;            // the path point the last block put the tool on, or -1
+    bool after_retract = false;   // the last block was withdrawn from the path at a limit
     for (const std::string& line : tape) {
         const std::vector<tape_word> words = words_of(line);
         bool reference = false, axes = false, tool_change = false;
@@ -424,13 +456,36 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
             if (k < 0) continue;
             axes = true;
             // A reference return leaves the axis at a place the tape does not know.
-            if (reference) state[static_cast<std::size_t>(k)] = nan;
-            else if (incremental) state[static_cast<std::size_t>(k)] += w.value;
+            if (reference) {
+                state[static_cast<std::size_t>(k)] = nan;
+                continue;
+            }
+            // An incremental tape counts from where the program starts, the
+            // FROM point, on an axis that the tape has not placed.
+            if (incremental && std::isnan(state[static_cast<std::size_t>(k)]) && k < 3 && !j.path.empty() &&
+                j.path.front().w == path_point::from) {
+                const vec start = machine_position_for(m, j.path.front().tip, state[3], state[4], length);
+                state[static_cast<std::size_t>(k)] = k == 0 ? start.x : k == 1 ? start.y : start.z;
+            }
+            if (incremental) state[static_cast<std::size_t>(k)] += w.value;
             else state[static_cast<std::size_t>(k)] = w.value;
         }
         // The tape start moves before any tool is in the spindle.
         if (reference || !axes || !started) continue;
         ++motion_blocks;
+        // The rotary limits are the range of the words, in degrees.
+        if (c.rotary_limits != nullptr) {
+            std::array<double, 4> limits{};
+            std::sscanf(c.rotary_limits, "%lf %lf %lf %lf", &limits[0], &limits[1], &limits[2], &limits[3]);
+            const rotary_axis* axes_of[2] = {&m.azimuth, &m.elevation};
+            for (int k = 0; k < 2; ++k) {
+                const double word = state[static_cast<std::size_t>(3 + k)];
+                const double degrees = axes_of[k]->diameter > 0 ? word * 360.0 / (PI * axes_of[k]->diameter) : word;
+                EXPECT_TRUE(degrees >= limits[2 * k] - 1e-3 && degrees <= limits[2 * k + 1] + 1e-3)
+                    << m.name << ": \"" << line << "\" turns " << axes_of[k]->letter << " to " << degrees
+                    << " degrees, outside its limits " << limits[2 * k] << " to " << limits[2 * k + 1];
+            }
+        }
         for (int k = 0; k < 3; ++k)
             ASSERT_FALSE(std::isnan(state[static_cast<std::size_t>(k)]))
                 << m.name << ": \"" << line << "\" moves with an axis the tape never placed (" << folder << ")";
@@ -439,9 +494,26 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
         // A block that continues the path from the block before keeps the
         // tip, all the way between them, within the tolerance of the move a-b.
         auto check_deviation = [&](const path_point& a, const path_point& b) {
-            if (!last_on_path || !b.deviation_checked || c.tolerance <= 0) return;
-            const double d = tip_deviation(m, last_state, state, length, a, b);
-            EXPECT_LE(d, c.tolerance + TIP_TOLERANCE) << m.name << ": the tip leaves the move before \"" << line << "\"";
+            if (!last_on_path || !b.deviation_checked) return;
+            if (c.tolerance > 0) {
+                const double d = tip_deviation(m, last_state, state, length, a, b);
+                EXPECT_LE(d, c.tolerance + TIP_TOLERANCE)
+                    << m.name << ": the tip leaves the move before \"" << line << "\"";
+            } else {
+                // A move that is not cut into steps bends the tip path, but
+                // halfway through the block the tool axis still lies near
+                // the move's: a block that changes to the other rotary
+                // solution swings it far off.
+                std::array<double, 5> half;
+                for (int k = 0; k < 5; ++k) half[k] = (last_state[k] + state[k]) / 2;
+                const pose h = part_pose(m, vec{half[0], half[1], half[2]}, half[3], half[4], length);
+                double nearest = PI;
+                for (int i = 0; i <= 50; ++i)
+                    nearest = std::min(nearest, angle_between(h.axis, a.axis + (i / 50.0) * (b.axis - a.axis)));
+                EXPECT_LE(nearest, HALFWAY_AXIS_ALLOWANCE)
+                    << m.name << ": halfway to \"" << line << "\" the tool axis is " << nearest * 180 / PI
+                    << " degrees off the move";
+            }
         };
         bool accepted = false;
         bool reconfiguring = false;
@@ -502,16 +574,39 @@ void check_tape(const check_case& c, const job& j, const std::vector<std::string
             }
             break;
         }
-        // A move at feed runs at the cutfile's feed, not at the rapid feed.
+        // A move at feed runs at the cutfile's feed, not at the rapid feed;
+        // the return into the cut after a withdrawal may be slower, never
+        // faster.
         const std::size_t toward = static_cast<std::size_t>(reached + 1);
-        const std::size_t target = last_on_path && at_point(p, j.path[static_cast<std::size_t>(reached)])
-                                       ? static_cast<std::size_t>(reached)
-                                       : toward;
+        const bool on_point = last_on_path && at_point(p, j.path[static_cast<std::size_t>(reached)]);
+        const std::size_t target = on_point ? static_cast<std::size_t>(reached) : toward;
         if (accepted && !reconfiguring && target < j.path.size() && j.path[target].feed > 0 && reached >= 0) {
-            EXPECT_TRUE(motion == 1 && feed == j.path[target].feed)
-                << m.name << ": \"" << line << "\" moves at " << (motion == 1 ? "feed " : "rapid, feed ") << feed
-                << " where the cutfile says feed " << j.path[target].feed;
+            const double cut = j.path[target].feed;
+            if (c.inverse_time && j.path[target].multiaxis) {
+                // A block that makes a whole move of the cutfile takes its
+                // length at the cutfile's feed.
+                if (on_point && at_index >= 0 && at_index + 1 == reached && motion == 1) {
+                    const double length = norm(j.path[target].tip - j.path[static_cast<std::size_t>(at_index)].tip);
+                    const double expected = cut / length;
+                    EXPECT_NEAR(feed, expected, 0.0006 + 1e-9 * expected)
+                        << m.name << ": \"" << line << "\" has the inverse-time feed " << feed << " for a move of "
+                        << length << " at feed " << cut;
+                }
+            } else if (after_retract) {
+                EXPECT_TRUE(motion == 1 && feed <= cut)
+                    << m.name << ": \"" << line << "\" returns into the cut at feed " << feed << ", faster than its feed "
+                    << cut;
+            } else {
+                EXPECT_TRUE(motion == 1 && feed == cut)
+                    << m.name << ": \"" << line << "\" moves at " << (motion == 1 ? "feed " : "rapid, feed ") << feed
+                    << " where the cutfile says feed " << cut;
+            }
         }
+        if (reconfiguring) {
+            EXPECT_FALSE(c.without_retract) << m.name << ": \"" << line << "\" withdraws the tool to change solutions";
+        }
+        after_retract = reconfiguring;
+        at_index = on_point ? reached : -1;
         ASSERT_TRUE(accepted) << m.name << ": \"" << line << "\" puts the tip at " << show(p.tip) << " with the axis "
                               << show(p.axis) << ", off the cutfile's path after point " << reached + 1 << " "
                               << (reached >= 0 ? show(j.path[static_cast<std::size_t>(reached)].tip) : "")
@@ -605,13 +700,14 @@ void four_axis_job(job& j, bool about_x) {
 void four_axis_x_job(job& j) { four_axis_job(j, true); }
 void four_axis_y_job(job& j) { four_axis_job(j, false); }
 
-// An incremental tape: G91 from the second point on, through tilts, a go
+// An incremental tape: G91 from the second point on (or from the first), through tilts, a go
 // home and the moves after it, a new toolpath with a three-axis FROM and a
 // last go home.
-void incremental_job(job& j) {
+void incremental_job_from(job& j, bool from_first_move) {
     first_tool(j);
+    if (from_first_move) j.incremental();
     j.go({10, 10, 5}, {0, 0, 1});
-    j.incremental();
+    if (!from_first_move) j.incremental();
     j.go({10, 10, -2}, {0, 0, 1});
     j.go({20, 10, -2}, {0, -S, S});
     j.go({40, 10, -2}, {S, 0, S});
@@ -629,6 +725,11 @@ void incremental_job(job& j) {
     j.gohome();
     j.go({0, 0, 120});
 }
+
+void incremental_job(job& j) { incremental_job_from(j, false); }
+// The same in incremental coordinates from the first move on: the first
+// rotary increments count from where the axes stand when the tape starts.
+void incremental_first_move_job(job& j) { incremental_job_from(j, true); }
 
 // Points of a UV head in both modes: the head words follow X and Y in the
 // three-axis moves too.
@@ -652,6 +753,78 @@ void limit_sweep_job(job& j) {
     j.go({20, 0, 0}, {S * std::sin(PI * 2 / 3), -S * std::cos(PI * 2 / 3), S});
     j.rapid();
     j.go({20, 0, 50}, {S * std::sin(PI * 2 / 3), -S * std::cos(PI * 2 / 3), S});
+    j.multax(false);
+}
+
+// The tool tilted by `degrees` about X, right-handed: (0, -sin, cos).
+vec tilt_about_x(double degrees) {
+    const double t = degrees * PI / 180.0;
+    return {0, -std::sin(t), std::cos(t)};
+}
+
+// A cut that tilts the tool on, step by step, past the B limit of 50 on the
+// solution it starts on: the FROM, tilted by 30 degrees, starts it there.
+// It approaches at 300, the plunge at 300 making the toolpath's plunge rate,
+// and cuts at 100.
+void limit_switch_job(job& j) {
+    j.start();
+    j.tool(1, 50);
+    j.multax(true);
+    j.from({0, 0, 100}, tilt_about_x(30));
+    j.feed(300);
+    j.go({0, 10, 5}, tilt_about_x(40));
+    j.go({0, 10, 0}, tilt_about_x(40));
+    j.feed(100);
+    j.go({0, 20, 0}, tilt_about_x(46));
+    j.go({0, 30, 0}, tilt_about_x(53));
+    j.go({0, 40, 0}, tilt_about_x(53));
+    j.multax(false);
+}
+
+// A rapid that tilts the tool from -40 degrees through the vertical to 53
+// degrees, past the B limit on the solution it starts on, then a cut.
+void rapid_toward_limit_job(job& j) {
+    first_tool(j);
+    j.go({0, 10, 5}, tilt_about_x(-40));
+    j.rapid();
+    j.go({0, 30, 40}, tilt_about_x(53));
+    j.go({0, 40, 0}, tilt_about_x(53));
+    j.multax(false);
+}
+
+// Inverse-time feeds at their extremes: a long cut (a feed far below 1), a
+// cut of 0.002 (one far above the maximum feedrate), an ordinary one, then a
+// three-axis move at feed per minute.
+void inverse_time_job(job& j) {
+    first_tool(j);
+    j.go({0, 0, 5}, {0, 0, 1});
+    j.go({600, 0, 5}, tilt_about_x(10));
+    j.go({600.002, 0, 5}, tilt_about_x(10));
+    j.go({610, 0, 5}, tilt_about_x(10));
+    j.multax(false);
+    j.go({620, 0, 5});
+}
+
+// A flowline finish of a hull's side, generated here: passes along X over a
+// side that leans from 20 to 70 degrees about X, the surface twisting about
+// Z along the passes, 30 passes of 150 points, each pass the way back of the
+// one before. The tool starts along the pole (vertical); only the solution
+// of negative B keeps the whole finish within B -100..50.
+void flowline_job(job& j) {
+    first_tool(j);
+    constexpr int PASSES = 30, POINTS = 150;
+    for (int p = 0; p < PASSES; ++p) {
+        const double lean = 20.0 + 50.0 * p / (PASSES - 1);
+        for (int q = 0; q < POINTS; ++q) {
+            const int k = p % 2 == 0 ? q : POINTS - 1 - q;
+            const double x = k;
+            const double twist = 10.0 * std::sin(x / 40.0);
+            const vec normal = turn({0, 0, 1}, twist, tilt_about_x(lean));
+            const double r = 60.0;
+            const vec tip{x, -r * std::sin(lean * PI / 180.0), r * std::cos(lean * PI / 180.0) - r};
+            j.go(tip, normal);
+        }
+    }
     j.multax(false);
 }
 
@@ -721,6 +894,24 @@ std::vector<check_case> cases() {
                  incremental_job});
     c.push_back({{"head-head incremental", kind::head_head, axis('C', z), axis('B', x), {}, {}, {0, 0, 100}, {}, {}, ""},
                   0.5, incremental_job});
+    // Incremental rotary words count from where the axes stand when the tape
+    // starts: at the words of the start angles, offsets included.
+    {
+        check_case k{{"table-table incremental with a word offset", kind::table_table, axis('B', x), axis('C', z), {},
+                      {}, {}, {}, {}, ""},
+                     0.5, incremental_first_move_job};
+        k.m.elevation.offset = 2;
+        k.m.elevation.offset_by_vector = true;
+        c.push_back(k);
+    }
+    {
+        check_case k{{"head-head incremental with word offsets", kind::head_head, axis('C', z), axis('B', x), {}, {},
+                      {0, 0, 100}, {}, {}, ""},
+                     0.5, incremental_first_move_job};
+        k.m.azimuth.offset = 30;
+        k.m.elevation.offset = -10;
+        c.push_back(k);
+    }
     // The part turned by 30 degrees on a C table limited to -120..70
     // degrees: a sweep past 70 retracts along the tool axis, which the part
     // origin's turn must not tilt, turns C to the other solution and plunges.
@@ -733,6 +924,41 @@ std::vector<check_case> cases() {
         c.push_back(k);
     }
     c.push_back({{"UV head", kind::uv_head, axis('B', y), axis('C', z), {}, {}, {}, {}, {}, ""}, 0, uv_head_job});
+    // Without linearisation, retractions to be minimised: a cut that leaves
+    // the B range on its solution withdraws, changes solution and returns
+    // no faster than it cut; it never changes solution in one block.
+    c.push_back({{"table-table retract-minimising without linearisation", kind::table_table, axis('B', x), axis('C', z),
+                  {}, {}, {}, {}, {},
+                  "minimise multiaxis retractions = true\nretract at angular limit = true\n"
+                  "retract and reconfigure style = combine\n"},
+                 0, limit_switch_job, "-100.0 50.0 -99999.0 999999.0"});
+    // A rapid toward the B limit, B counted negatively on its word (the
+    // limits are the word's): the rapid changes solution on its way, turning
+    // in place at the vertical.
+    {
+        check_case k{{"table-table rapid toward a limit", kind::table_table, axis('B', x), axis('C', z), {}, {}, {}, {},
+                      {}, "retract at angular limit = true\n"},
+                     0.05, rapid_toward_limit_job, "-50.0 100.0 -99999.0 999999.0"};
+        k.m.azimuth.negative = true;
+        c.push_back(k);
+    }
+    {
+        check_case k{{"table-table inverse-time feed", kind::table_table, axis('B', x), axis('C', z), {}, {}, {}, {}, {},
+                      ""},
+                     0, inverse_time_job};
+        k.inverse_time = true;
+        c.push_back(k);
+    }
+    // A long flowline finish, block by block, with its moves cut into steps
+    // and without; started on the right solution it needs no retract.
+    for (double tolerance : {0.01, 0.0}) {
+        check_case k{{tolerance > 0 ? "table-table flowline finish" : "table-table flowline finish without linearisation",
+                      kind::table_table, axis('B', x), axis('C', z), {}, {}, {}, {}, {},
+                      "minimise multiaxis retractions = true\nretract at angular limit = true\n"},
+                     tolerance, flowline_job, "-100.0 50.0 -99999.0 999999.0"};
+        k.without_retract = true;
+        c.push_back(k);
+    }
     return c;
 }
 

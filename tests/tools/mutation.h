@@ -71,7 +71,10 @@ inline void swap_number(std::string& s, random_source& rnd) {
     std::string with;
     switch (rnd.below(4)) {
     case 0: with = std::string(1 + rnd.below(400), '9'); break;
-    case 1: with = "-" + std::string(1 + rnd.below(40), '9'); break;
+    case 1:
+        with.assign(1, '-');
+        with.append(1 + rnd.below(40), '9');
+        break;
     default: with = number_swaps[rnd.below(std::size(number_swaps))]; break;
     }
     s.replace(b, e - b, with);

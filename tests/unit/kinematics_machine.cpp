@@ -161,8 +161,10 @@ TEST(MachineModel, CopiedSettingsAndStartState) {
     expect_vector(m.tool_elevation_centre, {10, 11, 12}, "tool elevation centre");
     expect_vector(m.pcs_origin, {13, 14, 15}, "pcs origin");
     expect_vector(m.pcs_angles, {30, 0, 90}, "pcs angles");
-    EXPECT_EQ(m.azimuth_limits[1], -30);
-    EXPECT_EQ(m.azimuth_limits[2], 999999);
+    // The azimuth word counts the angle negatively: its limits -30 and unset
+    // bound the machine angle to 30 and below.
+    EXPECT_EQ(m.azimuth_limits[1], -99999);
+    EXPECT_EQ(m.azimuth_limits[2], 30);
     EXPECT_EQ(m.elevation_limits[1], -99999);
     EXPECT_EQ(m.elevation_limits[2], 110);
     EXPECT_EQ(m.xyz_limits[1], -99999);
@@ -256,4 +258,46 @@ TEST(MachineModelDeathTest, AxisGeometriesThatCannotWork) {
     // The same machines with a sound tool vector set up without a word.
     load_axes(ZERO, X, Z, 0, 0);
     EXPECT_EXIT(setup_with_messages(), testing::ExitedWithCode(0), "^$");
+}
+
+// "rotary axis limits" bound the angle as its word counts it: the machine
+// angle limits follow from the word's direction and offsets, and the limit
+// messages name the angle as the word counts it.
+TEST(MachineModel, RotaryLimitsBoundTheWordsAngles) {
+    struct row {
+        const char* what;
+        vec azimuth, elevation;
+        int azimuth_in_head, elevation_in_head, azimuth_negative, elevation_linear;
+        double pcs_first, pcs_second;
+        double limits[4];  // azimuth minimum, maximum, elevation minimum, maximum as given
+        double want[4];    // as machine angles
+    } rows[] = {
+        {"positive", X, Z, 0, 0, 0, 0, 0, 0, {-100, 50, -10, 20}, {-100, 50, -10, 20}},
+        {"negative azimuth", X, Z, 0, 0, 1, 0, 0, 0, {-100, 50, -10, 20}, {-50, 100, -10, 20}},
+        {"negative, one end unset", X, Z, 0, 0, 1, 0, 0, 0, {-100, 999999, -99999, 20}, {-99999, 100, -99999, 20}},
+        {"axis-vector offset", X, {0, 0, 2}, 0, 0, 0, 0, 0, 0, {-100, 50, -10, 20}, {-100, 50, -12, 18}},
+        {"linear units take no vector offset", X, {0, 0, 2}, 0, 0, 0, 1, 0, 0, {-100, 50, -10, 20}, {-100, 50, -10, 20}},
+        {"head offsets", Z, X, 1, 1, 0, 0, 30, -10, {-100, 50, -10, 20}, {-130, 20, 0, 30}},
+        {"head offset and negative", Z, X, 1, 1, 1, 0, 30, 0, {-100, 50, -10, 20}, {-80, 70, -10, 20}},
+        {"a table takes no head offset", X, Z, 0, 0, 0, 0, 30, -10, {-100, 50, -10, 20}, {-100, 50, -10, 20}},
+    };
+    for (const row& r : rows) {
+        load_axes(r.azimuth, r.elevation, Z, r.azimuth_in_head, r.elevation_in_head);
+        configuration_store.intsp[42] = r.azimuth_negative ? 0 : 100;
+        configuration_store.intsp[43] = r.elevation_linear ? 0 : 102;
+        real_option(104) = r.pcs_first;
+        real_option(105) = r.pcs_second;
+        for (int i = 0; i < 4; ++i) real_option(131 + i) = r.limits[i];
+        setup_multiaxis_kinematics();
+        const machine_model_t& m = machine_model;
+        EXPECT_EQ(m.azimuth_limits[1], r.want[0]) << r.what;
+        EXPECT_EQ(m.azimuth_limits[2], r.want[1]) << r.what;
+        EXPECT_EQ(m.elevation_limits[1], r.want[2]) << r.what;
+        EXPECT_EQ(m.elevation_limits[2], r.want[3]) << r.what;
+        // The ends of the machine range are the ends of the word's range again.
+        if (r.want[1] < 999999) {
+            const double end = word_degrees(1, r.want[1]);
+            EXPECT_EQ(end, r.azimuth_negative ? r.limits[0] : r.limits[1]) << r.what;
+        }
+    }
 }

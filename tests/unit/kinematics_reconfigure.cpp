@@ -129,10 +129,16 @@ TEST_F(Reconfigure, TiltAcrossTheAzimuthLimit) {
          "Y-7.576Z6.527A-49.254F800.\nY-8.118Z5.84A-54.269\nY-8.55Z5.186A-58.761\nY-8.66Z5.A-60.\n"},
         {"forbidden: the move stops at the limit", 0, 0, MULTIAXIS_RECONFIGURE_FORBIDDEN,
          "G1Y5.685Z8.227A34.643F800.\nY6.385Z7.696A39.678\nY7.027Z7.115A44.641\nY7.071Z7.071A45.\n"},
-        // A rapid takes the other solution at the step beyond the limit, at once.
-        {"rapid: re-solved without a retract", 0, 1, 0,
-         "G1Y5.685Z8.227A34.643F5000.\nY6.385Z7.696A39.678\nY7.027Z7.115A44.641\n"
-         "Y-7.528Z6.583A-48.833C-180.\nY-8.067Z5.909A-53.776\nY-8.473Z5.31A-57.924\nY-8.66Z5.A-60.\n"},
+        // A rapid changes to the other solution without a retract, turning in
+        // place with the tip held where the two solutions lie closest (here
+        // at its start), and tilts on to the end on that solution.
+        {"rapid: turned onto the other solution in place", 0, 1, 0,
+         "G1Y4.218Z9.067A24.948C-15.157F5000.\nY3.409Z9.401A19.935C-30.196\nY2.58Z9.661A14.953C-45.142\n"
+         "Y1.969Z9.804A11.354C-55.939\nY1.309Z9.914A7.524C-67.429\nY.597Z9.982A3.42C-79.74\n"
+         "Y-.176Z9.998A-1.009C-93.028\nY-1.015Z9.948A-5.823C-107.47\nY-1.88Z9.822A-10.836C-122.508\n"
+         "Y-2.723Z9.622A-15.803C-137.408\nY-3.44Z9.39A-20.121C-150.363\nY-4.253Z9.051A-25.169C-165.506\n"
+         "Y-5.Z8.66A-30.C-180.\nY-5.685Z8.227A-34.643\nY-6.385Z7.696A-39.678\nY-7.027Z7.115A-44.641\n"
+         "Y-7.528Z6.583A-48.833\nY-8.067Z5.909A-53.776\nY-8.473Z5.31A-57.924\nY-8.66Z5.A-60.\n"},
     };
     const double r30 = 30 * 0.017453292519943295;
     for (const Case& k : cases) {

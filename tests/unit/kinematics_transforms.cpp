@@ -251,8 +251,9 @@ protected:
         motion_state = motion_state_t{};
     }
     double elevation = -1, azimuth = -1;
+    int status = -1;
     void values(vector3 position, vector3 v, double prev_el = 7, double prev_az = 8) {
-        azimuth_elevation_head_values(position, v, prev_el, prev_az, elevation, azimuth);
+        azimuth_elevation_head_values(position, v, prev_el, prev_az, elevation, azimuth, status);
     }
 };
 
@@ -263,8 +264,10 @@ TEST_F(HeadValues, SubtypesOfTheScaledToolVector) {
     EXPECT_DOUBLE_EQ(azimuth, 2.0);
     EXPECT_DOUBLE_EQ(elevation, 4.0);
 
+    EXPECT_EQ(status, 0);
+
     machine_model.machine_subtype = 22;
-    values(v3(100, 200, 0), v3(0.1, 0.2, -0.5));
+    values(v3(100, 200, 0), v3(0.1, 0.2, 0.5));
     EXPECT_DOUBLE_EQ(azimuth, 102.0);
     EXPECT_DOUBLE_EQ(elevation, 204.0);
 }
@@ -292,13 +295,23 @@ TEST_F(HeadValues, ToolLengthFallsBackToTheSettingThenOne) {
     EXPECT_EQ(machine_model.tool_length, 4.0);
 }
 
-TEST_F(HeadValues, ToolVectorInTheXYPlaneKeepsThePreviousValues) {
-    machine_model.machine_subtype = 24;
-    vector3 v = v3(1, 0, 0);
-    azimuth_elevation_head_values(ZERO, v, 7, 8, elevation, azimuth);
-    EXPECT_EQ(elevation, 7.0);
-    EXPECT_EQ(azimuth, 8.0);
-    expect_near(v, v3(1, 0, 0), "vector");
+// The head writes the tool's lean over the tool length above the tip: a
+// vector in the XY plane has none, and one below it would come out as its
+// mirror above. Neither can be reached, on any pair.
+TEST_F(HeadValues, ToolVectorAtOrBelowTheHorizontalIsUnreachable) {
+    const vector3 unreachable[] = {v3(1, 0, 0), v3(0.1, 0.2, -0.5), v3(0, 0, -1), v3(1, 0, 1e-7), ZERO};
+    for (int subtype : {21, 22, 23, 24, 25}) {
+        machine_model.machine_subtype = subtype;
+        for (const vector3& u : unreachable) {
+            vector3 v = u;
+            azimuth_elevation_head_values(ZERO, v, 7, 8, elevation, azimuth, status);
+            EXPECT_EQ(status, ROTARY_VECTOR_IMPOSSIBLE) << subtype << " " << u[1] << " " << u[2] << " " << u[3];
+            EXPECT_EQ(elevation, 7.0);
+            EXPECT_EQ(azimuth, 8.0);
+        }
+        values(ZERO, v3(1, 0, 1e-3));
+        EXPECT_EQ(status, 0) << subtype << ": a steep lean is still reachable";
+    }
 }
 
 TEST_F(HeadValues, SubtypeTwentyOneLeansAcrossAndAlongTheMove) {

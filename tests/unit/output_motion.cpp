@@ -198,16 +198,46 @@ TEST_F(Motion, NineStepFeedCodes) {
     EXPECT_EQ(word_output_state.word_value[FEED_WORD], 9);
 }
 
+// An inverse-time feed is the reciprocal of the step's time: the per-minute
+// limits (10 and 5000 here) do not bound it, and the feed word carries it
+// with at least three decimal places and the decimal point.
 TEST_F(Motion, InverseTimeFeed) {
     configuration_store.intsp[72] = 1;
+    struct row {
+        double minutes;
+        int expected;  // thousandths
+    } rows[] = {
+        {0.02, 50000}, {3.0, 333}, {1.0 / 89580.0, 89580000}, {1.0 / 7.37, 7370},
+        {10000.0, 1},  // a block of a week still has a feed
+        {0.0, 5000000},  // no step time: the maximum feedrate
+    };
+    for (const row& r : rows) {
+        multiaxis_feed.move_feed_values[2] = r.minutes;
+        fedrat_multiaxis();
+        EXPECT_EQ(word_output_state.word_value[FEED_WORD], r.expected) << r.minutes;
+        EXPECT_EQ(word_format(FEED_WORD, WRDPRN), 3);
+        EXPECT_EQ(word_format(FEED_WORD, IDEC_CURRENT), 1);
+    }
     multiaxis_feed.move_feed_values[2] = 0.02;
     fedrat_multiaxis();
     EXPECT_DOUBLE_EQ(multiaxis_feed.move_feed_values[1], 50.0);
-    EXPECT_EQ(word_output_state.word_value[FEED_WORD], 500);
-    // No step time: the maximum feedrate.
-    multiaxis_feed.move_feed_values[2] = 0.0;
+
+    // A feed per minute puts the word back into its own format, and the
+    // value written last, kept in the other resolution, is forgotten.
+    const int decimals = feed_state.per_minute_decimals, point = feed_state.per_minute_point;
+    word_output_state.word_previous[FEED_WORD] = 2000;
+    feed_state.feedrate = 200.0;
+    fedrat();
+    EXPECT_EQ(word_format(FEED_WORD, WRDPRN), decimals);
+    EXPECT_EQ(word_format(FEED_WORD, IDEC_CURRENT), point);
+    EXPECT_EQ(word_output_state.word_value[FEED_WORD], 2000);
+    EXPECT_EQ(word_output_state.word_previous[FEED_WORD], NO_PREVIOUS_VALUE);
+
+    // A feed word with more decimal places keeps them.
+    word_format(FEED_WORD, WRDPRN) = 4;
+    multiaxis_feed.move_feed_values[2] = 0.02;
     fedrat_multiaxis();
-    EXPECT_EQ(word_output_state.word_value[FEED_WORD], 50000);
+    EXPECT_EQ(word_output_state.word_value[FEED_WORD], 500000);
 }
 
 // --- positions ------------------------------------------------------------------
