@@ -136,6 +136,7 @@ void open_cldata(std::string_view name, int format, int& status) {
     r.read_error = 0;
     r.good_records = 0;
     r.last_good_record = 0;
+    r.records_taken = 0;
     status = 1;
     // Pass 1 reads the cutfile through and the record loop reads it again: a
     // pipe or a terminal, whose records are gone once read, is not opened
@@ -183,7 +184,9 @@ bool next_cldata_record() {
     const int next = header_link(r.current);
     // Before any open the ring holds no chain: the current record stays put.
     if (next >= 1 && next <= CLDATA_RING_CELLS) r.current = next;
-    return header_count(r.current) <= 0;
+    if (header_count(r.current) <= 0) return true;
+    ++r.records_taken;
+    return false;
 }
 
 void rewind_cldata(int& status) {
@@ -205,6 +208,7 @@ void rewind_cldata(int& status) {
     r.read_error = 0;
     r.good_records = 0;
     r.last_good_record = 0;
+    r.records_taken = 0;
     status = 0;
 }
 
@@ -301,5 +305,6 @@ int find_record_ahead(int a, int b, int c, int d, int& k, int limit) {
 
 int cldata_read_error() { return cldata_reader.read_error; }
 int cldata_last_good_record() { return cldata_reader.last_good_record; }
+int cldata_records_taken() { return cldata_reader.records_taken; }
 
 }  // namespace kv

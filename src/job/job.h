@@ -257,6 +257,7 @@ struct cldata_reader_t {
     int read_error = 0;  // 1 when the data ended at a structurally bad record
     int good_records = 0;      // records read well since the open or the rewind
     int last_good_record = 0;  // record number (word 1) of the last of them, 0 when none
+    int records_taken = 0;     // records made current since the open or the rewind
 };
 extern cldata_reader_t cldata_reader;
 
@@ -289,6 +290,10 @@ int find_record_ahead(int a, int b, int c, int d, int& k, int limit);
 // read well before it (0 when there was none).
 int cldata_read_error();
 int cldata_last_good_record();
+// The place of the current record in the cutfile: 1 for the first record made
+// current since the open or the rewind, so that pass 1 and the record loop
+// number the records alike.
+int cldata_records_taken();
 
 // --- pass 1 and job set-up ------------------------------------------------------------
 // Pass 1 reads the whole cutfile once before any output: units and the factor
@@ -330,6 +335,11 @@ struct pass1_results_t {
     array1<int, 2> codebase_version{};    // version and revision of the CODEBASE command
     int axis_source_flag = 0;
     int go_home_seen = 0;                 // a go-home record (major word 17) occurs
+    // The place (cldata_records_taken) of the last record that moves the tool
+    // at feed: a GOTO (or a continuation of one) that no RAPID or GOHOME
+    // record sends at rapid, or the points of a circle or a cycle; 0 when
+    // none does. A tape split is taken only while such a move is to come.
+    int last_cutting_record = 0;
     text<TOOLPATH_TEXT_LEN> cutfile_code20_text;
     array1<int, MAXTOOLPATHS> tool_first_toolpath{};
 };

@@ -77,6 +77,12 @@ struct pass1_scan_t {
     int after_rapid = 0;
     int previous_known = 0;
     array1<double, 3> previous{};
+    // How the next GOTO moves: sent at rapid (RAPID, GOHOME), or cutting
+    // whatever else (a circle or a cycle goes before the rapid); and whether
+    // the last GOTO cut, which its continuation records share.
+    int next_goto_rapid = 0;
+    int next_goto_special = 0;
+    int goto_cuts = 0;
     // A drilling cycle: its last depth, for the GOTO record that follows it
     // (armed) and while that record's points are read, continuation records
     // included (holes).
@@ -608,6 +614,7 @@ void begin_pass(pass1_scan_t& p, int new_style) {
     r.cutfile_units.set("N");
     r.toolpath_count = r.tool_count = 0;
     r.go_home_seen = 0;
+    r.last_cutting_record = 0;
     for (int i = 1; i <= MAXTOOLPATHS; ++i) {
         t.toolpath_value_6000[i] = t.toolpath_value_18000[i] = 0.0;
         t.toolpath_cldata_values[i][1] = t.toolpath_cldata_values[i][2] = 0.0;
@@ -621,6 +628,25 @@ void begin_pass(pass1_scan_t& p, int new_style) {
     }
     t.toolpath_index = t.tool_index = 0;
     set_cutfile_new_style(new_style);
+}
+
+// Notes the record if it moves the tool at feed (last_cutting_record), in
+// the order the motion dispatch weighs the records before a GOTO.
+void note_cutting_record(pass1_scan_t& p) {
+    const int cls = cldata_class();
+    const int sub = cldata_subclass();
+    if (cls == 2000 && (sub == 5 || sub == 17)) {
+        p.next_goto_rapid = 1;
+    } else if (cls == 3000 || (cls == 2000 && sub == 1054 && cldata_int_word(1) != 72)) {
+        p.next_goto_special = 1;
+    } else if ((cls == 5000 && sub != 3) || cls == 32000) {
+        if (sub != 6) {
+            p.goto_cuts = p.next_goto_special || !p.next_goto_rapid;
+            p.next_goto_rapid = 0;
+            p.next_goto_special = 0;
+        }
+        if (p.goto_cuts) pass1_results.last_cutting_record = cldata_records_taken();
+    }
 }
 
 // Reads records up to the end record; a read error stops the run.
@@ -637,6 +663,7 @@ void scan_records(pass1_scan_t& p) {
             continue;
         }
         if (cldata_class() == 14000) return;
+        note_cutting_record(p);
         read_record(p, code4_seen);
     }
 }

@@ -49,9 +49,11 @@ int handle_record(int cls, int& status) {
 }
 
 // The end of the data before the end record: a cutfile cut short is reported
-// and the run ends normally; a structurally bad record stops the run.
+// and the run ends normally, its files finished as at the end of a job; a
+// structurally bad record stops the run.
 void end_of_data() {
     if (cldata_read_error()) stop_on_cldata_read_error();
+    finish_job_outputs();
     issue_message(109);
 }
 

@@ -205,7 +205,7 @@ void output_straight_moves(int rapid_move, int first, int last) {
         feed_state.feedrate = kept_feedrate;
         if (!rapid_move) pending_move_flags.go_home_pending = 0;
         commit_current_position();
-        check_tape_split();
+        check_tape_split_after_move(!rapid_move && c + stride <= b.point_count);
     }
 }
 
@@ -307,6 +307,7 @@ double feed_length_per_minute() {
 }
 
 void add_move_time() {
+    note_tape_move();
     const double length = move_length();
     const double feed = feed_length_per_minute();
     if (feed_state.feedrate >= MINIMUM_FEED_FOR_TIME && feed > 0.0) add_cutting_minutes(length / feed);
@@ -314,6 +315,7 @@ void add_move_time() {
 
 void accumulate_move_time() {
     if (get_intsp(MULTIAXIS_FEED_SETTING) == 1) {
+        note_tape_move();
         add_cutting_minutes(multiaxis_feed.move_feed_values[2]);
     } else {
         add_move_time();

@@ -528,6 +528,8 @@ struct tape_state_t {
     int tape_counter = 0;
     int tape_number = 1;        // the number the next split writes
     int tool_changes_seen = 0;  // tool changes so far; the first never splits
+    int cut_on_tape = 0;        // a move at feed of the cutfile is on the current tape
+    int last_move_cuts = 0;     // the last move of the cutfile went at feed (not at rapid)
 };
 extern tape_state_t tape_state;
 
@@ -540,6 +542,8 @@ int tape_character_count(int i);
 // later one.
 struct next_tape_name_t {
     int analysed = 0;
+    text<TAPE_NAME_LENGTH> first_name;    // the name as analysed: the run's first tape
+    int fixed = 0;                        // numbered names keep the extension
     text<TAPE_NAME_LENGTH> base;          // the name (with fixed_tape: before the last '.')
     int base_length = 0;
     text<TAPE_NUMBER_WIDTH> extension;    // with fixed_tape: after the last '.'
@@ -548,7 +552,14 @@ struct next_tape_name_t {
 };
 extern next_tape_name_t next_tape_name;
 
+// The limit check before a cutfile record is handled, and after a move of
+// the record being handled (points_follow: further points of the same move
+// at feed follow in it).
 void check_tape_split();
+void check_tape_split_after_move(int points_follow);
+// Called for every move of the cutfile that is written (with its time): a
+// move at feed counts for the tape it is on.
+void note_tape_move();
 void split_tape_when_full();
 // Called at every tool change: 1 when "tape split on tool change" is set (the
 // tape is then split, except at the first tool change of the job), else 0.
@@ -559,6 +570,11 @@ void start_next_tape();
 void compose_next_tape_name(std::string_view current, int fixed, int default_extension,
                             std::span<char> result);
 void output_program_end();
+// At the end of a run that ends well and whose control cuts its tape (a tape
+// limit, a split at tool changes) or that split it: removes the numbered
+// tapes of the same name beyond the last one the run wrote, left by an
+// earlier run (numbers in a row, up to the first that is not there).
+void remove_stale_tapes();
 void apply_tool_reset_coordinates();
 // Cutting time per tool, to the setup file, at the end of the job.
 void print_tool_cutting_times();

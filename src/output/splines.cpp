@@ -238,7 +238,7 @@ void output_polynomial_spline(double u0, double u1) {
         output_linear_move_from(s + 1);
         return;  // the linear moves have checked the tape limits
     }
-    check_tape_split();
+    check_tape_split_after_move(0);
 }
 
 void output_cubic_bspline(double a, double b) {
@@ -320,7 +320,7 @@ void output_cubic_bspline(double a, double b) {
                 run_block(BLOCK_MOVE_SPLINE);
             }
             end_spline_function();
-            check_tape_split();
+            check_tape_split_after_move(9 * segments + 3 < count);
         }
     }
     // The points after the last whole segment lie on the curve too: they
@@ -500,7 +500,7 @@ void output_arc_bspline() {
     }
     gset(FUNCTION_SPLINE, SETWRD_SET_REQUEST_FORGET);
     end_spline_function();
-    check_tape_split();
+    check_tape_split_after_move(6 * segments + 3 < count);
     // A point after the last whole segment (a curve point without its
     // control point) is written as a linear move, so that none is lost.
     if (6 * segments + 3 < count) output_linear_move_from(6 * segments + 4);

@@ -51,6 +51,7 @@ constexpr int LABEL_PROGRAM_END = 13;   // reference label "PROGRAM END"
 constexpr int NEXT_TAPE_NAME_SHOWN = 64;
 
 int tape_unit() { return job_files.file_units[unit_slot(FILE_TAPE)]; }
+int tape_has_default_extension() { return trimmed_length(job_files.file_extensions[FILE_TAPE].view()) > 0 ? 1 : 0; }
 int blocks_items(int b) { return configuration_store.blklen[b]; }
 
 // Whether tape length i has reached a limit given in characters, or in feet.
@@ -80,24 +81,55 @@ void retract_for_split(int d) {
     }
 }
 
-// The move back down to the kept point after a retract: all three
-// coordinates are written.
-void return_to_kept_point(const array1<int, 3>& kept) {
-    motion_state.output_mode_flags[FORCE_XYZ_FLAG] = 1;
+// The feed word at the cutfile's feed in force, even where a rapid is
+// pending: a move back into the cut goes at a feed a record gave.
+void request_feed_in_force() {
+    const int rapid_before = pending_move_flags.rapid_pending;
+    pending_move_flags.rapid_pending = 0;
     fedrat();
-    motion_state.position_units[1] = kept[1];
-    motion_state.position_units[2] = kept[2];
-    motion_state.position_units[3] = kept[3];
-    gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
-    compute_increments();
-    set_xyz_words();
-    run_block(BLOCK_MOVE_LINEAR);
+    pending_move_flags.rapid_pending = rapid_before;
+}
+
+// A move to a point of the re-approach or back from a segment's retract, at
+// rapid or at the feed in force; all three coordinates are written.
+void move_to_kept(int x, int y, int z, int rapid) {
+    motion_state_t& m = motion_state;
+    m.output_mode_flags[FORCE_XYZ_FLAG] = 1;
+    m.position_units[1] = x;
+    m.position_units[2] = y;
+    m.position_units[3] = z;
+    if (rapid) {
+        const int rapid_before = pending_move_flags.rapid_pending;
+        pending_move_flags.rapid_pending = 1;
+        request_rapid_code();
+        compute_increments();
+        set_xyz_words();
+        run_block(BLOCK_MOVE_RAPID);
+        pending_move_flags.rapid_pending = rapid_before;
+    } else {
+        request_feed_in_force();
+        gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
+        compute_increments();
+        set_xyz_words();
+        run_block(BLOCK_MOVE_LINEAR);
+    }
+}
+
+// The move back down to the kept point after a retract.
+void return_to_kept_point(const array1<int, 3>& kept) { move_to_kept(kept[1], kept[2], kept[3], 0); }
+
+// After a segment or a split the machine stands at the kept point again,
+// whatever the blocks of the tape end and start did on the way: the next
+// move's increments are taken from there.
+void back_at_kept_point(const array1<int, 3>& kept) {
+    for (int i = 1; i <= 3; ++i) motion_state.previous_position_units[i] = kept[i];
 }
 
 void make_segment(int d, const array1<int, 3>& kept) {
     retract_for_split(d);
     run_block(BLOCK_TAPE_SEGMENT);
     if (d != 0) return_to_kept_point(kept);
+    back_at_kept_point(kept);
 }
 
 // The coordinate mode (absolute or incremental) on a line of its own, unless
@@ -140,31 +172,24 @@ void end_tape_and_start_next(int at_tool_change, int absolute) {
 // The new tape starts where the machine has been sent back to its reference
 // point: it goes to the kept point in absolute coordinates with the current
 // tool's length offset. When the kept point lies below the start height of
-// the current tool, a rapid to the kept X and Y at that height comes first;
-// the move to the kept point itself is a feed move.
+// the current tool (its FROM point), a rapid to the kept X and Y at that
+// height comes first, so that no rapid crosses the part. The tool then goes
+// to the kept point the way it came there: at rapid when a rapid brought it,
+// else at the cutfile's feed in force.
 void reapproach_kept_point(const array1<int, 3>& kept) {
     // The tool index counts from 1 here, as it does for the cutting times.
     const int row = toolpath_row(current_tool_index());
     const int z_start = truncate_to_int(static_cast<double>(MULT(key_word(10))) *
                                         toolpath_tables.toolpath_start[row][3]);
+    const int by_rapid = tape_state.last_move_cuts == 0;
     setwrd(key_word(TOOL_LENGTH_KEY), tool_state.tool_change_ints[2], SETWRD_SET);
     tool_state.tool_offset_ints[TOOL_CHANGED] = 1;
+    output_tool_length_offset();
     if (kept[3] < z_start) {
-        const int rapid_before = pending_move_flags.rapid_pending;
-        pending_move_flags.rapid_pending = 1;
-        request_rapid_code();
-        output_tool_length_offset();
-        motion_state.position_units[1] = kept[1];
-        motion_state.position_units[2] = kept[2];
-        motion_state.position_units[3] = z_start;
-        compute_increments();
-        set_xyz_words();
-        run_block(BLOCK_MOVE_RAPID);
-        pending_move_flags.rapid_pending = rapid_before;
+        move_to_kept(kept[1], kept[2], z_start, 1);
         output_pending_codes();  // the coolant, with the move back into the cut
     }
-    output_tool_length_offset();
-    return_to_kept_point(kept);
+    move_to_kept(kept[1], kept[2], kept[3], by_rapid);
 }
 
 void make_split(int d, const array1<int, 3>& kept) {
@@ -176,23 +201,27 @@ void make_split(int d, const array1<int, 3>& kept) {
     end_tape_and_start_next(0, own_move ? job_absolute : 1);
     if (!own_move) set_status_flag(ABSOLUTE_FLAG, 1);
 
-    // The spindle code goes out again on the new tape, and so does a
-    // coolant that was on: the old tape's program end stopped both.
+    // The spindle code and its speed go out again on the new tape, and so
+    // does a coolant that was on: the old tape's program end stopped both,
+    // and the new tape may be the first the machine runs after a restart.
     array1<int, 4>& codes = tool_state.pending_code_flags;
     codes[SPINDLE_STOPPED] = 1;
     codes[SPINDLE_PENDING] = 1;
+    if (tool_state.spindle_values[1] != 0.0) tool_state.spindle_speed_owed = 1;
     if (codes[COOLANT_WRITTEN] != 0 && tool_state.pending_gfunction != COOLANT_OFF_FUNCTION) {
         codes[COOLANT_WRITTEN] = 0;
         codes[COOLANT_PENDING] = 1;
     }
     output_pending_codes();
-    fedrat();
-    gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
     if (own_move) {
+        request_feed_in_force();
+        gset(LINEAR_FUNCTION, SETWRD_SET_REQUEST);
         run_block(BLOCK_TAPE_SPLIT_MOVE);
+        back_at_kept_point(kept);
         return;
     }
     reapproach_kept_point(kept);
+    back_at_kept_point(kept);
     if (!job_absolute) {
         set_status_flag(ABSOLUTE_FLAG, 0);
         write_coordinate_mode(0);
@@ -208,7 +237,30 @@ int tape_character_count(int i) {
     return c > INT_MAX ? INT_MAX : static_cast<int>(c);
 }
 
-void check_tape_split() {
+namespace {
+
+// Whether a move of the cutfile at feed is still to come: the current record
+// is the last that cuts or one before it. After a move of the current
+// record only what follows it counts: a later record, or further points of
+// the same cutting move (points_follow).
+int cutting_follows(int after_move, int points_follow) {
+    const int r = cldata_records_taken();
+    const int last = pass1_results.last_cutting_record;
+    if (after_move) return r < last || (r == last && points_follow != 0);
+    return r <= last;
+}
+
+// A split never leaves a tape without cutting: the tape it ends has cut
+// since it began, and a move at feed is still to come for the next one.
+// Until both hold, a limit that is reached stays reached, and the split is
+// taken at the first check where they do: at the end of the job the last
+// tape takes the last few lines beyond its limit rather than a new tape
+// that would only go back to the cut and leave again.
+int split_keeps_cutting(int after_move, int points_follow) {
+    return tape_state.cut_on_tape != 0 && cutting_follows(after_move, points_follow);
+}
+
+void check_tape_limits(int after_move, int points_follow) {
     const double max_length = real_option(5);
     const double max_segment = real_option(8);
     int type = get_intsp(60);
@@ -223,8 +275,28 @@ void check_tape_split() {
     if (max_length / per_foot <= LIMIT_UNSET && !segment_set && max_blocks == 0) return;
 
     const int d = MULT(key_word(10)) * get_intsp(63);
+    // Segments and splits start from the last point written, where the tape
+    // has put the machine; the current position (which a FROM record or a
+    // go home taken over without a line may have moved) is the next move's
+    // again afterwards.
+    motion_state_t& m = motion_state;
     array1<int, 3> kept;
-    for (int i = 1; i <= 3; ++i) kept[i] = motion_state.position_units[i];
+    array1<int, 3> current;
+    for (int i = 1; i <= 3; ++i) {
+        kept[i] = m.previous_position_units[i];
+        current[i] = m.position_units[i];
+    }
+    int made = 0;
+    const auto segment = [&]() {
+        for (int i = 1; i <= 3; ++i) m.position_units[i] = kept[i];
+        make_segment(d, kept);
+        made = 1;
+    };
+    const auto split = [&]() {
+        for (int i = 1; i <= 3; ++i) m.position_units[i] = kept[i];
+        make_split(d, kept);
+        made = 1;
+    };
 
     int& written = block_writer.block_lines_written;
     int n = 0;
@@ -232,7 +304,7 @@ void check_tape_split() {
         n = max_blocks - blocks_items(BLOCK_TAPE_SEGMENT);
         if (n > 0 && written >= n) {
             written = 0;
-            make_segment(d, kept);
+            segment();
         } else if (min_blocks > 0 && written >= min_blocks &&
                    (pending_move_flags.rapid_pending != 0 ||
                     (cldata_class() == 2000 && cldata_subclass() == TOOL_CHANGE_MAJOR_WORD))) {
@@ -244,7 +316,7 @@ void check_tape_split() {
             int k = 0;
             if (find_record_ahead(2000, RAPID_MAJOR_WORD, 0, 0, k, limit) == 0) {
                 written = 0;
-                make_segment(d, kept);
+                segment();
             }
         }
     } else {
@@ -252,28 +324,47 @@ void check_tape_split() {
         if (type == SEGMENT_BY_TAPE_LENGTH) {
             if (segment_set && tape_reaches(3, max_segment, in_characters)) {
                 tape_state.tape_characters[3] = 0;
-                make_segment(d, kept);
+                segment();
             }
         } else if (type == SEGMENT_BY_CUT_LENGTH) {
             if (segment_set && motion_state.cut_length >= max_segment) {
                 motion_state.cut_length = 0.0;
-                make_segment(d, kept);
+                segment();
             }
         }
     }
 
-    if (n >= 1 && written >= n) {
-        written = 0;
-        make_split(d, kept);
-    } else if (max_length != 0.0 && tape_reaches(2, max_length, in_characters)) {
-        tape_state.tape_characters[2] = 0;
-        make_split(d, kept);
+    const int blocks_full = n >= 1 && written >= n;
+    const int length_full = !blocks_full && max_length != 0.0 && tape_reaches(2, max_length, in_characters);
+    if ((blocks_full || length_full) && split_keeps_cutting(after_move, points_follow)) {
+        if (blocks_full) written = 0;
+        else tape_state.tape_characters[2] = 0;
+        split();
     }
+    if (made) {
+        for (int i = 1; i <= 3; ++i) m.position_units[i] = current[i];
+    }
+}
+
+}  // namespace
+
+void check_tape_split() { check_tape_limits(0, 0); }
+
+void check_tape_split_after_move(int points_follow) { check_tape_limits(1, points_follow); }
+
+void note_tape_move() {
+    const pending_move_flags_t& f = pending_move_flags;
+    const int cuts = !f.rapid_pending || f.circle_pending || f.cycle_pending || f.spline_a_pending || f.spline_b_pending;
+    tape_state.last_move_cuts = cuts;
+    if (cuts) tape_state.cut_on_tape = 1;
 }
 
 void split_tape_when_full() {
     const double max_length = real_option(5);
     if (max_length == 0.0 || tape_feet(1) < max_length) return;
+    // Only the moves of later records count here: the steps of the current
+    // record stay on this tape.
+    if (!split_keeps_cutting(1, 0)) return;
 
     const int x_word = key_word(8), y_word = key_word(9), z_word = key_word(10);
     const int azimuth_word = key_word(36), elevation_word = key_word(37);
@@ -358,50 +449,16 @@ int split_tape_at_tool_change() {
     return 1;
 }
 
-void compose_next_tape_name(std::string_view current, int fixed, int default_extension, std::span<char> result) {
-    next_tape_name_t& t = next_tape_name;
-    int& number = tape_state.tape_number;
-    if (t.analysed == 0) {
-        // The name is analysed once; every later tape takes its pieces.
-        t.analysed = 1;
-        const std::string_view name = trimmed(current);
-        int n = std::max(3, static_cast<int>(name.size()));
-        t.base.set(name);
-        t.extension.clear();
-        t.number_field.set("t00");
-        t.number_field[1] = n - 2 <= static_cast<int>(name.size()) && n - 2 >= 1 ? name[n - 3] : 't';
-        t.default_extension = default_extension;
-        if (fixed != 0) {
-            const int dot = find_last_char(name, '.');
-            if (dot > 0) {
-                t.extension.set(name.substr(static_cast<std::size_t>(dot), 3));
-                t.base.set(name.substr(0, static_cast<std::size_t>(dot - 1)));
-                n = dot - 1;
-            }
-        }
-        // The number field counts a short name as three characters; the
-        // name itself keeps its own length.
-        if (fixed == 0 || find_last_char(name, '.') == 0) n = static_cast<int>(name.size());
-        t.base_length = n;
-        // A name that ends in a digit continues its numbering.
-        const int last = n;
-        const char c = last >= 1 ? t.base[last] : ' ';
-        if (c >= '1' && c <= '9') {
-            number = c - '0' + 1;
-            if (fixed != 0 || default_extension == 0) {
-                t.base[last] = ' ';
-                t.base_length = last - 1;
-            }
-        }
-    }
+namespace {
 
-    const int k = number;
-    number += 1;
-    const std::string digits = std::to_string(k);
-    const std::size_t width = k < 10 ? 1 : (k < 100 ? 2 : 3);
-    const std::string number_text = digits.substr(digits.size() > width ? digits.size() - width : 0);
+// The name of numbered tape k from the pieces of the analysed name.
+std::string numbered_tape_name(int k) {
+    const next_tape_name_t& t = next_tape_name;
+    // The number takes as many digits as it has: past 999 it grows a digit
+    // (part.1000, part1000.tap) rather than wrap onto a name written before.
+    const std::string number_text = std::to_string(k);
     std::string name;
-    if (fixed != 0) {
+    if (t.fixed != 0) {
         name.assign(t.base.view().substr(0, static_cast<std::size_t>(std::max(0, t.base_length))));
         name += number_text;
         if (trimmed_length(t.extension.view()) > 0) {
@@ -410,7 +467,11 @@ void compose_next_tape_name(std::string_view current, int fixed, int default_ext
         }
     } else if (t.default_extension != 0) {
         std::string field(t.number_field.view());
-        field.replace(field.size() - number_text.size(), number_text.size(), number_text);
+        if (number_text.size() >= field.size()) {
+            field = number_text;
+        } else {
+            field.replace(field.size() - number_text.size(), number_text.size(), number_text);
+        }
         name.assign(trimmed(t.base.view()));
         name.resize(static_cast<std::size_t>(std::max(0, t.base_length - 3)), ' ');
         name += field;
@@ -419,16 +480,75 @@ void compose_next_tape_name(std::string_view current, int fixed, int default_ext
         while (!name.empty() && name.back() == ' ') name.pop_back();
         name += number_text;
     }
+    return name;
+}
+
+// Analyses the tape name once: every numbered tape of the run takes its
+// pieces.
+void analyse_tape_name(std::string_view current, int fixed, int default_extension) {
+    next_tape_name_t& t = next_tape_name;
+    int& number = tape_state.tape_number;
+    if (t.analysed != 0) return;
+    t.analysed = 1;
+    const std::string_view name = trimmed(current);
+    t.first_name.set(name);
+    t.fixed = fixed;
+    int n = std::max(3, static_cast<int>(name.size()));
+    t.base.set(name);
+    t.extension.clear();
+    t.number_field.set("t00");
+    t.number_field[1] = n - 2 <= static_cast<int>(name.size()) && n - 2 >= 1 ? name[n - 3] : 't';
+    t.default_extension = default_extension;
+    if (fixed != 0) {
+        const int dot = find_last_char(name, '.');
+        if (dot > 0) {
+            t.extension.set(name.substr(static_cast<std::size_t>(dot), 3));
+            t.base.set(name.substr(0, static_cast<std::size_t>(dot - 1)));
+            n = dot - 1;
+        }
+    }
+    // The number field counts a short name as three characters; the name
+    // itself keeps its own length.
+    if (fixed == 0 || find_last_char(name, '.') == 0) n = static_cast<int>(name.size());
+    t.base_length = n;
+    // A name that ends in a digit continues its numbering.
+    const int last = n;
+    const char c = last >= 1 ? t.base[last] : ' ';
+    if (c >= '1' && c <= '9') {
+        number = c - '0' + 1;
+        if (fixed != 0 || default_extension == 0) {
+            t.base[last] = ' ';
+            t.base_length = last - 1;
+        }
+    }
+}
+
+}  // namespace
+
+void compose_next_tape_name(std::string_view current, int fixed, int default_extension, std::span<char> result) {
+    next_tape_name_t& t = next_tape_name;
+    int& number = tape_state.tape_number;
+    analyse_tape_name(current, fixed, default_extension);
+
+    // A number whose name is that of the run's first tape (part.t10 numbers
+    // on from part.t01 up to its own name) is passed over: no tape of a run
+    // takes the place of another.
+    std::string name;
+    do {
+        name = numbered_tape_name(number);
+        number += 1;
+    } while (name == trimmed(t.first_name.view()));
     assign_text(result, name);
 }
 
 void start_next_tape() {
     tape_state.tape_counter += get_intsp(78);
     derived_settings.sequence_number = get_intsp(22);
+    tape_state.cut_on_tape = 0;
 
     text<FILE_NAME_LEN> next;
-    compose_next_tape_name(job_files.file_names[FILE_TAPE].view(), job_files.fixed_tape,
-                           trimmed_length(job_files.file_extensions[FILE_TAPE].view()) > 0 ? 1 : 0, next.span());
+    compose_next_tape_name(job_files.file_names[FILE_TAPE].view(), job_files.fixed_tape, tape_has_default_extension(),
+                           next.span());
 
     int& unit = job_files.file_units[unit_slot(FILE_TAPE)];
     int status = 0;
@@ -438,9 +558,12 @@ void start_next_tape() {
         // no file to finish and no file to number.
         full = job_files.file_names[FILE_TAPE];
     } else {
-        // The finished tape takes its name now; one that did not reach the
-        // disk whole ends the run rather than leave a cut tape behind.
-        filclo(unit, status);
+        // The tape is closed and set aside under its unfinished name: the
+        // tapes of a split take their names together when the run ends well
+        // (finish_job_outputs), and a run that fails leaves the tapes of the
+        // run before as they were. One that did not reach the disk whole
+        // ends the run rather than leave a cut tape behind.
+        set_unit_aside(unit, status);
         if (status != 0) issue_message(217);
         if (status == IO_FAILED) {
             issue_message(221);
@@ -479,13 +602,44 @@ void finish_job_outputs() {
         flush_unit(unit, status);
         stop_unwritten(status);
     }
+    // The tape joins the tapes of a split set aside before it, and all take
+    // their names together.
     for (int kind : kinds) {
         int& unit = job_files.file_units[unit_slot(kind)];
         if (unit < 0 || is_null_unit(unit) || unit == tty_unit()) continue;
         int status = 0;
+        if (kind == FILE_TAPE) {
+            set_unit_aside(unit, status);
+            unit = -1;
+            stop_unwritten(status);
+            finish_set_aside_outputs(status);
+            stop_unwritten(status);
+            remove_stale_tapes();
+            continue;
+        }
         filclo(unit, status);
         unit = -1;
         stop_unwritten(status);
+    }
+}
+
+void remove_stale_tapes() {
+    // A run whose control never cuts its tape owns no numbered names: files
+    // that look like them are left alone.
+    const int cuts_tapes = next_tape_name.analysed != 0 || real_option(5) > LIMIT_UNSET || get_intsp(57) > 0 ||
+                           get_intsp(25) != 0;
+    if (!cuts_tapes) return;
+    analyse_tape_name(job_files.file_names[FILE_TAPE].view(), job_files.fixed_tape, tape_has_default_extension());
+    // The tapes of a name are one set: those an earlier run numbered beyond
+    // the last one of this run would be taken for its continuation.
+    const std::string first(trimmed(next_tape_name.first_name.view()));
+    for (int k = tape_state.tape_number;; ++k) {
+        const std::string name = numbered_tape_name(k);
+        if (name == first) continue;
+        text<FILE_NAME_LEN> full;
+        int status = 0;
+        build_file_name(full.span(), name, "", "", status);
+        if (status != 0 || remove_output_file(full.view()) != IO_OK) return;
     }
 }
 

@@ -1,10 +1,12 @@
 // Output files written under an unfinished name in their own folder, made to
 // reach the disk and renamed over the final name only when finished, so that
 // a failed or interrupted run never leaves a cut or empty file where the last
-// good one was; devices written directly; and the identity of files, by
-// which an output is kept off an input.
+// good one was; outputs set aside to be finished together (the tapes of a
+// split); devices written directly; and the identity of files, by which an
+// output is kept off an input.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,12 +42,54 @@ void split_path(const std::string& path, std::string& folder, std::string& name)
     name = s == std::string::npos ? path : path.substr(s + 1);
 }
 
+static_assert(std::atomic<set_aside_output*>::is_always_lock_free,
+              "the interrupt handler walks the outputs set aside");
+
 // Whether the unfinished file at path belongs to an output of this run.
 bool held_by_this_run(const std::string& path) {
     for (int u = 0; u <= MAXUNIT; ++u) {
         if (unit_table.unfinished[slot(u)] != 0 && path == unit_table.unfinished_name[slot(u)].data()) return true;
     }
+    for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
+        if (path == o->unfinished_name) return true;
+    }
     return false;
+}
+
+char* copy_of(const char* text) {
+    const std::size_t n = std::strlen(text);
+    char* copy = new char[n + 1];
+    std::memcpy(copy, text, n + 1);
+    return copy;
+}
+
+// Links the unfinished output of unit u into the outputs set aside; the
+// unit's own entry is cleared only afterwards, so that the file is in one
+// list or the other at every moment.
+void set_aside(int u) {
+    set_aside_output* o = new set_aside_output;
+    o->final_name = copy_of(unit_table.final_name[slot(u)].data());
+    o->unfinished_name = copy_of(unit_table.unfinished_name[slot(u)].data());
+    if (unit_table.set_aside_last != nullptr) {
+        unit_table.set_aside_last->next.store(o);
+    } else {
+        unit_table.set_aside_first.store(o);
+    }
+    unit_table.set_aside_last = o;
+}
+
+// Empties the list of outputs set aside (first unlinked, so the interrupt
+// handler no longer walks it, then freed).
+void forget_set_aside() {
+    set_aside_output* o = unit_table.set_aside_first.exchange(nullptr);
+    unit_table.set_aside_last = nullptr;
+    while (o != nullptr) {
+        set_aside_output* next = o->next.load();
+        delete[] o->final_name;
+        delete[] o->unfinished_name;
+        delete o;
+        o = next;
+    }
 }
 
 // Removes the unfinished files of the output whose unfinished names begin
@@ -228,17 +272,66 @@ int close_output_stream(int u, int finish) {
     }
     if (unit_table.unfinished[slot(u)] != 0) {
         const char* unfinished = unit_table.unfinished_name[slot(u)].data();
-        if (ok && finish != 0) ok = std::rename(unfinished, unit_table.final_name[slot(u)].data()) == 0;
-        if (ok && finish != 0) sync_folder_of(unit_table.final_name[slot(u)].data());
-        if (!ok || finish == 0) ::unlink(unfinished);
+        if (ok && finish == CLOSE_SET_ASIDE) {
+            set_aside(u);
+        } else {
+            if (ok && finish == CLOSE_FINISH) ok = std::rename(unfinished, unit_table.final_name[slot(u)].data()) == 0;
+            if (ok && finish == CLOSE_FINISH) sync_folder_of(unit_table.final_name[slot(u)].data());
+            if (!ok || finish == CLOSE_DISCARD) ::unlink(unfinished);
+        }
         forget_unfinished(u);
     }
     return ok ? 0 : -1;
 }
 
+void finish_set_aside_outputs(int& status) {
+    status = IO_OK;
+    if (unit_table.set_aside_first.load() == nullptr) return;
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &before);
+    for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
+        if (status == IO_OK && std::rename(o->unfinished_name, o->final_name) == 0) continue;
+        status = IO_FAILED;
+        ::unlink(o->unfinished_name);
+    }
+    // The names reach the disk: each folder once (the tapes of a split share
+    // theirs), not once a tape.
+    std::string synced;
+    for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
+        std::string folder, name;
+        split_path(o->final_name, folder, name);
+        if (folder == synced) continue;
+        sync_folder_of(o->final_name);
+        synced = folder;
+    }
+    forget_set_aside();
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
+void discard_set_aside_outputs() {
+    for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
+        ::unlink(o->unfinished_name);
+    }
+    forget_set_aside();
+}
+
+int remove_output_file(std::string_view name) {
+    const std::string path(trimmed(name));
+    struct stat st {};
+    if (path.empty() || path.find('\0') != std::string::npos || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return IO_NOT_FOUND;
+    }
+    return ::unlink(path.c_str()) == 0 ? IO_OK : IO_FAILED;
+}
+
 void remove_unfinished_outputs() {
     for (int u = 0; u <= MAXUNIT; ++u) {
         if (unit_table.unfinished[slot(u)] != 0) ::unlink(unit_table.unfinished_name[slot(u)].data());
+    }
+    for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
+        ::unlink(o->unfinished_name);
     }
 }
 

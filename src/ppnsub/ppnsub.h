@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
@@ -59,6 +60,16 @@ constexpr int IO_NOT_WRITABLE = -9;
 constexpr int IO_BAD_UNIT = -10;
 constexpr int IO_END = -26;
 
+// An output closed but not finished (a numbered tape of a split): it stays
+// under its unfinished name until the run finishes all such outputs
+// together. Each is made whole before it is linked into the list, so that
+// the interrupt handler may walk the list at any moment.
+struct set_aside_output {
+    std::atomic<set_aside_output*> next{nullptr};
+    char* final_name = nullptr;
+    char* unfinished_name = nullptr;
+};
+
 struct unit_table_t {
     std::array<int, MAXUNIT + 1> status{};  // 41 reserved, 1 free, -1 opened
     std::array<int, MAXUNIT + 1> access{};  // 0 closed, 30 read, 31 write
@@ -73,6 +84,9 @@ struct unit_table_t {
     std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> final_name;
     std::array<std::array<char, OUTPUT_NAME_LEN>, MAXUNIT + 1> unfinished_name;
     std::array<volatile std::sig_atomic_t, MAXUNIT + 1> unfinished{};
+    // The outputs set aside, in the order they were set aside.
+    std::atomic<set_aside_output*> set_aside_first{nullptr};
+    set_aside_output* set_aside_last = nullptr;
     // Text written to standard error without an end of line while standard
     // error is not a terminal (the progress dots, a count before its dots):
     // it goes out with the next write to the console, so that a long job's
@@ -99,6 +113,22 @@ void open_unit(int& u, std::string_view name, int st, int form, int& status);
 void filclo(int& u, int& status);
 // Closes a unit without finishing it: an output's unfinished file is removed.
 void discard_unit(int& u, int& status);
+// Closes a unit open for writing with everything written reaching its file
+// (-2 when not, the unfinished file then removed), but does not finish it:
+// an output written under an unfinished name keeps that name, set aside
+// until finish_set_aside_outputs gives it its final name together with the
+// others, or until the run ends without finishing (the stop routine with an
+// exit code other than 0, a signal) and removes it.
+void set_unit_aside(int& u, int& status);
+// Renames every output set aside into place, in the order set aside, with
+// signals held off meanwhile so that the set goes in whole; -2 when one
+// could not be renamed (the rest are then removed).
+void finish_set_aside_outputs(int& status);
+// Removes the unfinished files of the outputs set aside.
+void discard_set_aside_outputs();
+// Removes the regular file of that name: 0 removed, 1 no regular file
+// there, -2 it could not be removed.
+int remove_output_file(std::string_view name);
 // Writes out what a unit open for writing holds in its buffer (standard
 // output and standard error included); -2 when any write to it has failed.
 void flush_unit(int u, int& status);
@@ -144,7 +174,8 @@ void strip_extension(std::span<char> result, std::string_view name);
 // and at any exit that did not finish them. Signals the caller ignores stay
 // ignored. SIGXFSZ is ignored: a write past a file-size limit fails instead.
 void install_interrupt_cleanup();
-// Removes the unfinished files of every output; safe inside a signal handler.
+// Removes the unfinished files of every output, those set aside included;
+// safe inside a signal handler.
 void remove_unfinished_outputs();
 // Test hook: when set, stop_run closes the units and then calls the hook
 // instead of exiting; the hook is expected not to return (a harness unwinds
@@ -169,10 +200,14 @@ bool same_file(const file_identity& a, const file_identity& b);
 // name as it is given.
 bool is_device_name(std::string_view name);
 // Output streams of open_unit: open under an unfinished name (or directly for
-// a device), and close, finishing (renaming into place) or discarding. Both
-// return 0 or -1. An output whose unfinished file cannot be made is not
-// opened. Finishing makes the file reach the disk before it takes its name,
-// and then its name.
+// a device), and close, finishing (renaming into place), discarding, or
+// setting aside (CLOSE_SET_ASIDE). Both return 0 or -1. An output whose
+// unfinished file cannot be made is not opened. Finishing makes the file
+// reach the disk before it takes its name, and then its name; setting aside
+// makes it reach the disk and leaves the name to finish_set_aside_outputs.
+constexpr int CLOSE_DISCARD = 0;
+constexpr int CLOSE_FINISH = 1;
+constexpr int CLOSE_SET_ASIDE = 2;
 int open_output_stream(int u, std::string_view name, int mode_index);
 int close_output_stream(int u, int finish);
 // Whether two units of this run will take one final name when finished, so

@@ -76,6 +76,18 @@ void stop_run(int code) {
             code = EXIT_WRITE_FAILED;
         }
     }
+    // The outputs set aside (the tapes of a split) take their names with the
+    // run's other outputs, or go with them.
+    if (code == 0) {
+        int status = IO_OK;
+        finish_set_aside_outputs(status);
+        if (status != IO_OK) {
+            issue_message(221);
+            code = EXIT_WRITE_FAILED;
+        }
+    } else {
+        discard_set_aside_outputs();
+    }
     flush_console_hold();
     if (stop_hook != nullptr) stop_hook(code);
     // std::exit flushes standard output and standard error.

@@ -192,9 +192,11 @@ void close_unit(int& u, int finish, int& status) {
 
 }  // namespace
 
-void filclo(int& u, int& status) { close_unit(u, 1, status); }
+void filclo(int& u, int& status) { close_unit(u, CLOSE_FINISH, status); }
 
-void discard_unit(int& u, int& status) { close_unit(u, 0, status); }
+void discard_unit(int& u, int& status) { close_unit(u, CLOSE_DISCARD, status); }
+
+void set_unit_aside(int& u, int& status) { close_unit(u, CLOSE_SET_ASIDE, status); }
 
 void flush_unit(int u, int& status) {
     if (!in_range(u)) {

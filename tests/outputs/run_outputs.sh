@@ -358,6 +358,37 @@ mcd_edited)
   code=$?
   check "a file without the checksum line: exit code $code, expected 0" [ $code -eq 0 ]
   ;;
+split_full_disk)
+  # A run that splits its tape and then fills the file system ends with
+  # message 221 and exit code 4, and leaves every tape of the run before:
+  # none of its own finished tapes has taken a name yet.
+  if [ "$(id -u)" != 0 ]; then
+    echo "$case_name: skipped: mounting a small file system needs the superuser"
+    exit 77
+  fi
+  mkdir disk
+  if ! mount -t tmpfs -o size=256k tmpfs disk 2>/dev/null; then
+    echo "$case_name: skipped: no small file system can be mounted here"
+    exit 77
+  fi
+  mounted=$tmp/disk
+  cd disk || exit 1
+  "$write_cutfile" 3 "$tmp/big.cut" gotos 20000 || exit 1
+  printf 'machine standard\nmaximum tape length = 100.0\nend\n' > ctl.opt
+  before="big.tap big.t01 big.t02"
+  for f in $before; do echo "$f of the run before" > "$f"; done
+  for f in $before; do cp "$f" "$tmp/$f.before"; done
+  "$exe" ctl ../big.cut < /dev/null > "$tmp/out" 2> "$tmp/err"
+  code=$?
+  check "exit code $code, expected 4" [ $code -eq 4 ]
+  check "no message 221" grep -q "Unable to write character string to unit" "$tmp/err"
+  check "the tape was not split before the disk was full" grep -q "NEXT TAPE" "$tmp/err"
+  for f in $before; do
+    check "$f of the run before changed" same "$f" "$tmp/$f.before"
+  done
+  check "a tape of this run took a name" [ ! -e big.t03 ]
+  check "unfinished files left" no_unfinished
+  ;;
 unreadable_control)
   # An option file and a machine file that are there but cannot be read are
   # errors, not missing files (which would let the built-in control of that

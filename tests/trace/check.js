@@ -6,7 +6,9 @@
 // bottom and R plane with the right kind of cycle (or, where the controller
 // has no such cycle, cut by plain moves); every tool changed before its
 // first move; a go home reached by rapid moves, or not written at all; the
-// program ended.
+// program ended. A job cut into several tapes is traced tape after tape:
+// every tape cuts, and each new one returns to where the last one stopped
+// without a rapid through the part and at no feed the cutfile did not give.
 
 const { angleAbout } = require('./cutfile');
 
@@ -15,7 +17,7 @@ const AX = { mill: [0, 1, 2], lathe: [0, 2], wire: [0, 1] };
 function arr(v) { return Array.isArray(v) ? v : [v.x, v.y, v.z]; }
 function fmtP(p) { return '(' + arr(p).map((v) => (Number.isFinite(v) ? +v.toFixed(4) : '?')).join(', ') + ')'; }
 
-function check(exp, steps, desc, tapeLines) {
+function check(exp, steps, desc, tapeLines, tapeNames = ['job.tap']) {
   const kind = desc.kind;
   const axes = AX[kind];
   const res = desc.resolution || { mm: 0.001, in: 0.0001 };
@@ -312,6 +314,93 @@ function check(exp, steps, desc, tapeLines) {
     cur = [item.at[0], item.at[1], h.initial];
   }
 
+  // --- tape splits ---
+  // What the job has done so far, which a new tape must hold to: the feed the
+  // cutfile leaves in force, whether a rapid brought the tool to `cur` (it
+  // is then clear of the part), and the highest point any feed move started
+  // or ended at: a rapid above it crosses no part. An unknown Z (after a
+  // reference return, which lifts the axis to its reference point) counts as
+  // clear.
+  let inForce = null;
+  let curByRapid = false;
+  let safeZ = -Infinity;
+  const cutOn = new Set();  // the tapes on which a cutting item ends
+  const isSide = (s) => ['tool', 'select', 'tlo', 'units', 'problem', 'home', 'tapeEnd'].includes(s.type);
+  const clearZ = (z) => !Number.isFinite(z) || z >= safeZ - tol;
+  const sameXY = (a, b) => [0, 1].every((i) => Number.isFinite(a[i]) && Number.isFinite(b[i]) && Math.abs(a[i] - b[i]) <= tol);
+  // A rapid that crosses no part: along clear heights, or straight up.
+  const clearRapid = (s) => {
+    const from = arr(s.from);
+    const to = arr(s.to);
+    return (clearZ(from[2]) && clearZ(to[2])) || (sameXY(from, to) && to[2] >= from[2] - tol);
+  };
+
+  // A split before `item`: the old tape lifts the tool clear and ends; the
+  // new one comes back to `cur` before the item's own moves. Rapid moves on
+  // the way stay clear, or go straight down onto `cur` when a rapid brought
+  // the tool there; a feed move on the way goes at the feed in force and
+  // moves sideways only where clear; a controller that takes a length offset
+  // gets it again before the tool returns. Returns true with `si` past the
+  // return, or false with `si` untouched when no tape starts here.
+  function splitAt(item) {
+    let k = si;
+    while (k < steps.length && steps[k].type !== 'tape') {
+      const s = steps[k];
+      if (!isSide(s) && !(s.type === 'move' && s.motion === 'G0' && clearRapid(s) && !same(arr(s.to), item.p))) return false;
+      k++;
+    }
+    if (k >= steps.length || !cur || kind !== 'mill') return false;
+    for (let j = si; j < k; j++) side(steps[j], item);
+    const name = steps[k].name;
+    const back = cur;
+    let tlo = false;
+    for (let j = k + 1; j < steps.length; j++) {
+      const s = steps[j];
+      if (s.type === 'tapeEnd' || s.type === 'end') {
+        fail(item, `tape ${name} ends before it returns to ${fmtP(back)}, where the tape before stopped`, s.line);
+        si = j;
+        return true;
+      }
+      if (s.type === 'tlo') tlo = true;
+      if (side(s, item)) continue;
+      if (s.type !== 'move') { fail(item, `a ${s.type} on tape ${name} before it returns to ${fmtP(back)}`, s.line); continue; }
+      const from = arr(s.from);
+      const to = arr(s.to);
+      const down = sameXY(from, back) && sameXY(to, back) && to[2] <= from[2] + tol;
+      if (s.motion === 'G0') {
+        if (!clearRapid(s) && !(down && curByRapid)) fail(item, `rapid move to ${fmtP(to)} through the part on the way back to ${fmtP(back)} (tape ${name})`, s.line);
+      } else if (s.motion === 'G1') {
+        // The feed in force where the tool stopped, or one a feed record
+        // gave since (the split may come after it).
+        const given = [inForce, item.inForce].filter((f) => f !== null && f !== undefined);
+        if (!given.length) fail(item, `feed move at F${s.feed} on the way back to ${fmtP(back)} before the cutfile gives any feed (tape ${name})`, s.line);
+        else if (!given.some((f) => feedOk(s.feed, f))) fail(item, `feed move on the way back to ${fmtP(back)} at ${feedText(s.feed, given[0])} (tape ${name})`, s.line);
+        if (!down && !(clearZ(from[2]) && clearZ(to[2]))) fail(item, `feed move to ${fmtP(to)} through the part on the way back to ${fmtP(back)} (tape ${name})`, s.line);
+      } else {
+        fail(item, `${s.motion} move on the way back to ${fmtP(back)} (tape ${name})`, s.line);
+      }
+      if (same(to, back)) {
+        if (desc.tlo && !tlo) fail(item, `no tool length offset on tape ${name} before the tool returns to ${fmtP(back)}`, s.line);
+        si = j + 1;
+        return true;
+      }
+    }
+    si = steps.length;
+    return true;
+  }
+
+  // After an item: what a later split must hold to.
+  function afterItem(item, before) {
+    if (item.kind === 'point' || item.kind === 'arc') {
+      if (!item.rapid) safeZ = Math.max(safeZ, item.p[2], before ? before[2] : -Infinity);
+      curByRapid = !!item.rapid;
+    } else if (item.kind === 'hole') {
+      safeZ = Math.max(safeZ, item.r);
+      curByRapid = true;
+    }
+    if (item.inForce !== undefined) inForce = item.inForce;
+  }
+
   // A tape that never names its units is read in the controller's default.
   const namesUnits = steps.some((s) => s.type === 'units');
   for (const item of exp.items) {
@@ -326,9 +415,16 @@ function check(exp, steps, desc, tapeLines) {
       }
     } else if (item.kind === 'tool') {
       if (kind === 'mill' || kind === 'lathe') { pendingTool = item.tool; toolDone = false; toolSelected = false; tloDone = false; }
-    } else if (item.kind === 'point') pointItem(item);
-    else if (item.kind === 'arc') arcItem(item);
-    else if (item.kind === 'hole') holeItem(item);
+    } else if (item.kind === 'point' || item.kind === 'arc' || item.kind === 'hole') {
+      const before = cur;
+      const reachedBefore = reached;
+      while (splitAt(item));
+      if (item.kind === 'point') pointItem(item);
+      else if (item.kind === 'arc') arcItem(item);
+      else holeItem(item);
+      if (reached > reachedBefore && !(item.kind === 'point' && item.rapid) && si > 0) cutOn.add(steps[si - 1].tape || 0);
+      afterItem(item, before);
+    }
     else if (item.kind === 'end') {
       const rest = steps.slice(si);
       for (const s of rest) {
@@ -342,6 +438,9 @@ function check(exp, steps, desc, tapeLines) {
   }
   if (!namesUnits && exp.units !== (desc.defaultUnits || 'mm') && reached < total) {
     failures.unshift({ rec: 0, text: `the tape names no units, so its ${exp.units === 'in' ? 'inch' : exp.units} values are read as ${desc.defaultUnits || 'mm'}`, where: '' });
+  }
+  if (tapeNames.length > 1) {
+    tapeNames.forEach((name, i) => { if (!cutOn.has(i)) failures.push({ rec: 0, text: `tape ${name} cuts nothing`, where: '' }); });
   }
   return { failures, reached, total, notes: [...notes] };
 }

@@ -23,10 +23,12 @@ const NORMAL = { xy: 2, zx: 1, yz: 0 };
 
 function num(t) { return parseFloat(t.replace(',', '.')); }
 
-function traceConversational(desc, tape) {
+// `start`: where the machine stands when the tape begins, unknown when not
+// given; the steps carry `endPosition`, where the tape leaves it.
+function traceConversational(desc, tape, start) {
   const steps = [];
   let units = 1;
-  let pos = [NaN, NaN, NaN];
+  let pos = start ? start.slice() : [NaN, NaN, NaN];
   let feed = null;
   let cc = null;          // { c: [x, y, z], plane }
   let cycle = null;
@@ -150,8 +152,10 @@ function traceConversational(desc, tape) {
     pos = [pos[0], pos[1], back];
   }
 
-  return steps.map((s) => (s.from ? { ...s, from: { x: s.from[0], y: s.from[1], z: s.from[2] }, to: { x: s.to[0], y: s.to[1], z: s.to[2] },
+  const out = steps.map((s) => (s.from ? { ...s, from: { x: s.from[0], y: s.from[1], z: s.from[2] }, to: { x: s.to[0], y: s.to[1], z: s.to[2] },
     ...(s.centre ? { centre: { x: s.centre[0], y: s.centre[1], z: s.centre[2] } } : {}) } : s));
+  out.endPosition = pos;
+  return out;
 }
 
 module.exports = { traceConversational };

@@ -62,7 +62,8 @@ function angleAbout(u, v, n) {
 }
 
 // Builds the expectations. Each item carries `rec`, the cutfile record
-// number, for the report.
+// number, for the report, and `inForce`, the feed the cutfile's feed records
+// leave in force after it (null before the first).
 function expectations(records) {
   let scale = 1; // cutfile length to millimetres
   let units = 'mm';
@@ -122,11 +123,11 @@ function expectations(records) {
           const c = cycle;
           const peck = c.depths.length >= 3 ? c.depths[1] - c.depths[0] : null;
           items.push({ kind: 'hole', type: c.type, p, at: [p[0], p[1]], bottom: p[2] - c.depths[c.depths.length - 1],
-            r: p[2] - c.clearance, peck, feed: c.feed, rec: r.number });
+            r: p[2] - c.clearance, peck, feed: c.feed, inForce: feed, rec: r.number });
         }
       } else if (home) {
         for (const p of pts) {
-          items.push({ kind: 'point', p, rapid: true, home: true, feed: null, rec: r.number });
+          items.push({ kind: 'point', p, rapid: true, home: true, feed: null, inForce: feed, rec: r.number });
           pos = p;
         }
       } else {
@@ -135,7 +136,7 @@ function expectations(records) {
           // tool's length its upper end stands off the point by `lean`.
           const v = vecs[i];
           const lean = v && v[2] ? [v[0] / v[2] * toolLength, v[1] / v[2] * toolLength] : null;
-          items.push({ kind: 'point', p, rapid, feed: rapid ? null : feed, lean, rec: r.number });
+          items.push({ kind: 'point', p, rapid, feed: rapid ? null : feed, inForce: feed, lean, rec: r.number });
           pos = p;
         });
       }
@@ -174,7 +175,7 @@ function arcItem(circle, start, pts, feed, rec) {
   }
   c[k] = start[k];
   return { kind: 'arc', plane, axisIndex: k, sense, centre: c, radius: circle.radius, start, p: pts[pts.length - 1], sweep,
-    feed, rec };
+    feed, inForce: feed, rec };
 }
 
 module.exports = { readRecords, expectations, angleAbout, sub, dot, cross };

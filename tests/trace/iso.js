@@ -52,7 +52,9 @@ function tokenize(block) {
 }
 
 class IsoReader {
-  constructor(desc) {
+  // `start`: where the machine stands when the tape begins (a tape after a
+  // split begins where the one before left it), unknown when not given.
+  constructor(desc, start) {
     this.d = desc;
     this.steps = [];
     this.units = desc.defaultUnits || 'mm';
@@ -65,7 +67,7 @@ class IsoReader {
     this.pending = [];       // segments reported by gcode-toolpath for the current block
     this.lean = [0, 0];      // a taper head: the upper wire guide's X and Y offset (mm)
     this.toolpath = new Toolpath({
-      position: { x: NaN, y: NaN, z: NaN },
+      position: start ? pt(start) : { x: NaN, y: NaN, z: NaN },
       modal: { plane: { xy: 'G17', zx: 'G18', yz: 'G19' }[this.plane] },
       addLine: (modal, v1, v2) => this.pending.push({ motion: modal.motion, from: v1, to: v2 }),
       addArcCurve: (modal, v1, v2, v0) => this.pending.push({ motion: modal.motion, plane: modal.plane, from: v1, to: v2, centre: v0 }),
@@ -381,8 +383,12 @@ function unmap(s, plane) {
   return { from: back(s.from), to: back(s.to), centre: back(s.centre) };
 }
 
-function traceIso(desc, tape) {
-  return new IsoReader(desc).read(tape);
+// The steps of one tape; `endPosition` where it leaves the machine.
+function traceIso(desc, tape, start) {
+  const reader = new IsoReader(desc, start);
+  const steps = reader.read(tape);
+  steps.endPosition = reader.position();
+  return steps;
 }
 
 module.exports = { traceIso };

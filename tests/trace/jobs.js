@@ -319,6 +319,21 @@ function wireJob() {
   return c.end();
 }
 
+// A job for tapes cut short: a contour at two feeds, an arc, a second tool
+// and a go home at the end. With a tape limit of one foot every tape holds
+// little more than its start, its return to the cut and a move or two.
+function splitJob() {
+  const c = millStart();
+  lines(c);
+  c.rapid().goto([60, 40, 5]).feed(150).goto([60, 40, -1]);
+  c.arc([50, 40, -1], [0, 0, 1], 10, [40, 40, -1]);
+  c.rapid().goto([40, 40, 50]);
+  c.tool(2, 6, 40).spindle(2000).rapid().goto([0, 40, 5]).feed(300);
+  c.goto([0, 40, -1], [30, 40, -1], [30, 0, -1]);
+  c.rapid().goto([30, 0, 5]);
+  return c.goHome([30, 0, 50]).coolant(false).spindleOff().end();
+}
+
 // The wire contour's shape in increments: a start hole, lines and arcs cut
 // after the text command INC, then ABS with lines back to the start hole.
 function wireIncAbsJob() {
@@ -367,6 +382,8 @@ const JOBS = {
     { name: 'incremental', build: incrementalJob, options: ['coordinates = incremental'] },
     { name: 'inc_tools', build: () => incrementalToolsJob(false), options: ['coordinates = incremental'] },
     { name: 'inc_paths', build: () => incrementalToolsJob(true), options: ['coordinates = incremental'] },
+    { name: 'split', build: splitJob, options: ['maximum tape length = 1.0'] },
+    { name: 'inc_split', build: splitJob, options: ['coordinates = incremental', 'maximum tape length = 1.0'] },
     { name: 'inc_switch', build: incAbsSwitchJob },
   ],
   lathe: [

@@ -134,11 +134,17 @@ function setupFiles(dir) {
 
 const args = (s) => s.split(',').map((v) => parseFloat(v));
 
-function traceRs274(desc, tape, rs274) {
+// `start`: where the machine stands when the tape begins (a tape after a
+// split begins where the one before left it), in millimetres; rs274 is
+// brought there by a rapid on line 0 ahead of the tape, which is no step of
+// the tape's own. The steps carry `endPosition`, where the tape leaves it.
+function traceRs274(desc, tape, rs274, start) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kvrs274-'));
   try {
     setupFiles(dir);
-    const ngc = translate(desc, tape);
+    const known = start && start.every((v) => Number.isFinite(v));
+    const ngc = (known ? `N0 G21 G90 G0 X${start[0].toFixed(4)} Y${start[1].toFixed(4)} Z${start[2].toFixed(4)}\n` : '')
+      + translate(desc, tape);
     fs.writeFileSync(path.join(dir, 'tape.ngc'), ngc);
     // rs274 maps its tool table into a file in the home folder: each run has
     // a home of its own, so that runs side by side keep their own tools.
@@ -147,7 +153,9 @@ function traceRs274(desc, tape, rs274) {
       { cwd: dir, env, stdio: ['ignore', 'pipe', 'pipe'], encoding: 'latin1', timeout: 60000 });
     if (run.error) return [{ type: 'problem', text: `rs274 did not run: ${run.error.message}`, line: 0 }];
     const canon = fs.existsSync(path.join(dir, 'canon.txt')) ? fs.readFileSync(path.join(dir, 'canon.txt'), 'latin1') : '';
-    const steps = readCanon(desc, ngc, canon);
+    const all = readCanon(desc, ngc, canon);
+    const steps = all.filter((st) => !(known && st.line === 0 && st.type !== 'problem'));
+    steps.endPosition = all.endPosition;
     const err = (run.stderr || '').split('\n').map((l) => l.trim()).filter((l) => l && l !== 'executing');
     if (run.status !== 0 || err.length) {
       const at = err.map((l) => l.match(/^N(\d+)\b/)).find(Boolean);
@@ -262,6 +270,7 @@ function readCanon(desc, ngc, canon) {
       pos = pts[pts.length - 1].to.slice();
     }
   }
+  steps.endPosition = pos;
   return steps;
 }
 

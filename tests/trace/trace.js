@@ -72,6 +72,43 @@ function readKnown() {
   return known;
 }
 
+// The tapes of a run in their order: job.tap, then the numbered ones
+// (job.t01 .. job.t99, job.100 and on).
+function tapeFiles(names) {
+  const number = (f) => {
+    const m = f.match(/^job\.(?:tap|t(\d\d)|(\d{3,}))$/);
+    return m ? +(m[1] || m[2] || 0) : -1;
+  };
+  return names.filter((f) => number(f) >= 0).sort((a, b) => number(a) - number(b));
+}
+
+// Each tape traced as the program it is, starting where the one before left
+// the machine, up to its program end (what follows, such as an end-of-tape
+// character, is not run); its lines numbered on from the last tape's.
+// Between two tapes the steps hold { type: 'tape', name }, and the program
+// end of the first becomes { type: 'tapeEnd' }; every step carries the index
+// of its tape.
+// With `rs274` the tapes are read by rs274 in place of the own readers.
+function traceTapes(desc, names, texts, rs274) {
+  const steps = [];
+  const lines = [];
+  let at;
+  names.forEach((name, i) => {
+    const traced = rs274 ? traceRs274(desc, texts[i], rs274, at)
+      : desc.dialect === 'conversational' ? traceConversational(desc, texts[i], at) : traceIso(desc, texts[i], at);
+    const offset = lines.length;
+    if (i > 0) steps.push({ type: 'tape', name, tape: i, line: offset + 1 });
+    const last = i === names.length - 1;
+    for (const s of traced) {
+      steps.push({ ...s, tape: i, line: s.line ? s.line + offset : s.line, ...(s.type === 'end' && !last ? { type: 'tapeEnd' } : {}) });
+      if (s.type === 'end') break;
+    }
+    lines.push(...texts[i].split(/\r?\n/));
+    at = traced.endPosition;
+  });
+  return { steps, lines };
+}
+
 // One job with one control: the tape's trace checked against the cutfile.
 function runJob(kelvaron, control, desc, job, keep, rs274) {
   const dir = keep ? path.join(keep, `${control}-${job.name}`) : fs.mkdtempSync(path.join(os.tmpdir(), 'kvtrace-'));
@@ -102,16 +139,14 @@ function runJob(kelvaron, control, desc, job, keep, rs274) {
     if (run.error) return { failures: [{ text: `kelvaron did not run: ${run.error.message}` }], reached: 0, total: 0, notes: [] };
     const errors = (run.stderr || '').split('\n').filter((l) => /error|warning/i.test(l)).map((l) => l.trim());
     if (run.status !== 0) failures.push({ text: `kelvaron ended with exit code ${run.status}${errors.length ? ': ' + errors[0] : ''}` });
-    const tapes = fs.readdirSync(dir).filter((f) => /^job\.(tap|t\d\d)$/.test(f)).sort();
+    const tapes = tapeFiles(fs.readdirSync(dir));
     if (!tapes.length) return { failures: [...failures, { text: 'no tape written' }], reached: 0, total: 0, notes: [] };
-    const tape = tapes.map((f) => fs.readFileSync(path.join(dir, f), 'latin1')).join('\n');
     const exp = expectations(readRecords(cutText));
-    const steps = rs274 ? traceRs274(desc, tape, rs274)
-      : desc.dialect === 'conversational' ? traceConversational(desc, tape) : traceIso(desc, tape);
-    const result = check(exp, steps, desc, tape.split(/\r?\n/));
+    const { steps, lines } = traceTapes(desc, tapes, tapes.map((f) => fs.readFileSync(path.join(dir, f), 'latin1')), rs274);
+    const result = check(exp, steps, desc, lines, tapes);
     // Where rs274 stopped reading, that is the first fault.
     const stop = steps.find((s) => s.type === 'problem' && s.text.startsWith('rs274:'));
-    if (stop) failures.push({ text: stop.text, where: stop.line ? `line ${stop.line} "${(tape.split(/\r?\n/)[stop.line - 1] || '').trim()}"` : '' });
+    if (stop) failures.push({ text: stop.text, where: stop.line ? `line ${stop.line} "${(lines[stop.line - 1] || '').trim()}"` : '' });
     result.failures = [...failures, ...result.failures.filter((f) => !stop || f.text !== stop.text)];
     for (const e of errors) if (/^\*\*\*|Warning|Error/.test(e)) result.notes.push(e);
     return result;

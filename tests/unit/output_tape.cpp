@@ -57,6 +57,7 @@ protected:
             if (u >= 0) filclo(u, status);
             u = -1;
         }
+        discard_set_aside_outputs();
     }
 
     // Opens the tape file dir + name as the running tape.
@@ -116,9 +117,37 @@ TEST_F(Tape, NumberedTapeNames) {
     }
 }
 
+// Past the 999th tape the number grows a digit in every form of name, so no
+// name of a run is written twice; nor is the name the run started with.
+TEST_F(Tape, NumberedTapeNamesNeverRepeat) {
+    struct row {
+        const char* current;
+        int fixed;
+        int default_extension;
+        int number;
+        std::vector<std::string> names;
+    };
+    for (const row& r : {
+             row{"part.tap", 0, 1, 999, {"part.999", "part.1000", "part.1001"}},
+             row{"part.tap", 1, 1, 999, {"part999.tap", "part1000.tap"}},
+             row{"job", 0, 0, 999, {"job999", "job1000"}},
+             row{"part.t10", 0, 1, 9, {"part.t09", "part.t11"}},   // not over the run's first tape
+             row{"part.100", 0, 1, 99, {"part.199", "part.101"}},  // nor at 100 (the field is "100")
+         }) {
+        next_tape_name = next_tape_name_t{};
+        tape_state.tape_number = 1;
+        next_name(r.current, r.fixed, r.default_extension);  // analyses the name
+        tape_state.tape_number = r.number;
+        for (const std::string& want : r.names) {
+            EXPECT_EQ(next_name("ignored", r.fixed, r.default_extension), want) << r.current << " " << r.number;
+        }
+    }
+}
+
 TEST_F(Tape, BlockLimitSplitsAtTheNextCheckAndCountsAgain) {
     open_tape("part.tap", "tap");
     configuration_store.intsp[57] = 100;  // maximum tape blocks
+    tape_state.cut_on_tape = 1;
     block_writer.block_lines_written = 99;
     check_tape_split();
     EXPECT_FALSE(std::filesystem::exists(dir + "part.t01"));
@@ -132,13 +161,20 @@ TEST_F(Tape, BlockLimitSplitsAtTheNextCheckAndCountsAgain) {
     } catch (const run_stopped& s) {
         FAIL() << "stopped with " << s.code;
     }
-    EXPECT_TRUE(std::filesystem::exists(dir + "part.tap"));
+    // The first tape is set aside: the tapes of a split take their names
+    // together when the run ends well.
+    EXPECT_FALSE(std::filesystem::exists(dir + "part.tap"));
     EXPECT_FALSE(std::filesystem::exists(dir + "part.t01"));
     int status = 0;
-    filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
+    set_unit_aside(job_files.file_units[unit_slot(FILE_TAPE)], status);
     job_files.file_units[unit_slot(FILE_TAPE)] = -1;
     EXPECT_EQ(status, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir + "part.tap"));
+    finish_set_aside_outputs(status);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir + "part.tap"));
     EXPECT_TRUE(std::filesystem::exists(dir + "part.t01"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 2);
     EXPECT_EQ(tape_state.tape_number, 2);
     EXPECT_EQ(trimmed_copy(job_files.file_names[FILE_TAPE].view()), dir + "part.t01");
     // Only what the new tape got since the split is counted.
@@ -150,6 +186,7 @@ TEST_F(Tape, BlockLimitSplitsAtTheNextCheckAndCountsAgain) {
 TEST_F(Tape, SplitReapproachesFromTheStartHeightOfTheCurrentTool) {
     open_tape("up.tap", "tap");
     configuration_store.intsp[57] = 1;  // maximum tape blocks
+    tape_state.last_move_cuts = 1;
     block_writer.block_lines_written = 1;
     motion_state.position_units[3] = 0;
     motion_state.previous_position_units[3] = 0;
@@ -159,6 +196,7 @@ TEST_F(Tape, SplitReapproachesFromTheStartHeightOfTheCurrentTool) {
     for (int tool_index : {0, 1}) {
         toolpath_tables.tool_index = tool_index;
         block_writer.block_lines_written = 1;
+        tape_state.cut_on_tape = 1;
         check_tape_split();
         int status = 0;
         filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
@@ -169,7 +207,10 @@ TEST_F(Tape, SplitReapproachesFromTheStartHeightOfTheCurrentTool) {
         for (const std::string& l : lines) all += l + "\n";
         // The default Z format writes 50 as Z50000 and 100 as Z100000. The
         // rapid names X and Y as well: the new tape has written no axis yet.
-        EXPECT_NE(all.find("G0X0Y0Z50000F"), std::string::npos) << all;
+        // A feed move brought the tool to the kept point: it goes back down
+        // at a feed.
+        EXPECT_NE(all.find("G0X0Y0Z50000"), std::string::npos) << all;
+        EXPECT_NE(all.find("\nG1X0Y0Z0F"), std::string::npos) << all;
         EXPECT_EQ(all.find("Z100000"), std::string::npos) << all;
         int unit = -1;
         open_unit(unit, dir + name, OPEN_WRITE, FORM_TEXT, status);
@@ -206,6 +247,28 @@ TEST_F(Tape, NoLimitsNoCheck) {
     EXPECT_EQ(block_writer.block_lines_written, 1000000);
 }
 
+// At the end of a run that cuts its tape, the numbered tapes an earlier run
+// left beyond this run's last are removed, up to the first number missing;
+// a run whose control never cuts its tape leaves such names alone.
+TEST_F(Tape, StaleNumberedTapesAreRemoved) {
+    for (const bool limit : {false, true}) {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        for (const char* name : {"part.t01", "part.t02", "part.t04", "other.t01"}) std::ofstream(dir + name) << "old";
+        job_files.file_names[FILE_TAPE].set(dir + "part.tap");
+        job_files.file_extensions[FILE_TAPE].set("tap");
+        job_files.fixed_tape = 0;
+        next_tape_name = next_tape_name_t{};
+        tape_state.tape_number = 1;
+        real_option(5) = limit ? 10.0 : 0.0;  // maximum tape length
+        remove_stale_tapes();
+        EXPECT_EQ(std::filesystem::exists(dir + "part.t01"), !limit);
+        EXPECT_EQ(std::filesystem::exists(dir + "part.t02"), !limit);
+        EXPECT_TRUE(std::filesystem::exists(dir + "part.t04"));
+        EXPECT_TRUE(std::filesystem::exists(dir + "other.t01"));
+    }
+}
+
 TEST_F(Tape, ProgramEndWritesTheEndOfTapeCharacter) {
     open_tape("end.tap", "tap");
     configuration_store.intsp[73] = '%';
@@ -226,7 +289,7 @@ TEST_F(Tape, SplitAtToolChangeNeverAtTheFirst) {
     EXPECT_EQ(split_tape_at_tool_change(), 1);
     EXPECT_FALSE(std::filesystem::exists(dir + "tc.tap"));
     EXPECT_EQ(split_tape_at_tool_change(), 1);
-    EXPECT_TRUE(std::filesystem::exists(dir + "tc.tap"));  // finished at the split
+    EXPECT_FALSE(std::filesystem::exists(dir + "tc.tap"));  // set aside at the split
     EXPECT_EQ(trimmed_copy(job_files.file_names[FILE_TAPE].view()), dir + "tc.t01");
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -375,6 +376,55 @@ TEST_F(Units, AnOutputTakesItsNameWhenFinished) {
     EXPECT_EQ(unit_table.unfinished[static_cast<std::size_t>(u)], 0);
     filclo(u, st);
     EXPECT_EQ(st, IO_OK);
+}
+
+// Outputs set aside (the tapes of a split) keep their unfinished names and
+// take their final names only with the run's success, together; a failed or
+// interrupted run leaves every file of the run before.
+TEST_F(Units, OutputsSetAsideTakeTheirNamesTogether) {
+    write_file("a", "old a\n");
+    write_file("b", "old b\n");
+    const auto write_set = [this]() {
+        int st = 0;
+        for (const char* name : {"a", "b"}) {
+            int u = open(path(name), OPEN_WRITE);
+            filwri(u, std::string("new ") + name, st);
+            set_unit_aside(u, st);
+            EXPECT_EQ(st, IO_OK);
+        }
+        // Closed, but not finished: the files of the run before stay.
+        EXPECT_EQ(read_file("a"), "old a\n");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
+    };
+    const auto kept_before = [this]() {
+        EXPECT_EQ(read_file("a"), "old a\n");
+        EXPECT_EQ(read_file("b"), "old b\n");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+    };
+    EXPECT_EXIT(
+        {
+            write_set();
+            stop_run(4);
+        },
+        ::testing::ExitedWithCode(4), "");
+    kept_before();
+    EXPECT_EXIT(
+        {
+            install_interrupt_cleanup();
+            write_set();
+            std::raise(SIGTERM);
+        },
+        ::testing::KilledBySignal(SIGTERM), "");
+    kept_before();
+    EXPECT_EXIT(
+        {
+            write_set();
+            stop_run(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(read_file("a"), "new a\n");
+    EXPECT_EQ(read_file("b"), "new b\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
 }
 
 TEST_F(Units, UnfinishedFilesOfEndedRunsAreCleared) {
