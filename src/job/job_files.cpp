@@ -133,8 +133,8 @@ constexpr int OUTPUT_REFUSED = 2;  // over an input, or over another output
 
 // The cutfile's name without its directory and its extension, which names
 // the job's outputs. An extension joined by another character than '.' (the
-// startup statement "cldata dot") goes with that character: part8_cut gives
-// part8.
+// startup statement "cldata dot") goes with that character: bracket_cut gives
+// bracket.
 void cutfile_base_name(text<FILE_NAME_LEN>& base) {
     const job_files_t& f = job_files;
     text<FILE_NAME_LEN> part;

@@ -107,7 +107,7 @@ interrupted)
   reader=$!
   start_waiting_job messages
   wait $reader
-  echo PART7 >&3
+  echo FLANGE7 >&3
   wait $pid
   code=$?
   exec 3>&-

@@ -198,7 +198,7 @@ inline std::vector<record> sample_records() {
     std::vector<record> v;
     int n = 0;
     record partno = make_record(++n, 2000, 1045);
-    add_text(partno, "PART-7 MILL2");
+    add_text(partno, "FLANGE MILL2");
     v.push_back(partno);
     v.push_back(make_record(++n, 9000, 9, {iw(171)}));
     v.push_back(make_record(++n, 2000, 1055, {rw(12.0), rw(0.0), rw(75.5), rw(0.0), rw(10.0), rw(0.0), rw(3.0), rw(3.0)}));

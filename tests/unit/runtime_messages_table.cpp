@@ -110,14 +110,14 @@ TEST(BuiltinMessages, WrittenBoxes) {
     for (char ch : usage) lines += ch == '\n';
     EXPECT_EQ(lines, 11u);
 
-    set_message_string_arg(1, "PART 7");
+    set_message_string_arg(1, "BRKT-A");
     ::testing::internal::CaptureStderr();
     issue_message(11);
     const std::string header = ::testing::internal::GetCapturedStderr();
     lines = 0;
     for (char ch : header) lines += ch == '\n';
     EXPECT_EQ(lines, 16u);
-    EXPECT_NE(header.find("\n-----------------------------                            PART 7"), std::string::npos);
+    EXPECT_NE(header.find("\n-----------------------------                            BRKT-A"), std::string::npos);
 }
 
 // The message file installed for users to start from holds every built-in
