@@ -110,7 +110,7 @@ void init_run_machine_state() {
     } else {
         s.tool_axis = m.initial_tool_vector;
     }
-    if (m.machine_type >= MACHINE_TABLE_TABLE && m.machine_type <= MACHINE_HEAD_HEAD) set_start_rotary_words();
+    if (rotary_machine(m.machine_type)) set_start_rotary_words();
     int status = 0;
     select_workplane_transform(1, status);
     select_machine_workplane(1, status);

@@ -437,7 +437,7 @@ void retract_and_reconfigure(const vector3& tool_axis, const angle_pair& target,
     record_warning(MESSAGE_RECONFIGURED, 0);
     const double kept_feed = feed_state.feedrate;
     const double withdrawal = machine_model.withdrawal;
-    double rapid = std::fabs(spval(RAPID_FEEDRATE_REAL));
+    double rapid = rapid_tip_feed();
     if (configuration_store.intsp[INVERSE_TIME_SETTING] == 1 && withdrawal != 0.0) rapid /= withdrawal;
     // The last of the way back is a cut again: at the plunge feed, but never
     // faster than the move that was interrupted.

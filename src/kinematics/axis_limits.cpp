@@ -18,18 +18,8 @@ void report_value(int message, double value) {
     issue_message(message);
 }
 
-// The machines whose rotary words carry solved angles through the word
-// conversions; a head on a fixed axis pair writes its head values as they are.
-bool words_convert_angles() {
-    const int t = machine_model.machine_type;
-    return t == MACHINE_TABLE_TABLE || t == MACHINE_HEAD_TABLE || t == MACHINE_HEAD_HEAD;
-}
-
 // rotary_axis_chars 3 and 4: the directions of the azimuth and the elevation.
 double direction_sign(int k) { return machine_model.rotary_axis_chars[k + 2] == '-' ? -1.0 : 1.0; }
-
-bool minimum_unset(double minimum) { return minimum - LIMIT_MINIMUM_UNSET <= LIMIT_UNSET_MARGIN; }
-bool maximum_unset(double maximum) { return maximum - LIMIT_MAXIMUM_UNSET >= -LIMIT_UNSET_MARGIN; }
 
 // Limits of a word's angle as limits of the machine angle: the word is
 // sign x (angle + offset), so the angle is sign x word - offset; a negative
@@ -38,7 +28,7 @@ void limits_as_machine_angles(array1<double, 2>& limits, int k) {
     const double sign = direction_sign(k);
     const double offset = rotary_word_offset(k);
     const double low = limits[1], high = limits[2];
-    const bool low_unset = minimum_unset(low), high_unset = maximum_unset(high);
+    const bool low_unset = !minimum_set(low), high_unset = !maximum_set(high);
     if (sign > 0.0) {
         limits[1] = low_unset ? low : low - offset;
         limits[2] = high_unset ? high : high - offset;
@@ -51,13 +41,13 @@ void limits_as_machine_angles(array1<double, 2>& limits, int k) {
 }  // namespace
 
 void set_rotary_limits_as_machine_angles() {
-    if (!words_convert_angles()) return;
+    if (!rotary_machine(machine_model.machine_type)) return;
     limits_as_machine_angles(machine_model.azimuth_limits, 1);
     limits_as_machine_angles(machine_model.elevation_limits, 2);
 }
 
 double word_degrees(int k, double angle) {
-    if (!words_convert_angles()) return angle;
+    if (!rotary_machine(machine_model.machine_type)) return angle;
     return direction_sign(k) * (angle + rotary_word_offset(k));
 }
 

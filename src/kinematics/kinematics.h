@@ -110,6 +110,11 @@ constexpr int MACHINE_TABLE_TABLE = 1;    // both rotations in the table
 constexpr int MACHINE_HEAD_TABLE = 2;     // azimuth in the head, elevation in the table
 constexpr int MACHINE_HEAD_HEAD = 3;
 constexpr int MACHINE_HEAD_PAIR = 4;      // head-head on a fixed axis pair (subtypes 21-25)
+// The machines whose rotary words carry solved angles (through the word
+// conversions); a head on a fixed axis pair writes its head values as they are.
+inline bool rotary_machine(int type) {
+    return type == MACHINE_TABLE_TABLE || type == MACHINE_HEAD_TABLE || type == MACHINE_HEAD_HEAD;
+}
 
 // The solver frame of the five-axis solution: the half turn (or the identity)
 // that takes the primary rotary axis onto +Z, and the secondary axis and the
@@ -362,6 +367,9 @@ constexpr double LIMIT_MINIMUM_UNSET = -99999.0;
 constexpr double LIMIT_MAXIMUM_UNSET = 999999.0;
 // A limit this near its default counts as unset.
 constexpr double LIMIT_UNSET_MARGIN = 0.0001;
+// A limit left at its default bounds nothing.
+inline bool minimum_set(double minimum) { return minimum - LIMIT_MINIMUM_UNSET > LIMIT_UNSET_MARGIN; }
+inline bool maximum_set(double maximum) { return maximum - LIMIT_MAXIMUM_UNSET < -LIMIT_UNSET_MARGIN; }
 
 // The rotary state last committed after a multi-axis record: the point
 // transforms between part frame and machine read it.

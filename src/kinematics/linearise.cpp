@@ -745,10 +745,8 @@ double branch_change_fraction(const vector3& start_axis, const vector3& end_axis
                               angle_pair& after) {
     constexpr int n = BRANCH_SAMPLES;
     // Without limits every solution is inside them.
-    const int unlimited = azimuth_minimum() - LIMIT_MINIMUM_UNSET <= LIMIT_UNSET_MARGIN &&
-                          azimuth_maximum() - LIMIT_MAXIMUM_UNSET >= -LIMIT_UNSET_MARGIN &&
-                          elevation_minimum() - LIMIT_MINIMUM_UNSET <= LIMIT_UNSET_MARGIN &&
-                          elevation_maximum() - LIMIT_MAXIMUM_UNSET >= -LIMIT_UNSET_MARGIN;
+    const int unlimited = !minimum_set(azimuth_minimum()) && !maximum_set(azimuth_maximum()) &&
+                          !minimum_set(elevation_minimum()) && !maximum_set(elevation_maximum());
     if (unlimited) return -1.0;
     std::array<angle_pair, BRANCH_SAMPLES + 1> here, other;
     here[0] = current;

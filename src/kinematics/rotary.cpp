@@ -23,10 +23,6 @@ constexpr int MESSAGE_IMPOSSIBLE_VECTOR = 118;
 
 bool first_move() { return multiaxis_motion_state.multiaxis_restart_state == 1; }
 
-// A limit left at its default bounds nothing.
-bool minimum_set(double minimum) { return minimum - LIMIT_MINIMUM_UNSET > LIMIT_UNSET_MARGIN; }
-bool maximum_set(double maximum) { return maximum - LIMIT_MAXIMUM_UNSET < -LIMIT_UNSET_MARGIN; }
-
 double degrees_of(double radians) { return radians / angle_constants.degrees_to_radians; }
 
 bool inside(double angle, double minimum, double maximum, double margin) {

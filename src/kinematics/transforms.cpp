@@ -23,10 +23,6 @@ constexpr int FLAG_MULTIAXIS_MODE = 20;
 constexpr int TOOL_LENGTH_WARNING = 124;
 constexpr double TOOL_AXIS_MINIMUM = 1e-5;
 
-bool rotary_machine(int type) {
-    return type == MACHINE_TABLE_TABLE || type == MACHINE_HEAD_TABLE || type == MACHINE_HEAD_HEAD;
-}
-
 // The tool length that the kinematics add to a head's offsets.
 double tool_length_used() {
     return configuration_store.intsp[TOOL_LENGTH_USED] != 0 ? machine_model.tool_length : 0.0;

@@ -6,7 +6,6 @@
 // linear moves; the plane geometry and helix blocks of the helical cycles.
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <cmath>
 
 #include "job/job.h"
@@ -55,6 +54,17 @@ constexpr double ROUNDED_ENDS_PART_OF_RADIUS = 1e-4;
 
 
 double degrees_of(double radians) { return radians * 180.0 / PI; }
+
+// The chordal tolerance of the control (real 10), else the given resolution.
+double chordal_tolerance(double resolution) { return real_option(10) > 0.0 ? real_option(10) : resolution; }
+
+// Straight moves enough for an arc of sweep degrees and radius r to stay
+// within the tolerance of it, each of MAX_CHORD_ANGLE degrees at most.
+int chord_count(double sweep, double r, double tolerance) {
+    double step = MAX_CHORD_ANGLE;
+    if (r > tolerance && tolerance > 0.0) step = std::min(step, 2.0 * degrees_of(std::acos(1.0 - tolerance / r)));
+    return static_cast<int>(std::clamp(std::ceil(sweep / step - EXACT_ANGLE), 1.0, static_cast<double>(MAX_ARC_CHORDS)));
+}
 
 double wrap_degrees(double a) {
     a = std::fmod(a, 360.0);
@@ -185,11 +195,7 @@ void output_arc_chord() {
 // points run from the start's distance from the centre to the end's.
 void output_arc_chords(std::span<const double> points, int last_index, const arc_plan_t& plan, int axial,
                        double rise_start, double rise_end, int helix, double tolerance) {
-    const double r = std::max(plan.start_radius, plan.end_radius);
-    double step = MAX_CHORD_ANGLE;
-    if (r > tolerance && tolerance > 0.0) step = std::min(step, 2.0 * degrees_of(std::acos(1.0 - tolerance / r)));
-    const double wanted = std::ceil(plan.sweep / step - EXACT_ANGLE);
-    const int n = static_cast<int>(std::clamp(wanted, 1.0, static_cast<double>(MAX_ARC_CHORDS)));
+    const int n = chord_count(plan.sweep, std::max(plan.start_radius, plan.end_radius), tolerance);
     for (int i = 1; i <= n; ++i) {
         if (i == n) {
             set_position_from_cutfile_point(points, last_index);
@@ -253,10 +259,7 @@ void output_helix_as_lines(const point3& centre, const point3& end, int first, i
     const double sweep = (sweep_degrees < EXACT_ANGLE ? WHOLE_TURN : sweep_degrees) * PI / 180.0;
     const double r = std::hypot(p[first] - centre[first], p[second] - centre[second]);
     const double resolution = std::max(1.0 / axis_mult(first), 1.0 / axis_mult(second));
-    const double tolerance = real_option(10) > 0.0 ? real_option(10) : resolution;
-    double step = MAX_CHORD_ANGLE * PI / 180.0;
-    if (r > tolerance) step = std::min(step, 2.0 * std::acos(1.0 - tolerance / r));
-    const int n = static_cast<int>(std::clamp(std::ceil(sweep / step - EXACT_ANGLE), 1.0, static_cast<double>(MAX_ARC_CHORDS)));
+    const int n = chord_count(degrees_of(sweep), r, chordal_tolerance(resolution));
     const double start_axial = p[axial];
     std::array<double, 3> values{};
     for (int i = 1; i <= n; ++i) {
@@ -607,7 +610,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
 
     if (rounded_ends && arcs_allowed) r = fit_centre_to_ends(motion_state.position_units, last_units);
     cs.incremental_centre_mode = get_intsp(28) == 1 ? 1 : 0;
-    cs.circle_record[5] = real_option(10) > 0.0 ? real_option(10) : plane_resolution();
+    cs.circle_record[5] = chordal_tolerance(plane_resolution());
     const int radius_word = key_word(KEY_RADIUS);
     const int full_circle = get_intsp(27);
     arc_plan_t plan;

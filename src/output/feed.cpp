@@ -159,7 +159,6 @@ void fedrat_multiaxis() {
             value = std::min(FEED_STEP_COUNT, n);
         }
     } else if (inverse_time) {
-        if (pending_move_flags.rapid_pending) step[1] = real_option(RAPID_FEEDRATE_REAL);
         const double f = step[2] > 0.0 ? 1.0 / step[2] : maximum;
         step[1] = f;
         value = truncate_to_int(f * MULT(key_word(FEED_KEY)) + 0.5);

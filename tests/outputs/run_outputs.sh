@@ -71,6 +71,22 @@ wait_for_prompt() {
   return 0
 }
 
+# A file system of SIZE of its own at disk/, entered (unmounted at exit); the
+# case is skipped where none can be mounted (only the superuser can).
+enter_small_disk() {
+  if [ "$(id -u)" != 0 ]; then
+    echo "$case_name: skipped: mounting a small file system needs the superuser"
+    exit 77
+  fi
+  mkdir disk
+  if ! mount -t tmpfs -o size="$1" tmpfs disk 2>/dev/null; then
+    echo "$case_name: skipped: no small file system can be mounted here"
+    exit 77
+  fi
+  mounted=$tmp/disk
+  cd disk || exit 1
+}
+
 case $case_name in
 closed_streams)
   # Started with standard input, output and error closed, the run must not
@@ -137,17 +153,7 @@ full_disk)
   # message 221 and exit code 4, and leave the files of the run before (an
   # MCD file there would be read as the machine, so there is none before).
   # Needs a small file system of its own: only the superuser can mount one.
-  if [ "$(id -u)" != 0 ]; then
-    echo "$case_name: skipped: mounting a small file system needs the superuser"
-    exit 77
-  fi
-  mkdir disk
-  if ! mount -t tmpfs -o size=64k tmpfs disk 2>/dev/null; then
-    echo "$case_name: skipped: no small file system can be mounted here"
-    exit 77
-  fi
-  mounted=$tmp/disk
-  cd disk || exit 1
+  enter_small_disk 64k
   cp "$here/e2e/job_standard/in/job.cut" .
   printf 'machine standard\nmaximum block number = 500\nend\n' > ctl.opt
   before="job.tap job.prt job.inf ctl.tmp"
@@ -362,17 +368,7 @@ split_full_disk)
   # A run that splits its tape and then fills the file system ends with
   # message 221 and exit code 4, and leaves every tape of the run before:
   # none of its own finished tapes has taken a name yet.
-  if [ "$(id -u)" != 0 ]; then
-    echo "$case_name: skipped: mounting a small file system needs the superuser"
-    exit 77
-  fi
-  mkdir disk
-  if ! mount -t tmpfs -o size=256k tmpfs disk 2>/dev/null; then
-    echo "$case_name: skipped: no small file system can be mounted here"
-    exit 77
-  fi
-  mounted=$tmp/disk
-  cd disk || exit 1
+  enter_small_disk 256k
   "$write_cutfile" 3 "$tmp/big.cut" gotos 20000 || exit 1
   printf 'machine standard\nmaximum tape length = 100.0\nend\n' > ctl.opt
   before="big.tap big.t01 big.t02"
