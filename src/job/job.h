@@ -442,6 +442,9 @@ void handle_contact_normal_record();
 // that is not a number or too large (record_real_word): message 269 with the
 // last record read well, and the run stops with exit code 4.
 [[noreturn]] void stop_on_cldata_read_error();
+// The data ended before the end record was handled: a read error as above,
+// else message 109 ("Incomplete cldata file") and exit code 4.
+[[noreturn]] void stop_on_incomplete_cutfile();
 
 void start_skipping_records(int n);
 int is_skipping();

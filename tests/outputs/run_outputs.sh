@@ -314,8 +314,8 @@ cutfile_pipe)
   ;;
 mcd_edited)
   # An MCD file whose lines were moved, or whose repeat lines were changed,
-  # is refused (exit code 5), though each record's own checksum holds. A file
-  # without the checksum line, as earlier versions wrote them, is read.
+  # is refused (exit code 5), though each record's own checksum holds; so is
+  # a file without its checksum line.
   "$exe" -x fanuc < /dev/null > /dev/null 2>&1 || { echo "$case_name: -x failed"; exit 1; }
   mv fanuc.mcd fanuc.written
   loads() {  # loads <file>: the exit code of a difference dump with it as fanuc.mcd
@@ -359,10 +359,13 @@ mcd_edited)
   check "a repeat line changed: not refused" refused repeat.mcd
   { cat fanuc.written; echo "+   1"; } > after.mcd
   check "a line after the checksum: not refused" refused after.mcd
-  sed '$d' fanuc.written > earlier.mcd
-  loads earlier.mcd
-  code=$?
-  check "a file without the checksum line: exit code $code, expected 0" [ $code -eq 0 ]
+  # The checksum line is part of every file: one without it has lost its
+  # end, or been edited (here two lines swapped around a repeat line too).
+  sed '$d' fanuc.written > unchecked.mcd
+  check "a file without the checksum line: not refused" refused unchecked.mcd
+  awk '/^\+/ && NR > 4 && !done { t = line[NR - 1]; line[NR - 1] = line[NR - 2]; line[NR - 2] = t; done = 1 }
+       { line[NR] = $0 } END { for (j = 1; j < NR; j++) print line[j] }' fanuc.written > unchecked_swapped.mcd
+  check "lines swapped around a repeat line, no checksum line: not refused" refused unchecked_swapped.mcd
   ;;
 split_full_disk)
   # A run that splits its tape and then fills the file system ends with
@@ -384,6 +387,47 @@ split_full_disk)
   done
   check "a tape of this run took a name" [ ! -e big.t03 ]
   check "unfinished files left" no_unfinished
+  ;;
+cutfile_whole)
+  # A cutfile is read whole or the run fails. Blank lines (empty, blanks,
+  # tabs) anywhere in an ASCII cutfile change nothing; a cutfile cut short
+  # before its end record (an interrupted CAM run or copy) is a failed run,
+  # exit code 4, that leaves the files of the run before.
+  cp "$here/../examples/demo.cut" "$here/../examples/demo.opt" .
+  "$write_cutfile" 3 whole.bin gotos 50 || exit 1
+  post() {  # post: job.cut posted
+    "$exe" demo job.cut -p < /dev/null > /dev/null 2> err
+  }
+  cp demo.cut job.cut
+  post || { echo "$case_name: the demo failed"; exit 1; }
+  for f in job.tap job.prt job.inf; do cp "$f" "$f.before"; done
+  kept() { local f; for f in job.tap job.prt job.inf; do same "$f" "$f.before" || return 1; done; }
+  while IFS='|' read -r what make; do
+    eval "$make" > job.cut
+    post
+    code=$?
+    check "$what: exit code $code, expected 0" [ $code -eq 0 ]
+    check "$what: the tape differs" same job.tap job.tap.before
+  done <<'CASES'
+an empty line inside a record|awk 'NR == 7 { print; print ""; next } 1' demo.cut
+empty, blank and tab lines after every line|awk '{ print; print (NR % 3 == 0 ? "" : NR % 3 == 1 ? "   " : "\t \t") }' demo.cut
+blank lines before the header and after the end|{ printf '\n \n'; cat demo.cut; printf '\n\n'; }
+CASES
+  while IFS='|' read -r what make message; do
+    eval "$make" > job.cut
+    post
+    code=$?
+    check "$what: exit code $code, expected 4" [ $code -eq 4 ]
+    check "$what: no message \"$message\"" grep -q "$message" err
+    check "$what: the files of the run before changed" kept
+    check "$what: unfinished files left" no_unfinished
+  done <<'CASES'
+without its end record|sed '$d' demo.cut|Incomplete cldata file
+cut between the lines of a record|head -n 7 demo.cut|Incomplete cldata file
+cut inside a field|head -c -10 demo.cut|Error: reading CLDATA record
+empty|:|Incomplete cldata file
+binary, without its end record|head -c -36 whole.bin|Incomplete cldata file
+CASES
   ;;
 unreadable_control)
   # An option file and a machine file that are there but cannot be read are
