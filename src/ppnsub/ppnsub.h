@@ -95,6 +95,9 @@ struct unit_table_t {
     std::array<char, CONSOLE_HOLD_SIZE> console_hold{};
     volatile std::sig_atomic_t console_held = 0;
     bool console_hold_on = false;
+    // Standard output was closed when the program started (and now writes to
+    // the null device): a file named "tty" would go nowhere.
+    bool output_closed_at_start = false;
     int input_unit_number = 5;
     int tty_unit_number = 6;
     int message_unit_number = 7;

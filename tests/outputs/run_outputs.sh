@@ -98,13 +98,19 @@ closed_streams)
   code=$?
   check "exit code $code with closed streams" [ $code -eq 0 ]
   for f in job.tap job.prt job.inf; do check "$f differs with closed streams" same "$f" "$f.console"; done
+  # A tape on standard output (-t tty) that was closed goes nowhere: it is a
+  # tape that cannot be opened (exit code 4), not a job done.
+  "$exe" standard job.cut -t tty >&- 2> err
+  code=$?
+  check "-t tty, standard output closed: exit code $code, expected 4" [ $code -eq 4 ]
+  check "-t tty, standard output closed: no message 126" grep -q "^Could not open tty\$" err
   ;;
 interrupted)
   # A job ended by a signal leaves the files of the run before and no half
   # tape; the signal still ends it as it would have. Every signal whose
   # default is to end a program does so, not only those of a terminal.
   make_job
-  for sig in TERM HUP INT QUIT USR1 USR2 ALRM VTALRM PROF XCPU RTMIN; do
+  for sig in TERM HUP INT QUIT ABRT USR1 USR2 ALRM VTALRM PROF XCPU RTMIN; do
     start_waiting_job
     wait_for_prompt && check "SIG$sig: no unfinished tape while running" has "big.tap.kelvaron-unfinished-*"
     kill -s $sig $pid
