@@ -237,6 +237,7 @@ constexpr int EXPR_DIVIDE_BY_ZERO = 13;
 constexpr int EXPR_TYPE_MISMATCH = 14;
 constexpr int EXPR_BAD_OPERATOR = 15;
 constexpr int EXPR_INCOMPLETE = 16;     // an operator without its right operand
+constexpr int EXPR_REPEAT_TOO_LARGE = 17;  // a repeat count beyond MAX_REPEAT_COUNT (or not a number)
 
 // evaluate 1 computes; 0 only checks operands, types and operators. The
 // result text is blank-padded; value is 0 for a text.
