@@ -137,8 +137,9 @@ struct job_files_t {
     // The files read as input (cutfile, option file, machine file), by kind,
     // once opened: no output may take the place of one of them.
     array1<file_identity, NFILEKINDS> input_identities{};
-    // 1 for a kind whose name the startup file gave: an output of that name
-    // is named on the console, since it need not be where the user looks.
+    // 1 for a kind whose name, or folder, the startup file gave: an output
+    // of that kind is named on the console, since it need not be where the
+    // user looks.
     array1<int, NFILEKINDS> named_by_startup{};
 };
 extern job_files_t job_files;
