@@ -134,8 +134,9 @@ struct job_files_t {
     // control: the machine file's name without directory and extension, or
     // the built-in control to load when no machine file is found.
     text<MACHINE_NAME_LEN> machine_name;
-    // The files read as input (cutfile, option file, machine file), by kind,
-    // once opened: no output may take the place of one of them.
+    // The files read as input (startup file, message file, cutfile, option
+    // file, machine file), by kind, once opened: no output may take the place
+    // of one of them.
     array1<file_identity, NFILEKINDS> input_identities{};
     // 1 for a kind whose name, or folder, the startup file gave: an output
     // of that kind is named on the console, since it need not be where the
@@ -164,8 +165,8 @@ void locate_existing_file(std::span<char> name, std::string_view path, std::stri
 // before the control is loaded; exit_status 4 when the run cannot go on, 5
 // when an option or machine file is there but cannot be read.
 void open_job_files(std::span<char> machine_name, int& exit_status);
-// Whether the file of this name is one the job reads: the cutfile, the option
-// file or the machine file.
+// Whether the file of this name is one the run reads: the startup file, the
+// message file, the cutfile, the option file or the machine file.
 bool is_job_input(std::string_view name);
 int prompt_until_nonblank(std::span<char> field, int message_number);
 int prompt_and_read_line(std::string_view prompt, std::span<char> field);

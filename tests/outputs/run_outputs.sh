@@ -435,6 +435,43 @@ empty|:|Incomplete cldata file
 binary, without its end record|head -c -36 whole.bin|Incomplete cldata file
 CASES
   ;;
+over_inputs)
+  # No output replaces a file the run reads: the startup file, the message
+  # file, the cutfile or the control's files. An output named as one stops
+  # the run (exit code 4) and the file is left as it was.
+  cp "$here/../examples/demo.cut" "$here/../examples/demo.opt" .
+  cp "$here/../docs/kelvaron.msg" site.msg
+  printf 'machine other\nend\n' > ctl.cfg
+  while IFS='|' read -r what startup args kept; do
+    rm -f startup
+    [ -n "$startup" ] && printf '%b\n' "$startup" > startup
+    for f in $kept; do
+      case $f in *.msg) ;; *) printf '# %s\n' "$f" > "$f" ;; esac
+      cp "$f" "$f.before"
+    done
+    # shellcheck disable=SC2086
+    "$exe" $args < /dev/null > /dev/null 2> err
+    code=$?
+    check "$what: exit code $code, expected 4" [ $code -eq 4 ]
+    for f in $kept; do check "$what: $f was written over" same "$f" "$f.before"; done
+    check "$what: unfinished files left" no_unfinished
+  done <<'CASES'
+tape over the startup file (-s)||-s site.tap demo demo.cut -t site|site.tap
+setup file over the startup file (-s)||-s demo.inf demo demo.cut|demo.inf
+tape over the message file (-m)||-m site.msg demo demo.cut -t site.msg|site.msg
+setup file over the message file the startup file names|message file = site.msg\nsetup file = site.msg|demo demo.cut|site.msg
+MCD file over the startup file||-s other.mcd -x ctl|other.mcd
+CASES
+  # The MCD file always takes its own extension: a control whose machine line
+  # names the cutfile writes beside it.
+  printf 'machine demo.cut\nend\n' > named.cfg
+  cp demo.cut demo.cut.before
+  "$exe" -x named < /dev/null > /dev/null 2> err
+  code=$?
+  check "MCD file of a control named as the cutfile: exit code $code, expected 0" [ $code -eq 0 ]
+  check "MCD file of a control named as the cutfile: the cutfile was written over" same demo.cut demo.cut.before
+  check "MCD file of a control named as the cutfile: no demo.cut.mcd" [ -s demo.cut.mcd ]
+  ;;
 unreadable_control)
   # An option file and a machine file that are there but cannot be read are
   # errors, not missing files (which would let the built-in control of that
