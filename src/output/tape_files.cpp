@@ -587,6 +587,19 @@ void start_next_tape() {
     issue_message(218);
 }
 
+namespace {
+
+// Whether the run's tapes are a set: its control cuts its tape (a tape
+// limit, a split at tool changes) or it split it. A set is finished with its
+// record, by which a later run of the set removes the numbered tapes it does
+// not write again; a run whose control never cuts its tape owns no numbered
+// names, and files that look like them are none of its business.
+int tapes_form_a_set() {
+    return next_tape_name.analysed != 0 || real_option(5) > LIMIT_UNSET || get_intsp(57) > 0 || get_intsp(25) != 0;
+}
+
+}  // namespace
+
 void finish_job_outputs() {
     static constexpr std::array<int, 3> kinds = {FILE_TAPE, FILE_PRINT, FILE_SETUP};
     const auto stop_unwritten = [](int status) {
@@ -612,34 +625,20 @@ void finish_job_outputs() {
             set_unit_aside(unit, status);
             unit = -1;
             stop_unwritten(status);
-            finish_set_aside_outputs(status);
+            if (tapes_form_a_set()) {
+                // The set is named after its first tape.
+                const text<FILE_NAME_LEN>& first =
+                    next_tape_name.analysed != 0 ? next_tape_name.first_name : job_files.file_names[FILE_TAPE];
+                finish_output_set(trimmed(first.view()), status);
+            } else {
+                finish_set_aside_outputs(status);
+            }
             stop_unwritten(status);
-            remove_stale_tapes();
             continue;
         }
         filclo(unit, status);
         unit = -1;
         stop_unwritten(status);
-    }
-}
-
-void remove_stale_tapes() {
-    // A run whose control never cuts its tape owns no numbered names: files
-    // that look like them are left alone.
-    const int cuts_tapes = next_tape_name.analysed != 0 || real_option(5) > LIMIT_UNSET || get_intsp(57) > 0 ||
-                           get_intsp(25) != 0;
-    if (!cuts_tapes) return;
-    analyse_tape_name(job_files.file_names[FILE_TAPE].view(), job_files.fixed_tape, tape_has_default_extension());
-    // The tapes of a name are one set: those an earlier run numbered beyond
-    // the last one of this run would be taken for its continuation.
-    const std::string first(trimmed(next_tape_name.first_name.view()));
-    for (int k = tape_state.tape_number;; ++k) {
-        const std::string name = numbered_tape_name(k);
-        if (name == first) continue;
-        text<FILE_NAME_LEN> full;
-        int status = 0;
-        build_file_name(full.span(), name, "", "", status);
-        if (status != 0 || remove_output_file(full.view()) != IO_OK) return;
     }
 }
 

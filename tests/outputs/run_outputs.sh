@@ -472,6 +472,93 @@ CASES
   check "MCD file of a control named as the cutfile: the cutfile was written over" same demo.cut demo.cut.before
   check "MCD file of a control named as the cutfile: no demo.cut.mcd" [ -s demo.cut.mcd ]
   ;;
+split_sets)
+  # The tapes of a split are one set, named after its first tape. A run of
+  # the set removes the tapes of the set's run before that it does not write
+  # again, and no other file whatever its name; runs of one set at once
+  # leave one run's whole set; long names keep the tapes of a set apart.
+  "$write_cutfile" 3 long.cut gotos 60 || exit 1
+  "$write_cutfile" 3 short.cut gotos 15 || exit 1
+  "$write_cutfile" 3 one.cut gotos 2 || exit 1
+  printf 'machine standard\nmaximum tape length = 1.0\nend\n' > ctl.opt
+  post() {  # post <cutfile> [args]: posted as job.cut; its tapes kept under sets/<cutfile>/
+    local cut=$1
+    shift
+    cp "$cut" job.cut
+    "$exe" ctl job.cut "$@" < /dev/null > /dev/null 2>> err
+  }
+  tapes() { ls | grep -E '^job\.t[0-9]+$' | tr '\n' ' '; }
+  # Each cutfile's own tapes, posted alone in a folder of their own.
+  for cut in long short; do
+    mkdir -p "sets/$cut"
+    ( cd "sets/$cut" && cp ../../ctl.opt . && cp "../../$cut.cut" job.cut &&
+      "$exe" ctl job.cut < /dev/null > /dev/null 2>&1 ) || { echo "$case_name: $cut alone failed"; exit 1; }
+  done
+  long_tapes=$(cd sets/long && tapes)
+  short_tapes=$(cd sets/short && tapes)
+  [ "$long_tapes" != "$short_tapes" ] || { echo "$case_name: the two cutfiles split alike"; exit 1; }
+  same_set() {  # same_set <cutfile>: the folder's tapes are those of the cutfile alone
+    local f
+    [ "$(tapes)" = "$(cd "sets/$1" && tapes)" ] || return 1
+    for f in job.tap $(cd "sets/$1" && tapes); do same "$f" "sets/$1/$f" || return 1; done
+  }
+  post long.cut
+  check "a long run's set differs" same_set long
+  post short.cut
+  check "a shorter run after a longer: the longer run's further tapes stay" same_set short
+  post one.cut
+  check "a run that does not split: numbered tapes of the set before stay: $(tapes)" [ -z "$(tapes)" ]
+  check "a run that does not split: its set's record stays" [ ! -e job.tap.kelvaron-set ]
+
+  # Tapes of other jobs whose names a set may take (with a fixed extension,
+  # job1.tap and job2.tap) are not the set's until it writes them.
+  mkdir fixed
+  ( cd fixed && cp ../ctl.opt . && printf 'tape extension = fixed\n' > startup &&
+    echo "job1's tape" > job1.tap && echo "job2's tape" > job2.tap && cp ../one.cut job.cut &&
+    "$exe" ctl job.cut < /dev/null > /dev/null 2>&1 )
+  check "a fixed extension: the tapes of other jobs were removed" \
+    [ "$(cat fixed/job1.tap fixed/job2.tap 2>/dev/null)" = "job1's tape
+job2's tape" ]
+
+  # Runs of one set at once, a long and a short, several times: what is left
+  # is one run's whole set.
+  for round in 1 2 3 4 5 6; do
+    rm -f job.t* job.tap
+    cp long.cut a.cut
+    cp short.cut b.cut
+    "$exe" ctl a.cut -t job < /dev/null > /dev/null 2>&1 &
+    first=$!
+    "$exe" ctl b.cut -t job < /dev/null > /dev/null 2>&1
+    wait $first
+    check "round $round: neither run's whole set is left: $(tapes)" eval 'same_set long || same_set short'
+  done
+  check "unfinished files left" no_unfinished
+
+  # A name so long that the unfinished names are cut short: each tape of
+  # the set keeps its own.
+  long=$(printf 'x%.0s' $(seq 230))
+  cp long.cut job.cut
+  "$exe" ctl job.cut -t "$long" < /dev/null > /dev/null 2> err
+  code=$?
+  check "a 230-character name: exit code $code, expected 0" [ $code -eq 0 ]
+  for f in job.tap $long_tapes; do
+    check "a 230-character name: ${f#job} differs" same "$long${f#job}" "sets/long/$f"
+  done
+  check "unfinished files left" no_unfinished
+
+  # The folder is read for leftovers once a run, not once a tape (strace,
+  # where it can trace: a count of the reads of the folder).
+  if command -v strace > /dev/null && strace -o /dev/null true 2> /dev/null; then
+    mkdir crowded
+    ( cd crowded && cp ../ctl.opt ../long.cut . && for i in $(seq 3000); do : > "other$i.tap"; done
+      ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+        strace -f -e trace=getdents64,getdents -o ../trace.txt "$exe" ctl long.cut < /dev/null > /dev/null 2>&1 )
+    reads=$(grep -c 'getdents' trace.txt)
+    # One pass over 3000 names takes a few reads; one a tape would take
+    # eight times as many.
+    check "the folder was read $reads times" [ "$reads" -le 12 ]
+  fi
+  ;;
 unreadable_control)
   # An option file and a machine file that are there but cannot be read are
   # errors, not missing files (which would let the built-in control of that

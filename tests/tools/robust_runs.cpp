@@ -111,13 +111,14 @@ struct settings {
     int timeout = 5;
 };
 
-// The files of the work folder that are not the case's inputs.
+// The files of the work folder that are not the case's inputs (nor the
+// record of a set of tapes, which notes when each was written).
 outputs files_written(const fs::path& work, const fs::path& in, const std::string& input) {
     outputs written;
     std::error_code ec;
     for (const fs::directory_entry& f : fs::directory_iterator(work, ec)) {
         const std::string name = f.path().filename().string();
-        if (name == input || fs::exists(in / name) || !f.is_regular_file()) continue;
+        if (name == input || fs::exists(in / name) || !f.is_regular_file() || name.ends_with(".kelvaron-set")) continue;
         written[name] = read_file(f.path());
     }
     return written;
