@@ -287,14 +287,10 @@ void check_tape_limits(int after_move, int points_follow) {
         current[i] = m.position_units[i];
     }
     int made = 0;
-    const auto segment = [&]() {
+    // A segment or a split (make) runs from the kept point.
+    const auto cut_tape = [&](void (*make)(int, const array1<int, 3>&)) {
         for (int i = 1; i <= 3; ++i) m.position_units[i] = kept[i];
-        make_segment(d, kept);
-        made = 1;
-    };
-    const auto split = [&]() {
-        for (int i = 1; i <= 3; ++i) m.position_units[i] = kept[i];
-        make_split(d, kept);
+        make(d, kept);
         made = 1;
     };
 
@@ -304,7 +300,7 @@ void check_tape_limits(int after_move, int points_follow) {
         n = max_blocks - blocks_items(BLOCK_TAPE_SEGMENT);
         if (n > 0 && written >= n) {
             written = 0;
-            segment();
+            cut_tape(make_segment);
         } else if (min_blocks > 0 && written >= min_blocks &&
                    (pending_move_flags.rapid_pending != 0 ||
                     (cldata_class() == 2000 && cldata_subclass() == TOOL_CHANGE_MAJOR_WORD))) {
@@ -316,7 +312,7 @@ void check_tape_limits(int after_move, int points_follow) {
             int k = 0;
             if (find_record_ahead(2000, RAPID_MAJOR_WORD, 0, 0, k, limit) == 0) {
                 written = 0;
-                segment();
+                cut_tape(make_segment);
             }
         }
     } else {
@@ -324,12 +320,12 @@ void check_tape_limits(int after_move, int points_follow) {
         if (type == SEGMENT_BY_TAPE_LENGTH) {
             if (segment_set && tape_reaches(3, max_segment, in_characters)) {
                 tape_state.tape_characters[3] = 0;
-                segment();
+                cut_tape(make_segment);
             }
         } else if (type == SEGMENT_BY_CUT_LENGTH) {
             if (segment_set && motion_state.cut_length >= max_segment) {
                 motion_state.cut_length = 0.0;
-                segment();
+                cut_tape(make_segment);
             }
         }
     }
@@ -339,7 +335,7 @@ void check_tape_limits(int after_move, int points_follow) {
     if ((blocks_full || length_full) && split_keeps_cutting(after_move, points_follow)) {
         if (blocks_full) written = 0;
         else tape_state.tape_characters[2] = 0;
-        split();
+        cut_tape(make_split);
     }
     if (made) {
         for (int i = 1; i <= 3; ++i) m.position_units[i] = current[i];
