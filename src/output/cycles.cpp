@@ -435,17 +435,25 @@ double write_cycle_holes(std::span<const double> points, int last, int type, con
     return start;
 }
 
-// The helical cycles written as helix arcs and straight moves.
-void write_helical_holes(std::span<const double> points, int last, int type, const point3& axis) {
+// The helical cycles written as helix arcs and straight moves. Where the
+// control has no code for the cycle (`as_moves`) nothing of a cycle goes
+// out: no cycle words, no "cycle start" and no cycle end.
+void write_helical_holes(std::span<const double> points, int last, int type, const point3& axis, bool as_moves) {
     const double t = holetop_height();
     const bool use_top = cycle_values.holetop_given != 0 && get_intsp(81) != 0;
     const double c = cycle_parameters.clearance;
     const int n = cycle_state.depth_count;
     const double h = hole_height(points, 1);
-    const double p = begin_cycle(type, h, t, use_top);
-    if (get_intsp(19) == 0) end_record_block(1);
+    double p = 0.0;
+    if (as_moves) {
+        p = set_hole_words(type, h, t, use_top);
+        for (int key : {26, 27, 28}) setwrd(key_word(key), 0, SETWRD_CANCEL);
+    } else {
+        p = begin_cycle(type, h, t, use_top);
+        if (get_intsp(19) == 0) end_record_block(1);
+    }
     for (int i = 1; i <= last; i += 3) {
-        if (i == 1 && configuration_store.blklen[BLOCK_CYCLE_START] > 0) run_block(BLOCK_CYCLE_START);
+        if (i == 1 && !as_moves && configuration_store.blklen[BLOCK_CYCLE_START] > 0) run_block(BLOCK_CYCLE_START);
         set_xyz_words();
         point3 raw, hole;
         array1<int, 3> units;
@@ -455,7 +463,7 @@ void write_helical_holes(std::span<const double> points, int last, int type, con
         int status = 0;
         output_helical_cycle(hole, radius, depth_at(n) - c, h - c, axis, p, type, status);
     }
-    end_cycle_output();
+    if (!as_moves) end_cycle_output();
 }
 
 void write_cycle_record(std::span<const double> points, int count) {
@@ -490,7 +498,7 @@ void write_cycle_record(std::span<const double> points, int count) {
         return;
     }
     if (expand) {
-        write_helical_holes(points, last, type, axis);
+        write_helical_holes(points, last, type, axis, !expanded);
         return;
     }
     // Under incremental output a cycle's levels would be read from the
