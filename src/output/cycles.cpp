@@ -86,6 +86,16 @@ void set_cycle_word(int key, double value) {
     setwrd(w, truncate_to_int(static_cast<double>(MULT(w)) * value), SETWRD_SET_REQUEST);
 }
 
+// One word has one value a line: a Z word that also carries the hole depth
+// writes the depth in the record's first hole block, which would otherwise
+// take the hole's Z (and leave it out).
+void remember_depth_on_z() {
+    cycle_state_t& cs = cycle_state;
+    const int z = key_word(10);
+    cs.depth_on_z = has_word(z) && key_word(27) == z ? 1 : 0;
+    if (cs.depth_on_z != 0) cs.depth_on_z_value = word_output_state.word_value[z];
+}
+
 // Depth value k of the record; a cycle that names more pecks than it gave
 // depths takes its last depth (0 when it gave none), never a stale value.
 double depth_at(int k) {
@@ -112,6 +122,9 @@ void end_cycle_output() {
             run_block(BLOCK_CYCLE_END);
         } else {
             end_record_block(0);
+            // Left for the next move to carry.
+            motion_state.waiting_code_word = configuration_store.icodes[1][FUNCTION_END_OF_DRILL];
+            motion_state.waiting_code_value = configuration_store.icodes[2][FUNCTION_END_OF_DRILL];
         }
     }
     // A cycle is a motion of its own: the move after it states its motion
@@ -122,8 +135,15 @@ void end_cycle_output() {
 
 // One hole's block: "move tap" for the tap types, else "move cycle".
 void hole_block(int tap) {
+    cycle_state_t& cs = cycle_state;
+    const int z = key_word(10);
     set_xyz_words();
-    setwrd(key_word(10), 0, SETWRD_CANCEL);
+    if (cs.depth_on_z != 0 && has_word(z) && key_word(27) == z) {
+        setwrd(z, cs.depth_on_z_value, SETWRD_SET_REQUEST);
+    } else {
+        setwrd(z, 0, SETWRD_CANCEL);
+    }
+    cs.depth_on_z = 0;
     // The hole's Z is not written: the cycle leaves the tool at its retract
     // plane, so the move after the cycle writes Z whatever its value.
     motion_state.unwritten_axes[3] = 1;
@@ -362,6 +382,7 @@ double set_hole_words(int type, double h, double t, bool use_top) {
     double depth = absolute && get_intsp(55) != 1 ? h - depth_at(n) : depth_at(n) - c;
     if (use_top) depth = t - (h - depth_at(n));
     set_cycle_word(27, depth);
+    remember_depth_on_z();
     return p;
 }
 
@@ -595,6 +616,7 @@ void cycmov_variable_peck() {
         set_cycle_word(51, s);
     }
     set_cycle_word(27, depth);
+    remember_depth_on_z();
     const int last = ((count - 3) / 3) * 3 + 1;
     for (int i = 1; i <= last; i += 3) {
         set_move_point(i);
