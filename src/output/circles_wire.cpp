@@ -97,10 +97,8 @@ void set_integer_arc_centre_words(int centre_word1, int centre_word2) {
         const int w = centre_words[c];
         if (!has_word(w)) continue;
         const int value = cs.incremental_centre_mode != 0
-                              ? word_integer(static_cast<double>(axis_units_for_word(
-                                                     m.previous_position_units[axes[c]], axes[c], w)) -
-                                                     axis_units_for_word(m.position_units[axes[c + 2]], axes[c], w),
-                                                 1.0)
+                              ? word_increment(m.previous_position_units[axes[c]], m.position_units[axes[c + 2]],
+                                               axes[c], w)
                               : word_integer(m.position[axes[c + 2]], MULT(w));
         setwrd(w, value, SETWRD_SET);
     }

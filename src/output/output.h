@@ -90,6 +90,11 @@ int axis_mult(int a);
 // that coordinate at a resolution of its own (an incremental or a centre
 // word); the same integer when both resolutions agree.
 int axis_units_for_word(int units, int a, int w);
+// The increment of coordinate a from word integer `from` to word integer `to`
+// as word w carries it: the difference of both ends at the word's
+// resolution, so that the increments a word writes add up to the positions.
+// A difference that does not fit a word integer stops the run.
+int word_increment(int to, int from, int a, int w);
 // Absolute (1) or incremental (0) output from here on. On a change the
 // coordinate and rotary words forget the values they wrote last, and the
 // mode's code is owed to the tape: the first move asks for it again, so that
