@@ -297,22 +297,23 @@ double rounded_distance(double a, double b, double n) {
 void start_arc_walk(arc_walk_t& walk) {
     walk.next = 1;
     walk.travel = 0.0;
+    walk.ahead_index = 0;
     for (int k = 1; k <= 3; ++k) walk.last[k] = motion_state.position[k];
 }
 
-double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, const arc_walk_t& walk) {
-    array1<int, 3> units;
-    point3 q;
-    machine_point(points, walk.next, units, q);
-    return walk.travel + step_travel(plan, walk.last, q);
+double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk) {
+    if (walk.ahead_index != walk.next) {
+        array1<int, 3> units;
+        machine_point(points, walk.next, units, walk.ahead);
+        walk.ahead_travel = walk.travel + step_travel(plan, walk.last, walk.ahead);
+        walk.ahead_index = walk.next;
+    }
+    return walk.ahead_travel;
 }
 
 void advance_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk) {
-    array1<int, 3> units;
-    point3 q;
-    machine_point(points, walk.next, units, q);
-    walk.travel += step_travel(plan, walk.last, q);
-    walk.last = q;
+    walk.travel = peek_arc_walk(points, plan, walk);
+    walk.last = walk.ahead;
     walk.next += plan.stride;
 }
 

@@ -671,13 +671,18 @@ struct arc_walk_t {
     int next = 1;                  // the value index of the next point to walk
     double travel = 0.0;           // the travel of the point walked last (the start: 0)
     array1<double, 3> last;        // that point, output units
+    // The next point and its travel, worked out once when the walk first
+    // looks at it: a piece looks at a point before it walks it.
+    int ahead_index = 0;           // the value index `ahead` belongs to (0: none yet)
+    double ahead_travel = 0.0;
+    array1<double, 3> ahead;
 };
 void plan_arc(std::span<const double> points, int last_index, int stride, double radius, int quadrant_pieces,
               int halve_full_circles, arc_plan_t& plan);
 // A walk that starts at the current position (the arc's start).
 void start_arc_walk(arc_walk_t& walk);
 // The travel of the walk's next point, the walk staying where it is.
-double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, const arc_walk_t& walk);
+double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk);
 // The walk moved on to its next point.
 void advance_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk);
 // The travel at which the piece that starts at travel `from` ends: at a
