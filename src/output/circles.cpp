@@ -250,6 +250,22 @@ double fit_centre_to_ends(const array1<int, 8>& start_units, const array1<int, 3
 
 bool helix_as_lines() { return get_intsp(HELIX_AS_LINES_SETTING) == 1; }
 
+void set_integer_arc_centre_words(int centre_word1, int centre_word2) {
+    const circle_state_t& cs = circle_state;
+    const motion_state_t& m = motion_state;
+    const array1<int, 4>& axes = cs.arc_plane_axes;
+    const int centre_words[3] = {0, centre_word1, centre_word2};
+    for (int c = 1; c <= 2; ++c) {
+        const int w = centre_words[c];
+        if (!has_word(w)) continue;
+        const int value = cs.incremental_centre_mode != 0
+                              ? word_increment(m.previous_position_units[axes[c]], m.position_units[axes[c + 2]],
+                                               axes[c], w)
+                              : word_integer(m.position[axes[c + 2]], MULT(w));
+        setwrd(w, value, SETWRD_SET);
+    }
+}
+
 void output_helix_as_lines(const point3& centre, const point3& end, int first, int second, int axial) {
     const array1<double, 6>& p = motion_state.position;
     const double start_angle = std::atan2(p[second] - centre[second], p[first] - centre[first]);
@@ -655,18 +671,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
         array1<double, 6> kept_previous = motion_state.previous_position;
         array1<int, 8> kept_previous_units = motion_state.previous_position_units;
 
-        // Centre words, set without request.
-        const int centre_words[3] = {0, centre_word1, centre_word2};
-        for (int c = 1; c <= 2; ++c) {
-            const int w = centre_words[c];
-            if (!has_word(w)) continue;
-            const double m = MULT(w);
-            const int value =
-                cs.incremental_centre_mode != 0
-                    ? word_integer(motion_state.previous_position[axes[c]] - motion_state.position[axes[c + 2]], m)
-                    : word_integer(motion_state.position[axes[c + 2]], m);
-            setwrd(w, value, SETWRD_SET);
-        }
+        set_integer_arc_centre_words(centre_word1, centre_word2);
 
         // Walk the points that the piece passes; the record's last point
         // ends the last piece.

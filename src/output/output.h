@@ -600,9 +600,10 @@ void sort_integers(int count, std::span<const int> in, std::span<int> out, int& 
 // committed when the straight moves committed the positions themselves.
 int write_flat_arc_piece(double radius, int circle_function, int whole_record, double shortest_chord,
                          bool& committed);
-// The centre words of a wire or multi-axis arc piece, set without request:
-// incremental ones are integer differences of the start and the centre at
-// their axis resolution, carried over to the word's own, absolute ones the
+// The centre words of an arc piece, set without request: incremental ones
+// are differences of the rounded start and centre (at their axis resolution,
+// carried over to the word's own), so that the centre a controller finds from
+// the start written on the tape is the rounded centre; absolute ones the
 // centre at the word's own resolution.
 void set_integer_arc_centre_words(int centre_word1, int centre_word2);
 using point3 = array1<double, 3>;   // x, y, z (the same type as kinematics' vector3)
