@@ -250,19 +250,22 @@ double fit_centre_to_ends(const array1<int, 8>& start_units, const array1<int, 3
 
 bool helix_as_lines() { return get_intsp(HELIX_AS_LINES_SETTING) == 1; }
 
+int arc_centre_value(int w, int axis, int start_units, int centre_units, double centre) {
+    if (circle_state.incremental_centre_mode != 0) return word_increment(start_units, centre_units, axis, w);
+    return word_integer(centre, MULT(w));
+}
+
 void set_integer_arc_centre_words(int centre_word1, int centre_word2) {
-    const circle_state_t& cs = circle_state;
     const motion_state_t& m = motion_state;
-    const array1<int, 4>& axes = cs.arc_plane_axes;
+    const array1<int, 4>& axes = circle_state.arc_plane_axes;
     const int centre_words[3] = {0, centre_word1, centre_word2};
     for (int c = 1; c <= 2; ++c) {
         const int w = centre_words[c];
         if (!has_word(w)) continue;
-        const int value = cs.incremental_centre_mode != 0
-                              ? word_increment(m.previous_position_units[axes[c]], m.position_units[axes[c + 2]],
-                                               axes[c], w)
-                              : word_integer(m.position[axes[c + 2]], MULT(w));
-        setwrd(w, value, SETWRD_SET);
+        setwrd(w,
+               arc_centre_value(w, axes[c], m.previous_position_units[axes[c]], m.position_units[axes[c + 2]],
+                                m.position[axes[c + 2]]),
+               SETWRD_SET);
     }
 }
 

@@ -606,6 +606,12 @@ int write_flat_arc_piece(double radius, int circle_function, int whole_record, d
 // the start written on the tape is the rounded centre; absolute ones the
 // centre at the word's own resolution.
 void set_integer_arc_centre_words(int centre_word1, int centre_word2);
+// The value of centre word w for the centre along axis `axis` (its real
+// coordinate, and its word integer at the axis's resolution), in the mode of
+// circle_state.incremental_centre_mode: incremental, the word integer of the
+// arc's start less the centre's, carried to the word's resolution; absolute,
+// the centre at the word's own resolution.
+int arc_centre_value(int w, int axis, int start_units, int centre_units, double centre);
 using point3 = array1<double, 3>;   // x, y, z (the same type as kinematics' vector3)
 using point2 = array1<double, 2>;
 
