@@ -100,6 +100,9 @@ int word_increment(int to, int from, int a, int w);
 // mode's code is owed to the tape: the first move asks for it again, so that
 // a line of another record between the switch and the move cannot lose it.
 void set_coordinate_mode(int absolute);
+// The code of the coordinate mode (absolute or incremental) on a line of its
+// own, unless a line has written it already, with the pending words.
+void write_coordinate_mode(int absolute);
 // The word that carries coordinate a (1 X, 2 Y, 3 Z) in the current mode:
 // incremental output takes the incremental word where the control has one.
 int coordinate_word(int a);
@@ -484,6 +487,8 @@ void output_linear_move_from(int first);
 // The linear move to the one point of the buffer whose x is value `index`.
 void output_linear_move_to(int index);
 void output_rapid_move();
+// Whether gset(n) sets anything: the function has a word and a code.
+int function_is_output(int n);
 // The rapid code of a line of its own (a home line, a move back to the cut),
 // and the feed word with it where the control writes one on rapids.
 void request_rapid_code();
