@@ -90,11 +90,19 @@ int axis_mult(int a);
 // that coordinate at a resolution of its own (an incremental or a centre
 // word); the same integer when both resolutions agree.
 int axis_units_for_word(int units, int a, int w);
+// The increment of coordinate a from word integer `from` to word integer `to`
+// as word w carries it: the difference of both ends at the word's
+// resolution, so that the increments a word writes add up to the positions.
+// A difference that does not fit a word integer stops the run.
+int word_increment(int to, int from, int a, int w);
 // Absolute (1) or incremental (0) output from here on. On a change the
 // coordinate and rotary words forget the values they wrote last, and the
 // mode's code is owed to the tape: the first move asks for it again, so that
 // a line of another record between the switch and the move cannot lose it.
 void set_coordinate_mode(int absolute);
+// The code of the coordinate mode (absolute or incremental) on a line of its
+// own, unless a line has written it already, with the pending words.
+void write_coordinate_mode(int absolute);
 // The word that carries coordinate a (1 X, 2 Y, 3 Z) in the current mode:
 // incremental output takes the incremental word where the control has one.
 int coordinate_word(int a);
@@ -207,6 +215,9 @@ void write_line_or_stop(std::string_view text, int unit);
 void finish_job_outputs();
 // write_block, with message 265 and a stop (exit code 4) on overflow.
 void write_block_or_stop(int mode);
+// Word w alone (with the permanent words) in a line of its own, in the
+// control's word order; the other requests stay for the next line.
+void write_word_alone(int w);
 
 // --- expressions and system variables --------------------------------------------------
 // Expressions and conditions of block items stay text until the block runs;
@@ -412,6 +423,11 @@ struct motion_state_t {
     // written yet on the current tape. The next move writes it and counts it
     // as moving; set_xyz_words clears the marks.
     array1<int, 3> unwritten_axes{{0, 0, 0}};
+    // A function code left requested for the next move to carry (the end of
+    // a cycle when the control has no "cycle end" block): its word and value;
+    // word 0 when none waits.
+    int waiting_code_word = 0;
+    int waiting_code_value = 0;
 };
 extern motion_state_t motion_state;
 
@@ -483,6 +499,8 @@ void output_linear_move_from(int first);
 // The linear move to the one point of the buffer whose x is value `index`.
 void output_linear_move_to(int index);
 void output_rapid_move();
+// Whether gset(n) sets anything: the function has a word and a code.
+int function_is_output(int n);
 // The rapid code of a line of its own (a home line, a move back to the cut),
 // and the feed word with it where the control writes one on rapids.
 void request_rapid_code();
@@ -594,11 +612,18 @@ void sort_integers(int count, std::span<const int> in, std::span<int> out, int& 
 // committed when the straight moves committed the positions themselves.
 int write_flat_arc_piece(double radius, int circle_function, int whole_record, double shortest_chord,
                          bool& committed);
-// The centre words of a wire or multi-axis arc piece, set without request:
-// incremental ones are integer differences of the start and the centre at
-// their axis resolution, carried over to the word's own, absolute ones the
+// The centre words of an arc piece, set without request: incremental ones
+// are differences of the rounded start and centre (at their axis resolution,
+// carried over to the word's own), so that the centre a controller finds from
+// the start written on the tape is the rounded centre; absolute ones the
 // centre at the word's own resolution.
 void set_integer_arc_centre_words(int centre_word1, int centre_word2);
+// The value of centre word w for the centre along axis `axis` (its real
+// coordinate, and its word integer at the axis's resolution), in the mode of
+// circle_state.incremental_centre_mode: incremental, the word integer of the
+// arc's start less the centre's, carried to the word's resolution; absolute,
+// the centre at the word's own resolution.
+int arc_centre_value(int w, int axis, int start_units, int centre_units, double centre);
 using point3 = array1<double, 3>;   // x, y, z (the same type as kinematics' vector3)
 using point2 = array1<double, 2>;
 
@@ -665,13 +690,18 @@ struct arc_walk_t {
     int next = 1;                  // the value index of the next point to walk
     double travel = 0.0;           // the travel of the point walked last (the start: 0)
     array1<double, 3> last;        // that point, output units
+    // The next point and its travel, worked out once when the walk first
+    // looks at it: a piece looks at a point before it walks it.
+    int ahead_index = 0;           // the value index `ahead` belongs to (0: none yet)
+    double ahead_travel = 0.0;
+    array1<double, 3> ahead;
 };
 void plan_arc(std::span<const double> points, int last_index, int stride, double radius, int quadrant_pieces,
               int halve_full_circles, arc_plan_t& plan);
 // A walk that starts at the current position (the arc's start).
 void start_arc_walk(arc_walk_t& walk);
 // The travel of the walk's next point, the walk staying where it is.
-double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, const arc_walk_t& walk);
+double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk);
 // The walk moved on to its next point.
 void advance_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk);
 // The travel at which the piece that starts at travel `from` ends: at a
@@ -747,6 +777,11 @@ struct cycle_state_t {
     int depth_count = 0;         // depth values stored
     int minor_word = 0;
     int last_cycle_type = 0;     // the type of the last cycle written
+    // The depth of a record whose depth word is the Z word, for its first
+    // hole's block (depth_on_z 1 until that block): the depth wins over the
+    // hole's Z there.
+    int depth_on_z = 0;
+    int depth_on_z_value = 0;
 };
 extern cycle_state_t cycle_state;
 

@@ -299,6 +299,11 @@ constexpr builtin_message_line builtin_message_rows[] = {
     {305, "Error: the CLDATA has multi-axis moves, but the machine has no rotary axis set."},
     {306, "Error: the initial tool vector is set parallel to the %(A) axis."},
     {307, "Error: the azimuth and elevation axes are set as parallel."},
+    {308, "Warning(cycmov):  cycle %(I) (%(A)) written as cycle %(I) (%(A))"},
+    {309, "Warning(cycmov):  cycle %(I) (%(A)) written as rapid and feed moves"},
+    {310, "Error: no code for cycle %(I) (%(A)) nor for a tap to write it as; CLDATA record %(I)"},
+    {311, "Error: no \"move cycle\" block to write the holes of CLDATA record %(I)"},
+    {312, "Error: a hole off the spindle axis on a control that writes no Y; CLDATA record %(I)"},
 };
 // clang-format on
 }  // namespace
