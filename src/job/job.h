@@ -134,11 +134,13 @@ struct job_files_t {
     // control: the machine file's name without directory and extension, or
     // the built-in control to load when no machine file is found.
     text<MACHINE_NAME_LEN> machine_name;
-    // The files read as input (cutfile, option file, machine file), by kind,
-    // once opened: no output may take the place of one of them.
+    // The files read as input (startup file, message file, cutfile, option
+    // file, machine file), by kind, once opened: no output may take the place
+    // of one of them.
     array1<file_identity, NFILEKINDS> input_identities{};
-    // 1 for a kind whose name the startup file gave: an output of that name
-    // is named on the console, since it need not be where the user looks.
+    // 1 for a kind whose name, or folder, the startup file gave: an output
+    // of that kind is named on the console, since it need not be where the
+    // user looks.
     array1<int, NFILEKINDS> named_by_startup{};
 };
 extern job_files_t job_files;
@@ -163,8 +165,8 @@ void locate_existing_file(std::span<char> name, std::string_view path, std::stri
 // before the control is loaded; exit_status 4 when the run cannot go on, 5
 // when an option or machine file is there but cannot be read.
 void open_job_files(std::span<char> machine_name, int& exit_status);
-// Whether the file of this name is one the job reads: the cutfile, the option
-// file or the machine file.
+// Whether the file of this name is one the run reads: the startup file, the
+// message file, the cutfile, the option file or the machine file.
 bool is_job_input(std::string_view name);
 int prompt_until_nonblank(std::span<char> field, int message_number);
 int prompt_and_read_line(std::string_view prompt, std::span<char> field);
@@ -442,6 +444,9 @@ void handle_contact_normal_record();
 // that is not a number or too large (record_real_word): message 269 with the
 // last record read well, and the run stops with exit code 4.
 [[noreturn]] void stop_on_cldata_read_error();
+// The data ended before the end record was handled: a read error as above,
+// else message 109 ("Incomplete cldata file") and exit code 4.
+[[noreturn]] void stop_on_incomplete_cutfile();
 
 void start_skipping_records(int n);
 int is_skipping();

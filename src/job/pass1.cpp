@@ -653,11 +653,7 @@ void note_cutting_record(pass1_scan_t& p) {
 void scan_records(pass1_scan_t& p) {
     int code4_seen = 0;
     while (!p.failed) {
-        if (next_cldata_record()) {
-            if (cldata_read_error()) stop_on_cldata_read_error();
-            issue_message(203);
-            return;
-        }
+        if (next_cldata_record()) stop_on_incomplete_cutfile();
         if (is_skipping()) {
             count_down_skip();
             continue;

@@ -171,8 +171,9 @@ extern machine_model_t machine_model;
 
 void setup_multiaxis_kinematics();
 // Axes that make no machine for the job: message 116 "Axes configuration not
-// sensible." and the message `reason` that says why, then the run stops.
-[[noreturn]] void reject_axes_configuration(int reason);
+// sensible." and the message `reason` that says why, then the run stops
+// with exit_code.
+[[noreturn]] void reject_axes_configuration(int reason, int exit_code);
 void set_machine_subtype();
 void set_up_rotary_axis_frame(const vector3& azimuth_axis, const vector3& elevation_axis,
                               const vector3& tool_vector);

@@ -209,6 +209,9 @@ void write_line_or_stop(std::string_view text, int unit);
 // is message 221 and a stop (exit code 4), which leaves the files of an
 // earlier run as they were. Standard output is flushed and checked in place
 // of a file; the null device has nothing to finish. Their units become -1.
+// The tapes of a run whose control cuts its tape take their names as one set
+// (finish_output_set), which removes the further tapes of a longer run of
+// the set before.
 void finish_job_outputs();
 // write_block, with message 265 and a stop (exit code 4) on overflow.
 void write_block_or_stop(int mode);
@@ -248,6 +251,7 @@ constexpr int EXPR_DIVIDE_BY_ZERO = 13;
 constexpr int EXPR_TYPE_MISMATCH = 14;
 constexpr int EXPR_BAD_OPERATOR = 15;
 constexpr int EXPR_INCOMPLETE = 16;     // an operator without its right operand
+constexpr int EXPR_REPEAT_TOO_LARGE = 17;  // a repeat count beyond MAX_REPEAT_COUNT (or not a number)
 
 // evaluate 1 computes; 0 only checks operands, types and operators. The
 // result text is blank-padded; value is 0 for a text.
@@ -588,11 +592,6 @@ void start_next_tape();
 void compose_next_tape_name(std::string_view current, int fixed, int default_extension,
                             std::span<char> result);
 void output_program_end();
-// At the end of a run that ends well and whose control cuts its tape (a tape
-// limit, a split at tool changes) or that split it: removes the numbered
-// tapes of the same name beyond the last one the run wrote, left by an
-// earlier run (numbers in a row, up to the first that is not there).
-void remove_stale_tapes();
 void apply_tool_reset_coordinates();
 // Cutting time per tool, to the setup file, at the end of the job.
 void print_tool_cutting_times();
