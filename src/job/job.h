@@ -516,6 +516,9 @@ struct tool_state_t {
     int gear_range = 0;
     array1<double, 2> spindle_values{}; // speed as read, real data word 7 x unit_factor
     int surface_speed = 0;              // the speed is a surface speed, not revolutions a minute
+    // The speed the spindle turns at now: the last spindle record's, 0 once a
+    // record stops it; what a feed per revolution is converted with.
+    double speed_in_force = 0.0;
     // Spindle codes a tool change was to write but whose lines left out:
     // the speed word (1 owed) and the M function index (0 none), written
     // with the next move.

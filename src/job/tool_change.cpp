@@ -1,6 +1,8 @@
 // Tool change, tool select, spindle and coolant commands: the tool state, the
 // tool sheet of the setup file, and the coolant and spindle codes written now,
 // with the next output line or with the next move as the control asks.
+#include <cmath>
+
 #include "job/job.h"
 #include "kinematics/kinematics.h"
 #include "output/output.h"
@@ -218,6 +220,7 @@ void handle_tool_change() {
         const int w = key_word(KEY_SPINDLE);
         const double speed = truncate_to_int(toolpath_tables.toolpath_spindle_speed[row]);
         setwrd(w, word_integer(speed, w), SETWRD_SET_REQUEST);
+        t.speed_in_force = std::fabs(toolpath_tables.toolpath_spindle_speed[row]);
     }
     int spindle_function = t.spindle_mfunction;
     if (get_intsp(12) == 3) {
@@ -311,6 +314,7 @@ void spindl() {
     write_code_waiting_on_word_of(function + AUX_CODE_BASE);
     if (get_mcode_value(function) != 0) mset(function, SETWRD_SET);
 
+    t.speed_in_force = off ? 0.0 : std::fabs(t.spindle_values[1]);
     const int w = key_word(KEY_SPINDLE);
     if (off) {
         // A spindle stopped before the next move starts owes nothing.

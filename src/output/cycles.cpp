@@ -162,7 +162,7 @@ void cycmov(std::span<const double> points, int count) {
                 gset(type + WORD_FUNCTION_OFFSET, SETWRD_SET_REQUEST);
             }
         }
-        set_cycle_word(16, cycle_parameters.feed);
+        cycle_feed(cycle_parameters.feed, cycle_parameters.feed_per_revolution);
         if (function_has_word(FUNCTION_CYCLE_RETRACT)) {
             gset(FUNCTION_CYCLE_RETRACT, SETWRD_SET_REQUEST);
         } else {
@@ -264,7 +264,7 @@ void cycmov_variable_peck() {
     clear_modal_memory();
     set_xyz_words();
     cycle_function_or_warning(20 + type, type);
-    set_cycle_word(16, cycle_parameters.feed);
+    cycle_feed(cycle_parameters.feed, cycle_parameters.feed_per_revolution);
     const double h = motion_state.position[3] - c;
     set_cycle_word(28, h);
     double depth = h - depth_at(pecks);
