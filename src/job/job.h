@@ -519,6 +519,11 @@ struct tool_state_t {
     // The speed the spindle turns at now: the last spindle record's, 0 once a
     // record stops it; what a feed per revolution is converted with.
     double speed_in_force = 0.0;
+    // A control whose tool change sets the spindle ("spindle output" 3): the
+    // speed word value and the M function that the tape last started the
+    // spindle with (function 0 while it is stopped).
+    int spindle_started_speed = 0;
+    int spindle_started_function = 0;
     // Spindle codes a tool change was to write but whose lines left out:
     // the speed word (1 owed) and the M function index (0 none), written
     // with the next move.

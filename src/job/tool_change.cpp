@@ -45,6 +45,7 @@ constexpr int SPINDLE_WITH_COOLANT = 3;  // offset of the combined spindle-and-c
 constexpr int CLASS_PPWORD = 2000;
 constexpr int CLASS_MOTION = 5000;
 constexpr int MW_COOLNT = 1030;
+constexpr int MW_LOADTL = 1055;
 
 // Coolant functions.
 constexpr int COOLANT_OFF_FUNCTION = 53;
@@ -180,6 +181,33 @@ void run_tool_change_clear() {
     run_block(BLOCK_TOOL_CHANGE_CLEAR);
 }
 
+// A control whose tool change sets the spindle: a spindle record that starts
+// it again after a stop, reverses it or changes its speed within the tool
+// goes out with the record, in the control's block for the record (or as a
+// line of the speed and the M function), so that no feed move runs with the
+// spindle stopped or turning as the cutfile no longer turns it. The record
+// that repeats what the tool change wrote writes nothing.
+void restart_spindle_within_tool(int function) {
+    tool_state_t& t = tool_state;
+    const int w = key_word(KEY_SPINDLE);
+    const int speed = has_word(w) ? word_output_state.word_value[w] : 0;
+    // Before the first tool, or for the next tool (its tool change comes
+    // before the next move), the tool change starts the spindle itself.
+    if (t.tool_offset_ints[FIRST_TOOL_PENDING] != 0) return;
+    int k = 0;
+    if (find_record_ahead(CLASS_PPWORD, MW_LOADTL, CLASS_MOTION, 0, k, SPINDLE_LOOKAHEAD) == 1) return;
+    if (t.spindle_started_function == function && t.spindle_started_speed == speed) return;
+    if (has_word(w)) setwrd(w, 0, SETWRD_REQUEST);
+    if (get_mcode_value(function) != 0) mset(function, SETWRD_SET_REQUEST);
+    t.pending_code_flags[SPINDLE_STOPPED] = 0;
+    t.pending_code_flags[SPINDLE_PENDING] = 0;
+    t.spindle_speed_owed = 0;
+    t.spindle_function_owed = 0;
+    t.spindle_started_function = function;
+    t.spindle_started_speed = speed;
+    end_record_block(1);
+}
+
 }  // namespace
 
 void handle_tool_change() {
@@ -227,6 +255,10 @@ void handle_tool_change() {
         spindle_function = spindle_function_of_code(toolpath_tables.toolpath_spindle_code[row]);
         mset(spindle_function, SETWRD_SET_REQUEST);
         if (get_intsp(10) == 3) t.pending_code_flags[SPINDLE_STOPPED] = 0;
+    }
+    if (get_intsp(10) == 3) {
+        t.spindle_started_speed = word_output_state.word_value[key_word(KEY_SPINDLE)];
+        t.spindle_started_function = t.pending_code_flags[SPINDLE_STOPPED] == 0 ? spindle_function : 0;
     }
 
     set_reference_message(LABEL_TOOL_CHANGE);
@@ -331,6 +363,7 @@ void spindl() {
             end_record_block(1);
         }
         flags[SPINDLE_PENDING] = 0;
+        t.spindle_started_function = 0;
         return;
     }
 
@@ -361,6 +394,8 @@ void spindl() {
         // Both stay set for the next move, which writes them.
         setwrd(w, 0, SETWRD_CANCEL);
         mset(function, SETWRD_CANCEL);
+    } else {
+        restart_spindle_within_tool(function);
     }
 }
 
