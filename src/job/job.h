@@ -532,6 +532,7 @@ struct tool_state_t {
     // The last spindle record wrote the combined spindle-and-coolant code:
     // the coolant-on record that follows it is on the tape already.
     int coolant_with_spindle = 0;
+    int coolant_kinds_warned = 0;       // one bit a coolant kind that message 322 has named
 };
 extern tool_state_t tool_state;
 

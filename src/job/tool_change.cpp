@@ -51,6 +51,7 @@ constexpr int MW_LOADTL = 1055;
 constexpr int COOLANT_OFF_FUNCTION = 53;
 
 constexpr int MSG_SPEED_FUNCTION_NOT_SET = 133;
+constexpr int MSG_COOLANT_CODE_NOT_SET = 322;
 constexpr int MSG_RULE = 179;
 constexpr int MSG_BLOCK = 242;
 constexpr int MSG_TOOL_NUMBER = 243;
@@ -206,6 +207,34 @@ void restart_spindle_within_tool(int function) {
     t.spindle_started_function = function;
     t.spindle_started_speed = speed;
     end_record_block(1);
+}
+
+// The coolant functions by their names, for message 322.
+struct coolant_kind {
+    int function;
+    const char* name;
+};
+constexpr coolant_kind COOLANT_KINDS[] = {
+    {50, "coolant on mist"}, {51, "coolant on"},         {52, "coolant on flood"},  {53, "coolant off"},
+    {73, "coolant on tap"},  {79, "coolant on air"},     {80, "coolant on double"}, {81, "coolant on through"},
+};
+
+// A coolant record of a kind the control has no code for is said once a run
+// for each kind, naming it: the record writes nothing.
+void coolant_code_or_warning(int function) {
+    if (has_word(fcode_word(function)) && get_gcode_value(function) != UNSET_CODE) return;
+    tool_state_t& t = tool_state;
+    int bit = 1;
+    for (const coolant_kind& k : COOLANT_KINDS) {
+        if (k.function == function) {
+            if ((t.coolant_kinds_warned & bit) != 0) return;
+            t.coolant_kinds_warned |= bit;
+            set_message_string_arg(1, k.name);
+            issue_message(MSG_COOLANT_CODE_NOT_SET);
+            return;
+        }
+        bit <<= 1;
+    }
 }
 
 }  // namespace
@@ -416,6 +445,7 @@ void handle_coolant() {
         case MINOR_OFF: function = COOLANT_OFF_FUNCTION; break;
         default: break;
     }
+    coolant_code_or_warning(function);
     // Another coolant function is still to be written, unless the spindle
     // record before this one wrote it with its combined code.
     const int carried = t.coolant_with_spindle && m != MINOR_OFF;

@@ -301,6 +301,7 @@ constexpr builtin_message_line builtin_message_rows[] = {
     {307, "Error: the azimuth and elevation axes are set as parallel."},
     {320, "Warning(fedrat):  No feedrate per revolution code: feeds per revolution written per minute at the spindle speed"},
     {321, "Error(fedrat):  Feed per revolution with no spindle speed in force, record %(I)"},
+    {322, "Warning(coolnt):  Coolant function code not set: %(A)"},
 };
 // clang-format on
 }  // namespace
