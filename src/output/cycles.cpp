@@ -225,6 +225,7 @@ void cycmov(std::span<const double> points, int count) {
                 add_move_time();
                 if (first && configuration_store.blklen[BLOCK_CYCLE_START] > 0) run_block(BLOCK_CYCLE_START);
                 hole_block(type == CYCLE_TAP || type == CYCLE_RIGID_TAP);
+                add_hole_time(type >= CYCLE_TAP && type <= CYCLE_RIGID_TAP);
                 commit_current_position();
             } else {
                 if (first && configuration_store.blklen[BLOCK_CYCLE_START] > 0) run_block(BLOCK_CYCLE_START);
@@ -286,6 +287,7 @@ void cycmov_variable_peck() {
         add_move_time();
         if (i == 1 && configuration_store.blklen[BLOCK_CYCLE_START] > 0) run_block(BLOCK_CYCLE_START);
         hole_block(type == CYCLE_TAP);
+        add_hole_time(type >= CYCLE_TAP && type <= CYCLE_RIGID_TAP);
         commit_current_position();
     }
     end_cycle_output();

@@ -241,6 +241,7 @@ void cycle_feed(double feed, int per_revolution) {
     const int native = per_revolution_output();
     const double f = native ? feed : converted_feed(feed);
     cycle_parameters.feed_written = f;
+    cycle_parameters.feed_per_minute = feed_per_minute_of(feed);
     const int w = key_word(native ? FEED_PER_REVOLUTION_KEY : FEED_KEY);
     if (has_word(w)) {
         const int value = truncate_to_int(static_cast<double>(MULT(w)) * f);

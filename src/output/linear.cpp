@@ -287,11 +287,34 @@ void add_cutting_minutes(double minutes) {
     toolpath_tables.toolpath_move_minutes[current_toolpath_index()] += minutes;
 }
 
+// A rapid move takes its time at the control's rapid feedrate, whatever feed
+// the cutfile has in force.
 void add_move_time() {
     note_tape_move();
     const double length = move_length();
+    if (pending_move_flags.rapid_pending != 0) {
+        const double rapid = real_option(RAPID_FEEDRATE_REAL);
+        if (rapid >= MINIMUM_FEED_FOR_TIME) add_cutting_minutes(length / rapid);
+        return;
+    }
     const double feed = feed_per_minute_of(feed_state.feedrate);
     if (feed_state.feedrate >= MINIMUM_FEED_FOR_TIME && feed > 0.0) add_cutting_minutes(length / feed);
+}
+
+void add_hole_time(int out_at_feed) {
+    const double rapid = real_option(RAPID_FEEDRATE_REAL);
+    const double feed = cycle_parameters.feed_per_minute;
+    const double approach = std::fabs(cycle_parameters.clearance);
+    const double depth = std::fabs(cycle_values.depth_below_clearance);
+    double minutes = 0.0;
+    if (rapid >= MINIMUM_FEED_FOR_TIME) minutes += 2.0 * approach / rapid;
+    if (feed >= MINIMUM_FEED_FOR_TIME) minutes += depth / feed;
+    if (out_at_feed && feed >= MINIMUM_FEED_FOR_TIME) {
+        minutes += depth / feed;
+    } else if (!out_at_feed && rapid >= MINIMUM_FEED_FOR_TIME) {
+        minutes += depth / rapid;
+    }
+    add_cutting_minutes(minutes);
 }
 
 void accumulate_move_time() {

@@ -502,6 +502,10 @@ int output_tool_length_offset();
 void output_pending_codes();
 void add_move_time();
 void accumulate_move_time();
+// The cutting time of one drilled hole beyond the move to it: from the start
+// height to the R plane and back at rapid, down to the bottom at the cycle's
+// feed, and out at that feed (`out_at_feed`: taps and bores) or at rapid.
+void add_hole_time(int out_at_feed);
 int current_tool_index();
 void start_next_toolpath();
 // In wire mode, at a go home or after a compensation-off record: requests
@@ -766,6 +770,7 @@ struct cycle_parameters_t {
     double feed = 0.0;                    // f
     int feed_per_revolution = 0;          // the record gives f per revolution (a tap's pitch)
     double feed_written = 0.0;            // f as the tape takes it (per minute unless the control writes it per revolution)
+    double feed_per_minute = 0.0;         // f as a length a minute, for the cutting time
     array1<double, MAXPECKS> depths;      // d(1..n)
     double clearance = 0.0;               // c, the record's last value
     double height = 0.0;                  // h, along the tool axis where the record arrived
