@@ -20,6 +20,8 @@
 // hole's GOTO point: the R plane lies `clearance` below it, the bottom
 // `depth` below it.
 
+const { spindleFeedJob, checkTime } = require('./spindle_feed');
+
 const CYCLE_MINOR = { drill: 163, peck: 153, tap: 168, bore: 209 };
 
 class Cut {
@@ -364,7 +366,9 @@ function wireTaperJob() {
   return c.multiaxis(false).end();
 }
 
-// The job set by the kind of machine: name, builder, option-file lines.
+// The job set by the kind of machine: name, builder, option-file lines;
+// `spindle` has the check follow the spindle, `check` is a further check of
+// the run ({ steps, stderr, dir }) that returns failures.
 const JOBS = {
   mill: [
     { name: 'lines', build: () => millEnd(lines(millStart())) },
@@ -385,6 +389,7 @@ const JOBS = {
     { name: 'split', build: splitJob, options: ['maximum tape length = 1.0'] },
     { name: 'inc_split', build: splitJob, options: ['coordinates = incremental', 'maximum tape length = 1.0'] },
     { name: 'inc_switch', build: incAbsSwitchJob },
+    { name: 'spindle_feed', build: () => spindleFeedJob(Cut), spindle: true, check: checkTime },
   ],
   lathe: [
     { name: 'turning', build: () => turningJob('mm') },
