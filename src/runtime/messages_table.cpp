@@ -299,7 +299,7 @@ constexpr builtin_message_line builtin_message_rows[] = {
     {305, "Error: the CLDATA has multi-axis moves, but the machine has no rotary axis set."},
     {306, "Error: the initial tool vector is set parallel to the %(A) axis."},
     {307, "Error: the azimuth and elevation axes are set as parallel."},
-    {320, "Warning(fedrat):  No feedrate per revolution code: feeds per revolution written per minute at the spindle speed"},
+    {320, "Warning(fedrat):  Feedrate per revolution code or word not set: feeds per revolution written per minute"},
     {321, "Error(fedrat):  Feed per revolution with no spindle speed in force, record %(I)"},
     {322, "Warning(coolnt):  Coolant function code not set: %(A)"},
 };
