@@ -157,7 +157,10 @@ void fedrat() {
         f = std::sqrt(v[1] * v[1] + v[2] * v[2]);
     }
     const int feed_word = key_word(FEED_KEY);
-    int value = truncate_to_int(clamp_feed(f) * MULT(feed_word) + 0.5);
+    // The feed limits are feeds a minute: a feed per revolution that the
+    // control writes as such is not held to them (0.1 a revolution is no
+    // feed of 0.1 a minute to raise to the minimum).
+    int value = truncate_to_int((per_revolution ? f : clamp_feed(f)) * MULT(feed_word) + 0.5);
 
     array1<int, 3> axis_values;
     if (axis_mode != 0) {
