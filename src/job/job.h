@@ -577,5 +577,9 @@ void handle_tool_change();
 void handle_tool_select();
 void spindl();
 void handle_coolant();
+// After a tape split, on a control whose tool change sets the spindle: the
+// new tape's start wrote the toolpath's spindle; a restart, reversal or new
+// speed in force since goes out again.
+void restate_spindle_on_new_tape();
 
 }  // namespace kv

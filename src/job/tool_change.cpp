@@ -46,6 +46,7 @@ constexpr int CLASS_PPWORD = 2000;
 constexpr int CLASS_MOTION = 5000;
 constexpr int MW_COOLNT = 1030;
 constexpr int MW_LOADTL = 1055;
+constexpr int MW_SPINDL = 1031;
 
 // Coolant functions.
 constexpr int COOLANT_OFF_FUNCTION = 53;
@@ -182,14 +183,38 @@ void run_tool_change_clear() {
     run_block(BLOCK_TOOL_CHANGE_CLEAR);
 }
 
+// The spindle's start as the control writes it with its spindle record: in
+// its block for the record (cldat 1031) when it has one, else as a line of
+// the speed and the M function.
+void write_spindle_start(int function, int speed);
+
 // A control whose tool change sets the spindle: a spindle record that starts
 // it again after a stop, reverses it or changes its speed within the tool
 // goes out with the record, in the control's block for the record (or as a
 // line of the speed and the M function), so that no feed move runs with the
 // spindle stopped or turning as the cutfile no longer turns it. The record
 // that repeats what the tool change wrote writes nothing.
-void restart_spindle_within_tool(int function) {
+void write_spindle_start(int function, int speed) {
     tool_state_t& t = tool_state;
+    const int w = key_word(KEY_SPINDLE);
+    if (has_word(w)) setwrd(w, speed, SETWRD_SET_REQUEST);
+    if (get_mcode_value(function) != 0) mset(function, SETWRD_SET_REQUEST);
+    t.pending_code_flags[SPINDLE_STOPPED] = 0;
+    t.pending_code_flags[SPINDLE_PENDING] = 0;
+    t.spindle_speed_owed = 0;
+    t.spindle_function_owed = 0;
+    t.spindle_started_function = function;
+    t.spindle_started_speed = speed;
+    const int b = find_cldat_block(MW_SPINDL);
+    if (configuration_store.special_block_count > 0 && b > 0 && configuration_store.blklen[b] > 0) {
+        run_block(b);
+    } else {
+        write_block_or_stop(WRITE_BLOCK_PENDING);
+    }
+}
+
+void restart_spindle_within_tool(int function) {
+    const tool_state_t& t = tool_state;
     const int w = key_word(KEY_SPINDLE);
     const int speed = has_word(w) ? word_output_state.word_value[w] : 0;
     // Before the first tool, or for the next tool (its tool change comes
@@ -198,15 +223,7 @@ void restart_spindle_within_tool(int function) {
     int k = 0;
     if (find_record_ahead(CLASS_PPWORD, MW_LOADTL, CLASS_MOTION, 0, k, SPINDLE_LOOKAHEAD) == 1) return;
     if (t.spindle_started_function == function && t.spindle_started_speed == speed) return;
-    if (has_word(w)) setwrd(w, 0, SETWRD_REQUEST);
-    if (get_mcode_value(function) != 0) mset(function, SETWRD_SET_REQUEST);
-    t.pending_code_flags[SPINDLE_STOPPED] = 0;
-    t.pending_code_flags[SPINDLE_PENDING] = 0;
-    t.spindle_speed_owed = 0;
-    t.spindle_function_owed = 0;
-    t.spindle_started_function = function;
-    t.spindle_started_speed = speed;
-    end_record_block(1);
+    write_spindle_start(function, speed);
 }
 
 // The coolant functions by their names, for message 322.
@@ -426,6 +443,22 @@ void spindl() {
     } else {
         restart_spindle_within_tool(function);
     }
+}
+
+void restate_spindle_on_new_tape() {
+    tool_state_t& t = tool_state;
+    if (get_intsp(10) != 3 || t.spindle_started_function == 0) return;
+    const int function = t.spindle_started_function;
+    const int speed = t.spindle_started_speed;
+    // What the new tape's start wrote (it may have written the toolpath's
+    // spindle, as a tool change does, or none): its words' last values.
+    const word_output_state_t& ws = word_output_state;
+    const int w = key_word(KEY_SPINDLE);
+    const int m = fcode_word(function + AUX_CODE_BASE);
+    const bool function_written = get_mcode_value(function) == 0 ||
+                                  (has_word(m) && ws.word_previous[m] == get_mcode_value(function));
+    const bool speed_written = !has_word(w) || ws.word_previous[w] == speed;
+    if (!function_written || !speed_written) write_spindle_start(function, speed);
 }
 
 void handle_coolant() {
