@@ -279,6 +279,7 @@ void cycmov_variable_peck() {
         set_cycle_word(51, s);
     }
     set_cycle_word(27, depth);
+    cycle_values.depth_below_clearance = depth_at(pecks) - c;  // for the holes' cutting time
     const int last = ((count - 3) / 3) * 3 + 1;
     for (int i = 1; i <= last; i += 3) {
         set_move_point(i);
