@@ -512,6 +512,8 @@ constexpr int OPTION_STACK_DEPTH = 100;    // parse stack entries 1..OPTION_STAC
 constexpr int OPTION_LINE_LENGTH = 255;    // line buffer and token field
 constexpr int OPTION_NAME_LENGTH = 256;    // name_text and previous_name_text
 constexpr int MAX_IF_DEPTH = 10;           // nested "if" in one block
+constexpr int EDIT_NUMBER_FIELD = 10;      // characters read of the number of an "edit" item
+constexpr int EDIT_IMPLIED_DECIMALS = 3;   // implied decimals of such a number without a point
 
 struct option_stack_entry {
     int symbol = 0;  // symbol shifted

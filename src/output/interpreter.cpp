@@ -559,4 +559,15 @@ void end_record_block(int flush) {
     if (flush == 1) write_block_or_stop(WRITE_BLOCK_PENDING);
 }
 
+void write_word_alone(int w) {
+    word_output_state_t& ws = word_output_state;
+    const word_set others = ws.word_request;
+    ws.word_request.clear();
+    ws.word_request.add(w);
+    use_control_word_order();
+    write_block_or_stop(WRITE_BLOCK_PENDING);
+    for (int v = others.first_from(1); v != 0; v = others.first_from(v + 1))
+        if (v != w) ws.word_request.add(v);
+}
+
 }  // namespace kv

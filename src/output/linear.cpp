@@ -65,9 +65,6 @@ int function_has_word(int n) {
     return w != 0 && w != NO_WORD;
 }
 
-// Whether gset(n) sets anything: the function has a word and a code.
-int function_is_output(int n) { return function_has_word(n) && get_gcode_value(n) != UNSET_CODE; }
-
 // The tool-vector words of a linear or rapid point from its values 4-6,
 // truncated toward zero.
 void set_tool_vector_words(int c) {
@@ -208,6 +205,8 @@ void output_straight_moves(int rapid_move, int first, int last) {
 }
 
 }  // namespace
+
+int function_is_output(int n) { return function_has_word(n) && get_gcode_value(n) != UNSET_CODE; }
 
 void output_linear_move() { output_straight_moves(0, 1, INT_MAX); }
 

@@ -95,6 +95,9 @@ int axis_units_for_word(int units, int a, int w);
 // mode's code is owed to the tape: the first move asks for it again, so that
 // a line of another record between the switch and the move cannot lose it.
 void set_coordinate_mode(int absolute);
+// The code of the coordinate mode (absolute or incremental) on a line of its
+// own, unless a line has written it already, with the pending words.
+void write_coordinate_mode(int absolute);
 // The word that carries coordinate a (1 X, 2 Y, 3 Z) in the current mode:
 // incremental output takes the incremental word where the control has one.
 int coordinate_word(int a);
@@ -204,6 +207,9 @@ void write_line_or_stop(std::string_view text, int unit);
 void finish_job_outputs();
 // write_block, with message 265 and a stop (exit code 4) on overflow.
 void write_block_or_stop(int mode);
+// Word w alone (with the permanent words) in a line of its own, in the
+// control's word order; the other requests stay for the next line.
+void write_word_alone(int w);
 
 // --- expressions and system variables --------------------------------------------------
 // Expressions and conditions of block items stay text until the block runs;
@@ -419,6 +425,11 @@ struct motion_state_t {
     // written yet on the current tape. The next move writes it and counts it
     // as moving; set_xyz_words clears the marks.
     array1<int, 3> unwritten_axes{{0, 0, 0}};
+    // A function code left requested for the next move to carry (the end of
+    // a cycle when the control has no "cycle end" block): its word and value;
+    // word 0 when none waits.
+    int waiting_code_word = 0;
+    int waiting_code_value = 0;
 };
 extern motion_state_t motion_state;
 
@@ -490,6 +501,8 @@ void output_linear_move_from(int first);
 // The linear move to the one point of the buffer whose x is value `index`.
 void output_linear_move_to(int index);
 void output_rapid_move();
+// Whether gset(n) sets anything: the function has a word and a code.
+int function_is_output(int n);
 // The rapid code of a line of its own (a home line, a move back to the cut),
 // and the feed word with it where the control writes one on rapids.
 void request_rapid_code();
@@ -763,6 +776,11 @@ struct cycle_state_t {
     int depth_count = 0;         // depth values stored
     int minor_word = 0;
     int last_cycle_type = 0;     // the type of the last cycle written
+    // The depth of a record whose depth word is the Z word, for its first
+    // hole's block (depth_on_z 1 until that block): the depth wins over the
+    // hole's Z there.
+    int depth_on_z = 0;
+    int depth_on_z_value = 0;
 };
 extern cycle_state_t cycle_state;
 

@@ -132,13 +132,6 @@ void make_segment(int d, const array1<int, 3>& kept) {
     back_at_kept_point(kept);
 }
 
-// The coordinate mode (absolute or incremental) on a line of its own, unless
-// the new tape has written it already: a tape must run from its own start.
-void write_coordinate_mode(int absolute) {
-    gset(absolute ? ABSOLUTE_FUNCTION : INCREMENTAL_FUNCTION, SETWRD_SET_REQUEST);
-    write_block_or_stop(WRITE_BLOCK_PENDING);
-}
-
 // The end of one tape and the start of the next, as the split of the limit
 // check and of a tool change share it; the new tape states its coordinate
 // mode (absolute when `absolute`, else incremental).
@@ -230,6 +223,11 @@ void make_split(int d, const array1<int, 3>& kept) {
 }
 
 }  // namespace
+
+void write_coordinate_mode(int absolute) {
+    gset(absolute ? ABSOLUTE_FUNCTION : INCREMENTAL_FUNCTION, SETWRD_SET_REQUEST);
+    write_block_or_stop(WRITE_BLOCK_PENDING);
+}
 
 double tape_feet(int i) { return static_cast<double>(tape_state.tape_characters[i]) / CHARACTERS_PER_FOOT; }
 

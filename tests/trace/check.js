@@ -314,9 +314,12 @@ function check(exp, steps, desc, tapeLines, tapeNames = ['job.tap']) {
       if (side(s, item)) continue;
       if (s.type === 'hole') fail(item, `a hole is drilled at ${fmtP(s.at)} where the cutfile has none`, s.line);
       if (s.type === 'move' && s.motion !== 'G0') fail(item, `${s.motion} move to ${fmtP(s.to)} before the hole at ${fmtP(item.at)}`, s.line);
+      else if (s.type === 'move' && arr(s.to)[2] < item.r - tol && !(sameXY(arr(s.from), arr(s.to)) && arr(s.to)[2] >= arr(s.from)[2] - tol)) {
+        fail(item, `rapid move to ${fmtP(s.to)} below the R plane of the hole at ${fmtP(item.at)}`, s.line);
+      }
     }
     const bad = [];
-    if (h.kind !== item.type) bad.push(`a ${h.kind} cycle where the cutfile has ${item.type}`);
+    if (!item.kinds.includes(h.kind)) bad.push(`a ${h.kind} cycle where the cutfile has ${item.type}`);
     if (!(Math.abs(h.bottom - item.bottom) <= tol)) bad.push(`bottom Z${Number.isFinite(h.bottom) ? +h.bottom.toFixed(4) : '?'} where the cutfile's is Z${+item.bottom.toFixed(4)}`);
     if (!(Math.abs(h.r - item.r) <= tol)) bad.push(`R plane Z${Number.isFinite(h.r) ? +h.r.toFixed(4) : '?'} where the cutfile's is Z${+item.r.toFixed(4)}`);
     if (item.peck !== null && item.type === 'peck' && !(h.peck !== null && Math.abs(h.peck - item.peck) <= tol)) bad.push(`peck ${h.peck === null ? 'none' : +h.peck.toFixed(4)} where the cutfile's is ${+item.peck.toFixed(4)}`);
@@ -328,7 +331,8 @@ function check(exp, steps, desc, tapeLines, tapeNames = ['job.tap']) {
     si = end;
     reached++;
     toolCheck(item, h.line);
-    cur = [item.at[0], item.at[1], h.initial];
+    // The tool may come down to the hole's own point after it.
+    cur = [item.at[0], item.at[1], Math.min(h.initial, item.p[2])];
   }
 
   // --- tape splits ---

@@ -49,7 +49,7 @@ function readRecords(text) {
   return records;
 }
 
-const CYCLE_KIND = { 163: 'drill', 288: 'drill', 153: 'peck', 154: 'peck', 168: 'tap', 169: 'tap',
+const CYCLE_KIND = { 163: 'drill', 288: 'break chip', 153: 'peck', 154: 'peck', 168: 'tap', 169: 'tap',
   209: 'bore', 210: 'bore', 211: 'bore', 212: 'bore', 213: 'bore' };
 
 const sub = (a, b) => a.map((v, i) => v - b[i]);
@@ -133,7 +133,10 @@ function expectations(records) {
         for (const p of pts) {
           const c = cycle;
           const peck = c.depths.length >= 3 ? c.depths[1] - c.depths[0] : null;
-          items.push({ kind: 'hole', type: c.type, p, at: [p[0], p[1]], bottom: p[2] - c.depths[c.depths.length - 1],
+          // A chip-breaking cycle is a drill with dwells or short pecks, as
+          // the controller has it; a pecking cycle given no peck is a drill.
+          const kinds = c.type === 'break chip' ? ['drill', 'peck'] : c.type === 'peck' && peck === null ? ['peck', 'drill'] : [c.type];
+          items.push({ kind: 'hole', type: kinds[0], kinds, p, at: [p[0], p[1]], bottom: p[2] - c.depths[c.depths.length - 1],
             r: p[2] - c.clearance, peck, feed: c.perRev ? c.feed * spindle.rpm : c.feed, inForce: feed, spindle, rec: r.number });
         }
       } else if (home) {

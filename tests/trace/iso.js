@@ -177,6 +177,9 @@ class IsoReader {
     const cycleG = g.find((c) => d.cycles[c] !== undefined);
     const motionG = g.filter((c) => [0, 1, 2, 3].includes(c)).pop();
     if (modalCycles && (g.includes(d.cycleCancel) || motionG !== undefined)) this.cycle = null;
+    if (g.includes(d.cycleCancel) && motionG === undefined && has(...d.axisLetters)) {
+      this.step({ type: 'problem', text: `axis words under the cycle cancel G${d.cycleCancel}`, line });
+    }
     if (motionG !== undefined) this.motion = 'G' + motionG;
     if (style === 'siemens') this.params = { ...this.params, ...pre.params };
 

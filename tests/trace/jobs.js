@@ -20,6 +20,7 @@
 // hole's GOTO point: the R plane lies `clearance` below it, the bottom
 // `depth` below it.
 
+const { HOLE_JOBS } = require('./holes');
 const { spindleFeedJob, checkTime } = require('./spindle_feed');
 
 const CYCLE_MINOR = { drill: 163, peck: 153, tap: 168, bore: 209 };
@@ -389,6 +390,7 @@ const JOBS = {
     { name: 'split', build: splitJob, options: ['maximum tape length = 1.0'] },
     { name: 'inc_split', build: splitJob, options: ['coordinates = incremental', 'maximum tape length = 1.0'] },
     { name: 'inc_switch', build: incAbsSwitchJob },
+    ...HOLE_JOBS,
     { name: 'spindle_feed', build: () => spindleFeedJob(Cut), spindle: true, check: checkTime },
   ],
   lathe: [

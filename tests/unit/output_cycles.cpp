@@ -33,6 +33,11 @@ protected:
         cs.key[21] = DWELL_WORD;
         cs.key[27] = DEPTH_WORD;
         cs.intsp[19] = 1;
+        // "move cycle" names X and the depth word.
+        cs.blklen[13] = 2;
+        cs.block_items[13][1].code = 14000 + cs.key[8];
+        cs.block_items[13][1].string_ref = 1;
+        cs.block_items[13][2].code = 13000 + DEPTH_WORD;
         set_status_flag(21, 1);
         init_word_state();
         motion_state = motion_state_t{};
