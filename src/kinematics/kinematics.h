@@ -682,6 +682,11 @@ void rotate_at_retract_point(const angle_pair& target);
 void reposition_at_retract_point(const angle_pair& target, const vector3& retract_point, double feed_value);
 void rotate_and_reposition_combined(const angle_pair& target, const vector3& retract_point);
 void rotate_in_steps(angle_pair& current, const angle_pair& target, const vector3& retract_point);
+// The rotary axes turn from the current angles to the target angles in
+// steps that keep `point`, held fixed in the part frame, within `allowed` of
+// its place: 1 when the target is reached, 0 when no step of any length keeps
+// within it (the turn ends at the angles reached).
+int turn_in_steps(const vector3& point, angle_pair& current, const angle_pair& target, double allowed);
 void plunge_along_tool_axis(const vector3& tool_axis, const angle_pair& target, const vector3& retract_point,
                             double distance, double rapid_value, double plunge_feed);
 double x_word_resolution();

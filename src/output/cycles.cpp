@@ -675,6 +675,13 @@ void set_radius_word(int value) {
 // Helical drilling: down k full turns from the clearance, a partial turn,
 // the exit arcs and the move back to the centre. The retract form enters
 // with a lead-in quarter arc at the bottom and climbs instead.
+// The value of a centre word of a helix arc that starts at the current
+// position, about the centre's coordinate `centre` along axis `axis`.
+int helix_centre_value(int w, int axis, double centre) {
+    if (!has_word(w)) return 0;
+    return arc_centre_value(w, axis, motion_state.position_units[axis], word_integer(centre, axis_mult(axis)), centre);
+}
+
 void output_helix(const point3& hole, double a, double b, const point3& v, double c, const point3& start,
                   const cycle_plane_t& pl, int retract, int& status) {
     status = -1;
@@ -722,16 +729,12 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
         cycle_plane_words(pl.second_axis, side);
         gset(side.plane_function, SETWRD_SET_REQUEST);
         gset(FUNCTION_CIRCLE_CW, SETWRD_SET_REQUEST);
-        const point3 p = plane_point(pl, h1, h2, s_axial - std::fabs(b) + a);
         const point3 centre = plane_point(pl, h1 + a, h2, s_axial - std::fabs(b) + a);
         const point3 end = plane_point(pl, h1 + a, h2, s_axial - std::fabs(b));
         const int centre_words[4] = {0, key_word(11), key_word(12), key_word(13)};
         for (int k = 1; k <= 3; ++k) {
             if (!has_word(centre_words[k])) continue;
-            const double m = MULT(centre_words[k]);
-            const int value = circle_state.incremental_centre_mode != 0 ? word_integer(p[k] - centre[k], m)
-                                                                         : word_integer(centre[k], m);
-            setwrd(centre_words[k], value, SETWRD_SET);
+            setwrd(centre_words[k], helix_centre_value(centre_words[k], k, centre[k]), SETWRD_SET);
         }
         request_arc_centre_words(circle_state.incremental_centre_mode, side.first_centre_word,
                                  side.second_centre_word);
@@ -747,12 +750,8 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     }
     gset(FUNCTION_CIRCLE_CCW, SETWRD_SET_REQUEST);
 
-    // Centre values of the arcs about the hole, each at its centre word's
-    // resolution.
-    const double mult1 = has_word(pl.first_centre_word) ? MULT(pl.first_centre_word) : mult;
-    const double mult2 = has_word(pl.second_centre_word) ? MULT(pl.second_centre_word) : mult;
-    const double inc1 = (start[pl.first_axis] - h1) * mult1, inc2 = (start[pl.second_axis] - h2) * mult2;
-    const bool incremental = circle_state.incremental_centre_mode != 0;
+    // Each arc about the hole, or about the point (centre1, centre2) of the
+    // plane for the last of the exit arcs.
     auto arc_to = [&](double first, double second, double axial, double centre1, double centre2, int radius) {
         if (helix_as_lines() && word_integer(axial, axis_mult(pl.axial)) != motion_state.position_units[pl.axial]) {
             // A turn that rises, for a control whose arcs take no helix:
@@ -764,15 +763,15 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
             return;
         }
         set_radius_word(radius);
-        output_helix_arc(plane_point(pl, first, second, axial), centre1, centre2, x, y, z, pl.first_word,
+        output_helix_arc(plane_point(pl, first, second, axial),
+                         helix_centre_value(pl.first_centre_word, pl.first_axis, centre1),
+                         helix_centre_value(pl.second_centre_word, pl.second_axis, centre2), x, y, z, pl.first_word,
                          pl.second_word, pl.first_centre_word, pl.second_centre_word, key_word(32));
         commit_current_position();
     };
-    const double abs1 = word_integer(h1, mult1), abs2 = word_integer(h2, mult2);
     for (int k = 1; k <= turns; ++k) {
         axial_now -= step;
-        arc_to(h1 + a, h2, axial_now, incremental ? inc1 : abs1, incremental ? inc2 : abs2,
-               -nearest_int(mult_r * a));
+        arc_to(h1 + a, h2, axial_now, h1, h2, -nearest_int(mult_r * a));
     }
     const double target = retract == 0 ? s_axial - b : s_axial;
     double rest = std::fabs(std::fabs(b) - std::fabs(c) * turns);
@@ -788,16 +787,12 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     if (rest > HELIX_EPSILON) {
         int radius = nearest_int(mult_r * a);
         if (c != 0.0 && rest / c > 0.5) radius = -radius;
-        arc_to(h1 + x1, h2 + y1, target, incremental ? inc1 : abs1, incremental ? inc2 : abs2, radius);
+        arc_to(h1 + x1, h2 + y1, target, h1, h2, radius);
     }
     // Exit arcs: half a turn over, back, and a small arc off the wall.
-    arc_to(h1 - x1, h2 - y1, target, incremental ? word_integer(x1, mult1) : abs1,
-           incremental ? word_integer(y1, mult2) : abs2, word_integer(a, mult_r));
-    arc_to(h1 + x1, h2 + y1, target, incremental ? -word_integer(x1, mult1) : abs1,
-           incremental ? -word_integer(y1, mult2) : abs2, word_integer(a, mult_r));
-    arc_to(h1 + x2, h2 + y2, target, incremental ? word_integer(g * x1, mult1) : word_integer((1 - g) * x1 + h1, mult1),
-           incremental ? word_integer(g * y1, mult2) : word_integer((1 - g) * y1 + h2, mult2),
-           word_integer(a * g, mult_r));
+    arc_to(h1 - x1, h2 - y1, target, h1, h2, word_integer(a, mult_r));
+    arc_to(h1 + x1, h2 + y1, target, h1, h2, word_integer(a, mult_r));
+    arc_to(h1 + x2, h2 + y2, target, (1 - g) * x1 + h1, (1 - g) * y1 + h2, word_integer(a * g, mult_r));
 
     // Back to the centre with compensation off.
     pw.compensation_state = COMPENSATION_OFF;

@@ -90,6 +90,11 @@ int axis_mult(int a);
 // that coordinate at a resolution of its own (an incremental or a centre
 // word); the same integer when both resolutions agree.
 int axis_units_for_word(int units, int a, int w);
+// The increment of coordinate a from word integer `from` to word integer `to`
+// as word w carries it: the difference of both ends at the word's
+// resolution, so that the increments a word writes add up to the positions.
+// A difference that does not fit a word integer stops the run.
+int word_increment(int to, int from, int a, int w);
 // Absolute (1) or incremental (0) output from here on. On a change the
 // coordinate and rotary words forget the values they wrote last, and the
 // mode's code is owed to the tape: the first move asks for it again, so that
@@ -623,11 +628,18 @@ void sort_integers(int count, std::span<const int> in, std::span<int> out, int& 
 // committed when the straight moves committed the positions themselves.
 int write_flat_arc_piece(double radius, int circle_function, int whole_record, double shortest_chord,
                          bool& committed);
-// The centre words of a wire or multi-axis arc piece, set without request:
-// incremental ones are integer differences of the start and the centre at
-// their axis resolution, carried over to the word's own, absolute ones the
+// The centre words of an arc piece, set without request: incremental ones
+// are differences of the rounded start and centre (at their axis resolution,
+// carried over to the word's own), so that the centre a controller finds from
+// the start written on the tape is the rounded centre; absolute ones the
 // centre at the word's own resolution.
 void set_integer_arc_centre_words(int centre_word1, int centre_word2);
+// The value of centre word w for the centre along axis `axis` (its real
+// coordinate, and its word integer at the axis's resolution), in the mode of
+// circle_state.incremental_centre_mode: incremental, the word integer of the
+// arc's start less the centre's, carried to the word's resolution; absolute,
+// the centre at the word's own resolution.
+int arc_centre_value(int w, int axis, int start_units, int centre_units, double centre);
 using point3 = array1<double, 3>;   // x, y, z (the same type as kinematics' vector3)
 using point2 = array1<double, 2>;
 
@@ -694,13 +706,18 @@ struct arc_walk_t {
     int next = 1;                  // the value index of the next point to walk
     double travel = 0.0;           // the travel of the point walked last (the start: 0)
     array1<double, 3> last;        // that point, output units
+    // The next point and its travel, worked out once when the walk first
+    // looks at it: a piece looks at a point before it walks it.
+    int ahead_index = 0;           // the value index `ahead` belongs to (0: none yet)
+    double ahead_travel = 0.0;
+    array1<double, 3> ahead;
 };
 void plan_arc(std::span<const double> points, int last_index, int stride, double radius, int quadrant_pieces,
               int halve_full_circles, arc_plan_t& plan);
 // A walk that starts at the current position (the arc's start).
 void start_arc_walk(arc_walk_t& walk);
 // The travel of the walk's next point, the walk staying where it is.
-double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, const arc_walk_t& walk);
+double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk);
 // The walk moved on to its next point.
 void advance_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk);
 // The travel at which the piece that starts at travel `from` ends: at a

@@ -2,7 +2,7 @@
 // cycle values, pecks that name more depths than the record gave, and the
 // cutting time of the holes.
 #include "output/output.h"
-#include "store_printer.h"
+#include "output_fixture.h"
 
 using namespace kv;
 using namespace kv_test;
@@ -13,21 +13,10 @@ constexpr int DWELL_WORD = 32;   // "P"
 constexpr int PECK_WORD = 18;    // "Q", key 26 of the default words
 constexpr int DEPTH_WORD = 31;   // "L"
 
-class Cycles : public ::testing::Test {
+class Cycles : public DefaultWords {
 protected:
     void SetUp() override {
-        static int once = [] {
-            int status = 0;
-            init_units(status);
-            init_message_table(status);
-            register_builtin_messages();
-            set_stop_hook(throw_on_stop);
-            return 0;
-        }();
-        (void)once;
-        reset_store();
-        set_default_words();
-        derive_settings();
+        DefaultWords::SetUp();
         configuration_store_t& cs = configuration_store;
         for (int w : {10, 11, 12, DWELL_WORD, PECK_WORD, DEPTH_WORD}) cs.word_formats[w][WRDPRN] = 3;
         cs.key[21] = DWELL_WORD;
@@ -39,20 +28,14 @@ protected:
         cs.block_items[13][1].string_ref = 1;
         cs.block_items[13][2].code = 13000 + DEPTH_WORD;
         set_status_flag(21, 1);
-        init_word_state();
-        motion_state = motion_state_t{};
-        point_buffer.point_count = 0;
         cycle_state = cycle_state_t{};
         cycle_parameters = cycle_parameters_t{};
         cycle_values = cycle_values_t{};
-        pass1_results.unit_factor = 1.0;
-        job_files.file_units[unit_slot(FILE_PRINT)] = null_unit();
         job_files.file_units[unit_slot(FILE_TAPE)] = null_unit();
     }
 
     static void holes(std::initializer_list<double> values) {
-        point_buffer.point_count = 0;
-        for (double v : values) point_buffer.column[POINT_COLUMN_RAW][++point_buffer.point_count] = v;
+        set_points(values);
         cycmov(point_column_values(POINT_COLUMN_RAW), point_buffer.point_count);
     }
 };
