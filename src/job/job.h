@@ -521,6 +521,14 @@ struct tool_state_t {
     int gear_range = 0;
     array1<double, 2> spindle_values{}; // speed as read, real data word 7 x unit_factor
     int surface_speed = 0;              // the speed is a surface speed, not revolutions a minute
+    // The speed the spindle turns at now: the last spindle record's, 0 once a
+    // record stops it; what a feed per revolution is converted with.
+    double speed_in_force = 0.0;
+    // A control whose tool change sets the spindle ("spindle output" 3): the
+    // speed word value and the M function that the tape last started the
+    // spindle with (function 0 while it is stopped).
+    int spindle_started_speed = 0;
+    int spindle_started_function = 0;
     // Spindle codes a tool change was to write but whose lines left out:
     // the speed word (1 owed) and the M function index (0 none), written
     // with the next move.
@@ -529,6 +537,7 @@ struct tool_state_t {
     // The last spindle record wrote the combined spindle-and-coolant code:
     // the coolant-on record that follows it is on the tape already.
     int coolant_with_spindle = 0;
+    int coolant_kinds_warned = 0;       // one bit a coolant kind that message 322 has named
 };
 extern tool_state_t tool_state;
 
@@ -573,5 +582,9 @@ void handle_tool_change();
 void handle_tool_select();
 void spindl();
 void handle_coolant();
+// After a tape split, on a control whose tool change sets the spindle: the
+// new tape's start wrote the toolpath's spindle; a restart, reversal or new
+// speed in force since goes out again.
+void restate_spindle_on_new_tape();
 
 }  // namespace kv

@@ -333,10 +333,21 @@ struct feed_state_t {
     int inverse_time_format = 0;
     int per_minute_decimals = 0;
     int per_minute_point = 0;
+    // The feed function written last (17 per minute, 18 per revolution; 0
+    // none yet): a change of mode writes the feed word again, which the
+    // machine's new mode has not read yet.
+    int mode_written = 0;
+    int conversion_warned = 0;  // message 320 is given once a run
 };
 extern feed_state_t feed_state;
 void fedrat();
 void fedrat_multiaxis();
+// A feed as a length a minute: per minute as it stands, per revolution at the
+// spindle speed in force (at a constant surface speed, at the move's mean
+// distance from the spindle axis X).
+double feed_per_minute_of(double feed);
+// A cycle's feed into the feed word, in the mode the record gives it.
+void cycle_feed(double feed, int per_revolution);
 
 // --- motion dispatch and point handling --------------------------------------------------------
 // The points of a GOTO record and its joined continuation records, the move
@@ -513,6 +524,10 @@ int output_tool_length_offset();
 void output_pending_codes();
 void add_move_time();
 void accumulate_move_time();
+// The cutting time of one drilled hole beyond the move to it: from the start
+// height to the R plane and back at rapid, down to the bottom at the cycle's
+// feed, and out at that feed (`out_at_feed`: taps and bores) or at rapid.
+void add_hole_time(int out_at_feed);
 int current_tool_index();
 void start_next_toolpath();
 // In wire mode, at a go home or after a compensation-off record: requests
@@ -787,6 +802,9 @@ extern cycle_state_t cycle_state;
 
 struct cycle_parameters_t {
     double feed = 0.0;                    // f
+    int feed_per_revolution = 0;          // the record gives f per revolution (a tap's pitch)
+    double feed_written = 0.0;            // f as the tape takes it (per minute unless the control writes it per revolution)
+    double feed_per_minute = 0.0;         // f as a length a minute, for the cutting time
     array1<double, MAXPECKS> depths;      // d(1..n)
     double clearance = 0.0;               // c, the record's last value
     double height = 0.0;                  // h, along the tool axis where the record arrived

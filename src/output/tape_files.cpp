@@ -193,6 +193,7 @@ void make_split(int d, const array1<int, 3>& kept) {
     // Our own re-approach is written in absolute coordinates.
     end_tape_and_start_next(0, own_move ? job_absolute : 1);
     if (!own_move) set_status_flag(ABSOLUTE_FLAG, 1);
+    restate_spindle_on_new_tape();
 
     // The spindle code and its speed go out again on the new tape, and so
     // does a coolant that was on: the old tape's program end stopped both,
