@@ -135,12 +135,14 @@ void set_feed_value(int value, int per_minute_word_requested, int per_revolution
 void fedrat() {
     const array1<int, NUMINTSP>& intsp = configuration_store.intsp;
     use_inverse_time_format(0);
+    const int rapid = pending_move_flags.rapid_pending != 0;
     if (intsp[CODED_FEED_SETTING] == 2) {
-        coded_feed();
+        // A code stands for a feed a minute and writes no feed mode: a feed
+        // per revolution goes in converted.
+        coded_feed(rapid ? feed_state.feedrate : converted_feed(feed_state.feedrate));
         return;
     }
     const int axis_mode = intsp[AXIS_FEED_WORDS_SETTING];
-    const int rapid = pending_move_flags.rapid_pending != 0;
     const int per_revolution = per_revolution_output();
     const double feedrate = per_revolution || rapid ? feed_state.feedrate : converted_feed(feed_state.feedrate);
     vector3 d;

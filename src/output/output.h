@@ -317,7 +317,8 @@ text<FUNCTION_TEXT_LENGTH> function_code_text(int n);
 int output_value_table(double v, int w);
 void dwellp(double seconds);
 void crc();
-void coded_feed();
+// The coded feed of a feed a minute (a code, never a value), with its offset word.
+void coded_feed(double feed);
 
 // --- feed rate output ------------------------------------------------------------------------
 // The feed word and the feed-mode function of the next move, set before its
