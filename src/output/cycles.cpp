@@ -667,6 +667,14 @@ point3 plane_point(const cycle_plane_t& pl, double first, double second, double 
     return p;
 }
 
+// The feed of the helix's next moves in the unit the cutfile gives it, so
+// that their feed words, any conversion and their times follow that unit.
+void use_helix_feed(double feed, int per_revolution) {
+    feed_state.feedrate = feed;
+    motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] = per_revolution ? 0 : 1;
+    fedrat();
+}
+
 void set_radius_word(int value) {
     const int w = key_word(32);
     if (has_word(w)) setwrd(w, value, SETWRD_SET);
@@ -701,28 +709,31 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     // A pitch of 0 makes no full turns: the whole depth is the partial turn.
     const int turns = c != 0.0 ? truncate_to_int(std::fabs(b) / std::fabs(c)) : 0;
 
+    // Three feeds, each in its own unit: the feed in force, the toolpath's
+    // first feed (the way in and out) and the cycle's feed.
+    int& per_minute = motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG];
     const double programmed = feed_state.feedrate;
+    const int programmed_per_minute = per_minute;
     const int row = toolpath_row(current_toolpath_index());
+    const double first_feed = toolpath_tables.toolpath_first_feed[row];
+    const int first_per_revolution = toolpath_tables.toolpath_first_feed_per_revolution[row];
     const int keep_compensation = pw.compensation_state;
-    feed_state.feedrate = toolpath_tables.toolpath_first_feed[row];
-    fedrat();
-    setwrd(key_word(16), 0, SETWRD_REQUEST);
+    use_helix_feed(first_feed, first_per_revolution);
+    request_feed_word();
 
     double axial_now = s_axial;
     double step = std::fabs(c);
     if (retract == 0) {
         helix_linear_move(plane_point(pl, h1, h2, s_axial));
-        feed_state.feedrate = cycle_parameters.feed;
-        fedrat();
-        setwrd(key_word(16), 0, SETWRD_REQUEST);
+        use_helix_feed(cycle_parameters.feed, cycle_parameters.feed_per_revolution);
+        request_feed_word();
         helix_linear_move(start);
     } else {
         const double u = 1.0 / mult;
         helix_linear_move(plane_point(pl, h1 + 2 * u, h2 - 2 * u, s_axial));
         helix_linear_move(plane_point(pl, h1, h2, s_axial));
         helix_linear_move(plane_point(pl, h1, h2, s_axial - std::fabs(b) + a));
-        feed_state.feedrate = programmed;
-        fedrat();
+        use_helix_feed(programmed, programmed_per_minute == 0);
         // Lead-in quarter arc in the plane of the tool axis and the first
         // plane axis, from the plunge point down onto the helix radius.
         cycle_plane_t side;
@@ -799,11 +810,11 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     set_status_flag(22, 1);
     helix_linear_move(plane_point(pl, h1, h2, target));
     if (retract == 0) {
-        feed_state.feedrate = toolpath_tables.toolpath_first_feed[row];
-        fedrat();
+        use_helix_feed(first_feed, first_per_revolution);
         helix_linear_move(plane_point(pl, h1, h2, s_axial));
     }
     feed_state.feedrate = programmed;
+    per_minute = programmed_per_minute;
     pw.compensation_state = keep_compensation;
     status = 0;
 }

@@ -255,4 +255,10 @@ void cycle_feed(double feed, int per_revolution) {
     motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] = saved;
 }
 
+void request_feed_word() {
+    const int per_revolution = feed_state.mode_written == FEED_FUNCTION_PER_REVOLUTION;
+    const int w = key_word(per_revolution ? FEED_PER_REVOLUTION_KEY : FEED_KEY);
+    if (has_word(w)) setwrd(w, 0, SETWRD_REQUEST);
+}
+
 }  // namespace kv

@@ -349,6 +349,8 @@ void fedrat_multiaxis();
 double feed_per_minute_of(double feed);
 // A cycle's feed into the feed word, in the mode the record gives it.
 void cycle_feed(double feed, int per_revolution);
+// Requests the word that carries the feed in the mode last set.
+void request_feed_word();
 
 // --- motion dispatch and point handling --------------------------------------------------------
 // The points of a GOTO record and its joined continuation records, the move
