@@ -133,6 +133,21 @@ void end_cycle_output() {
     setwrd(fcode_word(FUNCTION_LINEAR), 0, SETWRD_FORGET);
 }
 
+// A cycle's feed is read in the feed mode the tape stands in, and a list's
+// cycle lines seldom carry the feed-mode word: where the tape stands in the
+// other mode than the cycle's feed and neither "cycle start" nor the hole's
+// block can write that word, its code goes out now in a line of its own.
+void state_cycle_feed_mode(int tap) {
+    const int w = feed_mode_word_owed();
+    if (w == 0) return;
+    const array1<int, NUMBLOCKS>& length = configuration_store.blklen;
+    const int hole = tap ? BLOCK_MOVE_TAP : BLOCK_MOVE_CYCLE;
+    // An empty hole block writes every pending word.
+    if (length[hole] < 1 || block_names_word(hole, w)) return;
+    if (length[BLOCK_CYCLE_START] > 0 && block_names_word(BLOCK_CYCLE_START, w)) return;
+    write_word_alone(w);
+}
+
 // One hole's block: "move tap" for the tap types, else "move cycle".
 void hole_block(int tap) {
     cycle_state_t& cs = cycle_state;
@@ -440,7 +455,12 @@ double write_cycle_holes(std::span<const double> points, int last, int type, con
             start = std::max(h, height_along_tool_axis(committed_point()));
             set_position_from_cutfile_point(points, i);
             begin_cycle(type, h, t, use_top);
-            if (get_intsp(19) == 0) end_record_block(1);
+            // "cycle output" 0 writes the pending words before the holes.
+            if (get_intsp(19) == 0) {
+                end_record_block(1);
+            } else {
+                state_cycle_feed_mode(type == CYCLE_TAP || type == CYCLE_RIGID_TAP);
+            }
             level = h;
         }
         set_position_from_cutfile_point(points, i);
@@ -608,6 +628,7 @@ void cycmov_variable_peck() {
     set_xyz_words();
     cycle_function_or_warning(20 + type, type);
     cycle_feed(cycle_parameters.feed, cycle_parameters.feed_per_revolution);
+    state_cycle_feed_mode(type == CYCLE_TAP);
     const double h = motion_state.position[3] - c;
     set_cycle_word(28, h);
     double depth = h - depth_at(pecks);

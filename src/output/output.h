@@ -351,6 +351,10 @@ double feed_per_minute_of(double feed);
 void cycle_feed(double feed, int per_revolution);
 // Requests the word that carries the feed in the mode last set.
 void request_feed_word();
+// Where the control writes feeds per revolution as such, the tape can stand
+// in either feed mode: the word of the mode the last feed was set in when
+// the tape's last code in that word is another, else 0.
+int feed_mode_word_owed();
 
 // --- motion dispatch and point handling --------------------------------------------------------
 // The points of a GOTO record and its joined continuation records, the move
