@@ -665,6 +665,17 @@ void set_radius_word(int value) {
     if (has_word(w)) setwrd(w, value, SETWRD_SET);
 }
 
+// The centre of the helix arc about to be written, kept where the arcs of a
+// circle record keep theirs (elements 4..6 of the position), so that a
+// block reads it as xcentre, ycentre and zcentre.
+void place_helix_arc_centre(const point3& centre) {
+    motion_state_t& m = motion_state;
+    for (int k = 1; k <= 3; ++k) {
+        m.position[k + 3] = centre[k];
+        m.position_units[k + 3] = word_integer(centre[k], axis_mult(k));
+    }
+}
+
 // Helical drilling: down k full turns from the clearance, a partial turn,
 // the exit arcs and the move back to the centre. The retract form enters
 // with a lead-in quarter arc at the bottom and climbs instead.
@@ -693,6 +704,10 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     const double s_axial = start[pl.axial];
     // A pitch of 0 makes no full turns: the whole depth is the partial turn.
     const int turns = c != 0.0 ? truncate_to_int(std::fabs(b) / std::fabs(c)) : 0;
+
+    // The centre the cycle's arcs place is the cycle's own: the one held
+    // before comes back after them.
+    const motion_state_t kept = motion_state;
 
     const double programmed = feed_state.feedrate;
     const int row = toolpath_row(current_toolpath_index());
@@ -735,6 +750,7 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
         set_radius_word(nearest_int(mult_r * a));
         set_helix_point_words(end, x, y, z);
         fedrat();
+        place_helix_arc_centre(centre);
         run_block(BLOCK_MOVE_CIRCLE);
         commit_current_position();
         gset(pl.plane_function, SETWRD_SET_REQUEST);
@@ -756,6 +772,7 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
             return;
         }
         set_radius_word(radius);
+        place_helix_arc_centre(plane_point(pl, centre1, centre2, axial));
         output_helix_arc(plane_point(pl, first, second, axial),
                          helix_centre_value(pl.first_centre_word, pl.first_axis, centre1),
                          helix_centre_value(pl.second_centre_word, pl.second_axis, centre2), x, y, z, pl.first_word,
@@ -798,6 +815,15 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     }
     feed_state.feedrate = programmed;
     pw.compensation_state = keep_compensation;
+    motion_state_t& m = motion_state;
+    for (int k = 4; k <= 6; ++k) {
+        m.position[k] = kept.position[k];
+        m.previous_position[k] = kept.previous_position[k];
+        m.committed_position[k] = kept.committed_position[k];
+        m.position_units[k] = kept.position_units[k];
+        m.previous_position_units[k] = kept.previous_position_units[k];
+        m.increments[k] = kept.increments[k];
+    }
     status = 0;
 }
 

@@ -307,7 +307,7 @@ const std::vector<list_facts>& all_list_facts() {
         {"ab84", 515, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 6, 7, 8, 10, 11, 12, 13, 16, 17, 19}, {}, nullptr, "Allen Bradley 8400 version 1.1", {}},
         {"acra8", 514, 43, {{39, "N2"}, {40, "OP"}, {41, "ID"}, {42, "P1"}, {43, "null"}}, {1, 2, 4, 5, 6, 7, 8, 10, 12, 13, 16, 17}, {}, nullptr, "Acramatic 850m   version 1.1", {}},
         {"agie", 362, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 6, 7, 8, 10, 11, 12}, {}, "Quilor Agie Postprocessor", "Agie version 1.0", {}},
-        {"anilam", 562, 42, {{39, "OP"}, {40, "F1"}, {41, "ID"}, {42, "null"}}, {1, 2, 4, 5, 6, 7, 8, 9, 10, 12, 13}, {}, nullptr, "Anilam           version 1.1", {}},
+        {"anilam", 622, 42, {{39, "OP"}, {40, "F1"}, {41, "ID"}, {42, "null"}}, {1, 2, 4, 5, 6, 7, 8, 9, 10, 12, 13}, {}, nullptr, "Anilam           version 1.1", {}},
         {"bosch", 618, 44, {{39, "ID"}, {40, "PA"}, {41, "EI"}, {42, "OP"}, {43, "EC"}, {44, "null"}}, {1, 2, 3, 6, 7, 8, 10, 11, 12, 13, 18, 19}, {}, nullptr, "Bosch            version 1.1", {}},
         {"boss", 479, 41, {{39, "OP"}, {40, "DEF"}, {41, "null"}}, {1, 2, 5, 7, 8, 9, 10, 12, 13, 19}, {}, nullptr, "Boss             version 1.1", {}},
         {"bostom", 575, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 6, 7, 8, 10, 12, 13, 19}, {{6, 1031, 6}}, "Quilor Bostomatic Postprocessor", "Bostomatic         version 1.2", {}},
@@ -330,7 +330,7 @@ const std::vector<list_facts>& all_list_facts() {
         {"h33", 552, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 6, 7, 8, 10, 11, 12, 13}, {}, "Quilor H33 Postprocessor", "H33           version 1.1", {}},
         {"hauser", 720, 27, {{1, "ID_"}, {2, "N_"}, {10, "C_"}, {11, "X_"}, {12, "Y_"}, {13, "Z_"}, {14, "I_"}, {15, "J_"}, {16, "K_"}, {17, "F_"}, {18, "S_"}, {19, "T_"}, {20, "M1"}, {21, "M2"}, {22, "OP_"}, {23, "Z2"}, {24, "R_"}, {25, "EM_"}, {26, "MS_"}, {27, "null"}}, {1, 2, 3, 6, 7, 8, 10, 11, 12, 13}, {}, "Quilor Hauser Postprocessor", "Hauser version 1.0", {{5, ":-"}, {6, ":-"}}},
         {"heid400", 1316, 52, {{39, "FF"}, {40, "T1"}, {41, "T2"}, {42, "TL"}, {43, "RR"}, {44, "null"}, {45, "Z3"}, {46, "ID"}, {47, "Z4"}, {48, "OP"}, {49, "DR"}, {50, "circ"}, {51, "DW"}, {52, "FMAX"}}, {1, 2, 5, 6, 7, 8, 10, 11, 12, 13, 16, 17, 18, 20}, {{3, 2, 2}, {4, 1010, 5}, {16, 1022, 2}}, "Quilor Postprocessor Version 1.2", "Heidenhain           version 1.2", {{3, ","}, {4, "0,000"}}},
-        {"heidiso", 881, 41, {{39, "CF"}, {40, "ID"}, {41, "null"}}, {1, 2, 5, 6, 7, 8, 10, 12, 13, 18}, {}, "Quilor KELVaron", "Heidiso        version 1.1", {{4, "0."}}},
+        {"heidiso", 887, 41, {{39, "CF"}, {40, "ID"}, {41, "null"}}, {1, 2, 5, 6, 7, 8, 10, 12, 13, 18}, {}, "Quilor KELVaron", "Heidiso        version 1.1", {{4, "0."}}},
         {"hurco", 583, 41, {{39, "OP"}, {40, "Z3"}, {41, "null"}}, {1, 2, 6, 7, 8, 10, 12, 13, 18, 19}, {}, nullptr, "Hurco              version 1.1", {}},
         {"incon", 588, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 2, 5, 7, 8, 10, 11, 12, 13, 16}, {}, nullptr, "Incon              version 1.1", {}},
         {"japtw", 351, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 9, 10, 11, 12}, {}, nullptr, "Japax             version 1.1", {}},
@@ -340,7 +340,7 @@ const std::vector<list_facts>& all_list_facts() {
         {"mazak", 628, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 5, 9, 10, 12, 13, 17, 19}, {}, nullptr, "Mazak              version 1.1", {}},
         {"mitsu", 572, 41, {{39, "OP"}, {40, "ID"}, {41, "Q1"}}, {1, 2, 4, 5, 10, 12, 13}, {}, "Quilor KELVaron Mitsubishi", "Mitsubishi version 1.1", {}},
         {"mitsuw", 311, 41, {{39, "SP"}, {40, "OP"}, {41, "null"}}, {2, 3, 4, 8, 10, 12}, {}, "Quilor Mitsubishi Postprocessor", "Mitsubishi wire spark version 1.1", {{4, "0.000"}}},
-        {"num", 786, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 2, 5, 10, 11, 12, 13}, {}, "Quilor Postprocessor 1.2", " CNC NUM 760 version 1.2", {}},
+        {"num", 792, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 2, 5, 10, 11, 12, 13}, {}, "Quilor Postprocessor 1.2", " CNC NUM 760 version 1.2", {}},
         {"okuma", 573, 41, {{39, "OP"}, {40, "ID"}, {41, "Q1"}}, {1, 2, 4, 5, 10, 12, 13, 14, 16, 17, 18, 19}, {}, "Quilor KELVaron Okuma", "Okuma              version 1.1", {}},
         // p28m: "tool change" (5) and "move cycle" (13) hold items besides the
         // blocks its summary names: without them no tool is changed and no
