@@ -562,7 +562,9 @@ void cycle_tool_axis(point3& axis) {
 }
 
 void cycle_plane_words(int axis, cycle_plane_t& plane) {
-    const int x = key_word(8), y = key_word(9), z = key_word(10);
+    // The coordinate words of the mode (incremental words where the control
+    // has them), as for the arcs of a circle record.
+    const int x = coordinate_word(1), y = coordinate_word(2), z = coordinate_word(3);
     const int i = key_word(11), j = key_word(12), k = key_word(13);
     if (axis == 1) {
         plane = {2, 3, 1, y, z, j, k, 7};
@@ -697,8 +699,8 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     if (get_gcode_value(FUNCTION_CIRCLE_CCW) == UNSET_CODE && !function_has_word(FUNCTION_CIRCLE_CW)) {
         issue_message(129);
     }
-    const int x = key_word(8), y = key_word(9), z = key_word(10);
-    const double mult = MULT(x);
+    const int x = coordinate_word(1), y = coordinate_word(2), z = coordinate_word(3);
+    const double mult = MULT(key_word(8));
     const double mult_r = MULT(key_word(32));
     const double h1 = hole[pl.first_axis], h2 = hole[pl.second_axis];
     const double s_axial = start[pl.axial];

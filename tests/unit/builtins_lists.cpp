@@ -320,7 +320,7 @@ const std::vector<list_facts>& all_list_facts() {
         {"eberle", 561, 43, {{39, "N2"}, {40, "OP"}, {41, "ID"}, {42, "ED"}, {43, "null"}}, {1, 2, 5, 7, 8, 10, 12, 13}, {}, nullptr, "Eberle        version 1.1", {}},
         {"elexa", 633, 43, {{39, "OP"}, {40, "ID"}, {41, "QZ"}, {42, "PA"}, {43, "null"}}, {1, 2, 3, 4, 5, 6, 10, 11, 12, 13, 16, 17}, {}, "Quilor Kelvaron", "Elexa                version 1.1", {}},
         {"fadal", 591, 42, {{39, "OP"}, {40, "ID"}, {41, "Q1"}, {42, "null"}}, {1, 2, 4, 5, 10, 12, 13, 16, 17, 19}, {}, "Quilor KELVaron Fadal", "Fadal           version 1.2", {}},
-        {"fanuc6t", 312, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 2, 5, 10, 12}, {}, "Quilor KELVaron", "Fanuc10t        version 1.1", {}},
+        {"fanuc6t", 316, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 2, 5, 10, 12}, {}, "Quilor KELVaron", "Fanuc10t        version 1.1", {}},
         {"fanuc11m", 667, 42, {{39, "OP"}, {40, "ID"}, {41, "Q1"}, {42, "null"}}, {1, 2, 4, 5, 10, 12, 13, 14, 16, 17, 18, 19}, {}, nullptr, "Fanuc11m         version 1.1", {}},
         {"fagor", 623, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 6, 7, 8, 10, 12, 13, 14, 16, 17, 19}, {}, "Quilor Fagor Postprocessor", "Fagor              version 1.1", {}},
         {"fanucw", 353, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 8, 9, 10, 13}, {}, "Quilor KELVaron Fanucw", "Fanucw version 1.007", {{5, ":-"}, {6, ":-"}}},
