@@ -43,8 +43,6 @@ constexpr int NT_CHARACTER_INDEX = 37;
 
 constexpr int INT_FIELD = 12;         // integers are read as fields of 12 characters
 constexpr int REAL_FIELD = 14;        // real settings and list elements
-constexpr int EDIT_FIELD = 10;        // the number of an "edit" item
-constexpr int EDIT_DECIMALS = 3;      // implied decimals of an edit number without a point
 constexpr int WORD_ZERO_LENGTH = 16;
 constexpr int PRINT_POSITION_CODE = 5; // "print position" writes column WRDPOS
 
@@ -763,7 +761,7 @@ int option_parser_action(int action, int& symbol, int& aux) {
     case 47: {
         oc.pending_item.code = 0;
         int error = 0;
-        const double r = read_real_field(token_text(), EDIT_FIELD, EDIT_DECIMALS, error, 0);
+        const double r = read_real_field(token_text(), EDIT_NUMBER_FIELD, EDIT_IMPLIED_DECIMALS, error, 0);
         if (error != 0) return option_error_149();
         // The integer value is the number truncated, held within 32 bits.
         const double clamped = r > 2147483647.0 ? 2147483647.0 : (r < -2147483647.0 ? -2147483647.0 : r);

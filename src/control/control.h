@@ -512,6 +512,8 @@ constexpr int OPTION_STACK_DEPTH = 100;    // parse stack entries 1..OPTION_STAC
 constexpr int OPTION_LINE_LENGTH = 255;    // line buffer and token field
 constexpr int OPTION_NAME_LENGTH = 256;    // name_text and previous_name_text
 constexpr int MAX_IF_DEPTH = 10;           // nested "if" in one block
+constexpr int EDIT_NUMBER_FIELD = 10;      // characters read of the number of an "edit" item
+constexpr int EDIT_IMPLIED_DECIMALS = 3;   // implied decimals of such a number without a point
 
 struct option_stack_entry {
     int symbol = 0;  // symbol shifted
@@ -860,10 +862,9 @@ std::uint32_t mcd_file_checksum();
 // Writes the file's last line, its checksum line.
 void write_mcd_file_checksum(int unit);
 // Reads the lines after the last record read, up to the checksum line, and
-// compares the checksum: 0 when it matches, or when the file ends without
-// one (a file written before files carried it); MCD_BAD_FIELD for a checksum
-// line that is not its digits, MCD_BAD_CHECK for a checksum that differs or
-// a line after it.
+// compares the checksum: 0 when it matches; MCD_BAD_FIELD for a checksum
+// line that is not its digits, MCD_BAD_CHECK for a checksum that differs, a
+// line after it, or a file that ends without one.
 int check_mcd_file_checksum(int unit);
 
 // Records. A reader's status is 0, MCD_BAD_FIELD or MCD_BAD_CHECK; a record's

@@ -134,21 +134,96 @@ int real_text(double v, int min_decimals, char* out, int capacity) {
     return n < capacity ? n : capacity - 1;
 }
 
-// An expression or condition as a token that reads back as the same text:
-// in parentheses unless it is a plain word, or unless it holds a ")" (which
-// would end the parentheses; the text then stands as it is).
-int expression_into(std::string_view e, bool always_parenthesised, char* out, int capacity) {
-    bool plain = !always_parenthesised && !e.empty();
-    if (plain) {
-        const char first = e[0];
-        if (std::strchr("0123456789+-.(\"#", first) != nullptr) plain = false;
-        for (char ch : e)
-            if (ch == ' ' || ch == '\t' || ch == '"') plain = false;
-        if (plain && reads_as_keyword(e)) plain = false;
+// How a text of a block item is written so that the lexer reads it back as
+// one token holding that same text.
+enum class reading {
+    expression,  // after a key or word: a string would read as a text item
+    condition,   // "if", "else if", "repeat": a string reads as the text itself
+    name,        // "set", "unset", "reset", "edit", "call block": likewise
+};
+
+// Whether a name written as a plain word, followed by the ";" or the end of
+// the line of its item, reads back as a token of the same text. Where a name
+// stands, a keyword is taken as the name of its text, but of its text as
+// the lexer completes it ("feedr" reads as "feedrate").
+bool name_reads_back(std::string_view name) {
+    for (const char* after : {" ;", ""}) {
+        char written[OPTION_LINE_LENGTH];
+        const int n = std::snprintf(written, sizeof written, "%.*s%s", static_cast<int>(name.size()), name.data(), after);
+        text<OPTION_LINE_LENGTH> line(view_of(written, n < OPTION_LINE_LENGTH ? n : OPTION_LINE_LENGTH - 1));
+        text<OPTION_LINE_LENGTH> token;
+        int counter = 0;
+        const int k = read_next_keyword(-1, keyword_texts(), KEYWORD_WIDTH, KEYWORD_ENTRIES, line.span(),
+                                        token.span(), counter);
+        if (k == 1) continue;
+        if (k < 8 || trimmed(token.view()) != name) return false;
     }
-    if (e.find(')') != std::string_view::npos) plain = true;
-    const int n = std::snprintf(out, static_cast<std::size_t>(capacity), plain ? "%.*s" : "(%.*s)",
-                                static_cast<int>(e.size()), e.data());
+    return true;
+}
+
+// Whether the text stands as a word of its own: not a number, a string, a
+// parenthesised text or a comment, no blank or quote inside, no backslash at
+// its end (which would join the next line when the word ends its line), and
+// read back as itself: a name as above, an expression not a keyword or the
+// start of one (after a key, "next" or "=" are items of their own).
+bool reads_as_plain_word(std::string_view e, reading r) {
+    if (e.empty() || std::strchr("0123456789+-.(\"#", e[0]) != nullptr) return false;
+    for (char ch : e)
+        if (ch == ' ' || ch == '\t' || ch == '"') return false;
+    if (e.back() == '\\') return false;
+    return r == reading::name ? name_reads_back(e) : !reads_as_keyword(e);
+}
+
+// Parentheses end at the first ")" outside a quoted part. closed: "(" e ")"
+// reads back as e. open: "(" e left open at the end of its line does.
+void parenthesised_reading(std::string_view e, bool& closed, bool& open) {
+    bool in_quote = false;
+    bool ends_early = false;
+    for (char ch : e) {
+        if (!in_quote && ch == ')') ends_early = true;
+        if (ch == '"') in_quote = !in_quote;
+    }
+    closed = !ends_early && !in_quote;
+    open = !ends_early;
+}
+
+// An expression, condition or name as a token that reads back as the same
+// text: conditions and repeat counts in parentheses, expressions and names as
+// a plain word where they can be one. A text whose parentheses would end
+// early goes as a word, else between double quotes where the statement reads
+// a string as the text, else as a parenthesised text left open when the item
+// ends its line.
+int token_into(std::string_view e, reading r, bool ends_line, char* out, int capacity) {
+    bool closed = false;
+    bool open = false;
+    parenthesised_reading(e, closed, open);
+    const bool plain = reads_as_plain_word(e, r);
+    const char* form = "(%.*s)";
+    if (plain && (r != reading::condition || !closed)) form = "%.*s";
+    else if (closed) form = "(%.*s)";
+    else if (r != reading::expression) return quote_into(e, out, capacity);
+    else if (open && ends_line) form = "(%.*s";
+    const int n = std::snprintf(out, static_cast<std::size_t>(capacity), form, static_cast<int>(e.size()), e.data());
+    return n < capacity ? n : capacity - 1;
+}
+
+// The number of an "edit" item: the integer when the value is whole (read
+// back as the same integer and real), else the shortest real that the edit
+// field reads back as the same value.
+int edit_number_text(int value, double real, char* out, int capacity) {
+    int n = 0;
+    if (real == static_cast<double>(value)) {
+        n = std::snprintf(out, static_cast<std::size_t>(capacity), "%d", value);
+        return n < capacity ? n : capacity - 1;
+    }
+    for (int d = 1; d <= MAX_DECIMALS; ++d) {
+        n = std::snprintf(out, static_cast<std::size_t>(capacity), "%.*f", d, real);
+        if (n <= 0 || n > EDIT_NUMBER_FIELD) break;
+        int error = 0;
+        if (read_real_field(view_of(out, n), EDIT_NUMBER_FIELD, EDIT_IMPLIED_DECIMALS, error, 0) == real && error == 0)
+            return n;
+    }
+    n = std::snprintf(out, static_cast<std::size_t>(capacity), "%.4f", real);
     return n < capacity ? n : capacity - 1;
 }
 
@@ -167,6 +242,19 @@ int name_of(int kind, int code, char* out, int capacity) {
     } else {
         out[0] = '\0';
     }
+    return n < capacity ? n : capacity - 1;
+}
+
+// The name of a key or code in a block item. A block item takes a key or a
+// function code but not a keyword that is both, so such a one goes by its
+// numbered statement ("key 17", "code 18").
+int item_name_of(int kind, int code, char* out, int capacity) {
+    const int i = find_keyword(kind, code);
+    const bool is_key = kind == KIND_KEY;
+    const int n = i > 0 ? std::snprintf(out, static_cast<std::size_t>(capacity), "%s",
+                                        trimmed_copy(keyword_table.keyword_text[i].view()).c_str())
+                        : std::snprintf(out, static_cast<std::size_t>(capacity), is_key ? "key %3d" : "code %3d",
+                                        is_key ? code : code / 100);
     return n < capacity ? n : capacity - 1;
 }
 
@@ -373,36 +461,76 @@ void write_keys(int words) {
 // A code held by a word named "null" is written like any other, and so is an
 // unset code (-1) that still names a word: the control read back then holds
 // the same word and value. "not used" stands for an unset code of no word.
+// A code that names a word the control does not define is left out, as for
+// keys.
+void write_code_line(int s, int words, int value, std::string_view name) {
+    const int w = cs.icodes[1][s];
+    char word[WORD_NAME_LENGTH + 2] = "";
+    if (w != NO_WORD && (w < 1 || w > words)) return;
+    if (w != NO_WORD) word_reference(w, word, sizeof word);
+    dump_line l;
+    place(l, ITEM_FIRST_COLUMN, name);
+    if ((value == UNSET_CODE && w == NO_WORD) || word[0] == '\0') {
+        place(l, ASSIGN_COLUMN, "not used");
+    } else {
+        place(l, ASSIGN_COLUMN, "=");
+        place(l, CODE_WORD_COLUMN, word);
+        char v[2 * 24 + 16];
+        if (value >= TEXT_CODE_BASE) {
+            quote_into(trimmed(cs.scodes[s].view()), v, sizeof v);
+            place(l, CODE_TEXT_COLUMN, v);
+        } else {
+            std::snprintf(v, sizeof v, "%3d", value);
+            place_right(l, CODE_VALUE_COLUMN + 2, trimmed(std::string_view(v)).substr(0));
+        }
+    }
+    emit(l);
+}
+
 void write_codes(int words) {
     emit_text("  define codes");
     for (int s = 1; s <= NUMCODES; ++s) {
         if (!keyword_in_use(KIND_CODE, 100 * s)) continue;
         char name[KEYWORD_NAME_LENGTH + 1];
         name_of(KIND_CODE, 100 * s, name, sizeof name);
-        const int w = cs.icodes[1][s];
-        const int value = cs.icodes[2][s];
-        char word[WORD_NAME_LENGTH + 2] = "";
-        if (w != NO_WORD && (w < 1 || w > words)) continue;  // as for keys
-        if (w != NO_WORD) word_reference(w, word, sizeof word);
-        dump_line l;
-        place(l, ITEM_FIRST_COLUMN, name);
-        if ((value == UNSET_CODE && w == NO_WORD) || word[0] == '\0') {
-            place(l, ASSIGN_COLUMN, "not used");
-        } else {
-            place(l, ASSIGN_COLUMN, "=");
-            place(l, CODE_WORD_COLUMN, word);
-            char v[2 * 24 + 16];
-            if (value >= TEXT_CODE_BASE) {
-                quote_into(trimmed(cs.scodes[s].view()), v, sizeof v);
-                place(l, CODE_TEXT_COLUMN, v);
-            } else {
-                std::snprintf(v, sizeof v, "%3d", value);
-                place_right(l, CODE_VALUE_COLUMN + 2, trimmed(std::string_view(v)).substr(0));
-            }
-        }
-        emit(l);
+        write_code_line(s, words, cs.icodes[2][s], name);
     }
     emit_text("  end define");
+}
+
+// A function-code item keeps the code's value of the time it was compiled.
+// in_force holds each code's value as the text read so far sets it: where an
+// item of block b differs from it (the code was changed after the block), a
+// codes section before the block sets the item's value; set_codes_back puts
+// the control's own values back after the last block.
+void write_item_time_codes(int b, int words, array1<int, NUMCODES>& in_force) {
+    bool any = false;
+    const int count = clamp_count(cs.blklen[b], MAXITEMS);
+    for (int i = 1; i <= count; ++i) {
+        const block_item_t& it = cs.block_items[b][i];
+        const int s = it.code > 0 ? it.code : -it.code % 1000;
+        if (!(it.code <= NUMCODES && s >= 1 && s <= NUMCODES) || it.value == in_force[s]) continue;
+        in_force[s] = it.value;
+        if (!any) emit_text("  define codes");
+        any = true;
+        char name[KEYWORD_NAME_LENGTH + 1];
+        item_name_of(KIND_CODE, 100 * s, name, sizeof name);
+        write_code_line(s, words, it.value, name);
+    }
+    if (any) emit_text("  end define");
+}
+
+void set_codes_back(int words, const array1<int, NUMCODES>& in_force) {
+    bool any = false;
+    for (int s = 1; s <= NUMCODES; ++s) {
+        if (in_force[s] == cs.icodes[2][s]) continue;
+        if (!any) emit_text("  define codes");
+        any = true;
+        char name[KEYWORD_NAME_LENGTH + 1];
+        item_name_of(KIND_CODE, 100 * s, name, sizeof name);
+        write_code_line(s, words, cs.icodes[2][s], name);
+    }
+    if (any) emit_text("  end define");
 }
 
 // A setting whose value no value keyword names is written by its number, so
@@ -569,13 +697,15 @@ int item_text(int b, int i, int& open, std::span<char> out) {
         add(num);
     };
     char work[ITEM_TEXT_LENGTH];
+    const bool ends_line = it.string_ref % 10 == 0;
+    auto name = [&] { return view_of(work, token_into(str, reading::name, ends_line, work, sizeof work)); };
 
     if (a == LITERAL_ITEM) {
         add(view_of(work, quote_into(str, work, sizeof work)));
     } else if ((carries && (cls == 21 || cls == 22)) || (!carries && (cls == 23 || cls == 24))) {
         if (cls == 21 || cls == 22) {
             add(cls == 21 ? "if " : "else if ");
-            add(view_of(work, expression_into(str, true, work, sizeof work)));
+            add(view_of(work, token_into(str, reading::condition, ends_line, work, sizeof work)));
             if (cls == 21) ++open;
         } else if (cls == 23) {
             add("else");
@@ -586,12 +716,12 @@ int item_text(int b, int i, int& open, std::span<char> out) {
     } else if ((code >= 1 && code < NO_WORD + 1) || code < 0) {
         // A function-code item; "=C" is one token.
         const int slot = a % 1000;
-        name_of(KIND_CODE, 100 * slot, work, sizeof work);
+        item_name_of(KIND_CODE, 100 * slot, work, sizeof work);
         add(work);
         if (code < 0) add(" =C");
     } else if (cls >= 1 && cls <= 19) {
         const int target = a % 1000;
-        if (cls <= 9) name_of(KIND_KEY, target, work, sizeof work);
+        if (cls <= 9) item_name_of(KIND_KEY, target, work, sizeof work);
         else word_reference(target, work, sizeof work);
         add(work);
         if (carries && s > 0) {
@@ -599,7 +729,7 @@ int item_text(int b, int i, int& open, std::span<char> out) {
             if (n == MOD_TEXT) {
                 add(view_of(work, quote_into(str, work, sizeof work)));
             } else {
-                add(view_of(work, expression_into(str, false, work, sizeof work)));
+                add(view_of(work, token_into(str, reading::expression, ends_line, work, sizeof work)));
                 if (n == MOD_VALUE_FORGET) add(" =C");
             }
         } else {
@@ -634,21 +764,20 @@ int item_text(int b, int i, int& open, std::span<char> out) {
         }
     } else if (a >= SET_ITEM && a <= CALL_BLOCK_ITEM) {
         switch (a) {
-        case SET_ITEM: add("set "); add(str); break;
-        case UNSET_ITEM: add("unset "); add(str); break;
-        case RESET_ITEM: add("reset "); add(str); break;
-        case CALL_BLOCK_ITEM: add("call block "); add(str); break;
+        case SET_ITEM: add("set "); add(name()); break;
+        case UNSET_ITEM: add("unset "); add(name()); break;
+        case RESET_ITEM: add("reset "); add(name()); break;
+        case CALL_BLOCK_ITEM: add("call block "); add(name()); break;
         case EDIT_ITEM: {
             add("edit ");
-            add(str);
-            char num[64];
-            std::snprintf(num, sizeof num, "%10.4f", cs.block_reals[b][i]);
-            add(num);
+            add(name());
+            add(" ");
+            add(view_of(work, edit_number_text(it.value, cs.block_reals[b][i], work, sizeof work)));
             break;
         }
         case REPEAT_ITEM:
             add("repeat ");
-            add(view_of(work, expression_into(str, true, work, sizeof work)));
+            add(view_of(work, token_into(str, reading::condition, ends_line, work, sizeof work)));
             ++open;
             break;
         default:
@@ -810,8 +939,14 @@ void write_option_file_text(int form) {
     write_settings();
     write_lists();
     emit_text(" ");
-    for (int b = 1; b <= NUMBLOCKS; ++b)
-        if (keyword_in_use(KIND_BLOCK, b)) write_block(b);
+    array1<int, NUMCODES> in_force;
+    for (int s = 1; s <= NUMCODES; ++s) in_force[s] = cs.icodes[2][s];
+    for (int b = 1; b <= NUMBLOCKS; ++b) {
+        if (!keyword_in_use(KIND_BLOCK, b)) continue;
+        write_item_time_codes(b, words, in_force);
+        write_block(b);
+    }
+    set_codes_back(words, in_force);
     emit_text("end");
 }
 

@@ -521,41 +521,42 @@ void rotate_and_reposition_combined(const angle_pair& target, const vector3& ret
     commit_current_position();
 }
 
-void rotate_in_steps(angle_pair& current, const angle_pair& target, const vector3& retract_point) {
-    // The retract point, fixed in the part frame, may leave its place by at
-    // most 20 tolerances, but not by less than 1000 output resolutions.
-    const double allowed =
-        std::max(20.0 * machine_model.linearisation_tolerance, 1000.0 * x_word_resolution());
+int turn_in_steps(const vector3& point, angle_pair& current, const angle_pair& target, double allowed) {
     for (int n = 0; n < MAX_ROTATION_STEPS; ++n) {
-        const vector3 at_target = machine_position_of(retract_point, target);
-        const vector3 at_current = machine_position_of(retract_point, current);
-        double deviation =
-            step_deviation(retract_point, retract_point, at_current, at_target, current, target, 0);
-        angle_pair step;
-        int last = 0;
-        if (deviation <= allowed) {
-            step = target;
-            last = 1;
-        } else {
-            set_solver_state(retract_point, retract_point, retract_point, retract_point, at_current, current,
-                             target);
+        const vector3 at_target = machine_position_of(point, target);
+        const vector3 at_current = machine_position_of(point, current);
+        double deviation = step_deviation(point, point, at_current, at_target, current, target, 0);
+        angle_pair step = target;
+        const int last = deviation <= allowed;
+        if (!last) {
+            set_solver_state(point, point, point, point, at_current, current, target);
             double x = 0.0;
             int found = 0;
             find_deviation_fraction(fixed_tip_rotation_deviation, 0.0, 1.0, 0.5 * allowed, allowed,
                                     DEVIATION_SEARCH_ITERATIONS, x, deviation, found);
-            // A step of no length would turn nothing: the rotation ends there.
-            if (!found || x < SMALLEST_STEP_FRACTION) return;
+            // A step of no length would turn nothing: the turn ends there.
+            if (!found || x < SMALLEST_STEP_FRACTION) return 0;
             for (int k = 1; k <= 2; ++k) step[k] = current[k] + x * (target[k] - current[k]);
         }
         for (int i = 1; i <= 3; ++i) motion_state.previous_position[i] = at_current[i];
-        set_position(machine_position_of(retract_point, step));
+        set_position(last ? at_target : machine_position_of(point, step));
         set_rotary_angles(step);
         motion_state.previous_rotary_angles[1] = current[2];
         motion_state.previous_rotary_angles[2] = current[1];
         output_multiaxis_step(step[1], step[2], 0.0, deviation);
         current = step;
-        if (last) return;
+        if (last) return 1;
     }
+    return 0;
+}
+
+void rotate_in_steps(angle_pair& current, const angle_pair& target, const vector3& retract_point) {
+    // The retract point, fixed in the part frame, may leave its place by at
+    // most 20 tolerances, but not by less than 1000 output resolutions. A turn
+    // that finds no step ends where it is: the plunge follows all the same.
+    const double allowed =
+        std::max(20.0 * machine_model.linearisation_tolerance, 1000.0 * x_word_resolution());
+    turn_in_steps(retract_point, current, target, allowed);
 }
 
 void plunge_along_tool_axis(const vector3& tool_axis, const angle_pair& target, const vector3& retract_point,

@@ -171,8 +171,9 @@ extern machine_model_t machine_model;
 
 void setup_multiaxis_kinematics();
 // Axes that make no machine for the job: message 116 "Axes configuration not
-// sensible." and the message `reason` that says why, then the run stops.
-[[noreturn]] void reject_axes_configuration(int reason);
+// sensible." and the message `reason` that says why, then the run stops
+// with exit_code.
+[[noreturn]] void reject_axes_configuration(int reason, int exit_code);
 void set_machine_subtype();
 void set_up_rotary_axis_frame(const vector3& azimuth_axis, const vector3& elevation_axis,
                               const vector3& tool_vector);
@@ -682,6 +683,11 @@ void rotate_at_retract_point(const angle_pair& target);
 void reposition_at_retract_point(const angle_pair& target, const vector3& retract_point, double feed_value);
 void rotate_and_reposition_combined(const angle_pair& target, const vector3& retract_point);
 void rotate_in_steps(angle_pair& current, const angle_pair& target, const vector3& retract_point);
+// The rotary axes turn from the current angles to the target angles in
+// steps that keep `point`, held fixed in the part frame, within `allowed` of
+// its place: 1 when the target is reached, 0 when no step of any length keeps
+// within it (the turn ends at the angles reached).
+int turn_in_steps(const vector3& point, angle_pair& current, const angle_pair& target, double allowed);
 void plunge_along_tool_axis(const vector3& tool_axis, const angle_pair& target, const vector3& retract_point,
                             double distance, double rapid_value, double plunge_feed);
 double x_word_resolution();
@@ -699,9 +705,6 @@ void set_step_time_inverse(double end_fraction);
 void tip_speed_feed(const vector3& start_point, const vector3& end_point, const angle_pair& start_angles,
                     const angle_pair& end_angles);
 double part_tip_move_length();
-// A feed as the cutfile gives it, per minute: per revolution times the
-// spindle speed.
-double feed_per_minute_of(double feed);
 void frame_contact_point(const vector3& tip, const vector3& tool_axis, const vector3& normal,
                          vector3& contact_point);
 void contact_point_offset(double tip_radius, double tool_radius, const vector3& normal, vector3& offset);

@@ -42,8 +42,6 @@ constexpr int MAX_POLE_RECONFIGURATIONS = 2;
 // followed to find where it may change from one to the other.
 constexpr int BRANCH_SAMPLES = 100;
 constexpr int GAP_SEARCH_ITERATIONS = 60;
-// Steps of a turn in place, at most.
-constexpr int MAX_TURN_STEPS = 1000000;
 
 
 vector3 first_three(const array1<double, 6>& p) {
@@ -179,6 +177,36 @@ int pole_start_result(const angle_pair& step_angles, angle_pair& current, const 
     }
     if (change > angle_constants.angle_tolerance) return 2;
     return 0;
+}
+
+// What a step that may start at the pole came to.
+constexpr int POLE_STEP_OFF = 0;            // not at the pole: the step goes on as it is
+constexpr int POLE_STEP_RECONFIGURED = 1;   // the move is tried again from the new angles
+constexpr int POLE_STEP_TURNED = 2;         // the step is the free angle's turn in place
+constexpr int POLE_STEP_FAILED = 3;         // status set
+
+// A step whose start lies on the pole: a reconfiguration (no more than a few
+// in a row), or the free angle turning in place towards the step, the tip
+// and axis staying at the start.
+int step_at_pole(const vector3& start_tip, const vector3& start_axis, vector3& machine_start, angle_pair& current,
+                 vector3& step_tip, vector3& step_axis, vector3& step_machine, angle_pair& step_angles,
+                 double& deviation, int& reconfigurations, int& status) {
+    int minus_side = 0;
+    const int pole =
+        check_singular_start(step_angles, current, start_axis, start_tip, machine_start, minus_side, status);
+    if (status != 0) return POLE_STEP_FAILED;
+    if (pole == 1) {
+        if (++reconfigurations <= MAX_POLE_RECONFIGURATIONS) return POLE_STEP_RECONFIGURED;
+        status = MULTIAXIS_NOT_CONVERGED;
+        return POLE_STEP_FAILED;
+    }
+    if (pole != 2) return POLE_STEP_OFF;
+    cross_pole_by_rotation(start_tip, start_axis, machine_start, current, step_angles, minus_side, 0, step_machine,
+                           deviation, status);
+    if (status != 0) return POLE_STEP_FAILED;
+    step_tip = start_tip;
+    step_axis = start_axis;
+    return POLE_STEP_TURNED;
 }
 
 }  // namespace
@@ -488,7 +516,8 @@ void cross_pole_by_rotation(const vector3& start_tip, const vector3& start_axis,
     step_machine = machine_position_of(start_tip, target);
     deviation = step_deviation(start_tip, start_tip, machine_start, step_machine, current, target, 1);
     const double tol = machine_model.linearisation_tolerance;
-    if (deviation <= tol) {
+    // Without linearisation the turn is one step, as every move is.
+    if (deviation <= tol || machine_model.linearise_multiaxis == 0) {
         step_angles = target;
         return;
     }
@@ -512,116 +541,73 @@ void next_linearised_step(const vector3& start_tip, vector3& end_tip, const vect
     linearisation_state_t& ls = linearisation_state;
     const double tol = machine_model.linearisation_tolerance;
     vector3 step_tip, step_axis;
-    double x = 0.0;
     int reconfigurations = 0;
     status = 0;
     for (;;) {
         evaluate_step_at(start_tip, end_tip, start_axis, end_axis, machine_start, 1.0, current, step_tip,
                          step_machine, step_axis, step_angles, deviation);
-        if (machine_model.linearise_multiaxis == 0 && configuration_store.intsp[MINIMISE_RETRACTIONS_SETTING] == 1) {
-            // A move that starts at the pole may go on either solution: the
-            // free angle first turns in place onto the one with more room to
-            // the limits, as the linearised move does, so that the toolpath
-            // is not started on a solution that runs into a limit later.
-            int minus_side = 0;
-            const int pole = check_singular_start(step_angles, current, start_axis, start_tip, machine_start,
-                                                  minus_side, status);
-            if (status != 0) {
+        const int whole_rest =
+            deviation <= tol || machine_model.linearise_multiaxis == 0 ||
+            (ls.first_multiaxis_move != 0 && configuration_store.intsp[LINEARISE_FIRST_MOVE_SETTING] == 0);
+        // A move that starts at the pole may go on either solution: without
+        // linearisation, with "minimise multiaxis retractions", the free angle
+        // first turns in place onto the one with more room to the limits, as
+        // the linearised move does, so that the toolpath is not started on a
+        // solution that runs into a limit later.
+        const int turn_first =
+            machine_model.linearise_multiaxis == 0 && configuration_store.intsp[MINIMISE_RETRACTIONS_SETTING] == 1;
+        done = 0;
+        if (!whole_rest || turn_first) {
+            const int pole = step_at_pole(start_tip, start_axis, machine_start, current, step_tip, step_axis,
+                                          step_machine, step_angles, deviation, reconfigurations, status);
+            if (pole == POLE_STEP_FAILED) {
                 ls.first_multiaxis_move = 0;
                 return;
             }
-            if (pole == 1) {
-                if (++reconfigurations > MAX_POLE_RECONFIGURATIONS) {
-                    status = MULTIAXIS_NOT_CONVERGED;
-                    ls.first_multiaxis_move = 0;
-                    return;
-                }
-                continue;
-            }
-            if (pole == 2) {
-                angle_pair target;
-                angles_off_pole(current, step_angles, minus_side, 0, target, status);
-                if (status != 0) {
-                    ls.first_multiaxis_move = 0;
-                    return;
-                }
-                step_angles = target;
-                step_machine = machine_position_of(start_tip, step_angles);
-                deviation = step_deviation(start_tip, start_tip, machine_start, step_machine, current, step_angles, 1);
-                step_tip = start_tip;
-                step_axis = start_axis;
-                done = 0;
-                break;
-            }
+            // Reconfigured: the whole rest is tried again from the new angles.
+            if (pole == POLE_STEP_RECONFIGURED) continue;
+            // The free angle turned in place: the move does not advance.
+            if (pole == POLE_STEP_TURNED) break;
         }
-        if (deviation <= tol || machine_model.linearise_multiaxis == 0 ||
-            (ls.first_multiaxis_move != 0 && configuration_store.intsp[LINEARISE_FIRST_MOVE_SETTING] == 0)) {
+        if (whole_rest) {
             done = 1;
             fraction = 1.0;
             break;
         }
-        done = 0;
-        int minus_side = 0;
-        const int pole = check_singular_start(step_angles, current, start_axis, start_tip, machine_start,
-                                              minus_side, status);
-        if (status != 0) {
-            ls.first_multiaxis_move = 0;
-            return;
+        set_solver_state(start_tip, end_tip, start_axis, end_axis, machine_start, current, step_angles);
+        double x = 0.0;
+        int found = 0;
+        double searched = 0.0;
+        find_deviation_fraction(deviation_of_fraction, 0.0, 1.0, 0.5 * tol, tol, DEVIATION_SEARCH_ITERATIONS, x,
+                                searched, found);
+        if (found && x >= SMALLEST_STEP_FRACTION) {
+            evaluate_step_at(start_tip, end_tip, start_axis, end_axis, machine_start, x, current, step_tip,
+                             step_machine, step_axis, step_angles, deviation);
+        } else {
+            status = MULTIAXIS_NOT_CONVERGED;
         }
-        if (pole == 1) {
-            // Reconfigured: the whole rest is tried again from the new angles.
-            if (++reconfigurations > MAX_POLE_RECONFIGURATIONS) {
+        if (status != 0 || deviation > tol) {
+            if (configuration_store.intsp[RELAX_SINGULARITY_SETTING] == 0) {
                 status = MULTIAXIS_NOT_CONVERGED;
                 ls.first_multiaxis_move = 0;
                 return;
             }
-            continue;
-        }
-        if (pole == 2) {
-            // The free angle turns in place; the move does not advance.
-            cross_pole_by_rotation(start_tip, start_axis, machine_start, current, step_angles, minus_side, 0,
-                                   step_machine, deviation, status);
-            if (status != 0) {
-                ls.first_multiaxis_move = 0;
-                return;
-            }
-            step_tip = start_tip;
-            step_axis = start_axis;
-            x = 0.0;
-        } else {
-            set_solver_state(start_tip, end_tip, start_axis, end_axis, machine_start, current, step_angles);
-            int found = 0;
-            double searched = 0.0;
-            find_deviation_fraction(deviation_of_fraction, 0.0, 1.0, 0.5 * tol, tol, DEVIATION_SEARCH_ITERATIONS, x,
-                                    searched, found);
-            if (found && x >= SMALLEST_STEP_FRACTION) {
-                evaluate_step_at(start_tip, end_tip, start_axis, end_axis, machine_start, x, current, step_tip,
-                                 step_machine, step_axis, step_angles, deviation);
+            int minus_side = 0;
+            const int near = check_near_pole(step_angles, current, start_axis, start_tip, machine_start,
+                                              minus_side, status);
+            if (near == 2 && status == 0) {
+                cross_pole_by_rotation(start_tip, start_axis, machine_start, current, step_angles, minus_side,
+                                       1, step_machine, deviation, status);
+                if (status != 0) {
+                    ls.first_multiaxis_move = 0;
+                    return;
+                }
+                step_tip = start_tip;
+                step_axis = start_axis;
             } else {
                 status = MULTIAXIS_NOT_CONVERGED;
-            }
-            if (status != 0 || deviation > tol) {
-                if (configuration_store.intsp[RELAX_SINGULARITY_SETTING] == 0) {
-                    status = MULTIAXIS_NOT_CONVERGED;
-                    ls.first_multiaxis_move = 0;
-                    return;
-                }
-                const int near = check_near_pole(step_angles, current, start_axis, start_tip, machine_start,
-                                                  minus_side, status);
-                if (near == 2 && status == 0) {
-                    cross_pole_by_rotation(start_tip, start_axis, machine_start, current, step_angles, minus_side,
-                                           1, step_machine, deviation, status);
-                    if (status != 0) {
-                        ls.first_multiaxis_move = 0;
-                        return;
-                    }
-                    step_tip = start_tip;
-                    step_axis = start_axis;
-                } else {
-                    status = MULTIAXIS_NOT_CONVERGED;
-                    ls.first_multiaxis_move = 0;
-                    return;
-                }
+                ls.first_multiaxis_move = 0;
+                return;
             }
         }
         fraction = fraction + (1.0 - fraction) * x;
@@ -810,42 +796,6 @@ double branch_change_fraction(const vector3& start_axis, const vector3& end_axis
     return fraction;
 }
 
-// The tool turns in place from the current angles to the target angles, the
-// tip held where it is, in steps that keep the tip within the tolerance.
-void turn_in_place(const vector3& tip, angle_pair& current, const angle_pair& target, int& status) {
-    motion_state_t& ms = motion_state;
-    const double tol = machine_model.linearisation_tolerance;
-    status = 0;
-    for (int n = 0; n < MAX_TURN_STEPS; ++n) {
-        const vector3 machine_start = machine_position_of(tip, current);
-        vector3 machine = machine_position_of(tip, target);
-        double deviation = step_deviation(tip, tip, machine_start, machine, current, target, 0);
-        angle_pair step = target;
-        const int last = deviation <= tol;
-        if (!last) {
-            set_solver_state(tip, tip, tip, tip, machine_start, current, target);
-            double x = 0.0;
-            int found = 0;
-            find_deviation_fraction(fixed_tip_rotation_deviation, 0.0, 1.0, 0.5 * tol, tol,
-                                    DEVIATION_SEARCH_ITERATIONS, x, deviation, found);
-            if (!found || x < SMALLEST_STEP_FRACTION) {
-                status = MULTIAXIS_NOT_CONVERGED;
-                return;
-            }
-            for (int k = 1; k <= 2; ++k) step[k] = current[k] + x * (target[k] - current[k]);
-            machine = machine_position_of(tip, step);
-        }
-        set_first_three(ms.previous_position, machine_start);
-        set_first_three(ms.position, machine);
-        ms.rotary_angles[1] = step[2];
-        ms.rotary_angles[2] = step[1];
-        output_multiaxis_step(step[1], step[2], 0.0, deviation);
-        current = step;
-        if (last) return;
-    }
-    status = MULTIAXIS_NOT_CONVERGED;
-}
-
 }  // namespace
 
 void linearise_multiaxis_move(vector3& start_tip, vector3& start_axis, vector3& start_normal,
@@ -877,8 +827,11 @@ void linearise_multiaxis_move(vector3& start_tip, vector3& start_axis, vector3& 
     set_move_end_frame(end_tip, end_axis, end_normal);
     set_step_start_fraction(0.0);
     last_step = after;
-    turn_in_place(start_tip, current, after, status);
-    if (status != 0) return;
+    // The tool turns in place onto the other solution, the tip held where it is.
+    if (!turn_in_steps(start_tip, current, after, machine_model.linearisation_tolerance)) {
+        status = MULTIAXIS_NOT_CONVERGED;
+        return;
+    }
     linearise_steps(start_tip, start_axis, start_normal, end_tip, end_axis, end_normal, last_step, current, status);
 }
 

@@ -250,6 +250,25 @@ double fit_centre_to_ends(const array1<int, 8>& start_units, const array1<int, 3
 
 bool helix_as_lines() { return get_intsp(HELIX_AS_LINES_SETTING) == 1; }
 
+int arc_centre_value(int w, int axis, int start_units, int centre_units, double centre) {
+    if (circle_state.incremental_centre_mode != 0) return word_increment(start_units, centre_units, axis, w);
+    return word_integer(centre, MULT(w));
+}
+
+void set_integer_arc_centre_words(int centre_word1, int centre_word2) {
+    const motion_state_t& m = motion_state;
+    const array1<int, 4>& axes = circle_state.arc_plane_axes;
+    const int centre_words[3] = {0, centre_word1, centre_word2};
+    for (int c = 1; c <= 2; ++c) {
+        const int w = centre_words[c];
+        if (!has_word(w)) continue;
+        setwrd(w,
+               arc_centre_value(w, axes[c], m.previous_position_units[axes[c]], m.position_units[axes[c + 2]],
+                                m.position[axes[c + 2]]),
+               SETWRD_SET);
+    }
+}
+
 void output_helix_as_lines(const point3& centre, const point3& end, int first, int second, int axial) {
     const array1<double, 6>& p = motion_state.position;
     const double start_angle = std::atan2(p[second] - centre[second], p[first] - centre[first]);
@@ -297,22 +316,23 @@ double rounded_distance(double a, double b, double n) {
 void start_arc_walk(arc_walk_t& walk) {
     walk.next = 1;
     walk.travel = 0.0;
+    walk.ahead_index = 0;
     for (int k = 1; k <= 3; ++k) walk.last[k] = motion_state.position[k];
 }
 
-double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, const arc_walk_t& walk) {
-    array1<int, 3> units;
-    point3 q;
-    machine_point(points, walk.next, units, q);
-    return walk.travel + step_travel(plan, walk.last, q);
+double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk) {
+    if (walk.ahead_index != walk.next) {
+        array1<int, 3> units;
+        machine_point(points, walk.next, units, walk.ahead);
+        walk.ahead_travel = walk.travel + step_travel(plan, walk.last, walk.ahead);
+        walk.ahead_index = walk.next;
+    }
+    return walk.ahead_travel;
 }
 
 void advance_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk) {
-    array1<int, 3> units;
-    point3 q;
-    machine_point(points, walk.next, units, q);
-    walk.travel += step_travel(plan, walk.last, q);
-    walk.last = q;
+    walk.travel = peek_arc_walk(points, plan, walk);
+    walk.last = walk.ahead;
     walk.next += plan.stride;
 }
 
@@ -656,18 +676,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
         array1<double, 6> kept_previous = motion_state.previous_position;
         array1<int, 8> kept_previous_units = motion_state.previous_position_units;
 
-        // Centre words, set without request.
-        const int centre_words[3] = {0, centre_word1, centre_word2};
-        for (int c = 1; c <= 2; ++c) {
-            const int w = centre_words[c];
-            if (!has_word(w)) continue;
-            const double m = MULT(w);
-            const int value =
-                cs.incremental_centre_mode != 0
-                    ? word_integer(motion_state.previous_position[axes[c]] - motion_state.position[axes[c + 2]], m)
-                    : word_integer(motion_state.position[axes[c + 2]], m);
-            setwrd(w, value, SETWRD_SET);
-        }
+        set_integer_arc_centre_words(centre_word1, centre_word2);
 
         // Walk the points that the piece passes; the record's last point
         // ends the last piece.

@@ -88,24 +88,6 @@ void set_arc_end_tangent_angle(int angle_word) {
 
 }  // namespace
 
-void set_integer_arc_centre_words(int centre_word1, int centre_word2) {
-    const circle_state_t& cs = circle_state;
-    const motion_state_t& m = motion_state;
-    const array1<int, 4>& axes = cs.arc_plane_axes;
-    const int centre_words[3] = {0, centre_word1, centre_word2};
-    for (int c = 1; c <= 2; ++c) {
-        const int w = centre_words[c];
-        if (!has_word(w)) continue;
-        const int value = cs.incremental_centre_mode != 0
-                              ? word_integer(static_cast<double>(axis_units_for_word(
-                                                     m.previous_position_units[axes[c]], axes[c], w)) -
-                                                     axis_units_for_word(m.position_units[axes[c + 2]], axes[c], w),
-                                                 1.0)
-                              : word_integer(m.position[axes[c + 2]], MULT(w));
-        setwrd(w, value, SETWRD_SET);
-    }
-}
-
 int write_flat_arc_piece(double radius, int circle_function, int whole_record, double shortest_chord,
                          bool& committed) {
     circle_state_t& cs = circle_state;

@@ -86,6 +86,16 @@ void set_cycle_word(int key, double value) {
     setwrd(w, truncate_to_int(static_cast<double>(MULT(w)) * value), SETWRD_SET_REQUEST);
 }
 
+// One word has one value a line: a Z word that also carries the hole depth
+// writes the depth in the record's first hole block, which would otherwise
+// take the hole's Z (and leave it out).
+void remember_depth_on_z() {
+    cycle_state_t& cs = cycle_state;
+    const int z = key_word(10);
+    cs.depth_on_z = has_word(z) && key_word(27) == z ? 1 : 0;
+    if (cs.depth_on_z != 0) cs.depth_on_z_value = word_output_state.word_value[z];
+}
+
 // Depth value k of the record; a cycle that names more pecks than it gave
 // depths takes its last depth (0 when it gave none), never a stale value.
 double depth_at(int k) {
@@ -112,6 +122,9 @@ void end_cycle_output() {
             run_block(BLOCK_CYCLE_END);
         } else {
             end_record_block(0);
+            // Left for the next move to carry.
+            motion_state.waiting_code_word = configuration_store.icodes[1][FUNCTION_END_OF_DRILL];
+            motion_state.waiting_code_value = configuration_store.icodes[2][FUNCTION_END_OF_DRILL];
         }
     }
     // A cycle is a motion of its own: the move after it states its motion
@@ -122,8 +135,15 @@ void end_cycle_output() {
 
 // One hole's block: "move tap" for the tap types, else "move cycle".
 void hole_block(int tap) {
+    cycle_state_t& cs = cycle_state;
+    const int z = key_word(10);
     set_xyz_words();
-    setwrd(key_word(10), 0, SETWRD_CANCEL);
+    if (cs.depth_on_z != 0 && has_word(z) && key_word(27) == z) {
+        setwrd(z, cs.depth_on_z_value, SETWRD_SET_REQUEST);
+    } else {
+        setwrd(z, 0, SETWRD_CANCEL);
+    }
+    cs.depth_on_z = 0;
     // The hole's Z is not written: the cycle leaves the tool at its retract
     // plane, so the move after the cycle writes Z whatever its value.
     motion_state.unwritten_axes[3] = 1;
@@ -294,13 +314,17 @@ void hole_as_moves(const vector3& hole, int type, const point3& axis) {
     // cycle record leaves pending.
     const double feedrate = feed_state.feedrate;
     const int rapid_pending = pending_move_flags.rapid_pending;
+    int& per_minute = motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG];
+    const int feed_mode = per_minute;
     feed_state.feedrate = cycle_parameters.feed;
+    per_minute = cycle_parameters.feed_per_revolution ? 0 : 1;  // in the mode the cycle gives its feed
     pending_move_flags.rapid_pending = 0;
     straight_move(along_axis(hole, axis, -depth), 0);
     if (cycle_values.dwell_time > 0.0) dwellp(cycle_values.dwell_time);
     const bool bore = type >= CYCLE_BORE_1 && type <= CYCLE_BORE_5;
     if (bore) straight_move(along_axis(hole, axis, -c), 0);
     feed_state.feedrate = feedrate;
+    per_minute = feed_mode;
     pending_move_flags.rapid_pending = rapid_pending;
     straight_move(hole, 1);
 }
@@ -362,6 +386,7 @@ double set_hole_words(int type, double h, double t, bool use_top) {
     double depth = absolute && get_intsp(55) != 1 ? h - depth_at(n) : depth_at(n) - c;
     if (use_top) depth = t - (h - depth_at(n));
     set_cycle_word(27, depth);
+    remember_depth_on_z();
     return p;
 }
 
@@ -376,7 +401,7 @@ double begin_cycle(int type, double h, double t, bool use_top) {
             gset(type + WORD_FUNCTION_OFFSET, SETWRD_SET_REQUEST);
         }
     }
-    set_cycle_word(16, cycle_parameters.feed);
+    cycle_feed(cycle_parameters.feed, cycle_parameters.feed_per_revolution);
     if (function_has_word(FUNCTION_CYCLE_RETRACT)) {
         gset(FUNCTION_CYCLE_RETRACT, SETWRD_SET_REQUEST);
     } else {
@@ -428,6 +453,7 @@ double write_cycle_holes(std::span<const double> points, int last, int type, con
         add_move_time();
         if (first && configuration_store.blklen[BLOCK_CYCLE_START] > 0) run_block(BLOCK_CYCLE_START);
         hole_block(type == CYCLE_TAP || type == CYCLE_RIGID_TAP);
+        add_hole_time(type >= CYCLE_TAP && type <= CYCLE_RIGID_TAP);
         commit_current_position();
     }
     end_cycle_output();
@@ -581,7 +607,7 @@ void cycmov_variable_peck() {
     clear_modal_memory();
     set_xyz_words();
     cycle_function_or_warning(20 + type, type);
-    set_cycle_word(16, cycle_parameters.feed);
+    cycle_feed(cycle_parameters.feed, cycle_parameters.feed_per_revolution);
     const double h = motion_state.position[3] - c;
     set_cycle_word(28, h);
     double depth = h - depth_at(pecks);
@@ -595,6 +621,8 @@ void cycmov_variable_peck() {
         set_cycle_word(51, s);
     }
     set_cycle_word(27, depth);
+    remember_depth_on_z();
+    cycle_values.depth_below_clearance = depth_at(pecks) - c;  // for the holes' cutting time
     const int last = ((count - 3) / 3) * 3 + 1;
     for (int i = 1; i <= last; i += 3) {
         set_move_point(i);
@@ -603,6 +631,7 @@ void cycmov_variable_peck() {
         add_move_time();
         if (i == 1 && configuration_store.blklen[BLOCK_CYCLE_START] > 0) run_block(BLOCK_CYCLE_START);
         hole_block(type == CYCLE_TAP);
+        add_hole_time(type >= CYCLE_TAP && type <= CYCLE_RIGID_TAP);
         commit_current_position();
     }
     end_cycle_output();
@@ -646,6 +675,13 @@ void set_radius_word(int value) {
 // Helical drilling: down k full turns from the clearance, a partial turn,
 // the exit arcs and the move back to the centre. The retract form enters
 // with a lead-in quarter arc at the bottom and climbs instead.
+// The value of a centre word of a helix arc that starts at the current
+// position, about the centre's coordinate `centre` along axis `axis`.
+int helix_centre_value(int w, int axis, double centre) {
+    if (!has_word(w)) return 0;
+    return arc_centre_value(w, axis, motion_state.position_units[axis], word_integer(centre, axis_mult(axis)), centre);
+}
+
 void output_helix(const point3& hole, double a, double b, const point3& v, double c, const point3& start,
                   const cycle_plane_t& pl, int retract, int& status) {
     status = -1;
@@ -693,16 +729,12 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
         cycle_plane_words(pl.second_axis, side);
         gset(side.plane_function, SETWRD_SET_REQUEST);
         gset(FUNCTION_CIRCLE_CW, SETWRD_SET_REQUEST);
-        const point3 p = plane_point(pl, h1, h2, s_axial - std::fabs(b) + a);
         const point3 centre = plane_point(pl, h1 + a, h2, s_axial - std::fabs(b) + a);
         const point3 end = plane_point(pl, h1 + a, h2, s_axial - std::fabs(b));
         const int centre_words[4] = {0, key_word(11), key_word(12), key_word(13)};
         for (int k = 1; k <= 3; ++k) {
             if (!has_word(centre_words[k])) continue;
-            const double m = MULT(centre_words[k]);
-            const int value = circle_state.incremental_centre_mode != 0 ? word_integer(p[k] - centre[k], m)
-                                                                         : word_integer(centre[k], m);
-            setwrd(centre_words[k], value, SETWRD_SET);
+            setwrd(centre_words[k], helix_centre_value(centre_words[k], k, centre[k]), SETWRD_SET);
         }
         request_arc_centre_words(circle_state.incremental_centre_mode, side.first_centre_word,
                                  side.second_centre_word);
@@ -718,12 +750,8 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     }
     gset(FUNCTION_CIRCLE_CCW, SETWRD_SET_REQUEST);
 
-    // Centre values of the arcs about the hole, each at its centre word's
-    // resolution.
-    const double mult1 = has_word(pl.first_centre_word) ? MULT(pl.first_centre_word) : mult;
-    const double mult2 = has_word(pl.second_centre_word) ? MULT(pl.second_centre_word) : mult;
-    const double inc1 = (start[pl.first_axis] - h1) * mult1, inc2 = (start[pl.second_axis] - h2) * mult2;
-    const bool incremental = circle_state.incremental_centre_mode != 0;
+    // Each arc about the hole, or about the point (centre1, centre2) of the
+    // plane for the last of the exit arcs.
     auto arc_to = [&](double first, double second, double axial, double centre1, double centre2, int radius) {
         if (helix_as_lines() && word_integer(axial, axis_mult(pl.axial)) != motion_state.position_units[pl.axial]) {
             // A turn that rises, for a control whose arcs take no helix:
@@ -735,15 +763,15 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
             return;
         }
         set_radius_word(radius);
-        output_helix_arc(plane_point(pl, first, second, axial), centre1, centre2, x, y, z, pl.first_word,
+        output_helix_arc(plane_point(pl, first, second, axial),
+                         helix_centre_value(pl.first_centre_word, pl.first_axis, centre1),
+                         helix_centre_value(pl.second_centre_word, pl.second_axis, centre2), x, y, z, pl.first_word,
                          pl.second_word, pl.first_centre_word, pl.second_centre_word, key_word(32));
         commit_current_position();
     };
-    const double abs1 = word_integer(h1, mult1), abs2 = word_integer(h2, mult2);
     for (int k = 1; k <= turns; ++k) {
         axial_now -= step;
-        arc_to(h1 + a, h2, axial_now, incremental ? inc1 : abs1, incremental ? inc2 : abs2,
-               -nearest_int(mult_r * a));
+        arc_to(h1 + a, h2, axial_now, h1, h2, -nearest_int(mult_r * a));
     }
     const double target = retract == 0 ? s_axial - b : s_axial;
     double rest = std::fabs(std::fabs(b) - std::fabs(c) * turns);
@@ -759,16 +787,12 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     if (rest > HELIX_EPSILON) {
         int radius = nearest_int(mult_r * a);
         if (c != 0.0 && rest / c > 0.5) radius = -radius;
-        arc_to(h1 + x1, h2 + y1, target, incremental ? inc1 : abs1, incremental ? inc2 : abs2, radius);
+        arc_to(h1 + x1, h2 + y1, target, h1, h2, radius);
     }
     // Exit arcs: half a turn over, back, and a small arc off the wall.
-    arc_to(h1 - x1, h2 - y1, target, incremental ? word_integer(x1, mult1) : abs1,
-           incremental ? word_integer(y1, mult2) : abs2, word_integer(a, mult_r));
-    arc_to(h1 + x1, h2 + y1, target, incremental ? -word_integer(x1, mult1) : abs1,
-           incremental ? -word_integer(y1, mult2) : abs2, word_integer(a, mult_r));
-    arc_to(h1 + x2, h2 + y2, target, incremental ? word_integer(g * x1, mult1) : word_integer((1 - g) * x1 + h1, mult1),
-           incremental ? word_integer(g * y1, mult2) : word_integer((1 - g) * y1 + h2, mult2),
-           word_integer(a * g, mult_r));
+    arc_to(h1 - x1, h2 - y1, target, h1, h2, word_integer(a, mult_r));
+    arc_to(h1 + x1, h2 + y1, target, h1, h2, word_integer(a, mult_r));
+    arc_to(h1 + x2, h2 + y2, target, (1 - g) * x1 + h1, (1 - g) * y1 + h2, word_integer(a * g, mult_r));
 
     // Back to the centre with compensation off.
     pw.compensation_state = COMPENSATION_OFF;

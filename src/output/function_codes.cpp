@@ -40,6 +40,16 @@ void output_function_slot(int slot, int mode) {
         return;
     }
     if (v == UNSET_CODE) return;
+    // A code left waiting for the next move on this word (the end of a
+    // cycle) goes first, in a line of its own, when this code takes its word
+    // with another value: the move cannot carry both.
+    motion_state_t& m = motion_state;
+    if (m.waiting_code_word != 0 && m.waiting_code_word == w) {
+        const word_output_state_t& ws = word_output_state;
+        if (ws.word_request[w] != 0 && ws.word_value[w] == m.waiting_code_value && v != m.waiting_code_value)
+            write_word_alone(w);
+        m.waiting_code_word = 0;
+    }
     setwrd(w, v, mode);
 }
 

@@ -99,6 +99,11 @@ int axis_mult(int a);
 // that coordinate at a resolution of its own (an incremental or a centre
 // word); the same integer when both resolutions agree.
 int axis_units_for_word(int units, int a, int w);
+// The increment of coordinate a from word integer `from` to word integer `to`
+// as word w carries it: the difference of both ends at the word's
+// resolution, so that the increments a word writes add up to the positions.
+// A difference that does not fit a word integer stops the run.
+int word_increment(int to, int from, int a, int w);
 // Absolute (1) or incremental (0) output from here on. On a change the
 // coordinate and rotary words forget the values they wrote last, and the
 // mode's code is owed to the tape: the first move asks for it again, so that
@@ -225,9 +230,15 @@ void write_line_or_stop(std::string_view text, int unit);
 // is message 221 and a stop (exit code 4), which leaves the files of an
 // earlier run as they were. Standard output is flushed and checked in place
 // of a file; the null device has nothing to finish. Their units become -1.
+// The tapes of a run whose control cuts its tape take their names as one set
+// (finish_output_set), which removes the further tapes of a longer run of
+// the set before.
 void finish_job_outputs();
 // write_block, with message 265 and a stop (exit code 4) on overflow.
 void write_block_or_stop(int mode);
+// Word w alone (with the permanent words) in a line of its own, in the
+// control's word order; the other requests stay for the next line.
+void write_word_alone(int w);
 
 // --- expressions and system variables --------------------------------------------------
 // Expressions and conditions of block items stay text until the block runs;
@@ -261,6 +272,7 @@ constexpr int EXPR_DIVIDE_BY_ZERO = 13;
 constexpr int EXPR_TYPE_MISMATCH = 14;
 constexpr int EXPR_BAD_OPERATOR = 15;
 constexpr int EXPR_INCOMPLETE = 16;     // an operator without its right operand
+constexpr int EXPR_REPEAT_TOO_LARGE = 17;  // a repeat count beyond MAX_REPEAT_COUNT (or not a number)
 
 // evaluate 1 computes; 0 only checks operands, types and operators. The
 // result text is blank-padded; value is 0 for a text.
@@ -342,10 +354,21 @@ struct feed_state_t {
     int inverse_time_format = 0;
     int per_minute_decimals = 0;
     int per_minute_point = 0;
+    // The feed function written last (17 per minute, 18 per revolution; 0
+    // none yet): a change of mode writes the feed word again, which the
+    // machine's new mode has not read yet.
+    int mode_written = 0;
+    int conversion_warned = 0;  // message 320 is given once a run
 };
 extern feed_state_t feed_state;
 void fedrat();
 void fedrat_multiaxis();
+// A feed as a length a minute: per minute as it stands, per revolution at the
+// spindle speed in force (at a constant surface speed, at the move's mean
+// distance from the spindle axis X).
+double feed_per_minute_of(double feed);
+// A cycle's feed into the feed word, in the mode the record gives it.
+void cycle_feed(double feed, int per_revolution);
 
 // --- motion dispatch and point handling --------------------------------------------------------
 // The points of a GOTO record and its joined continuation records, the move
@@ -432,6 +455,11 @@ struct motion_state_t {
     // written yet on the current tape. The next move writes it and counts it
     // as moving; set_xyz_words clears the marks.
     array1<int, 3> unwritten_axes{{0, 0, 0}};
+    // A function code left requested for the next move to carry (the end of
+    // a cycle when the control has no "cycle end" block): its word and value;
+    // word 0 when none waits.
+    int waiting_code_word = 0;
+    int waiting_code_value = 0;
 };
 extern motion_state_t motion_state;
 
@@ -517,6 +545,10 @@ int output_tool_length_offset();
 void output_pending_codes();
 void add_move_time();
 void accumulate_move_time();
+// The cutting time of one drilled hole beyond the move to it: from the start
+// height to the R plane and back at rapid, down to the bottom at the cycle's
+// feed, and out at that feed (`out_at_feed`: taps and bores) or at rapid.
+void add_hole_time(int out_at_feed);
 int current_tool_index();
 void start_next_toolpath();
 // In wire mode, at a go home or after a compensation-off record: requests
@@ -596,11 +628,6 @@ void start_next_tape();
 void compose_next_tape_name(std::string_view current, int fixed, int default_extension,
                             std::span<char> result);
 void output_program_end();
-// At the end of a run that ends well and whose control cuts its tape (a tape
-// limit, a split at tool changes) or that split it: removes the numbered
-// tapes of the same name beyond the last one the run wrote, left by an
-// earlier run (numbers in a row, up to the first that is not there).
-void remove_stale_tapes();
 void apply_tool_reset_coordinates();
 // Cutting time per tool, to the setup file, at the end of the job.
 void print_tool_cutting_times();
@@ -621,11 +648,18 @@ void sort_integers(int count, std::span<const int> in, std::span<int> out, int& 
 // committed when the straight moves committed the positions themselves.
 int write_flat_arc_piece(double radius, int circle_function, int whole_record, double shortest_chord,
                          bool& committed);
-// The centre words of a wire or multi-axis arc piece, set without request:
-// incremental ones are integer differences of the start and the centre at
-// their axis resolution, carried over to the word's own, absolute ones the
+// The centre words of an arc piece, set without request: incremental ones
+// are differences of the rounded start and centre (at their axis resolution,
+// carried over to the word's own), so that the centre a controller finds from
+// the start written on the tape is the rounded centre; absolute ones the
 // centre at the word's own resolution.
 void set_integer_arc_centre_words(int centre_word1, int centre_word2);
+// The value of centre word w for the centre along axis `axis` (its real
+// coordinate, and its word integer at the axis's resolution), in the mode of
+// circle_state.incremental_centre_mode: incremental, the word integer of the
+// arc's start less the centre's, carried to the word's resolution; absolute,
+// the centre at the word's own resolution.
+int arc_centre_value(int w, int axis, int start_units, int centre_units, double centre);
 using point3 = array1<double, 3>;   // x, y, z (the same type as kinematics' vector3)
 using point2 = array1<double, 2>;
 
@@ -692,13 +726,18 @@ struct arc_walk_t {
     int next = 1;                  // the value index of the next point to walk
     double travel = 0.0;           // the travel of the point walked last (the start: 0)
     array1<double, 3> last;        // that point, output units
+    // The next point and its travel, worked out once when the walk first
+    // looks at it: a piece looks at a point before it walks it.
+    int ahead_index = 0;           // the value index `ahead` belongs to (0: none yet)
+    double ahead_travel = 0.0;
+    array1<double, 3> ahead;
 };
 void plan_arc(std::span<const double> points, int last_index, int stride, double radius, int quadrant_pieces,
               int halve_full_circles, arc_plan_t& plan);
 // A walk that starts at the current position (the arc's start).
 void start_arc_walk(arc_walk_t& walk);
 // The travel of the walk's next point, the walk staying where it is.
-double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, const arc_walk_t& walk);
+double peek_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk);
 // The walk moved on to its next point.
 void advance_arc_walk(std::span<const double> points, const arc_plan_t& plan, arc_walk_t& walk);
 // The travel at which the piece that starts at travel `from` ends: at a
@@ -774,11 +813,19 @@ struct cycle_state_t {
     int depth_count = 0;         // depth values stored
     int minor_word = 0;
     int last_cycle_type = 0;     // the type of the last cycle written
+    // The depth of a record whose depth word is the Z word, for its first
+    // hole's block (depth_on_z 1 until that block): the depth wins over the
+    // hole's Z there.
+    int depth_on_z = 0;
+    int depth_on_z_value = 0;
 };
 extern cycle_state_t cycle_state;
 
 struct cycle_parameters_t {
     double feed = 0.0;                    // f
+    int feed_per_revolution = 0;          // the record gives f per revolution (a tap's pitch)
+    double feed_written = 0.0;            // f as the tape takes it (per minute unless the control writes it per revolution)
+    double feed_per_minute = 0.0;         // f as a length a minute, for the cutting time
     array1<double, MAXPECKS> depths;      // d(1..n)
     double clearance = 0.0;               // c, the record's last value
     double height = 0.0;                  // h, along the tool axis where the record arrived

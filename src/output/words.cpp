@@ -345,12 +345,8 @@ void set_xyz_words() {
     for (int a = 1; a <= 3; ++a) {
         const int w = words[a - 1];
         increments[a - 1] = m.increments[a];
-        if (!absolute && has_word(w) && MULT(w) != axis_mult(a)) {
-            const long long d = static_cast<long long>(axis_units_for_word(m.position_units[a], a, w)) -
-                                axis_units_for_word(m.previous_position_units[a], a, w);
-            if (!word_value_fits(static_cast<double>(d))) stop_value_beyond_word();
-            increments[a - 1] = static_cast<int>(d);
-        }
+        if (!absolute && has_word(w) && MULT(w) != axis_mult(a))
+            increments[a - 1] = word_increment(m.position_units[a], m.previous_position_units[a], a, w);
     }
     const int force_xyz = m.output_mode_flags[FORCE_XYZ_FLAG] != 0;
     const int force_xy = m.output_mode_flags[FORCE_XY_FLAG] != 0;
@@ -419,6 +415,12 @@ int axis_units_for_word(int units, int a, int w) {
     }
     if (!word_value_fits(static_cast<double>(v))) stop_value_beyond_word();
     return static_cast<int>(v);
+}
+
+int word_increment(int to, int from, int a, int w) {
+    const long long d = static_cast<long long>(axis_units_for_word(to, a, w)) - axis_units_for_word(from, a, w);
+    if (!word_value_fits(static_cast<double>(d))) stop_value_beyond_word();
+    return static_cast<int>(d);
 }
 
 int coordinate_axis_of_word(int w) {

@@ -262,9 +262,11 @@ void write_block(int mode, int& overflow) {
             const int j = e - LITERAL_ORDER_BASE;
             if (literal_placed[j]) continue;
             literal_placed[j] = true;
-            ++reasons;
             int n = bi.literal_length[j];
             if (n > LITERAL_LENGTH) n = LITERAL_LENGTH;
+            // An empty text (a comment of no characters) gives no reason to
+            // write the line: alone it would leave a bare block number.
+            if (n > 0) ++reasons;
             if (n > 0 && place(line, c, bi.literal_text[j].view().substr(0, static_cast<std::size_t>(n))))
                 return void(overflow = 1);
             bi.literal_text[j].clear();

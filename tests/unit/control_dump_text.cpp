@@ -91,6 +91,14 @@ TEST(ItemText, EachItemKindReadsBackAsItself) {
         {WORD_ITEM_BASE + MOD_ALONE * 1000 + 2, 0, 0, nullptr, "fee_"},
         {WORD_EXPR_ITEM + 1, 0, 10, "X + 2", "X (X + 2)"},
         {WORD_EXPR_ITEM + 1, 0, 10, "qq", "X qq"},
+        // A ")" inside a quoted part does not end the parentheses.
+        {WORD_EXPR_ITEM + 1, 0, 10, "\"JOB \" + jobname + \")\"", "X (\"JOB \" + jobname + \")\")"},
+        {WORD_EXPR_ITEM + 1, 0, 10, "next", "X (next)"},
+        {WORD_EXPR_ITEM + 1, 0, 10, "\"a) b", "X (\"a) b"},
+        {IF_ITEM, 0, 10, "a eq \")\"", "if (a eq \")\")"},
+        {IF_ITEM, 0, 10, "a) b", "if \"a) b\""},
+        {SET_ITEM, 0, 10, "feedr", "set (feedr)"},
+        {SET_ITEM, 0, 10, "feedrate", "set feedrate"},
         {WORD_TEXT_ITEM + 1, 0, 10, "T1", "X \"T1\""},
         {14, 90, 0, nullptr, "absolute data"},
         {-(CODE_FORGET_ITEM + 1), 0, 0, nullptr, "rapid =C"},
@@ -101,7 +109,9 @@ TEST(ItemText, EachItemKindReadsBackAsItself) {
         {CALL_BLOCK_ITEM, 0, 10, "helper", "call block helper"},
     };
     for (const row& r : rows) EXPECT_EQ(item_of(r.code, r.value, r.ref, r.string), r.expected) << r.code;
-    EXPECT_EQ(item_of(EDIT_ITEM, 2, 10, "counter", 2.5), "edit counter    2.5000");
+    EXPECT_EQ(item_of(EDIT_ITEM, 2, 10, "counter", 2.5), "edit counter 2.5");
+    EXPECT_EQ(item_of(EDIT_ITEM, 123456789, 10, "inta", 123456789.0), "edit inta 123456789");
+    EXPECT_EQ(item_of(EDIT_ITEM, 0, 10, "rna", 0.0001), "edit rna 0.0001");
     // ";" lands at column ((t + 1) / 5 + 1) * 5, moved right past column 5.
     EXPECT_EQ(item_of(WORD_ITEM_BASE + MOD_ALONE * 1000 + 1, 0, 1), "X   ;");
     EXPECT_EQ(item_of(WORD_ITEM_BASE + MOD_VALUE * 1000 + 1, 5, 1), "X   5     ;");

@@ -7,31 +7,20 @@
 
 #include "kinematics/kinematics.h"
 #include "output/output.h"
-#include "store_printer.h"
+#include "output_fixture.h"
 
 using namespace kv;
 using namespace kv_test;
 
 namespace {
 
-class Steps : public ::testing::Test {
+class Steps : public DefaultWords {
 protected:
     int azimuth_word = NO_WORD;
     int elevation_word = NO_WORD;
 
     void SetUp() override {
-        static int once = [] {
-            int status = 0;
-            init_units(status);
-            init_message_table(status);
-            register_builtin_messages();
-            set_stop_hook(throw_on_stop);
-            return 0;
-        }();
-        (void)once;
-        reset_store();
-        set_default_words();
-        derive_settings();
+        DefaultWords::SetUp();
         // The default words have no rotary words: two of them stand in.
         azimuth_word = 22;
         elevation_word = 23;
@@ -41,16 +30,13 @@ protected:
         for (int w : {azimuth_word, elevation_word, configuration_store.key[8]}) {
             configuration_store.word_formats[w][WRDPRN] = 3;
         }
-        init_word_state();
         job_files.file_units.fill(-1);
-        motion_state = motion_state_t{};
         machine_model = machine_model_t{};
         machine_model.rotary_axis_chars.set("DD++");
         machine_model.azimuth_limits = array1<double, 2>{{-360.0, 360.0}};
         machine_model.elevation_limits = array1<double, 2>{{-90.0, 90.0}};
         committed_rotary_state = committed_rotary_state_t{};
         multiaxis_motion_state = multiaxis_motion_state_t{};
-        pending_move_flags = pending_move_flags_t{};
         set_status_flag(21, 1);  // absolute mode
     }
 

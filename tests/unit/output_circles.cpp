@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "output/output.h"
-#include "store_printer.h"
+#include "output_fixture.h"
 
 using namespace kv;
 using namespace kv_test;
@@ -30,21 +30,10 @@ point3 p3(double x, double y, double z) {
     return p;
 }
 
-class Circles : public ::testing::Test {
+class Circles : public DefaultWords {
 protected:
     void SetUp() override {
-        static int once = [] {
-            int status = 0;
-            init_units(status);
-            init_message_table(status);
-            register_builtin_messages();
-            set_stop_hook(throw_on_stop);
-            return 0;
-        }();
-        (void)once;
-        reset_store();
-        set_default_words();
-        derive_settings();
+        DefaultWords::SetUp();
         configuration_store_t& cs = configuration_store;
         for (int w : {10, 11, 12, 13, 14, 15, R_WORD}) cs.word_formats[w][WRDPRN] = 3;
         cs.key[32] = R_WORD;
@@ -57,22 +46,7 @@ protected:
         cs.intsp[27] = 0;        // quadrant pieces,
         cs.intsp[28] = 0;        // absolute centres
         set_status_flag(21, 1);  // absolute coordinates
-        init_word_state();
-        point_buffer.point_count = 0;
-        pending_move_flags = pending_move_flags_t{};
-        motion_state = motion_state_t{};
-        circle_state = circle_state_t{};
         feed_state.feedrate = 100.0;
-        pass1_results.unit_factor = 1.0;
-        job_files.file_units[unit_slot(FILE_PRINT)] = null_unit();
-    }
-
-    static void set_points(std::span<const double> values) {
-        point_buffer.point_count = 0;
-        for (double v : values) point_buffer.column[POINT_COLUMN_RAW][++point_buffer.point_count] = v;
-    }
-    static void set_points(std::initializer_list<double> values) {
-        set_points(std::span<const double>(values.begin(), values.size()));
     }
 
     // The arc starts at (x, y, 0) about the origin, radius r, axis (i, j, k).

@@ -8,7 +8,7 @@
 
 #include "kinematics/kinematics.h"
 #include "output/output.h"
-#include "store_printer.h"
+#include "output_fixture.h"
 
 using namespace kv;
 using namespace kv_test;
@@ -20,21 +20,10 @@ constexpr int AZIMUTH_WORD = 19;
 constexpr int ELEVATION_WORD = 20;
 constexpr double S = 7.0711;   // 10 sin 45 degrees, as a cutfile gives it
 
-class HeadCircles : public ::testing::Test {
+class HeadCircles : public DefaultWords {
 protected:
     void SetUp() override {
-        static int once = [] {
-            int status = 0;
-            init_units(status);
-            init_message_table(status);
-            register_builtin_messages();
-            set_stop_hook(throw_on_stop);
-            return 0;
-        }();
-        (void)once;
-        reset_store();
-        set_default_words();
-        derive_settings();
+        DefaultWords::SetUp();
         configuration_store_t& cs = configuration_store;
         for (int w : {10, 11, 12, 13, 14, 15, R_WORD, AZIMUTH_WORD, ELEVATION_WORD}) cs.word_formats[w][WRDPRN] = 3;
         cs.key[32] = R_WORD;
@@ -44,24 +33,12 @@ protected:
         cs.intsp[27] = 0;        // quadrant pieces
         cs.intsp[28] = 1;        // incremental centres
         set_status_flag(21, 1);  // absolute coordinates
-        init_word_state();
-        point_buffer.point_count = 0;
-        pending_move_flags = pending_move_flags_t{};
         pending_move_flags.circle_pending = 1;
-        motion_state = motion_state_t{};
-        circle_state = circle_state_t{};
+        feed_state.feedrate = 100.0;
         multiaxis_arc_values = multiaxis_arc_values_t{};
         kinematics_values = kinematics_values_t{};
-        feed_state.feedrate = 100.0;
-        pass1_results.unit_factor = 1.0;
         machine_model.machine_type = 4;
         machine_model.tool_length = 50.0;
-        job_files.file_units[unit_slot(FILE_PRINT)] = null_unit();
-    }
-
-    static void set_points(std::initializer_list<double> values) {
-        point_buffer.point_count = 0;
-        for (double v : values) point_buffer.column[POINT_COLUMN_RAW][++point_buffer.point_count] = v;
     }
 
     // Subtype `subtype`; the arc starts at (x, y, 0) with tool vector (i, 0, 1)

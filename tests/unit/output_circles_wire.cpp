@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "output/output.h"
-#include "store_printer.h"
+#include "output_fixture.h"
 
 using namespace kv;
 using namespace kv_test;
@@ -23,21 +23,10 @@ constexpr int ANGLE_WORD = 18;   // "Q" as the circle-angle word
 constexpr int C_WORD = 21;       // "C" as the third rotation axis
 constexpr double S = 7.0710678118654752;   // 10 sin 45 degrees
 
-class WireCircles : public ::testing::Test {
+class WireCircles : public DefaultWords {
 protected:
     void SetUp() override {
-        static int once = [] {
-            int status = 0;
-            init_units(status);
-            init_message_table(status);
-            register_builtin_messages();
-            set_stop_hook(throw_on_stop);
-            return 0;
-        }();
-        (void)once;
-        reset_store();
-        set_default_words();
-        derive_settings();
+        DefaultWords::SetUp();
         configuration_store_t& cs = configuration_store;
         // Words print with three decimals; circle codes G2/G3 in word 3,
         // compensation G40/G41 in word 4, planes G17.. in word 5.
@@ -53,21 +42,8 @@ protected:
         cs.intsp[28] = 0;        // absolute centres
         real_option(10) = 0.0;   // chordal tolerance 0.001
         set_status_flag(21, 1);  // absolute coordinates
-        init_word_state();
-        point_buffer.point_count = 0;
-        pending_move_flags = pending_move_flags_t{};
         pending_move_flags.circle_pending = 1;
-        motion_state = motion_state_t{};
-        circle_state = circle_state_t{};
-        move_output_state = move_output_state_t{};
         feed_state.feedrate = 100.0;
-        pass1_results.unit_factor = 1.0;
-        job_files.file_units[unit_slot(FILE_PRINT)] = null_unit();
-    }
-
-    static void set_points(std::initializer_list<double> values) {
-        point_buffer.point_count = 0;
-        for (double v : values) point_buffer.column[POINT_COLUMN_RAW][++point_buffer.point_count] = v;
     }
 
     // The arc starts at (x, y, 0) about the origin, radius r, axis (0, 0, k).

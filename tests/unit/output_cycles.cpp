@@ -1,7 +1,8 @@
 // Drilling cycles: the cycle table, truncated cycle words, the single-use
-// cycle values, and pecks that name more depths than the record gave.
+// cycle values, pecks that name more depths than the record gave, and the
+// cutting time of the holes.
 #include "output/output.h"
-#include "store_printer.h"
+#include "output_fixture.h"
 
 using namespace kv;
 using namespace kv_test;
@@ -12,21 +13,10 @@ constexpr int DWELL_WORD = 32;   // "P"
 constexpr int PECK_WORD = 18;    // "Q", key 26 of the default words
 constexpr int DEPTH_WORD = 31;   // "L"
 
-class Cycles : public ::testing::Test {
+class Cycles : public DefaultWords {
 protected:
     void SetUp() override {
-        static int once = [] {
-            int status = 0;
-            init_units(status);
-            init_message_table(status);
-            register_builtin_messages();
-            set_stop_hook(throw_on_stop);
-            return 0;
-        }();
-        (void)once;
-        reset_store();
-        set_default_words();
-        derive_settings();
+        DefaultWords::SetUp();
         configuration_store_t& cs = configuration_store;
         for (int w : {10, 11, 12, DWELL_WORD, PECK_WORD, DEPTH_WORD}) cs.word_formats[w][WRDPRN] = 3;
         cs.key[21] = DWELL_WORD;
@@ -38,20 +28,14 @@ protected:
         cs.block_items[13][1].string_ref = 1;
         cs.block_items[13][2].code = 13000 + DEPTH_WORD;
         set_status_flag(21, 1);
-        init_word_state();
-        motion_state = motion_state_t{};
-        point_buffer.point_count = 0;
         cycle_state = cycle_state_t{};
         cycle_parameters = cycle_parameters_t{};
         cycle_values = cycle_values_t{};
-        pass1_results.unit_factor = 1.0;
-        job_files.file_units[unit_slot(FILE_PRINT)] = null_unit();
         job_files.file_units[unit_slot(FILE_TAPE)] = null_unit();
     }
 
     static void holes(std::initializer_list<double> values) {
-        point_buffer.point_count = 0;
-        for (double v : values) point_buffer.column[POINT_COLUMN_RAW][++point_buffer.point_count] = v;
+        set_points(values);
         cycmov(point_column_values(POINT_COLUMN_RAW), point_buffer.point_count);
     }
 };
@@ -94,4 +78,33 @@ TEST_F(Cycles, PecksBeyondTheGivenDepthsUseTheLastDepth) {
     holes({0, 0, 10});
     // d(2) - d(1) with d(2) taken as the last given depth: no peck of 103.
     EXPECT_EQ(word_output_state.word_value[PECK_WORD], 0);
+}
+
+TEST_F(Cycles, EachHoleAddsItsCuttingTime) {
+    // Two holes with their bottom 12 and their R plane 2 below the point, at
+    // 100 a minute with rapids at 1000: the moves to the holes (10 and 30)
+    // at rapid, then for each hole 2 down and 2 up at rapid, 10 down at the
+    // feed and 10 out at rapid (a drill) or at the feed (a tap); the same in
+    // the variable-peck form.
+    const double moves = 40.0 / 1000.0;
+    const double hole = 4.0 / 1000.0 + 10.0 / 100.0;
+    for (int output : {1, 4}) {
+        for (int type : {1, 4}) {
+            SetUp();
+            real_option(3) = 1000.0;  // "rapid feedrate"
+            configuration_store.intsp[19] = output;
+            move_output_state.tool_cutting_times[1] = 0.0;
+            cycle_state.cycle_type = type;
+            cycle_state.depth_count = 1;
+            cycle_state.number_of_pecks = 1;
+            cycle_parameters.depths[1] = 12.0;
+            cycle_parameters.clearance = 2.0;
+            cycle_parameters.feed = 100.0;
+            pending_move_flags.rapid_pending = 1;
+            holes({0, 0, 10, 30, 0, 10});
+            const double out = type == 4 ? 10.0 / 100.0 : 10.0 / 1000.0;
+            EXPECT_NEAR(move_output_state.tool_cutting_times[1], moves + 2 * (hole + out), 1e-9)
+                << "cycle output " << output << ", type " << type;
+        }
+    }
 }

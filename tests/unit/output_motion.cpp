@@ -10,7 +10,7 @@
 #include "job/job.h"
 #include "kinematics/kinematics.h"
 #include "output/output.h"
-#include "store_printer.h"
+#include "output_fixture.h"
 
 using namespace kv;
 using namespace kv_test;
@@ -26,21 +26,10 @@ constexpr int V_WORD = 23;
 constexpr int W_WORD = 24;
 constexpr int C_WORD = 21;
 
-class Motion : public ::testing::Test {
+class Motion : public DefaultWords {
 protected:
     void SetUp() override {
-        static int once = [] {
-            int status = 0;
-            init_units(status);
-            init_message_table(status);
-            register_builtin_messages();
-            set_stop_hook(throw_on_stop);
-            return 0;
-        }();
-        (void)once;
-        reset_store();
-        set_default_words();
-        derive_settings();
+        DefaultWords::SetUp();
         configuration_store_t& cs = configuration_store;
         cs.word_formats[FEED_WORD][WRDPRN] = 1;     // MULT 10
         for (int w : {X_WORD, Y_WORD, Z_WORD}) {
@@ -56,14 +45,6 @@ protected:
         real_option(2) = 10.0;     // minimum feedrate
         real_option(3) = 20000.0;  // rapid feedrate
         for (int c = 116; c <= 121; ++c) real_option(c) = (c % 2 == 0) ? -99999.0 : 999999.0;
-        init_word_state();
-        point_buffer.point_count = 0;
-        point_buffer.more_points_flag = 0;
-        pending_move_flags = pending_move_flags_t{};
-        motion_state = motion_state_t{};
-        move_output_state = move_output_state_t{};
-        feed_state = feed_state_t{};
-        pass1_results.unit_factor = 1.0;
         toolpath_tables.toolpath_index = 0;
         toolpath_tables.tool_index = 0;
     }
@@ -80,11 +61,6 @@ protected:
         motion_state.position[1] = x;
         motion_state.position[2] = y;
         motion_state.position[3] = z;
-    }
-
-    static void set_points(std::initializer_list<double> values) {
-        point_buffer.point_count = 0;
-        for (double v : values) point_buffer.column[POINT_COLUMN_RAW][++point_buffer.point_count] = v;
     }
 
     // Points committed as the previous position without any output; the
@@ -447,21 +423,29 @@ TEST_F(Motion, RepeatedPointWritesNoLineButIsCommitted) {
     EXPECT_DOUBLE_EQ(motion_state.previous_position[1], 4.0);
 }
 
-TEST_F(Motion, CuttingTimeAtTheProgrammedFeedOncePerMove) {
+TEST_F(Motion, CuttingTimeOncePerMoveRapidsAtTheRapidFeedrate) {
     configuration_store.intsp[24] = 2;
     toolpath_tables.tool_index = 1;
     feed_state.feedrate = 100.0;
+    const double rapid = real_option(3);
+    ASSERT_GT(rapid, 100.0);
+    const double length = std::sqrt(2600.0);
     start_at(0.0, 0.0, 0.0);
     pending_move_flags.rapid_pending = 1;
     set_points({30.0, 40.0, 10.0});  // two lines, one move of length sqrt(2600)
     tape_lines([] { output_rapid_move(); });
-    EXPECT_NEAR(move_output_state.tool_cutting_times[1], std::sqrt(2600.0) / 100.0, 1e-12);
+    EXPECT_NEAR(move_output_state.tool_cutting_times[1], length / rapid, 1e-12);
     EXPECT_DOUBLE_EQ(motion_state.cut_length, 0.0);  // a rapid is no cut
 
-    feed_state.feedrate = 0.0005;
+    // The way back at the programmed feed; then a feed below 0.001 adds none.
+    pending_move_flags.rapid_pending = 0;
     set_points({0.0, 0.0, 0.0});
-    tape_lines([] { output_rapid_move(); });
-    EXPECT_NEAR(move_output_state.tool_cutting_times[1], std::sqrt(2600.0) / 100.0, 1e-12);
+    tape_lines([] { output_linear_move(); });
+    EXPECT_NEAR(move_output_state.tool_cutting_times[1], length / rapid + length / 100.0, 1e-12);
+    feed_state.feedrate = 0.0005;
+    set_points({30.0, 40.0, 10.0});
+    tape_lines([] { output_linear_move(); });
+    EXPECT_NEAR(move_output_state.tool_cutting_times[1], length / rapid + length / 100.0, 1e-12);
 }
 
 TEST_F(Motion, ToolIndexGrowsOnlyWhenTheToolChanges) {

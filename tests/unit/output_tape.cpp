@@ -7,7 +7,7 @@
 
 #include "output/output.h"
 #include "record_fixture.h"
-#include "store_printer.h"
+#include "output_fixture.h"
 
 using namespace kv;
 using namespace kv_test;
@@ -21,33 +21,18 @@ std::vector<std::string> file_lines(const std::string& path) {
     return lines;
 }
 
-class Tape : public ::testing::Test {
+class Tape : public DefaultWords {
 protected:
     void SetUp() override {
-        static int once = [] {
-            int status = 0;
-            init_units(status);
-            init_message_table(status);
-            register_builtin_messages();
-            set_stop_hook(throw_on_stop);
-            return 0;
-        }();
-        (void)once;
-        reset_store();
-        set_default_words();
-        derive_settings();
+        DefaultWords::SetUp();
         for (int w : {10, 11, 12}) configuration_store.word_formats[w][WRDPRN] = 3;
-        init_word_state();
         tape_state = tape_state_t{};
         next_tape_name = next_tape_name_t{};
         block_writer.block_lines_written = 0;
-        motion_state = motion_state_t{};
-        pending_move_flags = pending_move_flags_t{};
         toolpath_tables = toolpath_tables_t{};
         dir = ::testing::TempDir() + "kv_tape_" + std::to_string(++serial) + "/";
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
-        job_files.file_units[unit_slot(FILE_PRINT)] = null_unit();
     }
 
     void TearDown() override {
@@ -245,28 +230,6 @@ TEST_F(Tape, NoLimitsNoCheck) {
     check_tape_split();
     EXPECT_EQ(tape_state.tape_number, 1);
     EXPECT_EQ(block_writer.block_lines_written, 1000000);
-}
-
-// At the end of a run that cuts its tape, the numbered tapes an earlier run
-// left beyond this run's last are removed, up to the first number missing;
-// a run whose control never cuts its tape leaves such names alone.
-TEST_F(Tape, StaleNumberedTapesAreRemoved) {
-    for (const bool limit : {false, true}) {
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        for (const char* name : {"part.t01", "part.t02", "part.t04", "other.t01"}) std::ofstream(dir + name) << "old";
-        job_files.file_names[FILE_TAPE].set(dir + "part.tap");
-        job_files.file_extensions[FILE_TAPE].set("tap");
-        job_files.fixed_tape = 0;
-        next_tape_name = next_tape_name_t{};
-        tape_state.tape_number = 1;
-        real_option(5) = limit ? 10.0 : 0.0;  // maximum tape length
-        remove_stale_tapes();
-        EXPECT_EQ(std::filesystem::exists(dir + "part.t01"), !limit);
-        EXPECT_EQ(std::filesystem::exists(dir + "part.t02"), !limit);
-        EXPECT_TRUE(std::filesystem::exists(dir + "part.t04"));
-        EXPECT_TRUE(std::filesystem::exists(dir + "other.t01"));
-    }
 }
 
 TEST_F(Tape, ProgramEndWritesTheEndOfTapeCharacter) {
