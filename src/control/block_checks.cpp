@@ -34,6 +34,22 @@ std::string_view item_string(const block_item_t& item, block_strings_view string
     return s >= 1 && s <= MAXITEMS ? strings[s].view() : blank.view();
 }
 
+// The block number of the user block a "call block" item names, or 0.
+int called_user_block(std::string_view called) {
+    const configuration_store_t& cs = configuration_store;
+    int u = 0;
+    for (int i = 1; i <= USER_SLOTS; ++i)
+        if (compare_texts(called, cs.user_block_names[i].view()) == 0) u = i;
+    return u == 0 ? 0 : USER_BASE + u;
+}
+
+bool block_holds_item(int block, int code) {
+    const configuration_store_t& cs = configuration_store;
+    for (int k = 1; k <= cs.blklen[block] && k <= MAXITEMS; ++k)
+        if (cs.block_items[block][k].code == code) return true;
+    return false;
+}
+
 template <std::size_t N>
 void block_name(int block, text<N>& name) {
     text<KEYWORD_NAME_LENGTH> full;
@@ -136,6 +152,11 @@ void check_repeat_blocks(block_items_view items, block_strings_view strings, int
             }
         } else if (items[k].code == END_REPEAT_ITEM) {
             --open;
+        } else if (items[k].code == CALL_BLOCK_ITEM && open > 0) {
+            // The called block's items take the call's place when the job
+            // starts: a repeat among them would run inside this one.
+            const int user = called_user_block(item_string(items[k], strings));
+            if (user != 0 && block_holds_item(user, REPEAT_ITEM)) ++open;
         }
         if (open > 1) break;  // a "repeat" inside a "repeat"
     }
@@ -251,10 +272,8 @@ void link_call_blocks(block_items_row items, block_reals_row reals, block_string
             continue;
         }
         const std::string_view called = item_string(items[k], strings);
-        int u = 0;
-        for (int i = 1; i <= USER_SLOTS; ++i)
-            if (compare_texts(called, cs.user_block_names[i].view()) == 0) u = i;
-        if (u == 0) {
+        const int user = called_user_block(called);
+        if (user == 0) {
             set_message_string_arg(1, trimmed(name.view()));
             issue_message(254);
             set_message_string_arg(1, trimmed(called));
@@ -262,7 +281,6 @@ void link_call_blocks(block_items_row items, block_reals_row reals, block_string
             abort_on_option_error();
             continue;
         }
-        const int user = USER_BASE + u;
         const int user_count = cs.blklen[user] < MAXITEMS ? cs.blklen[user] : MAXITEMS;
         for (int i = 1; i <= user_count; ++i)
             append(cs.block_items[user][i], cs.block_reals[user][i], cs.block_texts[user]);

@@ -862,10 +862,9 @@ std::uint32_t mcd_file_checksum();
 // Writes the file's last line, its checksum line.
 void write_mcd_file_checksum(int unit);
 // Reads the lines after the last record read, up to the checksum line, and
-// compares the checksum: 0 when it matches, or when the file ends without
-// one (a file written before files carried it); MCD_BAD_FIELD for a checksum
-// line that is not its digits, MCD_BAD_CHECK for a checksum that differs or
-// a line after it.
+// compares the checksum: 0 when it matches; MCD_BAD_FIELD for a checksum
+// line that is not its digits, MCD_BAD_CHECK for a checksum that differs, a
+// line after it, or a file that ends without one.
 int check_mcd_file_checksum(int unit);
 
 // Records. A reader's status is 0, MCD_BAD_FIELD or MCD_BAD_CHECK; a record's

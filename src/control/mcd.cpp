@@ -3,6 +3,7 @@
 // layout that files of earlier versions have.
 #include <algorithm>
 #include <array>
+#include <string>
 
 #include "control/control.h"
 #include "job/job.h"
@@ -267,10 +268,15 @@ void write_mcd_file(int& status) {
         status = IO_FAILED;
         return;
     }
+    // The file always takes the extension "mcd": a control named like another
+    // file ("job.cut") writes job.cut.mcd, never over that file.
+    std::string file(control);
+    if (!file.ends_with(".mcd")) file += ".mcd";
     text<MCD_NAME_LENGTH> name;
     int st = IO_OK;
-    build_file_name(name, control, "mcd", "", st);
-    // The machine file the control was loaded from is never written over.
+    build_file_name(name, file, "", "", st);
+    // No file the run reads (the machine file the control was loaded from,
+    // the startup or message file) is ever written over.
     if (st == IO_OK && is_job_input(name)) st = IO_FAILED;
     int unit = NO_UNIT;
     if (st == IO_OK) open_unit(unit, name, OPEN_WRITE, FORM_TEXT, st);

@@ -217,13 +217,15 @@ int check_mcd_file_checksum(int unit) {
     text<MCD_LINE_LIMIT> raw;
     bool overlong = false;  // a line no writer makes: it cannot match a checksum
     for (;;) {
+        // Every MCD file ends with its checksum line: a file without one has
+        // lost its end, or been edited.
         const int n = irasc(unit, raw, MCD_LINE_LIMIT);
         if (n < 0) {
-            if (unit_at_end(unit) == 1) return 0;
+            if (unit_at_end(unit) == 1) return MCD_BAD_CHECK;
             overlong = true;
             continue;
         }
-        if (n == 0 && unit_at_end(unit) == 1) return 0;
+        if (n == 0 && unit_at_end(unit) == 1) return MCD_BAD_CHECK;
         const std::string_view line = raw.view().substr(0, static_cast<std::size_t>(n));
         if (n == 0 || line[0] != MCD_FILE_CHECKSUM_MARK) {
             add_file_line(line);

@@ -357,8 +357,11 @@ void handle_cycle() {
 
     for (int j = 1; j <= cs.depth_count; ++j) cp.depths[j] = cldata_real_word(j + 1) * uf;
     cp.feed = data_real(n - 2) * uf;
+    const int unit = n >= 4 ? cldata_int_word(n - 3) : 0;
+    cp.feed_per_revolution = unit == MINOR_IPR || unit == MINOR_PERREV ? 1 : 0;
     pending_move_flags.rapid_pending = 1;
     if (cs.cycle_type == CYCLE_TAP && get_intsp(69) != 2) cp.feed *= TAP_FEED_FACTOR;
+    cp.feed_written = cp.feed;
     cp.clearance = data_real(n) * uf;
     const vector3 here{{motion_state.position[1], motion_state.position[2], motion_state.position[3]}};
     cp.height = height_along_tool_axis(here);

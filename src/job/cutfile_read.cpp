@@ -24,6 +24,7 @@ namespace {
 constexpr int SEGMENT_BYTES = 128;     // bytes of a segment that has more segments behind it
 constexpr int SEGMENT_KEEP = 3;        // at most 3 bytes of a part word carry into the next segment
 constexpr int ASCII_CLASS_POINT = 5000;  // class of a point record (its empty A field stores one 0)
+constexpr int ASCII_DATA_ENDED = -2;  // next_ascii_line: the data ended with no line left
 
 // The binary readers read the cutfile unit's stream directly: it must be a
 // unit opened for reading, and the maximum must allow a word.
@@ -171,10 +172,11 @@ int read_marked_record(int unit, std::span<cldata_cell> cells, int maximum, int 
 
 // The next line of the ASCII cutfile, as `irasc` reads it with the limit
 // given: the line feed ends a line and a carriage return just before it is
-// dropped; the end of the data ends the last line with what is left (0 for
-// nothing); a line of more than `limit` stored bytes (the carriage return of
-// a CR LF ending counts) gives -1. The lines come from the reader's block, so
-// each byte is looked at by memchr and copied once, not read one at a time.
+// dropped; the end of the data ends the last line with what is left, and
+// gives ASCII_DATA_ENDED when nothing is left; a line of more than `limit`
+// stored bytes (the carriage return of a CR LF ending counts) gives -1. The
+// lines come from the reader's block, so each byte is looked at by memchr and
+// copied once, not read one at a time.
 int next_ascii_line(int unit, int limit, const char*& line) {
     char* const bytes = cutfile_block.bytes.data();
     line = bytes;
@@ -197,7 +199,7 @@ int next_ascii_line(int unit, int limit, const char*& line) {
             // The end of the data (or a failed stream) ends the last line.
             blk.begin = blk.end;
             line = bytes;
-            return have;
+            return have > 0 ? have : ASCII_DATA_ENDED;
         }
     }
 }
@@ -458,11 +460,15 @@ int read_ascii_cldata_record(int unit, std::span<cldata_cell> cells, int maximum
     for (;;) {
         const char* text = nullptr;
         const int len = next_ascii_line(unit, ASCII_LINE_LENGTH, text);
+        // The end of the file ends the data between records; a stream that
+        // failed has not ended cleanly, whatever the read saw.
+        if (len == ASCII_DATA_ENDED) return ascii_reset(n == 0 && !stream_failed(unit) ? 0 : -1);
         if (len < 0) return ascii_reset(-1);
-        // An empty line or the end of the file ends the data between records;
-        // a stream that failed has not ended cleanly, whatever the read saw.
-        if (len == 0) return ascii_reset(n == 0 && !stream_failed(unit) ? 0 : -1);
         const std::string_view line(text, static_cast<std::size_t>(len));
+        // A blank line (empty, or blanks and tabs alone), wherever it stands,
+        // holds no field: an editor or a copy between systems may have left
+        // it, and it ends neither the record nor the data.
+        if (len == 0 || (line[0] == '\t' && line.find_first_not_of(" \t") == std::string_view::npos)) continue;
         // The line lies in the reader's block: field reads may look past its end.
         const char* const readable = cutfile_block.bytes.data() + cutfile_block.bytes.size();
         if (n == 0 && is_ascii_header(line)) {

@@ -39,6 +39,8 @@ int open_kind_for_reading(int kind, int warn) {
     int& unit = f.file_units[unit_slot(kind)];
     open_file_on_path(warn, f.file_names[kind], f.search_paths[kind], f.file_extensions[kind],
                       f.extension_dots[kind], OPEN_READ_OLD, unit);
+    // The job's outputs are kept off the file, as off every file the run reads.
+    f.input_identities[kind] = identity_of_unit(unit);
     return unit;
 }
 

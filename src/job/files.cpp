@@ -148,23 +148,25 @@ void open_file_on_path(int warn, std::span<char> name, std::string_view path, st
         unit = null_unit();
         return;
     }
-    if (text_equals(given, "tty")) {
-        unit = tty_unit();
-        return;
-    }
     text<FILE_NAME_LEN> as_given;
     assign_text(as_given, given);
 
-    int status = 0;
-    text<FILE_NAME_LEN> full;
-    // An output to a device (/dev/null, /dev/stdout, a pipe) goes to the
-    // device named, never to a file of that name with an extension added.
-    const bool writing = mode != OPEN_READ && mode != OPEN_READ_OLD;
-    if (!(writing && is_device_name(given))) locate_file_on_path(name, path, extension, separator, mode, full, status);
-    if (status == 0) {
-        int u = NO_UNIT;
-        open_unit(u, given, mode, FORM_TEXT, status);
-        if (status == 0) unit = u;
+    if (text_equals(given, "tty")) {
+        // Standard output closed by whoever started the run: what is written
+        // there reaches nobody, so it is a file that cannot be opened.
+        if (!unit_table.output_closed_at_start) unit = tty_unit();
+    } else {
+        int status = 0;
+        text<FILE_NAME_LEN> full;
+        // An output to a device (/dev/null, /dev/stdout, a pipe) goes to the
+        // device named, never to a file of that name with an extension added.
+        const bool writing = mode != OPEN_READ && mode != OPEN_READ_OLD;
+        if (!(writing && is_device_name(given))) locate_file_on_path(name, path, extension, separator, mode, full, status);
+        if (status == 0) {
+            int u = NO_UNIT;
+            open_unit(u, given, mode, FORM_TEXT, status);
+            if (status == 0) unit = u;
+        }
     }
     if (unit < 0) {
         unit = -1;

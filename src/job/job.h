@@ -134,11 +134,13 @@ struct job_files_t {
     // control: the machine file's name without directory and extension, or
     // the built-in control to load when no machine file is found.
     text<MACHINE_NAME_LEN> machine_name;
-    // The files read as input (cutfile, option file, machine file), by kind,
-    // once opened: no output may take the place of one of them.
+    // The files read as input (startup file, message file, cutfile, option
+    // file, machine file), by kind, once opened: no output may take the place
+    // of one of them.
     array1<file_identity, NFILEKINDS> input_identities{};
-    // 1 for a kind whose name the startup file gave: an output of that name
-    // is named on the console, since it need not be where the user looks.
+    // 1 for a kind whose name, or folder, the startup file gave: an output
+    // of that kind is named on the console, since it need not be where the
+    // user looks.
     array1<int, NFILEKINDS> named_by_startup{};
 };
 extern job_files_t job_files;
@@ -163,8 +165,8 @@ void locate_existing_file(std::span<char> name, std::string_view path, std::stri
 // before the control is loaded; exit_status 4 when the run cannot go on, 5
 // when an option or machine file is there but cannot be read.
 void open_job_files(std::span<char> machine_name, int& exit_status);
-// Whether the file of this name is one the job reads: the cutfile, the option
-// file or the machine file.
+// Whether the file of this name is one the run reads: the startup file, the
+// message file, the cutfile, the option file or the machine file.
 bool is_job_input(std::string_view name);
 int prompt_until_nonblank(std::span<char> field, int message_number);
 int prompt_and_read_line(std::string_view prompt, std::span<char> field);
@@ -442,6 +444,9 @@ void handle_contact_normal_record();
 // that is not a number or too large (record_real_word): message 269 with the
 // last record read well, and the run stops with exit code 4.
 [[noreturn]] void stop_on_cldata_read_error();
+// The data ended before the end record was handled: a read error as above,
+// else message 109 ("Incomplete cldata file") and exit code 4.
+[[noreturn]] void stop_on_incomplete_cutfile();
 
 void start_skipping_records(int n);
 int is_skipping();
@@ -516,6 +521,14 @@ struct tool_state_t {
     int gear_range = 0;
     array1<double, 2> spindle_values{}; // speed as read, real data word 7 x unit_factor
     int surface_speed = 0;              // the speed is a surface speed, not revolutions a minute
+    // The speed the spindle turns at now: the last spindle record's, 0 once a
+    // record stops it; what a feed per revolution is converted with.
+    double speed_in_force = 0.0;
+    // A control whose tool change sets the spindle ("spindle output" 3): the
+    // speed word value and the M function that the tape last started the
+    // spindle with (function 0 while it is stopped).
+    int spindle_started_speed = 0;
+    int spindle_started_function = 0;
     // Spindle codes a tool change was to write but whose lines left out:
     // the speed word (1 owed) and the M function index (0 none), written
     // with the next move.
@@ -524,6 +537,7 @@ struct tool_state_t {
     // The last spindle record wrote the combined spindle-and-coolant code:
     // the coolant-on record that follows it is on the tape already.
     int coolant_with_spindle = 0;
+    int coolant_kinds_warned = 0;       // one bit a coolant kind that message 322 has named
 };
 extern tool_state_t tool_state;
 
@@ -568,5 +582,9 @@ void handle_tool_change();
 void handle_tool_select();
 void spindl();
 void handle_coolant();
+// After a tape split, on a control whose tool change sets the spindle: the
+// new tape's start wrote the toolpath's spindle; a restart, reversal or new
+// speed in force since goes out again.
+void restate_spindle_on_new_tape();
 
 }  // namespace kv

@@ -274,7 +274,7 @@ bool open_temporary_file(std::string_view machine_name, text<FILE_NAME_LEN>& rep
 
 bool is_job_input(std::string_view name) {
     const file_identity id = identity_of_file(name);
-    for (int kind : {FILE_CUTFILE, FILE_CONTROL, FILE_MACHINE}) {
+    for (int kind : {FILE_STARTUP, FILE_MESSAGE, FILE_CUTFILE, FILE_CONTROL, FILE_MACHINE}) {
         if (same_file(id, job_files.input_identities[kind])) return true;
     }
     return false;
@@ -286,7 +286,7 @@ void open_job_files(std::span<char> machine_name, int& exit_status) {
     assign_text(machine_name, "standard");
     const std::string_view machine(machine_name.data(), machine_name.size());
     text<FILE_NAME_LEN> reported;
-    f.input_identities = {};
+    for (int kind : {FILE_CUTFILE, FILE_CONTROL, FILE_MACHINE}) f.input_identities[kind] = {};
     int failure = 0;  // the exit code once a file has failed
 
     if (!text_equals(f.file_names[FILE_CUTFILE], "none") && !open_cutfile(reported)) failure = EXIT_RUN_ERROR;

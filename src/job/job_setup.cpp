@@ -49,7 +49,7 @@ void run_pass1(int& status) {
 void check_multiaxis_machine() {
     if (machine_model.machine_type == MACHINE_NO_ROTARY && machine_model.machine_subtype == 0 &&
         get_cutfile_multiaxis()) {
-        reject_axes_configuration(MSG_NO_ROTARY_AXIS);
+        reject_axes_configuration(MSG_NO_ROTARY_AXIS, EXIT_RUN_ERROR);
     }
 }
 

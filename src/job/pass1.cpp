@@ -73,6 +73,11 @@ struct pass1_scan_t {
     int feed_known = 0;
     int feed_found = 0;
     int plunge_found = 0;
+    // The feed the current toolpath gave itself (its own feed record, else
+    // its first drilling cycle's feed): what its sheet shows for a field its
+    // moves do not show. A feed left in force by an earlier tool is not it.
+    double own_feed = 0.0;
+    int own_feed_given = 0;
     int rapid_height_found = 0;
     int after_rapid = 0;
     int previous_known = 0;
@@ -87,6 +92,7 @@ struct pass1_scan_t {
     // (armed) and while that record's points are read, continuation records
     // included (holes).
     double cycle_depth = 0.0;
+    double cycle_feed = 0.0;
     int cycle_armed = 0;
     int cycle_holes = 0;
     int failed = 0;
@@ -217,7 +223,14 @@ void point_feeds(pass1_scan_t& p, const array1<double, 3>& q) {
     const int moved = p.previous_known && !p.after_rapid;
     const int xy_moved = moved && (q[1] != p.previous[1] || q[2] != p.previous[2]);
     const int z_moved = moved && !xy_moved && q[3] != p.previous[3];
-    if (p.s >= 1 && p.feed_known) {
+    if (p.s >= 1 && p.cycle_holes) {
+        // Holes are drilled at the cycle's feed; the moves between them are
+        // no cut at the feed in force.
+        array1<double, 2>& f = t.toolpath_move_feeds[i];
+        if (!p.feed_found) f[1] = p.cycle_feed;
+        if (!p.plunge_found) f[2] = p.cycle_feed;
+        p.feed_found = p.plunge_found = 1;
+    } else if (p.s >= 1 && p.feed_known) {
         if (xy_moved && !p.feed_found) {
             t.toolpath_move_feeds[i][1] = p.feed;
             p.feed_found = 1;
@@ -231,12 +244,12 @@ void point_feeds(pass1_scan_t& p, const array1<double, 3>& q) {
     p.previous_known = 1;
 }
 
-// The end of a toolpath: a feed its moves did not show is the one in force.
+// The end of a toolpath: a feed its moves did not show is the one it gave.
 void close_toolpath_feeds(pass1_scan_t& p) {
     if (p.s < 1) return;
     array1<double, 2>& f = toolpath_tables.toolpath_move_feeds[row(p)];
-    if (!p.feed_found) f[1] = p.feed;
-    if (!p.plunge_found) f[2] = p.feed;
+    if (!p.feed_found) f[1] = p.own_feed;
+    if (!p.plunge_found) f[2] = p.own_feed;
 }
 
 // The bottom of a drilled hole: the hole point moved down its tool axis (the
@@ -364,6 +377,8 @@ void read_spindle_record(pass1_scan_t& p) {
 void read_feedrate_record(pass1_scan_t& p) {
     p.feed = cldata_real_word(1) * uf();
     p.feed_known = 1;
+    p.own_feed = p.feed;
+    p.own_feed_given = 1;
     // The first feedrate record after a tool record is its toolpath's first
     // feed, also when it comes after the toolpath's first point.
     if (!p.tool.first_feed_seen) {
@@ -407,6 +422,11 @@ void read_cycle_record(pass1_scan_t& p) {
     const int depths = cldata_data_count() - 5;
     p.cycle_depth = depths >= 1 ? cldata_real_word(depths + 1) * uf() : 0.0;
     p.cycle_armed = 1;
+    p.cycle_feed = depths >= 0 ? cldata_real_word(depths + 3) * uf() : 0.0;
+    if (!p.own_feed_given && depths >= 0) {
+        p.own_feed = p.cycle_feed;
+        p.own_feed_given = 1;
+    }
 }
 
 // Classic: every tool record starts a toolpath.
@@ -422,6 +442,8 @@ void start_classic_toolpath(pass1_scan_t& p) {
     pass1_results.toolpath_count = p.s;
     pass1_results.tool_first_toolpath[p.s] = p.s;
     p.feed_found = p.plunge_found = p.rapid_height_found = p.compensation_seen = 0;
+    p.own_feed_given = 0;
+    p.own_feed = 0.0;
 }
 
 // New style: a tool record whose tool differs from the current row's starts a new tool.
@@ -473,6 +495,8 @@ void start_new_style_toolpath(pass1_scan_t& p) {
     p.spindle_seen = 0;
     p.compensation_seen = 0;
     p.feed_found = p.plunge_found = 0;
+    p.own_feed_given = 0;
+    p.own_feed = 0.0;
 }
 
 void read_workplane_record(pass1_scan_t& p) {
@@ -653,11 +677,7 @@ void note_cutting_record(pass1_scan_t& p) {
 void scan_records(pass1_scan_t& p) {
     int code4_seen = 0;
     while (!p.failed) {
-        if (next_cldata_record()) {
-            if (cldata_read_error()) stop_on_cldata_read_error();
-            issue_message(203);
-            return;
-        }
+        if (next_cldata_record()) stop_on_incomplete_cutfile();
         if (is_skipping()) {
             count_down_skip();
             continue;

@@ -48,16 +48,18 @@ int handle_record(int cls, int& status) {
     return 0;
 }
 
-// The end of the data before the end record: a cutfile cut short is reported
-// and the run ends normally, its files finished as at the end of a job; a
-// structurally bad record stops the run.
-void end_of_data() {
-    if (cldata_read_error()) stop_on_cldata_read_error();
-    finish_job_outputs();
-    issue_message(109);
-}
 
 }  // namespace
+
+// The end of the data before the end record: the cutfile was cut short (an
+// interrupted CAM run or copy), or an IGNORE passed over its end record. A
+// tape without its end is not a job done: the run fails and leaves the files
+// of the run before.
+void stop_on_incomplete_cutfile() {
+    if (cldata_read_error()) stop_on_cldata_read_error();
+    issue_message(109);
+    stop_run(EXIT_RUN_ERROR);
+}
 
 void stop_on_cldata_read_error() {
     set_message_int_arg(1, cldata_last_good_record());
@@ -69,10 +71,7 @@ void stop_on_cldata_read_error() {
 
 void process_cldata_records(int& status) {
     status = 0;
-    if (next_cldata_record()) {
-        end_of_data();
-        return;
-    }
+    if (next_cldata_record()) stop_on_incomplete_cutfile();
     for (;;) {
         const int cls = cldata_class();
         check_tape_split();
@@ -81,11 +80,7 @@ void process_cldata_records(int& status) {
         } else if (handle_record(cls, status)) {
             return;
         }
-        if (next_cldata_record()) {
-            end_of_data();
-            status = 0;
-            return;
-        }
+        if (next_cldata_record()) stop_on_incomplete_cutfile();
     }
 }
 

@@ -142,6 +142,9 @@ void file_statement(int kind, startup_error& e) {
         f.extension_dots[kind] = r.token[1];
     } else {
         f.search_paths[kind].set(r.token.view());
+        // An output sent to another folder than the current one goes there
+        // as surely as one the startup file names: the console says where.
+        if (!text_equals(r.token, ".")) f.named_by_startup[kind] = 1;
     }
 }
 

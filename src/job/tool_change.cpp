@@ -1,6 +1,8 @@
 // Tool change, tool select, spindle and coolant commands: the tool state, the
 // tool sheet of the setup file, and the coolant and spindle codes written now,
 // with the next output line or with the next move as the control asks.
+#include <cmath>
+
 #include "job/job.h"
 #include "kinematics/kinematics.h"
 #include "output/output.h"
@@ -43,11 +45,14 @@ constexpr int SPINDLE_WITH_COOLANT = 3;  // offset of the combined spindle-and-c
 constexpr int CLASS_PPWORD = 2000;
 constexpr int CLASS_MOTION = 5000;
 constexpr int MW_COOLNT = 1030;
+constexpr int MW_LOADTL = 1055;
+constexpr int MW_SPINDL = 1031;
 
 // Coolant functions.
 constexpr int COOLANT_OFF_FUNCTION = 53;
 
 constexpr int MSG_SPEED_FUNCTION_NOT_SET = 133;
+constexpr int MSG_COOLANT_CODE_NOT_SET = 322;
 constexpr int MSG_RULE = 179;
 constexpr int MSG_BLOCK = 242;
 constexpr int MSG_TOOL_NUMBER = 243;
@@ -178,6 +183,77 @@ void run_tool_change_clear() {
     run_block(BLOCK_TOOL_CHANGE_CLEAR);
 }
 
+// The spindle's start as the control writes it with its spindle record: in
+// its block for the record (cldat 1031) when it has one, else as a line of
+// the speed and the M function.
+void write_spindle_start(int function, int speed);
+
+// A control whose tool change sets the spindle: a spindle record that starts
+// it again after a stop, reverses it or changes its speed within the tool
+// goes out with the record, in the control's block for the record (or as a
+// line of the speed and the M function), so that no feed move runs with the
+// spindle stopped or turning as the cutfile no longer turns it. The record
+// that repeats what the tool change wrote writes nothing.
+void write_spindle_start(int function, int speed) {
+    tool_state_t& t = tool_state;
+    const int w = key_word(KEY_SPINDLE);
+    if (has_word(w)) setwrd(w, speed, SETWRD_SET_REQUEST);
+    if (get_mcode_value(function) != 0) mset(function, SETWRD_SET_REQUEST);
+    t.pending_code_flags[SPINDLE_STOPPED] = 0;
+    t.pending_code_flags[SPINDLE_PENDING] = 0;
+    t.spindle_speed_owed = 0;
+    t.spindle_function_owed = 0;
+    t.spindle_started_function = function;
+    t.spindle_started_speed = speed;
+    const int b = find_cldat_block(MW_SPINDL);
+    if (configuration_store.special_block_count > 0 && b > 0 && configuration_store.blklen[b] > 0) {
+        run_block(b);
+    } else {
+        write_block_or_stop(WRITE_BLOCK_PENDING);
+    }
+}
+
+void restart_spindle_within_tool(int function) {
+    const tool_state_t& t = tool_state;
+    const int w = key_word(KEY_SPINDLE);
+    const int speed = has_word(w) ? word_output_state.word_value[w] : 0;
+    // Before the first tool, or for the next tool (its tool change comes
+    // before the next move), the tool change starts the spindle itself.
+    if (t.tool_offset_ints[FIRST_TOOL_PENDING] != 0) return;
+    int k = 0;
+    if (find_record_ahead(CLASS_PPWORD, MW_LOADTL, CLASS_MOTION, 0, k, SPINDLE_LOOKAHEAD) == 1) return;
+    if (t.spindle_started_function == function && t.spindle_started_speed == speed) return;
+    write_spindle_start(function, speed);
+}
+
+// The coolant functions by their names, for message 322.
+struct coolant_kind {
+    int function;
+    const char* name;
+};
+constexpr coolant_kind COOLANT_KINDS[] = {
+    {50, "coolant on mist"}, {51, "coolant on"},         {52, "coolant on flood"},  {53, "coolant off"},
+    {73, "coolant on tap"},  {79, "coolant on air"},     {80, "coolant on double"}, {81, "coolant on through"},
+};
+
+// A coolant record of a kind the control has no code for is said once a run
+// for each kind, naming it: the record writes nothing.
+void coolant_code_or_warning(int function) {
+    if (has_word(fcode_word(function)) && get_gcode_value(function) != UNSET_CODE) return;
+    tool_state_t& t = tool_state;
+    int bit = 1;
+    for (const coolant_kind& k : COOLANT_KINDS) {
+        if (k.function == function) {
+            if ((t.coolant_kinds_warned & bit) != 0) return;
+            t.coolant_kinds_warned |= bit;
+            set_message_string_arg(1, k.name);
+            issue_message(MSG_COOLANT_CODE_NOT_SET);
+            return;
+        }
+        bit <<= 1;
+    }
+}
+
 }  // namespace
 
 void handle_tool_change() {
@@ -218,12 +294,17 @@ void handle_tool_change() {
         const int w = key_word(KEY_SPINDLE);
         const double speed = truncate_to_int(toolpath_tables.toolpath_spindle_speed[row]);
         setwrd(w, word_integer(speed, w), SETWRD_SET_REQUEST);
+        t.speed_in_force = std::fabs(toolpath_tables.toolpath_spindle_speed[row]);
     }
     int spindle_function = t.spindle_mfunction;
     if (get_intsp(12) == 3) {
         spindle_function = spindle_function_of_code(toolpath_tables.toolpath_spindle_code[row]);
         mset(spindle_function, SETWRD_SET_REQUEST);
         if (get_intsp(10) == 3) t.pending_code_flags[SPINDLE_STOPPED] = 0;
+    }
+    if (get_intsp(10) == 3) {
+        t.spindle_started_speed = word_output_state.word_value[key_word(KEY_SPINDLE)];
+        t.spindle_started_function = t.pending_code_flags[SPINDLE_STOPPED] == 0 ? spindle_function : 0;
     }
 
     set_reference_message(LABEL_TOOL_CHANGE);
@@ -311,6 +392,7 @@ void spindl() {
     write_code_waiting_on_word_of(function + AUX_CODE_BASE);
     if (get_mcode_value(function) != 0) mset(function, SETWRD_SET);
 
+    t.speed_in_force = off ? 0.0 : std::fabs(t.spindle_values[1]);
     const int w = key_word(KEY_SPINDLE);
     if (off) {
         // A spindle stopped before the next move starts owes nothing.
@@ -327,6 +409,7 @@ void spindl() {
             end_record_block(1);
         }
         flags[SPINDLE_PENDING] = 0;
+        t.spindle_started_function = 0;
         return;
     }
 
@@ -357,7 +440,25 @@ void spindl() {
         // Both stay set for the next move, which writes them.
         setwrd(w, 0, SETWRD_CANCEL);
         mset(function, SETWRD_CANCEL);
+    } else {
+        restart_spindle_within_tool(function);
     }
+}
+
+void restate_spindle_on_new_tape() {
+    tool_state_t& t = tool_state;
+    if (get_intsp(10) != 3 || t.spindle_started_function == 0) return;
+    const int function = t.spindle_started_function;
+    const int speed = t.spindle_started_speed;
+    // What the new tape's start wrote (it may have written the toolpath's
+    // spindle, as a tool change does, or none): its words' last values.
+    const word_output_state_t& ws = word_output_state;
+    const int w = key_word(KEY_SPINDLE);
+    const int m = fcode_word(function + AUX_CODE_BASE);
+    const bool function_written = get_mcode_value(function) == 0 ||
+                                  (has_word(m) && ws.word_previous[m] == get_mcode_value(function));
+    const bool speed_written = !has_word(w) || ws.word_previous[w] == speed;
+    if (!function_written || !speed_written) write_spindle_start(function, speed);
 }
 
 void handle_coolant() {
@@ -377,6 +478,7 @@ void handle_coolant() {
         case MINOR_OFF: function = COOLANT_OFF_FUNCTION; break;
         default: break;
     }
+    coolant_code_or_warning(function);
     // Another coolant function is still to be written, unless the spindle
     // record before this one wrote it with its combined code.
     const int carried = t.coolant_with_spindle && m != MINOR_OFF;

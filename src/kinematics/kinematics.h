@@ -171,8 +171,9 @@ extern machine_model_t machine_model;
 
 void setup_multiaxis_kinematics();
 // Axes that make no machine for the job: message 116 "Axes configuration not
-// sensible." and the message `reason` that says why, then the run stops.
-[[noreturn]] void reject_axes_configuration(int reason);
+// sensible." and the message `reason` that says why, then the run stops
+// with exit_code.
+[[noreturn]] void reject_axes_configuration(int reason, int exit_code);
 void set_machine_subtype();
 void set_up_rotary_axis_frame(const vector3& azimuth_axis, const vector3& elevation_axis,
                               const vector3& tool_vector);
@@ -704,9 +705,6 @@ void set_step_time_inverse(double end_fraction);
 void tip_speed_feed(const vector3& start_point, const vector3& end_point, const angle_pair& start_angles,
                     const angle_pair& end_angles);
 double part_tip_move_length();
-// A feed as the cutfile gives it, per minute: per revolution times the
-// spindle speed.
-double feed_per_minute_of(double feed);
 void frame_contact_point(const vector3& tip, const vector3& tool_axis, const vector3& normal,
                          vector3& contact_point);
 void contact_point_offset(double tip_radius, double tool_radius, const vector3& normal, vector3& offset);

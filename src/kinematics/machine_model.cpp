@@ -54,8 +54,9 @@ constexpr int FOUR_AXIS_PARALLEL = 298;
 constexpr int FIVE_AXIS_AXIS_UNSET = 299;
 constexpr int TOOL_ALONG_AXIS = 306;
 constexpr int AXES_PARALLEL = 307;
-// Every rejection of the axes ends the run with this one code, whether the
-// machine set-up or the job set-up finds it.
+// The machine set-up's own rejections of the axes end the run with this
+// code: the control makes no machine at all. (Job set-up rejects a machine
+// for a cutfile it cannot post as any failed job does, with exit code 4.)
 constexpr int AXES_EXIT_CODE = 1;
 
 void read_vector(int first, vector3& v) {
@@ -167,10 +168,10 @@ void set_machine_subtype() {
     m.machine_subtype = subtype;
 }
 
-void reject_axes_configuration(int reason) {
+void reject_axes_configuration(int reason, int exit_code) {
     issue_message(AXES_NOT_SENSIBLE);
     issue_message(reason);
-    stop_run(AXES_EXIT_CODE);
+    stop_run(exit_code);
 }
 
 void set_up_rotary_axis_frame(const vector3& azimuth_axis, const vector3& elevation_axis,
@@ -207,10 +208,10 @@ void set_up_rotary_axis_frame(const vector3& azimuth_axis, const vector3& elevat
     m.rotary_axis_frame.secondary_axis = secondary;
     m.rotary_axis_frame.initial_tool_vector = tool;
 
-    if (parallel_within_tolerance(primary, secondary)) reject_axes_configuration(AXES_PARALLEL);
+    if (parallel_within_tolerance(primary, secondary)) reject_axes_configuration(AXES_PARALLEL, AXES_EXIT_CODE);
     if (parallel_within_tolerance(tool, secondary)) {
         set_message_string_arg(1, elevation_primary ? "azimuth" : "elevation");
-        reject_axes_configuration(TOOL_ALONG_AXIS);
+        reject_axes_configuration(TOOL_ALONG_AXIS, AXES_EXIT_CODE);
     }
 }
 
@@ -277,9 +278,9 @@ void setup_multiaxis_kinematics() {
 
     if (m.four_axis_machine) {
         if (parallel_within_tolerance(m.initial_tool_vector, m.four_axis_rotary_axis))
-            reject_axes_configuration(FOUR_AXIS_PARALLEL);
+            reject_axes_configuration(FOUR_AXIS_PARALLEL, AXES_EXIT_CODE);
     } else if (m.machine_type != MACHINE_HEAD_PAIR && (azimuth_short || elevation_short)) {
-        reject_axes_configuration(FIVE_AXIS_AXIS_UNSET);
+        reject_axes_configuration(FIVE_AXIS_AXIS_UNSET, AXES_EXIT_CODE);
     }
 
     if (m.machine_type == MACHINE_TABLE_TABLE || m.machine_type == MACHINE_HEAD_TABLE)

@@ -87,11 +87,6 @@ double carried_excess_decay(double distance, double scale) {
 
 }  // namespace
 
-double feed_per_minute_of(double feed) {
-    if (motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] != 0) return feed;
-    return tool_state.spindle_values[1] * feed;
-}
-
 void turn_vector_about_axis(const vector3& v, const vector3& axis, double angle, vector3& out) {
     matrix3 m;
     axis_rotation_matrix(axis, angle, m);

@@ -491,6 +491,8 @@ int arc_piece_radius(int r_value, int radius_word, double piece_sweep) {
 
 void set_arc_coordinate_word(int w, int axis) {
     if (!has_word(w)) return;
+    // An arc's words are set one by one: it takes the mode in force.
+    settle_data_mode(false);
     const motion_state_t& m = motion_state;
     const int increment = m.increments[axis];
     if (increment != 0) setwrd(w, 0, SETWRD_REQUEST);

@@ -314,13 +314,17 @@ void hole_as_moves(const vector3& hole, int type, const point3& axis) {
     // cycle record leaves pending.
     const double feedrate = feed_state.feedrate;
     const int rapid_pending = pending_move_flags.rapid_pending;
+    int& per_minute = motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG];
+    const int feed_mode = per_minute;
     feed_state.feedrate = cycle_parameters.feed;
+    per_minute = cycle_parameters.feed_per_revolution ? 0 : 1;  // in the mode the cycle gives its feed
     pending_move_flags.rapid_pending = 0;
     straight_move(along_axis(hole, axis, -depth), 0);
     if (cycle_values.dwell_time > 0.0) dwellp(cycle_values.dwell_time);
     const bool bore = type >= CYCLE_BORE_1 && type <= CYCLE_BORE_5;
     if (bore) straight_move(along_axis(hole, axis, -c), 0);
     feed_state.feedrate = feedrate;
+    per_minute = feed_mode;
     pending_move_flags.rapid_pending = rapid_pending;
     straight_move(hole, 1);
 }
@@ -397,7 +401,7 @@ double begin_cycle(int type, double h, double t, bool use_top) {
             gset(type + WORD_FUNCTION_OFFSET, SETWRD_SET_REQUEST);
         }
     }
-    set_cycle_word(16, cycle_parameters.feed);
+    cycle_feed(cycle_parameters.feed, cycle_parameters.feed_per_revolution);
     if (function_has_word(FUNCTION_CYCLE_RETRACT)) {
         gset(FUNCTION_CYCLE_RETRACT, SETWRD_SET_REQUEST);
     } else {
@@ -449,6 +453,7 @@ double write_cycle_holes(std::span<const double> points, int last, int type, con
         add_move_time();
         if (first && configuration_store.blklen[BLOCK_CYCLE_START] > 0) run_block(BLOCK_CYCLE_START);
         hole_block(type == CYCLE_TAP || type == CYCLE_RIGID_TAP);
+        add_hole_time(type >= CYCLE_TAP && type <= CYCLE_RIGID_TAP);
         commit_current_position();
     }
     end_cycle_output();
@@ -604,7 +609,7 @@ void cycmov_variable_peck() {
     clear_modal_memory();
     set_xyz_words();
     cycle_function_or_warning(20 + type, type);
-    set_cycle_word(16, cycle_parameters.feed);
+    cycle_feed(cycle_parameters.feed, cycle_parameters.feed_per_revolution);
     const double h = motion_state.position[3] - c;
     set_cycle_word(28, h);
     double depth = h - depth_at(pecks);
@@ -619,6 +624,7 @@ void cycmov_variable_peck() {
     }
     set_cycle_word(27, depth);
     remember_depth_on_z();
+    cycle_values.depth_below_clearance = depth_at(pecks) - c;  // for the holes' cutting time
     const int last = ((count - 3) / 3) * 3 + 1;
     for (int i = 1; i <= last; i += 3) {
         set_move_point(i);
@@ -627,6 +633,7 @@ void cycmov_variable_peck() {
         add_move_time();
         if (i == 1 && configuration_store.blklen[BLOCK_CYCLE_START] > 0) run_block(BLOCK_CYCLE_START);
         hole_block(type == CYCLE_TAP);
+        add_hole_time(type >= CYCLE_TAP && type <= CYCLE_RIGID_TAP);
         commit_current_position();
     }
     end_cycle_output();

@@ -406,6 +406,10 @@ void report_expression_error(int status, std::string_view expression, std::strin
     case EXPR_INCOMPLETE:
         issue_message(291);
         break;
+    case EXPR_REPEAT_TOO_LARGE:
+        set_message_int_arg(1, MAX_REPEAT_COUNT);
+        issue_message(303);
+        break;
     default:
         break;
     }

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "control/control.h"
+#include "job/job.h"
 #include "kinematics/kinematics.h"
 #include "output/output.h"
 
@@ -28,6 +29,10 @@ constexpr int FEED_KEY = 16;
 constexpr int FEED_PER_REVOLUTION_KEY = 17;
 constexpr int X_FEED_KEY = 4;
 constexpr int FEED_STEP_COUNT = 9;
+constexpr int OUTPUT_UNITS_SETTING = 39;  // "units": 40 metric
+constexpr int OUTPUT_METRIC = 40;
+constexpr int MSG_PER_REVOLUTION_CONVERTED = 320;
+constexpr int MSG_NO_SPINDLE_SPEED = 321;
 // Axis moves shorter than this write no per-axis feed word.
 constexpr double AXIS_MOVE_MINIMUM = 0.001;
 constexpr double MOVE_LENGTH_MINIMUM = 0.0001;
@@ -75,15 +80,54 @@ void output_feed_function(int function) {
     }
 }
 
+// The control writes a feed per revolution as such only with both its code
+// (function 18) and its word (key 17); any other control gets it per minute.
+int writes_feed_per_revolution() {
+    return has_word(fcode_word(FEED_FUNCTION_PER_REVOLUTION)) &&
+           get_gcode_value(FEED_FUNCTION_PER_REVOLUTION) != UNSET_CODE &&
+           has_word(key_word(FEED_PER_REVOLUTION_KEY));
+}
+
+// The mode the feed goes out in: per revolution only where the cutfile gives
+// it so and the control can write it.
+int per_revolution_output() { return !feed_per_minute() && writes_feed_per_revolution(); }
+
+// A feed per revolution the control cannot write, as a feed per minute: the
+// run stops when no spindle speed is in force (no feed is ever written for a
+// spindle that stands), and says once that it converts.
+double converted_feed(double feed) {
+    if (feed_per_minute()) return feed;
+    if (tool_state.speed_in_force <= 0.0) {
+        set_message_int_arg(1, cldata_record_number());
+        issue_message(MSG_NO_SPINDLE_SPEED);
+        stop_run(EXIT_RUN_ERROR);
+    }
+    if (feed_state.conversion_warned == 0) {
+        feed_state.conversion_warned = 1;
+        issue_message(MSG_PER_REVOLUTION_CONVERTED);
+    }
+    return feed_per_minute_of(feed);
+}
+
 // The feed value into the feed word (per minute) or the per-revolution word.
-void set_feed_value(int value, int per_minute_word_requested) {
-    if (feed_per_minute()) {
+// A change of mode forgets both words' last values: the machine reads the
+// feed anew in its new mode.
+void set_feed_value(int value, int per_minute_word_requested, int per_revolution) {
+    feed_state_t& f = feed_state;
+    const int function = per_revolution ? FEED_FUNCTION_PER_REVOLUTION : FEED_FUNCTION_PER_MINUTE;
+    if (f.mode_written != 0 && f.mode_written != function) {
+        for (int key : {FEED_KEY, FEED_PER_REVOLUTION_KEY}) {
+            const int w = key_word(key);
+            if (has_word(w)) setwrd(w, 0, SETWRD_FORGET);
+        }
+    }
+    f.mode_written = function;
+    if (!per_revolution) {
         if (per_minute_word_requested) setwrd(key_word(FEED_KEY), value, SETWRD_SET_REQUEST);
-        output_feed_function(FEED_FUNCTION_PER_MINUTE);
     } else {
         setwrd(key_word(FEED_PER_REVOLUTION_KEY), value, SETWRD_SET_REQUEST);
-        output_feed_function(FEED_FUNCTION_PER_REVOLUTION);
     }
+    output_feed_function(function);
 }
 
 }  // namespace
@@ -96,7 +140,9 @@ void fedrat() {
         return;
     }
     const int axis_mode = intsp[AXIS_FEED_WORDS_SETTING];
-    const double feedrate = feed_state.feedrate;
+    const int rapid = pending_move_flags.rapid_pending != 0;
+    const int per_revolution = per_revolution_output();
+    const double feedrate = per_revolution || rapid ? feed_state.feedrate : converted_feed(feed_state.feedrate);
     vector3 d;
     for (int i = 1; i <= 3; ++i) d[i] = motion_state.position[i] - motion_state.previous_position[i];
 
@@ -111,7 +157,10 @@ void fedrat() {
         f = std::sqrt(v[1] * v[1] + v[2] * v[2]);
     }
     const int feed_word = key_word(FEED_KEY);
-    int value = truncate_to_int(clamp_feed(f) * MULT(feed_word) + 0.5);
+    // The feed limits are feeds a minute: a feed per revolution that the
+    // control writes as such is not held to them (0.1 a revolution is no
+    // feed of 0.1 a minute to raise to the minimum).
+    int value = truncate_to_int((per_revolution ? f : clamp_feed(f)) * MULT(feed_word) + 0.5);
 
     array1<int, 3> axis_values;
     if (axis_mode != 0) {
@@ -125,11 +174,11 @@ void fedrat() {
             }
         }
     }
-    if (pending_move_flags.rapid_pending) {
+    if (rapid) {
         value = truncate_to_int(MULT(feed_word) * real_option(RAPID_FEEDRATE_REAL) + 0.5);
     }
 
-    set_feed_value(value, axis_mode != 2);
+    set_feed_value(value, axis_mode != 2, per_revolution);
 
     if (axis_mode != 0) {
         for (int i = 1; i <= 3; ++i) {
@@ -170,7 +219,38 @@ void fedrat_multiaxis() {
         step[1] = f;
         value = truncate_to_int(f * MULT(key_word(FEED_KEY)) + 0.5);
     }
-    set_feed_value(value, 1);
+    // The step feed is a combined feed per minute (a feed per revolution was
+    // converted at the spindle speed when it was computed).
+    if (!feed_per_minute() && !pending_move_flags.rapid_pending) converted_feed(feed_state.feedrate);
+    set_feed_value(value, 1, 0);
+}
+
+double feed_per_minute_of(double feed) {
+    if (feed_per_minute()) return feed;
+    const tool_state_t& t = tool_state;
+    const double speed = std::fabs(t.speed_in_force);
+    if (!t.surface_speed) return feed * speed;
+    const motion_state_t& m = motion_state;
+    const double radius = (std::fabs(m.position[1]) + std::fabs(m.previous_position[1])) / 2.0;
+    if (radius <= 0.0) return 0.0;
+    const double surface_length = get_intsp(OUTPUT_UNITS_SETTING) == OUTPUT_METRIC ? 1000.0 : 12.0;
+    return feed * speed * surface_length / (2.0 * std::acos(-1.0) * radius);
+}
+
+void cycle_feed(double feed, int per_revolution) {
+    // Cycle words are truncated toward zero.
+    const int saved = motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG];
+    motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] = per_revolution ? 0 : 1;
+    const int native = per_revolution_output();
+    const double f = native ? feed : converted_feed(feed);
+    cycle_parameters.feed_written = f;
+    cycle_parameters.feed_per_minute = feed_per_minute_of(feed);
+    const int w = key_word(native ? FEED_PER_REVOLUTION_KEY : FEED_KEY);
+    if (has_word(w)) {
+        const int value = truncate_to_int(static_cast<double>(MULT(w)) * f);
+        set_feed_value(value, 1, native);
+    }
+    motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] = saved;
 }
 
 }  // namespace kv

@@ -231,17 +231,6 @@ void execute_block(block_items_view items, block_strings_view texts,
         keyword_name(KIND_BLOCK, b, name_field.span());
         report_expression_error(status, trimmed(expression), name_field.view().substr(0, BLOCK_NAME_LENGTH));
     };
-    auto report_repeat_count = [b](std::string_view expression) {
-        text<KEYWORD_NAME_LENGTH> name_field;
-        keyword_name(KIND_BLOCK, b, name_field.span());
-        set_message_string_arg(1, trimmed(name_field.view().substr(0, BLOCK_NAME_LENGTH)));
-        issue_message(254);
-        set_message_string_arg(1, trimmed(expression));
-        issue_message(212);
-        set_message_int_arg(1, MAX_REPEAT_COUNT);
-        issue_message(303);
-        abort_on_option_error();
-    };
 
     if (count < 1) {
         begin_block_line(build_order, 0);
@@ -366,7 +355,7 @@ void execute_block(block_items_view items, block_strings_view texts,
                 // the control, passed over with "-o" as a repeat that does
                 // not run.
                 if (!(std::fabs(v) < MAX_REPEAT_COUNT + 0.5)) {
-                    report_repeat_count(t);
+                    report(EXPR_REPEAT_TOO_LARGE, t);
                     v = 0.0;
                 }
                 bi.loop_counter = 1;

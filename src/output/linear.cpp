@@ -57,8 +57,6 @@ constexpr int MULTIAXIS_MODE_FLAG = 20;
 constexpr int TOOL_VALUES_FLAG = 102;
 constexpr int CONTACT_NORMALS_FLAG = 31;
 constexpr double MINIMUM_FEED_FOR_TIME = 0.001;
-constexpr int OUTPUT_UNITS_SETTING = 39;  // "units": 40 metric
-constexpr int OUTPUT_METRIC = 40;
 constexpr double ZERO_COORDINATE = 1e-9;
 
 
@@ -288,28 +286,34 @@ void add_cutting_minutes(double minutes) {
     toolpath_tables.toolpath_move_minutes[current_toolpath_index()] += minutes;
 }
 
-// The programmed feed as a length a minute. A feed per revolution goes with
-// the spindle: at its speed in revolutions a minute, or at a constant
-// surface speed (metres or feet a minute) at the move's mean distance from
-// the spindle axis, X; 0 while the spindle stands.
-double feed_length_per_minute() {
-    const double feedrate = feed_state.feedrate;
-    if (motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] != 0) return feedrate;
-    const tool_state_t& t = tool_state;
-    const double speed = std::fabs(t.spindle_values[1]);
-    if (!t.surface_speed) return feedrate * speed;
-    const motion_state_t& m = motion_state;
-    const double radius = (std::fabs(m.position[1]) + std::fabs(m.previous_position[1])) / 2.0;
-    if (radius <= 0.0) return 0.0;
-    const double surface_length = get_intsp(OUTPUT_UNITS_SETTING) == OUTPUT_METRIC ? 1000.0 : 12.0;
-    return feedrate * speed * surface_length / (2.0 * std::acos(-1.0) * radius);
-}
-
+// A rapid move takes its time at the control's rapid feedrate, whatever feed
+// the cutfile has in force.
 void add_move_time() {
     note_tape_move();
     const double length = move_length();
-    const double feed = feed_length_per_minute();
+    if (pending_move_flags.rapid_pending != 0) {
+        const double rapid = real_option(RAPID_FEEDRATE_REAL);
+        if (rapid >= MINIMUM_FEED_FOR_TIME) add_cutting_minutes(length / rapid);
+        return;
+    }
+    const double feed = feed_per_minute_of(feed_state.feedrate);
     if (feed_state.feedrate >= MINIMUM_FEED_FOR_TIME && feed > 0.0) add_cutting_minutes(length / feed);
+}
+
+void add_hole_time(int out_at_feed) {
+    const double rapid = real_option(RAPID_FEEDRATE_REAL);
+    const double feed = cycle_parameters.feed_per_minute;
+    const double approach = std::fabs(cycle_parameters.clearance);
+    const double depth = std::fabs(cycle_values.depth_below_clearance);
+    double minutes = 0.0;
+    if (rapid >= MINIMUM_FEED_FOR_TIME) minutes += 2.0 * approach / rapid;
+    if (feed >= MINIMUM_FEED_FOR_TIME) minutes += depth / feed;
+    if (out_at_feed && feed >= MINIMUM_FEED_FOR_TIME) {
+        minutes += depth / feed;
+    } else if (!out_at_feed && rapid >= MINIMUM_FEED_FOR_TIME) {
+        minutes += depth / rapid;
+    }
+    add_cutting_minutes(minutes);
 }
 
 void accumulate_move_time() {

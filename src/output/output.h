@@ -40,6 +40,8 @@ constexpr int WDSTAT_WILL_WRITE = 3;
 constexpr int WDSTAT_VALUE = 4;
 constexpr int WDSTAT_PERMANENCE = 5;
 
+constexpr int DATA_MODE_UNKNOWN = -1;
+
 struct word_output_state_t {
     array1<int, MAXWORDS> word_value;
     array1<int, MAXWORDS> word_value_type = filled_array1<int, MAXWORDS>(WORD_CARRIES_NUMBER);
@@ -54,6 +56,13 @@ struct word_output_state_t {
     // The function slot (absolute or incremental data) of a switch of the
     // coordinate mode whose code no line has written yet; 0 when none.
     int mode_code_owed = 0;
+    // The coordinate mode whose code the tape's lines wrote last, by any
+    // block (a list's tool change may write "G90" as a plain word value):
+    // 1 absolute, 0 incremental, DATA_MODE_UNKNOWN before any on this tape.
+    int tape_data_mode = DATA_MODE_UNKNOWN;
+    // Set while a move of incremental output is written in absolute data
+    // (settle_data_mode); the line that writes it ends it.
+    int absolute_move_written = 0;
 };
 extern word_output_state_t word_output_state;
 
@@ -109,6 +118,18 @@ int coordinate_word(int a);
 // The axis (1 X, 2 Y, 3 Z) whose absolute or incremental coordinate word w
 // is, or 0.
 int coordinate_axis_of_word(int w);
+// Settles the coordinate mode of a move's line, where the machine would
+// otherwise read its coordinates in the other mode: the line carries the
+// other code (a block that runs into it, such as a tool change ending in
+// "G90 ;"), the tape wrote the other code last, or a switch of mode has not
+// been written. Under incremental output after a block's absolute code, the
+// move is written in absolute data when absolute_move_allowed (returns
+// true; incremental output resumes once its line is written); otherwise the
+// code of the mode in force is asked for.
+bool settle_data_mode(bool absolute_move_allowed);
+// After a line is written: notes the coordinate mode whose code it carries,
+// if any, and ends a move written in absolute data under incremental output.
+void note_written_data_mode(const word_set& placed);
 // The X, Y and Z words from the current position and the move's increments.
 void set_xyz_words();
 // set_xyz_words with all three words requested, as a home move names them.
@@ -209,6 +230,9 @@ void write_line_or_stop(std::string_view text, int unit);
 // is message 221 and a stop (exit code 4), which leaves the files of an
 // earlier run as they were. Standard output is flushed and checked in place
 // of a file; the null device has nothing to finish. Their units become -1.
+// The tapes of a run whose control cuts its tape take their names as one set
+// (finish_output_set), which removes the further tapes of a longer run of
+// the set before.
 void finish_job_outputs();
 // write_block, with message 265 and a stop (exit code 4) on overflow.
 void write_block_or_stop(int mode);
@@ -248,6 +272,7 @@ constexpr int EXPR_DIVIDE_BY_ZERO = 13;
 constexpr int EXPR_TYPE_MISMATCH = 14;
 constexpr int EXPR_BAD_OPERATOR = 15;
 constexpr int EXPR_INCOMPLETE = 16;     // an operator without its right operand
+constexpr int EXPR_REPEAT_TOO_LARGE = 17;  // a repeat count beyond MAX_REPEAT_COUNT (or not a number)
 
 // evaluate 1 computes; 0 only checks operands, types and operators. The
 // result text is blank-padded; value is 0 for a text.
@@ -329,10 +354,21 @@ struct feed_state_t {
     int inverse_time_format = 0;
     int per_minute_decimals = 0;
     int per_minute_point = 0;
+    // The feed function written last (17 per minute, 18 per revolution; 0
+    // none yet): a change of mode writes the feed word again, which the
+    // machine's new mode has not read yet.
+    int mode_written = 0;
+    int conversion_warned = 0;  // message 320 is given once a run
 };
 extern feed_state_t feed_state;
 void fedrat();
 void fedrat_multiaxis();
+// A feed as a length a minute: per minute as it stands, per revolution at the
+// spindle speed in force (at a constant surface speed, at the move's mean
+// distance from the spindle axis X).
+double feed_per_minute_of(double feed);
+// A cycle's feed into the feed word, in the mode the record gives it.
+void cycle_feed(double feed, int per_revolution);
 
 // --- motion dispatch and point handling --------------------------------------------------------
 // The points of a GOTO record and its joined continuation records, the move
@@ -509,6 +545,10 @@ int output_tool_length_offset();
 void output_pending_codes();
 void add_move_time();
 void accumulate_move_time();
+// The cutting time of one drilled hole beyond the move to it: from the start
+// height to the R plane and back at rapid, down to the bottom at the cycle's
+// feed, and out at that feed (`out_at_feed`: taps and bores) or at rapid.
+void add_hole_time(int out_at_feed);
 int current_tool_index();
 void start_next_toolpath();
 // In wire mode, at a go home or after a compensation-off record: requests
@@ -588,11 +628,6 @@ void start_next_tape();
 void compose_next_tape_name(std::string_view current, int fixed, int default_extension,
                             std::span<char> result);
 void output_program_end();
-// At the end of a run that ends well and whose control cuts its tape (a tape
-// limit, a split at tool changes) or that split it: removes the numbered
-// tapes of the same name beyond the last one the run wrote, left by an
-// earlier run (numbers in a row, up to the first that is not there).
-void remove_stale_tapes();
 void apply_tool_reset_coordinates();
 // Cutting time per tool, to the setup file, at the end of the job.
 void print_tool_cutting_times();
@@ -788,6 +823,9 @@ extern cycle_state_t cycle_state;
 
 struct cycle_parameters_t {
     double feed = 0.0;                    // f
+    int feed_per_revolution = 0;          // the record gives f per revolution (a tap's pitch)
+    double feed_written = 0.0;            // f as the tape takes it (per minute unless the control writes it per revolution)
+    double feed_per_minute = 0.0;         // f as a length a minute, for the cutting time
     array1<double, MAXPECKS> depths;      // d(1..n)
     double clearance = 0.0;               // c, the record's last value
     double height = 0.0;                  // h, along the tool axis where the record arrived

@@ -611,7 +611,7 @@ void variable_by_id(int id, int index, int level, variable_value& v) {
         return set_integer(v, cs.icodes[2][cycle_table[type].function]);
     }
     case 94:
-        return set_number(v, cycle_parameters.feed);
+        return set_number(v, cycle_parameters.feed_written);
     case 133:
         return set_number(v, cycle_values.dwell_time);
     case 22:

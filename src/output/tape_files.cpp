@@ -193,6 +193,7 @@ void make_split(int d, const array1<int, 3>& kept) {
     // Our own re-approach is written in absolute coordinates.
     end_tape_and_start_next(0, own_move ? job_absolute : 1);
     if (!own_move) set_status_flag(ABSOLUTE_FLAG, 1);
+    restate_spindle_on_new_tape();
 
     // The spindle code and its speed go out again on the new tape, and so
     // does a coolant that was on: the old tape's program end stopped both,
@@ -285,14 +286,10 @@ void check_tape_limits(int after_move, int points_follow) {
         current[i] = m.position_units[i];
     }
     int made = 0;
-    const auto segment = [&]() {
+    // A segment or a split (make) runs from the kept point.
+    const auto cut_tape = [&](void (*make)(int, const array1<int, 3>&)) {
         for (int i = 1; i <= 3; ++i) m.position_units[i] = kept[i];
-        make_segment(d, kept);
-        made = 1;
-    };
-    const auto split = [&]() {
-        for (int i = 1; i <= 3; ++i) m.position_units[i] = kept[i];
-        make_split(d, kept);
+        make(d, kept);
         made = 1;
     };
 
@@ -302,7 +299,7 @@ void check_tape_limits(int after_move, int points_follow) {
         n = max_blocks - blocks_items(BLOCK_TAPE_SEGMENT);
         if (n > 0 && written >= n) {
             written = 0;
-            segment();
+            cut_tape(make_segment);
         } else if (min_blocks > 0 && written >= min_blocks &&
                    (pending_move_flags.rapid_pending != 0 ||
                     (cldata_class() == 2000 && cldata_subclass() == TOOL_CHANGE_MAJOR_WORD))) {
@@ -314,7 +311,7 @@ void check_tape_limits(int after_move, int points_follow) {
             int k = 0;
             if (find_record_ahead(2000, RAPID_MAJOR_WORD, 0, 0, k, limit) == 0) {
                 written = 0;
-                segment();
+                cut_tape(make_segment);
             }
         }
     } else {
@@ -322,12 +319,12 @@ void check_tape_limits(int after_move, int points_follow) {
         if (type == SEGMENT_BY_TAPE_LENGTH) {
             if (segment_set && tape_reaches(3, max_segment, in_characters)) {
                 tape_state.tape_characters[3] = 0;
-                segment();
+                cut_tape(make_segment);
             }
         } else if (type == SEGMENT_BY_CUT_LENGTH) {
             if (segment_set && motion_state.cut_length >= max_segment) {
                 motion_state.cut_length = 0.0;
-                segment();
+                cut_tape(make_segment);
             }
         }
     }
@@ -337,7 +334,7 @@ void check_tape_limits(int after_move, int points_follow) {
     if ((blocks_full || length_full) && split_keeps_cutting(after_move, points_follow)) {
         if (blocks_full) written = 0;
         else tape_state.tape_characters[2] = 0;
-        split();
+        cut_tape(make_split);
     }
     if (made) {
         for (int i = 1; i <= 3; ++i) m.position_units[i] = current[i];
@@ -541,6 +538,8 @@ void compose_next_tape_name(std::string_view current, int fixed, int default_ext
 
 void start_next_tape() {
     tape_state.tape_counter += get_intsp(78);
+    // A machine that starts the new tape is in no mode the tape has told it.
+    word_output_state.tape_data_mode = DATA_MODE_UNKNOWN;
     derived_settings.sequence_number = get_intsp(22);
     tape_state.cut_on_tape = 0;
 
@@ -585,6 +584,19 @@ void start_next_tape() {
     issue_message(218);
 }
 
+namespace {
+
+// Whether the run's tapes are a set: its control cuts its tape (a tape
+// limit, a split at tool changes) or it split it. A set is finished with its
+// record, by which a later run of the set removes the numbered tapes it does
+// not write again; a run whose control never cuts its tape owns no numbered
+// names, and files that look like them are none of its business.
+int tapes_form_a_set() {
+    return next_tape_name.analysed != 0 || real_option(5) > LIMIT_UNSET || get_intsp(57) > 0 || get_intsp(25) != 0;
+}
+
+}  // namespace
+
 void finish_job_outputs() {
     static constexpr std::array<int, 3> kinds = {FILE_TAPE, FILE_PRINT, FILE_SETUP};
     const auto stop_unwritten = [](int status) {
@@ -610,34 +622,20 @@ void finish_job_outputs() {
             set_unit_aside(unit, status);
             unit = -1;
             stop_unwritten(status);
-            finish_set_aside_outputs(status);
+            if (tapes_form_a_set()) {
+                // The set is named after its first tape.
+                const text<FILE_NAME_LEN>& first =
+                    next_tape_name.analysed != 0 ? next_tape_name.first_name : job_files.file_names[FILE_TAPE];
+                finish_output_set(trimmed(first.view()), status);
+            } else {
+                finish_set_aside_outputs(status);
+            }
             stop_unwritten(status);
-            remove_stale_tapes();
             continue;
         }
         filclo(unit, status);
         unit = -1;
         stop_unwritten(status);
-    }
-}
-
-void remove_stale_tapes() {
-    // A run whose control never cuts its tape owns no numbered names: files
-    // that look like them are left alone.
-    const int cuts_tapes = next_tape_name.analysed != 0 || real_option(5) > LIMIT_UNSET || get_intsp(57) > 0 ||
-                           get_intsp(25) != 0;
-    if (!cuts_tapes) return;
-    analyse_tape_name(job_files.file_names[FILE_TAPE].view(), job_files.fixed_tape, tape_has_default_extension());
-    // The tapes of a name are one set: those an earlier run numbered beyond
-    // the last one of this run would be taken for its continuation.
-    const std::string first(trimmed(next_tape_name.first_name.view()));
-    for (int k = tape_state.tape_number;; ++k) {
-        const std::string name = numbered_tape_name(k);
-        if (name == first) continue;
-        text<FILE_NAME_LEN> full;
-        int status = 0;
-        build_file_name(full.span(), name, "", "", status);
-        if (status != 0 || remove_output_file(full.view()) != IO_OK) return;
     }
 }
 

@@ -43,6 +43,7 @@ std::string_view cstring(const char* text) { return text == nullptr ? std::strin
 void guard_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (fd == STDOUT_FILENO) unit_table.output_closed_at_start = true;
         // The lowest free descriptor is this one, as the lower ones are open.
         const int opened = ::open(NULL_DEVICE_NAME, fd == 0 ? O_RDONLY : O_WRONLY);
         if (opened >= 0 && opened != fd) {

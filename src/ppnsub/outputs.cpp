@@ -7,15 +7,19 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "ppnsub/ppnsub.h"
 
@@ -28,6 +32,10 @@ std::size_t slot(int u) { return static_cast<std::size_t>(u); }
 // Symbolic links followed from an output's name to the file it replaces
 // before the name is given up as a loop.
 constexpr int MAX_LINK_HOPS = 40;
+
+// Times a run takes the file of its set's record again when the run before
+// removed it meanwhile.
+constexpr int SET_RECORD_TRIES = 40;
 
 void copy_name(std::array<char, OUTPUT_NAME_LEN>& to, const std::string& from) {
     const std::size_t n = from.size() < OUTPUT_NAME_LEN - 1 ? from.size() : OUTPUT_NAME_LEN - 1;
@@ -92,20 +100,38 @@ void forget_set_aside() {
     }
 }
 
-// Removes the unfinished files of the output whose unfinished names begin
-// with stem in folder, left by runs that no longer exist (killed outright, or
-// the machine went down). A file of a run still going on, on this machine, is
-// left alone.
-void clear_unfinished_leftovers(const std::string& folder, const std::string& stem) {
-    const std::string prefix = stem + std::string(UNFINISHED_MARK);
+// Whether the folder's leftovers were looked for already in this run; the
+// folder is noted as looked for when not.
+bool folder_scanned(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) return false;
+    unit_table_t& t = unit_table;
+    const std::array<unsigned long long, 2> id = {static_cast<unsigned long long>(st.st_dev),
+                                                  static_cast<unsigned long long>(st.st_ino)};
+    for (std::size_t k = 0; k < t.scanned_folder_count; ++k)
+        if (t.scanned_folders[k] == id) return true;
+    // Past the table's size a folder is looked through again: slower, no worse.
+    if (t.scanned_folder_count < t.scanned_folders.size()) t.scanned_folders[t.scanned_folder_count++] = id;
+    return false;
+}
+
+// Removes the unfinished files of outputs in folder left by runs that no
+// longer exist (killed outright, or the machine went down). A file of a run
+// still going on, on this machine, is left alone. A folder is read once a
+// run: the tapes of a split share it, and a program folder may hold tens of
+// thousands of files.
+void clear_unfinished_leftovers(const std::string& folder) {
+    if (folder_scanned(folder)) return;
     DIR* d = ::opendir(folder.c_str());
     if (d == nullptr) return;
     const long own = static_cast<long>(::getpid());
     while (const dirent* e = ::readdir(d)) {
         const std::string entry(e->d_name);
-        if (entry.compare(0, prefix.size(), prefix) != 0) continue;
-        // The rest is the process number and the unit: digits, '-', digits.
-        const char* p = entry.c_str() + prefix.size();
+        const std::size_t mark = entry.rfind(UNFINISHED_MARK);
+        if (mark == std::string::npos || mark == 0) continue;
+        // The rest is the process number and the output's number: digits,
+        // '-', digits.
+        const char* p = entry.c_str() + mark + UNFINISHED_MARK.size();
         char* end = nullptr;
         errno = 0;
         const long pid = std::strtol(p, &end, 10);
@@ -148,15 +174,37 @@ bool resolve_links(const std::string& path, std::string& target) {
     return false;
 }
 
-// The beginning of the unfinished name of the file name in folder: the name
-// itself, cut short when the name and the suffix together would be longer
-// than the folder's file system allows a name to be.
-std::string unfinished_stem(const std::string& folder, const std::string& name, std::size_t suffix) {
+// The beginning of a name made from the file name in folder and a suffix:
+// the name itself, cut short when the name and the suffix together would be
+// longer than the folder's file system allows a name to be. With `distinct`
+// a name cut short ends in a hash of the whole name, so that two long names
+// give two names.
+std::string name_within_limit(const std::string& folder, const std::string& name, std::size_t suffix, bool distinct) {
     const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
     const std::size_t most = limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
     if (name.size() + suffix <= most || suffix >= most) return name;
-    return name.substr(0, most - suffix);
+    if (!distinct) return name.substr(0, most - suffix);
+    std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
+    for (unsigned char c : name) hash = (hash ^ c) * 0x100000001b3ull;
+    char tag[18];
+    std::snprintf(tag, sizeof tag, "-%016llx", static_cast<unsigned long long>(hash));
+    if (suffix + sizeof tag - 1 >= most) return name.substr(0, most - suffix);
+    return name.substr(0, most - suffix - (sizeof tag - 1)) + tag;
 }
+
+// All signals held off while a set of outputs takes its names, so that an
+// interrupt does not leave half of it.
+struct signals_held {
+    sigset_t before;
+    signals_held() {
+        sigset_t all;
+        sigfillset(&all);
+        sigprocmask(SIG_BLOCK, &all, &before);
+    }
+    ~signals_held() { sigprocmask(SIG_SETMASK, &before, nullptr); }
+    signals_held(const signals_held&) = delete;
+    signals_held& operator=(const signals_held&) = delete;
+};
 
 // Makes what was written to an unfinished file reach the disk before the file
 // takes its final name.
@@ -175,6 +223,92 @@ void sync_folder_of(const std::string& path) {
     if (fd < 0) return;
     [[maybe_unused]] const int synced = ::fsync(fd);
     ::close(fd);
+}
+
+// Renames every output set aside into place, in the order set aside; once
+// one cannot be renamed, it and the rest are removed (IO_FAILED). The names
+// then reach the disk: each folder once (the tapes of a split share theirs),
+// not once a tape.
+int rename_set_aside() {
+    int status = IO_OK;
+    for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
+        if (status == IO_OK && std::rename(o->unfinished_name, o->final_name) == 0) continue;
+        status = IO_FAILED;
+        ::unlink(o->unfinished_name);
+    }
+    std::string synced;
+    for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
+        std::string folder, name;
+        split_path(o->final_name, folder, name);
+        if (folder == synced) continue;
+        sync_folder_of(o->final_name);
+        synced = folder;
+    }
+    return status;
+}
+
+// The set's record, open and locked (-1 when there is none and create is
+// not set, or it cannot be made). The lock lasts while the descriptor is
+// open: a run of the same set at the same time waits here until this one's
+// set is whole. A record that the run before removed while this one waited
+// is no longer the set's: the name's file, if any, is taken again.
+int lock_set_record(const std::string& record, bool create) {
+    for (int tries = 0; tries < SET_RECORD_TRIES; ++tries) {
+        const int fd = ::open(record.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+        if (fd < 0) return -1;
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        struct stat held {}, named {};
+        if (::fstat(fd, &held) == 0 && ::stat(record.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino)
+            return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
+// What a set's record notes of a file it wrote: the file (device, file
+// number) and its state (size, time of the last change), so that the file is
+// known again only as long as nothing has written to it since, in place or
+// under its name.
+std::string recorded_status(const struct stat& st) {
+    return std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " +
+           std::to_string(st.st_mtim.tv_sec) + " " + std::to_string(st.st_mtim.tv_nsec);
+}
+
+// Removes the files that the record open on fd names (lines of a file's
+// recorded status and its name, whole lines only) in folder, but for those
+// among keep, each only while it is still the very file recorded.
+void remove_recorded_files(int fd, const std::string& folder, const std::vector<std::string>& keep) {
+    std::string old;
+    char buffer[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n <= 0) break;
+        old.append(buffer, static_cast<std::size_t>(n));
+        at += n;
+    }
+    std::size_t start = 0;
+    for (std::size_t end; (end = old.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = old.substr(start, end - start);
+        // The status is five numbers; the name follows the fifth blank.
+        std::size_t at = 0;
+        for (int k = 0; k < 5 && at != std::string::npos; ++k) {
+            at = line.find(' ', at);
+            if (at != std::string::npos) ++at;
+        }
+        if (at == std::string::npos) continue;
+        const std::string name = line.substr(at);
+        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) continue;
+        bool kept = false;
+        for (const std::string& k : keep) kept = kept || k == name;
+        if (kept) continue;
+        const std::string path = folder + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (recorded_status(st) != line.substr(0, at - 1)) continue;
+        ::unlink(path.c_str());
+    }
 }
 
 // The identity of a file from its status; only a regular file is known.
@@ -219,13 +353,13 @@ int open_output_stream(int u, std::string_view name, int mode_index) {
     if (!resolve_links(path, final_path)) return -1;
     std::string folder, base;
     split_path(final_path, folder, base);
-    const std::string suffix =
-        std::string(UNFINISHED_MARK) + std::to_string(::getpid()) + "-" + std::to_string(u);
-    const std::string stem = unfinished_stem(folder, base, suffix.size());
+    const std::string suffix = std::string(UNFINISHED_MARK) + std::to_string(::getpid()) + "-" +
+                               std::to_string(++unit_table.outputs_opened);
+    const std::string stem = name_within_limit(folder, base, suffix.size(), false);
     const std::string unfinished = final_path.substr(0, final_path.size() - base.size()) + stem + suffix;
     if (final_path.size() >= OUTPUT_NAME_LEN || unfinished.size() >= OUTPUT_NAME_LEN) return -1;
 
-    clear_unfinished_leftovers(folder, stem);
+    clear_unfinished_leftovers(folder);
     copy_name(unit_table.final_name[slot(u)], final_path);
     copy_name(unit_table.unfinished_name[slot(u)], unfinished);
     unit_table.unfinished[slot(u)] = 1;
@@ -287,27 +421,50 @@ int close_output_stream(int u, int finish) {
 void finish_set_aside_outputs(int& status) {
     status = IO_OK;
     if (unit_table.set_aside_first.load() == nullptr) return;
-    sigset_t all;
-    sigset_t before;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &before);
-    for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
-        if (status == IO_OK && std::rename(o->unfinished_name, o->final_name) == 0) continue;
-        status = IO_FAILED;
-        ::unlink(o->unfinished_name);
-    }
-    // The names reach the disk: each folder once (the tapes of a split share
-    // theirs), not once a tape.
-    std::string synced;
-    for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
-        std::string folder, name;
-        split_path(o->final_name, folder, name);
-        if (folder == synced) continue;
-        sync_folder_of(o->final_name);
-        synced = folder;
+    const signals_held held;
+    status = rename_set_aside();
+    forget_set_aside();
+}
+
+void finish_output_set(std::string_view first, int& status) {
+    status = IO_OK;
+    std::string folder, base;
+    split_path(std::string(trimmed(first)), folder, base);
+    const std::string record =
+        folder + "/" + name_within_limit(folder, base, SET_RECORD_MARK.size(), true) + std::string(SET_RECORD_MARK);
+    // A set of one output (the run did not split its tape) has nothing to
+    // record: its record, when a run before left one, is read and removed.
+    int outputs = 0;
+    for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) ++outputs;
+    const bool numbered = outputs > 1;
+    const int fd = lock_set_record(record, numbered);
+    const signals_held held;
+    status = rename_set_aside();
+    if (status == IO_OK && fd >= 0) {
+        // The files of this run, in the record's folder, by name.
+        std::string written;
+        std::vector<std::string> names;
+        for (const set_aside_output* o = unit_table.set_aside_first.load(); o != nullptr; o = o->next.load()) {
+            std::string f, n;
+            split_path(o->final_name, f, n);
+            struct stat st {};
+            if (f != folder || n.find('\n') != std::string::npos || ::lstat(o->final_name, &st) != 0) continue;
+            names.push_back(n);
+            written += recorded_status(st) + " " + n + "\n";
+        }
+        remove_recorded_files(fd, folder, names);
+        // Written in place: only whole lines of a record are read, and a name
+        // is removed only while it is the file recorded, so a record cut short
+        // loses nothing but the removal of a stale file.
+        if (!numbered) {
+            ::unlink(record.c_str());
+        } else if (::ftruncate(fd, 0) == 0 &&
+                   ::pwrite(fd, written.data(), written.size(), 0) == static_cast<ssize_t>(written.size())) {
+            ::fsync(fd);
+        }
     }
     forget_set_aside();
-    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (fd >= 0) ::close(fd);
 }
 
 void discard_set_aside_outputs() {

@@ -32,11 +32,17 @@ constexpr const char* NULL_DEVICE_NAME = "/dev/null";
 // The platform's folder of devices; its links (/dev/stdout) name streams.
 constexpr std::string_view DEVICE_FOLDER = "/dev/";
 // An output file is written under its final name followed by this mark, the
-// process number and the unit ("job.tap.kelvaron-unfinished-812-13"), and
-// takes its final name only when it is finished. Such a file left behind by a
-// run that was killed outright is removed by the next run that writes the
-// same output.
+// process number and the number of the output in the run
+// ("job.tap.kelvaron-unfinished-812-3"), and takes its final name only when
+// it is finished. The number keeps the names of two outputs apart also where
+// their final names are cut short alike. Such a file left behind by a run that
+// was killed outright is removed by the next run that writes in its folder.
 constexpr std::string_view UNFINISHED_MARK = ".kelvaron-unfinished-";
+// The record of an output set (the tapes of a split) is kept beside its first
+// output, under that output's name followed by this mark ("job.tap.kelvaron-set").
+constexpr std::string_view SET_RECORD_MARK = ".kelvaron-set";
+// Folders of outputs whose leftovers a run looks for once, not once an output.
+constexpr std::size_t MAX_SCANNED_FOLDERS = 8;
 constexpr std::size_t CONSOLE_HOLD_SIZE = 4096;  // console text held back before its end of line
 constexpr std::size_t OUTPUT_NAME_LEN = 1280;  // final and unfinished names of an output, terminated
 // Exit code of a run whose output could not be written whole (message 221).
@@ -95,6 +101,14 @@ struct unit_table_t {
     std::array<char, CONSOLE_HOLD_SIZE> console_hold{};
     volatile std::sig_atomic_t console_held = 0;
     bool console_hold_on = false;
+    // Standard output was closed when the program started (and now writes to
+    // the null device): a file named "tty" would go nowhere.
+    bool output_closed_at_start = false;
+    // Outputs opened so far (each unfinished name takes the next number), and
+    // the folders (device, file number) already cleared of leftovers.
+    int outputs_opened = 0;
+    std::array<std::array<unsigned long long, 2>, MAX_SCANNED_FOLDERS> scanned_folders{};
+    std::size_t scanned_folder_count = 0;
     int input_unit_number = 5;
     int tty_unit_number = 6;
     int message_unit_number = 7;
@@ -124,6 +138,16 @@ void set_unit_aside(int& u, int& status);
 // signals held off meanwhile so that the set goes in whole; -2 when one
 // could not be renamed (the rest are then removed).
 void finish_set_aside_outputs(int& status);
+// Finishes the outputs set aside as one set whose first output is named
+// first (the tapes of a split): under a lock on the set's record, renames
+// them into place as finish_set_aside_outputs does, removes the files the
+// record names that this run did not write again (the further tapes of a
+// longer run before), and records the files of this run. A file is removed
+// only while it is the very file the record names (by device and file
+// number): a file of that name that another job wrote since stays. So runs of
+// one set at once leave one run's whole set, and a set never removes a file
+// by its name alone.
+void finish_output_set(std::string_view first, int& status);
 // Removes the unfinished files of the outputs set aside.
 void discard_set_aside_outputs();
 // Removes the regular file of that name: 0 removed, 1 no regular file

@@ -15,10 +15,11 @@ void (*stop_hook)(int code) = nullptr;
 
 // The signals from outside the program that end a run by default: each
 // removes the unfinished outputs first. The real-time signals end it too;
-// they follow these. Faults of the program itself (SIGSEGV and the like) are
-// left to end it as they are.
-constexpr std::array<int, 14> INTERRUPTS = {SIGINT,  SIGTERM,   SIGPIPE, SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,
-                                            SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL, SIGPWR,  SIGSTKFLT};
+// they follow these. SIGABRT is among them: another program (a supervisor,
+// a debugger) sends it to end a run, as it sends SIGTERM. Faults of the
+// program itself (SIGSEGV and the like) are left to end it as they are.
+constexpr std::array<int, 15> INTERRUPTS = {SIGINT,  SIGTERM,   SIGPIPE, SIGHUP,  SIGQUIT, SIGUSR1,   SIGUSR2, SIGALRM,
+                                            SIGVTALRM, SIGPROF, SIGXCPU, SIGPOLL, SIGPWR,  SIGSTKFLT, SIGABRT};
 
 template <class F>
 void for_each_interrupt(F f) {

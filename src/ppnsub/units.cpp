@@ -99,6 +99,7 @@ void init_units(int& status) {
     unit_table.stream[7] = stderr;
     unit_table.access[7] = ACCESS_WRITE;
     unit_table.null_unit_number = NO_UNIT;
+    unit_table.scanned_folder_count = 0;
     // On a terminal every dot shows as it is written; into a file or a pipe
     // nobody watches them one by one.
     unit_table.console_held = 0;

@@ -304,6 +304,9 @@ constexpr builtin_message_line builtin_message_rows[] = {
     {310, "Error: no code for cycle %(I) (%(A)) nor for a tap to write it as; CLDATA record %(I)"},
     {311, "Error: no \"move cycle\" block to write the holes of CLDATA record %(I)"},
     {312, "Error: a hole off the spindle axis on a control that writes no Y; CLDATA record %(I)"},
+    {320, "Warning(fedrat):  Feedrate per revolution code or word not set: feeds per revolution written per minute"},
+    {321, "Error(fedrat):  Feed per revolution with no spindle speed in force, record %(I)"},
+    {322, "Warning(coolnt):  Coolant function code not set: %(A)"},
 };
 // clang-format on
 }  // namespace

@@ -98,13 +98,19 @@ closed_streams)
   code=$?
   check "exit code $code with closed streams" [ $code -eq 0 ]
   for f in job.tap job.prt job.inf; do check "$f differs with closed streams" same "$f" "$f.console"; done
+  # A tape on standard output (-t tty) that was closed goes nowhere: it is a
+  # tape that cannot be opened (exit code 4), not a job done.
+  "$exe" standard job.cut -t tty >&- 2> err
+  code=$?
+  check "-t tty, standard output closed: exit code $code, expected 4" [ $code -eq 4 ]
+  check "-t tty, standard output closed: no message 126" grep -q "^Could not open tty\$" err
   ;;
 interrupted)
   # A job ended by a signal leaves the files of the run before and no half
   # tape; the signal still ends it as it would have. Every signal whose
   # default is to end a program does so, not only those of a terminal.
   make_job
-  for sig in TERM HUP INT QUIT USR1 USR2 ALRM VTALRM PROF XCPU RTMIN; do
+  for sig in TERM HUP INT QUIT ABRT USR1 USR2 ALRM VTALRM PROF XCPU RTMIN; do
     start_waiting_job
     wait_for_prompt && check "SIG$sig: no unfinished tape while running" has "big.tap.kelvaron-unfinished-*"
     kill -s $sig $pid
@@ -314,8 +320,8 @@ cutfile_pipe)
   ;;
 mcd_edited)
   # An MCD file whose lines were moved, or whose repeat lines were changed,
-  # is refused (exit code 5), though each record's own checksum holds. A file
-  # without the checksum line, as earlier versions wrote them, is read.
+  # is refused (exit code 5), though each record's own checksum holds; so is
+  # a file without its checksum line.
   "$exe" -x fanuc < /dev/null > /dev/null 2>&1 || { echo "$case_name: -x failed"; exit 1; }
   mv fanuc.mcd fanuc.written
   loads() {  # loads <file>: the exit code of a difference dump with it as fanuc.mcd
@@ -359,10 +365,13 @@ mcd_edited)
   check "a repeat line changed: not refused" refused repeat.mcd
   { cat fanuc.written; echo "+   1"; } > after.mcd
   check "a line after the checksum: not refused" refused after.mcd
-  sed '$d' fanuc.written > earlier.mcd
-  loads earlier.mcd
-  code=$?
-  check "a file without the checksum line: exit code $code, expected 0" [ $code -eq 0 ]
+  # The checksum line is part of every file: one without it has lost its
+  # end, or been edited (here two lines swapped around a repeat line too).
+  sed '$d' fanuc.written > unchecked.mcd
+  check "a file without the checksum line: not refused" refused unchecked.mcd
+  awk '/^\+/ && NR > 4 && !done { t = line[NR - 1]; line[NR - 1] = line[NR - 2]; line[NR - 2] = t; done = 1 }
+       { line[NR] = $0 } END { for (j = 1; j < NR; j++) print line[j] }' fanuc.written > unchecked_swapped.mcd
+  check "lines swapped around a repeat line, no checksum line: not refused" refused unchecked_swapped.mcd
   ;;
 split_full_disk)
   # A run that splits its tape and then fills the file system ends with
@@ -384,6 +393,171 @@ split_full_disk)
   done
   check "a tape of this run took a name" [ ! -e big.t03 ]
   check "unfinished files left" no_unfinished
+  ;;
+cutfile_whole)
+  # A cutfile is read whole or the run fails. Blank lines (empty, blanks,
+  # tabs) anywhere in an ASCII cutfile change nothing; a cutfile cut short
+  # before its end record (an interrupted CAM run or copy) is a failed run,
+  # exit code 4, that leaves the files of the run before.
+  cp "$here/../examples/demo.cut" "$here/../examples/demo.opt" .
+  "$write_cutfile" 3 whole.bin gotos 50 || exit 1
+  post() {  # post: job.cut posted
+    "$exe" demo job.cut -p < /dev/null > /dev/null 2> err
+  }
+  cp demo.cut job.cut
+  post || { echo "$case_name: the demo failed"; exit 1; }
+  for f in job.tap job.prt job.inf; do cp "$f" "$f.before"; done
+  kept() { local f; for f in job.tap job.prt job.inf; do same "$f" "$f.before" || return 1; done; }
+  while IFS='|' read -r what make; do
+    eval "$make" > job.cut
+    post
+    code=$?
+    check "$what: exit code $code, expected 0" [ $code -eq 0 ]
+    check "$what: the tape differs" same job.tap job.tap.before
+  done <<'CASES'
+an empty line inside a record|awk 'NR == 7 { print; print ""; next } 1' demo.cut
+empty, blank and tab lines after every line|awk '{ print; print (NR % 3 == 0 ? "" : NR % 3 == 1 ? "   " : "\t \t") }' demo.cut
+blank lines before the header and after the end|{ printf '\n \n'; cat demo.cut; printf '\n\n'; }
+CASES
+  while IFS='|' read -r what make message; do
+    eval "$make" > job.cut
+    post
+    code=$?
+    check "$what: exit code $code, expected 4" [ $code -eq 4 ]
+    check "$what: no message \"$message\"" grep -q "$message" err
+    check "$what: the files of the run before changed" kept
+    check "$what: unfinished files left" no_unfinished
+  done <<'CASES'
+without its end record|sed '$d' demo.cut|Incomplete cldata file
+cut between the lines of a record|head -n 7 demo.cut|Incomplete cldata file
+cut inside a field|head -c -10 demo.cut|Error: reading CLDATA record
+empty|:|Incomplete cldata file
+binary, without its end record|head -c -36 whole.bin|Incomplete cldata file
+CASES
+  ;;
+over_inputs)
+  # No output replaces a file the run reads: the startup file, the message
+  # file, the cutfile or the control's files. An output named as one stops
+  # the run (exit code 4) and the file is left as it was.
+  cp "$here/../examples/demo.cut" "$here/../examples/demo.opt" .
+  cp "$here/../docs/kelvaron.msg" site.msg
+  printf 'machine other\nend\n' > ctl.cfg
+  while IFS='|' read -r what startup args kept; do
+    rm -f startup
+    [ -n "$startup" ] && printf '%b\n' "$startup" > startup
+    for f in $kept; do
+      case $f in *.msg) ;; *) printf '# %s\n' "$f" > "$f" ;; esac
+      cp "$f" "$f.before"
+    done
+    # shellcheck disable=SC2086
+    "$exe" $args < /dev/null > /dev/null 2> err
+    code=$?
+    check "$what: exit code $code, expected 4" [ $code -eq 4 ]
+    for f in $kept; do check "$what: $f was written over" same "$f" "$f.before"; done
+    check "$what: unfinished files left" no_unfinished
+  done <<'CASES'
+tape over the startup file (-s)||-s site.tap demo demo.cut -t site|site.tap
+setup file over the startup file (-s)||-s demo.inf demo demo.cut|demo.inf
+tape over the message file (-m)||-m site.msg demo demo.cut -t site.msg|site.msg
+setup file over the message file the startup file names|message file = site.msg\nsetup file = site.msg|demo demo.cut|site.msg
+MCD file over the startup file||-s other.mcd -x ctl|other.mcd
+CASES
+  # The MCD file always takes its own extension: a control whose machine line
+  # names the cutfile writes beside it.
+  printf 'machine demo.cut\nend\n' > named.cfg
+  cp demo.cut demo.cut.before
+  "$exe" -x named < /dev/null > /dev/null 2> err
+  code=$?
+  check "MCD file of a control named as the cutfile: exit code $code, expected 0" [ $code -eq 0 ]
+  check "MCD file of a control named as the cutfile: the cutfile was written over" same demo.cut demo.cut.before
+  check "MCD file of a control named as the cutfile: no demo.cut.mcd" [ -s demo.cut.mcd ]
+  ;;
+split_sets)
+  # The tapes of a split are one set, named after its first tape. A run of
+  # the set removes the tapes of the set's run before that it does not write
+  # again, and no other file whatever its name; runs of one set at once
+  # leave one run's whole set; long names keep the tapes of a set apart.
+  "$write_cutfile" 3 long.cut gotos 60 || exit 1
+  "$write_cutfile" 3 short.cut gotos 15 || exit 1
+  "$write_cutfile" 3 one.cut gotos 2 || exit 1
+  printf 'machine standard\nmaximum tape length = 1.0\nend\n' > ctl.opt
+  post() {  # post <cutfile> [args]: posted as job.cut; its tapes kept under sets/<cutfile>/
+    local cut=$1
+    shift
+    cp "$cut" job.cut
+    "$exe" ctl job.cut "$@" < /dev/null > /dev/null 2>> err
+  }
+  tapes() { ls | grep -E '^job\.t[0-9]+$' | tr '\n' ' '; }
+  # Each cutfile's own tapes, posted alone in a folder of their own.
+  for cut in long short; do
+    mkdir -p "sets/$cut"
+    ( cd "sets/$cut" && cp ../../ctl.opt . && cp "../../$cut.cut" job.cut &&
+      "$exe" ctl job.cut < /dev/null > /dev/null 2>&1 ) || { echo "$case_name: $cut alone failed"; exit 1; }
+  done
+  long_tapes=$(cd sets/long && tapes)
+  short_tapes=$(cd sets/short && tapes)
+  [ "$long_tapes" != "$short_tapes" ] || { echo "$case_name: the two cutfiles split alike"; exit 1; }
+  same_set() {  # same_set <cutfile>: the folder's tapes are those of the cutfile alone
+    local f
+    [ "$(tapes)" = "$(cd "sets/$1" && tapes)" ] || return 1
+    for f in job.tap $(cd "sets/$1" && tapes); do same "$f" "sets/$1/$f" || return 1; done
+  }
+  post long.cut
+  check "a long run's set differs" same_set long
+  post short.cut
+  check "a shorter run after a longer: the longer run's further tapes stay" same_set short
+  post one.cut
+  check "a run that does not split: numbered tapes of the set before stay: $(tapes)" [ -z "$(tapes)" ]
+  check "a run that does not split: its set's record stays" [ ! -e job.tap.kelvaron-set ]
+
+  # Tapes of other jobs whose names a set may take (with a fixed extension,
+  # job1.tap and job2.tap) are not the set's until it writes them.
+  mkdir fixed
+  ( cd fixed && cp ../ctl.opt . && printf 'tape extension = fixed\n' > startup &&
+    echo "job1's tape" > job1.tap && echo "job2's tape" > job2.tap && cp ../one.cut job.cut &&
+    "$exe" ctl job.cut < /dev/null > /dev/null 2>&1 )
+  check "a fixed extension: the tapes of other jobs were removed" \
+    [ "$(cat fixed/job1.tap fixed/job2.tap 2>/dev/null)" = "job1's tape
+job2's tape" ]
+
+  # Runs of one set at once, a long and a short, several times: what is left
+  # is one run's whole set.
+  for round in 1 2 3 4 5 6; do
+    rm -f job.t* job.tap
+    cp long.cut a.cut
+    cp short.cut b.cut
+    "$exe" ctl a.cut -t job < /dev/null > /dev/null 2>&1 &
+    first=$!
+    "$exe" ctl b.cut -t job < /dev/null > /dev/null 2>&1
+    wait $first
+    check "round $round: neither run's whole set is left: $(tapes)" eval 'same_set long || same_set short'
+  done
+  check "unfinished files left" no_unfinished
+
+  # A name so long that the unfinished names are cut short: each tape of
+  # the set keeps its own.
+  long=$(printf 'x%.0s' $(seq 230))
+  cp long.cut job.cut
+  "$exe" ctl job.cut -t "$long" < /dev/null > /dev/null 2> err
+  code=$?
+  check "a 230-character name: exit code $code, expected 0" [ $code -eq 0 ]
+  for f in job.tap $long_tapes; do
+    check "a 230-character name: ${f#job} differs" same "$long${f#job}" "sets/long/$f"
+  done
+  check "unfinished files left" no_unfinished
+
+  # The folder is read for leftovers once a run, not once a tape (strace,
+  # where it can trace: a count of the reads of the folder).
+  if command -v strace > /dev/null && strace -o /dev/null true 2> /dev/null; then
+    mkdir crowded
+    ( cd crowded && cp ../ctl.opt ../long.cut . && for i in $(seq 3000); do : > "other$i.tap"; done
+      ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+        strace -f -e trace=getdents64,getdents -o ../trace.txt "$exe" ctl long.cut < /dev/null > /dev/null 2>&1 )
+    reads=$(grep -c 'getdents' trace.txt)
+    # One pass over 3000 names takes a few reads; one a tape would take
+    # eight times as many.
+    check "the folder was read $reads times" [ "$reads" -le 12 ]
+  fi
   ;;
 unreadable_control)
   # An option file and a machine file that are there but cannot be read are

@@ -10,7 +10,10 @@
 # is replaced by a damaged copy. "case:job.cut@N" first replaces job.cut by the
 # sample cutfile written in layout N. Each entry runs once as it stands, then
 # with MUTATIONS damaged copies from fixed seeds, so a failure reproduces from
-# the printed seed ("mutate_input <file> <copy> <seed>").
+# the printed seed ("mutate_input <file> <copy> <seed>"). The cutfile group
+# also runs copies with blank lines put in (text cutfiles) and copies cut
+# short: each must write the files of the entry's own run, or fail
+# (tests/tools/robust_runs.cpp).
 # Environment: KELVARON_MUTATIONS overrides MUTATIONS, KELVARON_ROBUST_JOBS the
 # number of runs at a time, KELVARON_ROBUST_KEEP a folder for failing inputs,
 # and KELVARON_LOOP_STRIDE (1 when unset) runs only every STRIDE-th damaged

@@ -171,10 +171,37 @@ inline void mutate_once(std::string& s, random_source& rnd) {
     }
 }
 
+// The kinds of copy: damaged anywhere, or damaged only as a cutfile may be
+// that is still whole (blank lines in a text cutfile) or that was cut short
+// (an interrupted CAM run or copy). A run on a copy of the last two kinds
+// must write what the whole file gives, or fail.
+enum class copy_kind { damaged, blank_lines, cut_short };
 
-// The damaged copy of s that seed gives.
-inline std::string mutated(std::string s, std::uint64_t seed) {
+inline const char* const blank_lines[] = {"\n", "   \n", "\t\n", "\r\n", " \t \r\n"};
+
+// One to four blank lines put in at the starts of lines.
+inline void insert_blank_lines(std::string& s, random_source& rnd) {
+    const std::size_t count = 1 + rnd.below(4);
+    for (std::size_t k = 0; k < count; ++k) {
+        const auto starts = line_starts(s);
+        s.insert(starts[rnd.below(starts.size())], blank_lines[rnd.below(std::size(blank_lines))]);
+    }
+}
+
+// The copy of s of the given kind that seed gives.
+inline std::string mutated(std::string s, std::uint64_t seed, copy_kind kind = copy_kind::damaged) {
     random_source rnd{seed * 0x2545F4914F6CDD1Dull + 1};
+    switch (kind) {
+    case copy_kind::blank_lines: insert_blank_lines(s, rnd); return s;
+    case copy_kind::cut_short: {
+        // At the start of a line (between the records of a text cutfile,
+        // where a reader sees a clean end) or at any byte.
+        const auto starts = line_starts(s);
+        s.resize(rnd.below(2) != 0 ? starts[rnd.below(starts.size())] : rnd.below(s.size()));
+        return s;
+    }
+    case copy_kind::damaged: break;
+    }
     const std::size_t count = 1 + rnd.below(3);
     for (std::size_t k = 0; k < count; ++k) mutate_once(s, rnd);
     return s;

@@ -11,6 +11,12 @@
 // 1..mutations, of which every stride-th is run; copy m of an entry has the
 // seed <seed base> x 1000 + m, so "mutate_input <base> <copy> <seed>" makes
 // the input of a failing run again.
+//
+// The cutfile group also runs copies that a cutfile still whole may have
+// (blank lines put into a text cutfile) or that one cut short has (the
+// copy ends early), numbered on from the damaged ones ("mutate_input <base>
+// <copy> <seed> blank-lines | cut-short"): each must write the very files
+// of the whole cutfile's run, or fail; never end well with less.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -26,6 +32,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -40,16 +47,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The files a run wrote, by name.
+using outputs = std::map<std::string, std::string>;
+
 struct entry {
     std::string name, case_name, file, base;
     std::uint64_t seed_base = 0;
     std::vector<std::string> args, env;  // the case's arguments and NAME=VALUE lines
+    bool text = false;                   // a text cutfile (its first four bytes are no zeros)
+    int whole_code = -1;                 // the exit code and files of the run as it stands
+    outputs whole_outputs;
 };
 
 struct run {
     std::size_t entry = 0;
     int copy = 0;
+    mutation::copy_kind kind = mutation::copy_kind::damaged;
 };
+
+// Copies of each kind, whole or cut short, of every entry of the cutfile group.
+constexpr int WHOLE_OR_CUT_COPIES = 8;
+
+const char* kind_word(mutation::copy_kind kind) {
+    switch (kind) {
+    case mutation::copy_kind::blank_lines: return " blank-lines";
+    case mutation::copy_kind::cut_short: return " cut-short";
+    case mutation::copy_kind::damaged: break;
+    }
+    return "";
+}
 
 // The exit codes a run may end with.
 bool accepted(int code) { return code == 0 || code == 1 || code == 4 || code == 5 || code == 7 || code == 8; }
@@ -85,8 +111,36 @@ struct settings {
     int timeout = 5;
 };
 
-// One whole run; the text of its failure, empty when it passed.
-std::string make_run(const settings& set, const entry& e, int copy, std::size_t index) {
+// The files of the work folder that are not the case's inputs (nor the
+// record of a set of tapes, which notes when each was written).
+outputs files_written(const fs::path& work, const fs::path& in, const std::string& input) {
+    outputs written;
+    std::error_code ec;
+    for (const fs::directory_entry& f : fs::directory_iterator(work, ec)) {
+        const std::string name = f.path().filename().string();
+        if (name == input || fs::exists(in / name) || !f.is_regular_file() || name.ends_with(".kelvaron-set")) continue;
+        written[name] = read_file(f.path());
+    }
+    return written;
+}
+
+// Why a run on a copy of a whole or cut-short cutfile failed its check, or
+// empty: it failed, or it wrote what the whole cutfile's run wrote.
+std::string whole_or_failed(const entry& e, int code, const outputs& written) {
+    if (code != 0) return "";
+    if (e.whole_code != 0) return "exit code 0 where the whole cutfile's run failed";
+    for (const auto& [name, content] : e.whole_outputs) {
+        const auto w = written.find(name);
+        if (w == written.end()) return "exit code 0 without " + name;
+        if (w->second != content) return "exit code 0 with " + name + " unlike the whole cutfile's";
+    }
+    return "";
+}
+
+// One whole run; the text of its failure, empty when it passed. The run of
+// copy 0 keeps its exit code and files in the entry.
+std::string make_run(const settings& set, entry& e, const run& r, std::size_t index) {
+    const int copy = r.copy;
     const std::uint64_t seed = e.seed_base * 1000 + static_cast<std::uint64_t>(copy);
     const fs::path dir = fs::path(set.scratch) / ("run_" + std::to_string(index));
     const fs::path work = dir / "work";
@@ -97,7 +151,7 @@ std::string make_run(const settings& set, const entry& e, int copy, std::size_t 
     const fs::path in = fs::path(set.e2e) / e.case_name / "in";
     if (fs::is_directory(in)) fs::copy(in, work, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
     const std::string base = read_file(e.base);
-    if (!write_file(work / e.file, copy == 0 ? base : mutation::mutated(base, seed)))
+    if (!write_file(work / e.file, copy == 0 ? base : mutation::mutated(base, seed, r.kind)))
         return "FAIL " + e.name + " seed " + std::to_string(seed) + ": cannot write its input\n";
 
     // Everything the child needs is made before the fork.
@@ -110,6 +164,9 @@ std::string make_run(const settings& set, const entry& e, int copy, std::size_t 
     }
     env_text.push_back("HOME=" + (dir / "home").string());
     env_text.push_back("LC_ALL=C");
+    // A fixed date and user, so that two runs of one job write the same files.
+    env_text.push_back("SOURCE_DATE_EPOCH=1767225600");
+    env_text.push_back("KELVARON_USER=tester");
     for (const std::string& line : e.env)
         if (!line.empty()) env_text.push_back(replaced(line, "@TMP@", dir.string()));
     std::vector<char*> envp;
@@ -167,12 +224,17 @@ std::string make_run(const settings& set, const entry& e, int copy, std::size_t 
     else if (err.find("runtime error") != std::string::npos || err.find("AddressSanitizer") != std::string::npos ||
              err.find("LeakSanitizer") != std::string::npos)
         why = "sanitizer report";
+    else if (copy == 0) {
+        e.whole_code = code;
+        e.whole_outputs = files_written(work, in, e.file);
+    } else if (r.kind != mutation::copy_kind::damaged)
+        why = whole_or_failed(e, code, files_written(work, in, e.file));
     std::string report;
     if (!why.empty()) {
         const fs::path kept = fs::path(set.keep) / (e.case_name + "_" + e.file + "_" + std::to_string(seed));
         fs::copy_file(work / e.file, kept, fs::copy_options::overwrite_existing, ec);
-        report = "FAIL " + e.name + " seed " + std::to_string(seed) + ": " + why + "\n  input kept as " + kept.string() +
-                 "\n  args:";
+        report = "FAIL " + e.name + " seed " + std::to_string(seed) + kind_word(r.kind) + ": " + why +
+                 "\n  input kept as " + kept.string() + "\n  args:";
         for (const std::string& a : e.args) report += " " + a;
         report += "\n";
         std::istringstream lines(err);
@@ -205,30 +267,53 @@ int main(int argc, char** argv) {
 
     std::vector<entry> entries;
     for (int i = 10; i + 4 < argc; i += 5) {
-        entry e{argv[i], argv[i + 1], argv[i + 2], argv[i + 3], std::strtoull(argv[i + 4], nullptr, 10), {}, {}};
+        entry e;
+        e.name = argv[i];
+        e.case_name = argv[i + 1];
+        e.file = argv[i + 2];
+        e.base = argv[i + 3];
+        e.seed_base = std::strtoull(argv[i + 4], nullptr, 10);
         const fs::path case_dir = fs::path(set.e2e) / e.case_name;
         e.args = read_lines(case_dir / "args");
         if (fs::exists(case_dir / "env")) e.env = read_lines(case_dir / "env");
+        const std::string head = read_file(e.base).substr(0, 4);
+        e.text = head.size() == 4 && head.find('\0') == std::string::npos;
         entries.push_back(std::move(e));
     }
-    std::vector<run> runs;
-    for (std::size_t k = 0; k < entries.size(); ++k)
-        for (int m = 0; m <= mutations; m += stride) runs.push_back({k, m});
+    // The runs as the entries stand come first: the copies whole or cut
+    // short are judged by them.
+    std::vector<run> whole_runs, runs;
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        whole_runs.push_back({k, 0});
+        for (int m = stride; m <= mutations; m += stride) runs.push_back({k, m});
+        if (group != "cutfile") continue;
+        for (int j = 1; j <= WHOLE_OR_CUT_COPIES; j += stride) {
+            if (entries[k].text) runs.push_back({k, mutations + j, mutation::copy_kind::blank_lines});
+            runs.push_back({k, mutations + WHOLE_OR_CUT_COPIES + j, mutation::copy_kind::cut_short});
+        }
+    }
 
-    std::atomic<std::size_t> next{0};
     std::mutex failures_lock;
     std::vector<std::string> failures;
-    std::vector<std::thread> workers;
-    for (int w = 0; w < jobs; ++w)
-        workers.emplace_back([&] {
-            for (std::size_t r; (r = next++) < runs.size();) {
-                std::string failure = make_run(set, entries[runs[r].entry], runs[r].copy, r);
-                if (failure.empty()) continue;
-                const std::lock_guard<std::mutex> hold(failures_lock);
-                failures.push_back(std::move(failure));
-            }
-        });
-    for (std::thread& t : workers) t.join();
+    std::size_t index = 0;
+    const auto run_all = [&](const std::vector<run>& list) {
+        std::atomic<std::size_t> next{0};
+        const std::size_t first = index;
+        index += list.size();
+        std::vector<std::thread> workers;
+        for (int w = 0; w < jobs; ++w)
+            workers.emplace_back([&] {
+                for (std::size_t r; (r = next++) < list.size();) {
+                    std::string failure = make_run(set, entries[list[r].entry], list[r], first + r);
+                    if (failure.empty()) continue;
+                    const std::lock_guard<std::mutex> hold(failures_lock);
+                    failures.push_back(std::move(failure));
+                }
+            });
+        for (std::thread& t : workers) t.join();
+    };
+    run_all(whole_runs);
+    run_all(runs);
 
     if (!failures.empty()) {
         int lines = 0;
@@ -237,9 +322,9 @@ int main(int argc, char** argv) {
             std::fputs(f.c_str(), stdout);
             for (char c : f) lines += c == '\n';
         }
-        std::printf("%s: %zu of %zu runs failed\n", group.c_str(), failures.size(), runs.size());
+        std::printf("%s: %zu of %zu runs failed\n", group.c_str(), failures.size(), whole_runs.size() + runs.size());
         return 1;
     }
-    std::printf("%s: %zu runs, none failed\n", group.c_str(), runs.size());
+    std::printf("%s: %zu runs, none failed\n", group.c_str(), whole_runs.size() + runs.size());
     return 0;
 }

@@ -43,6 +43,17 @@ function check(exp, steps, desc, tapeLines, tapeNames = ['job.tap']) {
     return Math.abs(got - want) <= t || (tap && Math.abs(got - 0.95 * want) <= t);
   };
   const feedText = (got, want) => `feed ${got === null ? 'none' : +got.toFixed(3)} where the cutfile has ${+want.toFixed(3)}`;
+  // For a job that checks the spindle (exp.spindle): a feed move or hole of
+  // the tape runs with the spindle turning in the cutfile's sense. Returns
+  // the fault, or null.
+  const spindleFault = (item, s) => {
+    if (!exp.spindle || !item.spindle || item.spindle.sense === 'off') return null;
+    const got = s.spindle ? s.spindle.sense : 'unknown';
+    if (got === item.spindle.sense) return null;
+    if (got === 'off') return `cut with the spindle stopped where the cutfile turns it ${item.spindle.sense}`;
+    if (got === 'unknown') return 'cut before the tape starts the spindle';
+    return `cut with the spindle turning ${got} where the cutfile turns it ${item.spindle.sense}`;
+  };
 
   let si = 0;
   let cur = null;
@@ -158,6 +169,8 @@ function check(exp, steps, desc, tapeLines, tapeNames = ['job.tap']) {
           f1('path', `feed move to ${fmtP(target)} leaves the line from ${fmtP(cur)}: ${fmtP(from)} to ${fmtP(to)}`, s.line);
         }
         if (!feedOk(s.feed, item.feed)) f1('feed', feedText(s.feed, item.feed), s.line);
+        const sf = spindleFault(item, s);
+        if (sf) f1('spindle', sf, s.line);
       }
     }
     // A taper head must lean the wire as the cutfile tilts it at the point.
@@ -231,6 +244,8 @@ function check(exp, steps, desc, tapeLines, tapeNames = ['job.tap']) {
         return same(to, item.p);
       }
       if (!feedOk(s.feed, item.feed)) f1('feed', feedText(s.feed, item.feed), s.line);
+      const sf = spindleFault(item, s);
+      if (sf) f1('spindle', sf, s.line);
       return same(to, item.p) && acc >= item.sweep - 0.5;
     });
     if (end < 0) {
@@ -309,6 +324,8 @@ function check(exp, steps, desc, tapeLines, tapeNames = ['job.tap']) {
     if (!(Math.abs(h.r - item.r) <= tol)) bad.push(`R plane Z${Number.isFinite(h.r) ? +h.r.toFixed(4) : '?'} where the cutfile's is Z${+item.r.toFixed(4)}`);
     if (item.peck !== null && item.type === 'peck' && !(h.peck !== null && Math.abs(h.peck - item.peck) <= tol)) bad.push(`peck ${h.peck === null ? 'none' : +h.peck.toFixed(4)} where the cutfile's is ${+item.peck.toFixed(4)}`);
     if (!feedOk(h.feed, item.feed, item.type === 'tap')) bad.push(feedText(h.feed, item.feed));
+    const sf = spindleFault(item, h);
+    if (sf) bad.push(sf);
     if (Number.isFinite(h.initial) && Number.isFinite(h.r) && h.initial < h.r - tol) bad.push(`the hole is approached below its R plane (Z${+h.initial.toFixed(4)})`);
     for (const b of bad) fail(item, `hole at ${fmtP(item.at)}: ${b}`, h.line);
     si = end;

@@ -40,6 +40,9 @@
 //   programEnd      M codes that end the program; endText for messages
 //   xDiameter       lathe X (and U) words are diameters
 //   feedStep        the feed word's resolution (units per minute)
+//   feedModes       G codes of feed per minute and per revolution (94, 95;
+//                   the lathe's 98, 99); spindleCodes: M codes of the
+//                   spindle's senses (3, 4, 5, and 13, 14 with coolant)
 //   workOffsetG15   the work offset is selected by G15 Hn (Okuma)
 //   taper           a wire machine's taper head: the two words that place
 //                   the upper wire guide off the lower one in X and Y (in
@@ -109,6 +112,7 @@ const ISO_LATHE = {
   toolChange: null,
   toolNumber: (t) => (t >= 100 ? Math.floor(t / 100) : t),
   tlo: undefined,
+  feedModes: { 98: 'min', 99: 'rev' },
 };
 
 // Wire EDM controllers: the ISO words of the mill, no Z in the path, the

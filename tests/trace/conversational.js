@@ -30,6 +30,9 @@ function traceConversational(desc, tape, start) {
   let units = 1;
   let pos = start ? start.slice() : [NaN, NaN, NaN];
   let feed = null;
+  // The spindle: the speed of the last TOOL CALL, the sense of the last M3,
+  // M4 or M5 (M3 and M4 act at the start of their block, M5 at its end).
+  let spindle = { sense: 'unknown', rpm: 0 };
   let cc = null;          // { c: [x, y, z], plane }
   let cycle = null;
   const step = (s) => steps.push(s);
@@ -42,7 +45,11 @@ function traceConversational(desc, tape, start) {
     if ((m = t.match(/^BEGIN PGM\s+\S+\s+(MM|INCH)\b/))) { units = MM[m[1]]; return; }
     if (/^BEGIN PGM/.test(t)) { step({ type: 'problem', text: `BEGIN PGM without a program name and units: "${raw.trim()}"`, line }); return; }
     if (/^END PGM/.test(t)) { step({ type: 'end', line }); return; }
-    if ((m = t.match(/^TOOL CALL\s+(\d+)/))) { step({ type: 'tool', tool: +m[1], line }); step({ type: 'tlo', line }); return; }
+    if ((m = t.match(/^TOOL CALL\s+(\d+)/))) {
+      const speed = t.match(/\bS\s*([\d.,]+)/);
+      if (speed) spindle = { ...spindle, rpm: num(speed[1]) };
+      step({ type: 'tool', tool: +m[1], line }); step({ type: 'tlo', line }); return;
+    }
     if (/^TOOL DEF/.test(t)) return;
     if ((m = t.match(/^CYCL DEF\s+(\d+)(?:\.(\d+))?\s*(.*)$/))) {
       const [, no, sub, rest] = m;
@@ -67,6 +74,8 @@ function traceConversational(desc, tape, start) {
         inc[k] = a[1] === 'I';
       }
       const at = (base) => base.map((v, k) => (w[k] === undefined ? v : inc[k] ? v + w[k] : w[k]));
+      const mcode = body.match(/\bM([345])\b/);
+      if (mcode && mcode[1] !== '5') spindle = { ...spindle, sense: mcode[1] === '3' ? 'cw' : 'ccw' };
       const fm = body.match(/\bF\s*([+-]?[\d.,]+)/);
       const rapid = /\bFMAX\b/.test(body);
       if (fm) feed = num(fm[1]) * units;
@@ -78,7 +87,7 @@ function traceConversational(desc, tape, start) {
       } else if (kind === 'L') {
         const to = at(pos);
         if (Object.keys(w).length) {
-          step({ type: 'move', motion: rapid ? 'G0' : 'G1', from: pos, to, feed, line });
+          step({ type: 'move', motion: rapid ? 'G0' : 'G1', from: pos, to, feed, spindle, line });
           pos = to;
         }
       } else {
@@ -105,11 +114,12 @@ function traceConversational(desc, tape, start) {
         } else {
           to = at(pos);
         }
-        step({ type: 'move', motion: dr[1] === '+' ? 'G3' : 'G2', plane: cc.plane, from: pos, to, centre: cc.c.slice(), feed, line,
+        step({ type: 'move', motion: dr[1] === '+' ? 'G3' : 'G2', plane: cc.plane, from: pos, to, centre: cc.c.slice(), feed, spindle, line,
           ...(kind === 'CP' ? { sweep } : {}) });
         pos = to;
       }
       if (/\bM99\b/.test(body)) hole(line);
+      if (mcode && mcode[1] === '5') spindle = { ...spindle, sense: 'off' };
       if (/\bM(30|02|2)\b/.test(body)) step({ type: 'end', line });
       return;
     }
@@ -148,7 +158,7 @@ function traceConversational(desc, tape, start) {
       if (p.F !== undefined) f = p.F * units;
       back = pos[2];
     }
-    step({ type: 'hole', at: [pos[0], pos[1]], bottom, r, kind, g: 'CYCL ' + cycle.no, peck, feed: f, initial: pos[2], line });
+    step({ type: 'hole', at: [pos[0], pos[1]], bottom, r, kind, g: 'CYCL ' + cycle.no, peck, feed: f, spindle, initial: pos[2], line });
     pos = [pos[0], pos[1], back];
   }
 

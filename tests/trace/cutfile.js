@@ -76,6 +76,12 @@ function expectations(records) {
   let pos = null;
   let multiaxis = false; // GOTO points carry a tool vector (i, j, k)
   let toolLength = 0;
+  // The spindle: its speed and sense ('cw', 'ccw', 'off'); a feed per
+  // revolution is taken per minute at the speed in force where it is used.
+  let spindle = { sense: 'off', rpm: 0 };
+  let feedValue = null;
+  let perRev = false;
+  const feedNow = () => (feedValue === null ? null : perRev ? feedValue * spindle.rpm : feedValue);
   const items = [];
   for (const r of records) {
     const d = r.data;
@@ -91,7 +97,11 @@ function expectations(records) {
     } else if (r.cls === 2000) {
       if (r.sub === 5) rapid = true;
       else if (r.sub === 17) home = true;
-      else if (r.sub === 1009) feed = d[0] * scale;
+      else if (r.sub === 1009) { feedValue = d[0] * scale; perRev = d[1] === 74 || d[1] === 316; }
+      else if (r.sub === 1031) {
+        const off = d.slice(1).includes(72) || d[0] === 0;
+        spindle = off ? { sense: 'off', rpm: 0 } : { sense: d.slice(1).includes(59) ? 'ccw' : 'cw', rpm: Math.abs(d[0]) };
+      }
       else if (r.sub === 1055) {
         toolLength = d[2] * scale;
         items.push({ kind: 'tool', tool: Math.round(d[0]), rec: r.number });
@@ -100,13 +110,14 @@ function expectations(records) {
         if (d[0] === 72) { cycle = null; continue; }
         const n = d.length;
         cycle = { type: CYCLE_KIND[d[0]] || 'unknown', depths: d.slice(1, n - 4).map((v) => v * scale),
-          feed: d[n - 3] * scale, clearance: d[n - 1] * scale };
+          feed: d[n - 3] * scale, perRev: d[n - 4] === 74 || d[n - 4] === 316, clearance: d[n - 1] * scale };
       }
     } else if (r.cls === 5000 && r.sub === 3) {
       from = [d[2] * scale, d[3] * scale, d[4] * scale];
       pos = from;
       items.push({ kind: 'from', p: from, rec: r.number });
     } else if (r.cls === 5000) {
+      feed = feedNow();
       const pts = [];
       const vecs = [];
       const stride = multiaxis ? 6 : 3;
@@ -116,7 +127,7 @@ function expectations(records) {
       }
       if (!pts.length) continue;
       if (circle) {
-        items.push(arcItem(circle, pos, pts, feed, r.number));
+        items.push({ ...arcItem(circle, pos, pts, feed, r.number), spindle });
         pos = pts[pts.length - 1];
       } else if (cycle) {
         for (const p of pts) {
@@ -126,7 +137,7 @@ function expectations(records) {
           // the controller has it; a pecking cycle given no peck is a drill.
           const kinds = c.type === 'break chip' ? ['drill', 'peck'] : c.type === 'peck' && peck === null ? ['peck', 'drill'] : [c.type];
           items.push({ kind: 'hole', type: kinds[0], kinds, p, at: [p[0], p[1]], bottom: p[2] - c.depths[c.depths.length - 1],
-            r: p[2] - c.clearance, peck, feed: c.feed, inForce: feed, rec: r.number });
+            r: p[2] - c.clearance, peck, feed: c.perRev ? c.feed * spindle.rpm : c.feed, inForce: feed, spindle, rec: r.number });
         }
       } else if (home) {
         for (const p of pts) {
@@ -139,7 +150,7 @@ function expectations(records) {
           // tool's length its upper end stands off the point by `lean`.
           const v = vecs[i];
           const lean = v && v[2] ? [v[0] / v[2] * toolLength, v[1] / v[2] * toolLength] : null;
-          items.push({ kind: 'point', p, rapid, feed: rapid ? null : feed, inForce: feed, lean, rec: r.number });
+          items.push({ kind: 'point', p, rapid, feed: rapid ? null : feed, inForce: feed, lean, spindle, rec: r.number });
           pos = p;
         });
       }

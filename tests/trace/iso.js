@@ -61,7 +61,9 @@ class IsoReader {
     this.abs = true;
     this.plane = desc.defaultPlane || 'xy';
     this.motion = desc.initialMotion || 'G0'; // the power-on motion mode
-    this.feed = null;
+    this.feed = null;        // the F word in millimetres, as the feed mode reads it
+    this.perRev = false;     // the feed mode: per revolution (G95 on a mill)
+    this.spindle = { sense: 'unknown', rpm: 0 };
     this.cycle = null;       // the modal canned cycle: { kind, g, z, r, q, initial, ret }
     this.returnLevel = 'initial';
     this.pending = [];       // segments reported by gcode-toolpath for the current block
@@ -95,6 +97,9 @@ class IsoReader {
   }
 
   step(s) { this.steps.push(s); }
+
+  // A feed as a length a minute: per revolution at the spindle speed.
+  perMinute(f) { return f === null || f === undefined || !this.perRev ? f : f * this.spindle.rpm; }
 
   read(tape) {
     const lines = tape.split(/\r?\n/);
@@ -139,6 +144,12 @@ class IsoReader {
     }
     if (d.tlo !== undefined && g.includes(d.tlo)) this.step({ type: 'tlo', line });
     if (w.F !== undefined) this.feed = w.F * (d.feedScale || 1) * MM[this.units];
+    // Feed mode and spindle: G94/G95 (the lathe's G98/G99), S, M3 M4 M5.
+    const modes = d.feedModes || { 94: 'min', 95: 'rev' };
+    for (const code of g) if (modes[code]) this.perRev = modes[code] === 'rev';
+    if (w.S !== undefined) this.spindle = { ...this.spindle, rpm: Math.abs(w.S) };
+    const senses = d.spindleCodes || { 3: 'cw', 4: 'ccw', 5: 'off', 13: 'cw', 14: 'ccw' };
+    for (const c of m) if (senses[c]) this.spindle = { ...this.spindle, sense: senses[c] };
     if (d.taper) {
       d.taper.words.forEach((letter, i) => {
         if (w[letter] === undefined) return;
@@ -229,7 +240,7 @@ class IsoReader {
       if (fk && q[fk] !== undefined) hole.feed = q[fk] * u;
     }
     this.step({ type: 'hole', at: [p[0], p[1]], bottom: hole.bottom, r: hole.r, kind: hole.kind, g: hole.g, peck: hole.peck,
-      feed: hole.feed !== undefined ? hole.feed : this.feed, initial: p[2], line });
+      feed: this.perMinute(hole.feed !== undefined ? hole.feed : this.feed), spindle: this.spindle, initial: p[2], line });
     this.toolpath.setPosition(p[0], p[1], Number.isFinite(hole.back) ? hole.back : p[2]);
   }
 
@@ -269,7 +280,7 @@ class IsoReader {
     this.feedLine(parts.join(' '));
     const byRadius = w.R !== undefined && (motion === 'G2' || motion === 'G3');
     for (const s of this.pending) {
-      this.step({ type: 'move', ...s, plane: s.plane ? planeName(s.plane) : this.plane, feed: this.feed, line, byRadius, lean: this.lean.slice(),
+      this.step({ type: 'move', ...s, plane: s.plane ? planeName(s.plane) : this.plane, feed: this.perMinute(this.feed), spindle: this.spindle, line, byRadius, lean: this.lean.slice(),
         ...(s.centre ? unmap(s, s.plane) : {}) });
     }
     this.pending = [];
@@ -371,7 +382,7 @@ class IsoReader {
     let peck = cyc.q !== undefined ? Math.abs(cyc.q) * u : null;
     if (!this.abs) { r = cyc.initial + cyc.r * u; bottom = r + cyc.z * u; }
     if (peckCount) { bottom = r - Math.abs(cyc.q || 0) * (cyc.n || 1) * u; }
-    this.step({ type: 'hole', at: [x, y], bottom, r, kind: cyc.kind, g: cyc.g, peck, feed: this.feed, initial: cyc.initial, line });
+    this.step({ type: 'hole', at: [x, y], bottom, r, kind: cyc.kind, g: cyc.g, peck, feed: this.perMinute(this.feed), spindle: this.spindle, initial: cyc.initial, line });
     const back = this.returnLevel === 'r' ? r : cyc.initial;
     this.toolpath.setPosition(x, y, Number.isFinite(back) ? back : NaN);
   }

@@ -21,6 +21,7 @@
 // `depth` below it.
 
 const { HOLE_JOBS } = require('./holes');
+const { spindleFeedJob, checkTime } = require('./spindle_feed');
 
 const CYCLE_MINOR = { drill: 163, peck: 153, tap: 168, bore: 209 };
 
@@ -366,7 +367,9 @@ function wireTaperJob() {
   return c.multiaxis(false).end();
 }
 
-// The job set by the kind of machine: name, builder, option-file lines.
+// The job set by the kind of machine: name, builder, option-file lines;
+// `spindle` has the check follow the spindle, `check` is a further check of
+// the run ({ steps, stderr, dir }) that returns failures.
 const JOBS = {
   mill: [
     { name: 'lines', build: () => millEnd(lines(millStart())) },
@@ -388,6 +391,7 @@ const JOBS = {
     { name: 'inc_split', build: splitJob, options: ['coordinates = incremental', 'maximum tape length = 1.0'] },
     { name: 'inc_switch', build: incAbsSwitchJob },
     ...HOLE_JOBS,
+    { name: 'spindle_feed', build: () => spindleFeedJob(Cut), spindle: true, check: checkTime },
   ],
   lathe: [
     { name: 'turning', build: () => turningJob('mm') },

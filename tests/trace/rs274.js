@@ -192,10 +192,13 @@ function readCanon(desc, ngc, canon) {
   let scale = 1;
   let plane = 'xy';
   let feed = null;
+  let perRev = false;    // SET_FEED_MODE: units per revolution
+  let spindle = { sense: 'unknown', rpm: 0 };
+  const perMinute = () => (feed === null || !perRev ? feed : feed * spindle.rpm);
   let pos = [NaN, NaN, NaN];
   let cycle = 0;
   const move = (motion, to, line, extra = {}) => {
-    steps.push({ type: 'move', motion, from: pos.slice(), to: to.slice(), plane, feed, line, ...extra });
+    steps.push({ type: 'move', motion, from: pos.slice(), to: to.slice(), plane, feed: perMinute(), spindle, line, ...extra });
     pos = to.slice();
   };
   for (let k = 0; k < calls.length;) {
@@ -221,6 +224,14 @@ function readCanon(desc, ngc, canon) {
         plane = /XZ/.test(c.args) ? 'zx' : /YZ/.test(c.args) ? 'yz' : 'xy';
       } else if (c.name === 'SET_FEED_RATE') {
         feed = args(c.args)[0] * scale;
+      } else if (c.name === 'SET_FEED_MODE') {
+        perRev = args(c.args)[1] === 1;
+      } else if (c.name === 'SET_SPINDLE_SPEED') {
+        spindle = { ...spindle, rpm: Math.abs(args(c.args)[1]) };
+      } else if (c.name === 'START_SPINDLE_CLOCKWISE' || c.name === 'START_SPINDLE_COUNTERCLOCKWISE') {
+        spindle = { ...spindle, sense: c.name === 'START_SPINDLE_CLOCKWISE' ? 'cw' : 'ccw' };
+      } else if (c.name === 'STOP_SPINDLE_TURNING') {
+        spindle = { ...spindle, sense: 'off' };
       } else if (c.name === 'CHANGE_TOOL') {
         steps.push({ type: 'tool', tool: args(c.args)[0], line });
       } else if (c.name === 'SELECT_TOOL') {
@@ -270,7 +281,7 @@ function readCanon(desc, ngc, canon) {
       const bottom = Math.min(...pts.filter((p) => !p.rapid).map((p) => p.to[2]));
       const kind = desc.cycles[cycle];
       const peck = kind === 'peck' ? r - pts[firstFeed].to[2] : null;
-      steps.push({ type: 'hole', at: [at[0], at[1]], bottom, r, kind, g: cycle, peck, feed, initial: pos[2], line });
+      steps.push({ type: 'hole', at: [at[0], at[1]], bottom, r, kind, g: cycle, peck, feed: perMinute(), spindle, initial: pos[2], line });
       pos = pts[pts.length - 1].to.slice();
     }
   }

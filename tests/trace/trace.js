@@ -142,8 +142,10 @@ function runJob(kelvaron, control, desc, job, keep, rs274) {
     const tapes = tapeFiles(fs.readdirSync(dir));
     if (!tapes.length) return { failures: [...failures, { text: 'no tape written' }], reached: 0, total: 0, notes: [] };
     const exp = expectations(readRecords(cutText));
+    exp.spindle = !!job.spindle;
     const { steps, lines } = traceTapes(desc, tapes, tapes.map((f) => fs.readFileSync(path.join(dir, f), 'latin1')), rs274);
     const result = check(exp, steps, desc, lines, tapes);
+    if (job.check) result.failures.push(...job.check({ steps, stderr: run.stderr || '', dir }));
     // Where rs274 stopped reading, that is the first fault.
     const stop = steps.find((s) => s.type === 'problem' && s.text.startsWith('rs274:'));
     if (stop) failures.push({ text: stop.text, where: stop.line ? `line ${stop.line} "${(lines[stop.line - 1] || '').trim()}"` : '' });

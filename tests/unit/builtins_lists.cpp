@@ -326,10 +326,10 @@ const std::vector<list_facts>& all_list_facts() {
         {"fanucw", 353, 41, {{39, "OP"}, {40, "ID"}, {41, "null"}}, {1, 2, 4, 8, 9, 10, 13}, {}, "Quilor KELVaron Fanucw", "Fanucw version 1.007", {{5, ":-"}, {6, ":-"}}},
         {"fidia", 691, 39, {{39, "null"}}, {2, 5, 7, 8, 9, 10, 12, 13, 14, 16, 17, 18, 19}, {}, "Quilor Fidia KELVaron", "Fidia             version 1.1", {{4, "00"}}},
         {"ge2000m", 616, 40, {{39, "ID"}, {40, "null"}}, {1, 2, 5, 6, 7, 8, 10, 12, 13, 16, 17, 18, 19}, {}, nullptr, "GE2000M            version 1.1", {}},
-        {"h155", 1189, 54, {{39, "FF"}, {40, "XXF"}, {41, "MP"}, {42, "T1"}, {43, "T2"}, {44, "TL"}, {45, "RR"}, {46, "null"}, {47, "Z3"}, {48, "ID"}, {49, "Z4"}, {50, "OP"}, {51, "DR"}, {52, "circ"}, {53, "DW"}, {54, "FMAX"}}, {1, 2, 5, 6, 7, 8, 10, 11, 12, 13, 16, 17, 18, 20}, {{3, 2, 2}, {4, 1010, 5}, {16, 1022, 3}}, nullptr, "Heidenhain       version 1.2", {{3, ","}, {4, "0,000"}}},
+        {"h155", 1207, 54, {{39, "FF"}, {40, "XXF"}, {41, "MP"}, {42, "T1"}, {43, "T2"}, {44, "TL"}, {45, "RR"}, {46, "null"}, {47, "Z3"}, {48, "ID"}, {49, "Z4"}, {50, "OP"}, {51, "DR"}, {52, "circ"}, {53, "DW"}, {54, "FMAX"}}, {1, 2, 5, 6, 7, 8, 10, 11, 12, 13, 16, 17, 18, 20}, {{3, 2, 2}, {4, 1010, 5}, {6, 1031, 9}, {16, 1022, 3}}, nullptr, "Heidenhain       version 1.2", {{3, ","}, {4, "0,000"}}},
         {"h33", 552, 40, {{39, "OP"}, {40, "null"}}, {1, 2, 6, 7, 8, 10, 11, 12, 13}, {}, "Quilor H33 Postprocessor", "H33           version 1.1", {}},
         {"hauser", 720, 27, {{1, "ID_"}, {2, "N_"}, {10, "C_"}, {11, "X_"}, {12, "Y_"}, {13, "Z_"}, {14, "I_"}, {15, "J_"}, {16, "K_"}, {17, "F_"}, {18, "S_"}, {19, "T_"}, {20, "M1"}, {21, "M2"}, {22, "OP_"}, {23, "Z2"}, {24, "R_"}, {25, "EM_"}, {26, "MS_"}, {27, "null"}}, {1, 2, 3, 6, 7, 8, 10, 11, 12, 13}, {}, "Quilor Hauser Postprocessor", "Hauser version 1.0", {{5, ":-"}, {6, ":-"}}},
-        {"heid400", 1316, 52, {{39, "FF"}, {40, "T1"}, {41, "T2"}, {42, "TL"}, {43, "RR"}, {44, "null"}, {45, "Z3"}, {46, "ID"}, {47, "Z4"}, {48, "OP"}, {49, "DR"}, {50, "circ"}, {51, "DW"}, {52, "FMAX"}}, {1, 2, 5, 6, 7, 8, 10, 11, 12, 13, 16, 17, 18, 20}, {{3, 2, 2}, {4, 1010, 5}, {16, 1022, 2}}, "Quilor Postprocessor Version 1.2", "Heidenhain           version 1.2", {{3, ","}, {4, "0,000"}}},
+        {"heid400", 1334, 52, {{39, "FF"}, {40, "T1"}, {41, "T2"}, {42, "TL"}, {43, "RR"}, {44, "null"}, {45, "Z3"}, {46, "ID"}, {47, "Z4"}, {48, "OP"}, {49, "DR"}, {50, "circ"}, {51, "DW"}, {52, "FMAX"}}, {1, 2, 5, 6, 7, 8, 10, 11, 12, 13, 16, 17, 18, 20}, {{3, 2, 2}, {4, 1010, 5}, {6, 1031, 9}, {16, 1022, 2}}, "Quilor Postprocessor Version 1.2", "Heidenhain           version 1.2", {{3, ","}, {4, "0,000"}}},
         {"heidiso", 887, 41, {{39, "CF"}, {40, "ID"}, {41, "null"}}, {1, 2, 5, 6, 7, 8, 10, 12, 13, 18}, {}, "Quilor KELVaron", "Heidiso        version 1.1", {{4, "0."}}},
         {"hurco", 583, 41, {{39, "OP"}, {40, "Z3"}, {41, "null"}}, {1, 2, 6, 7, 8, 10, 12, 13, 18, 19}, {}, nullptr, "Hurco              version 1.1", {}},
         {"incon", 588, 42, {{39, "OP"}, {40, "ID"}, {41, "P1"}, {42, "null"}}, {1, 2, 5, 7, 8, 10, 11, 12, 13, 16}, {}, nullptr, "Incon              version 1.1", {}},
@@ -512,9 +512,10 @@ TEST_F(BuiltinLists, ConversationalListsUseTextCodes) {
     for (const char* name : {"h155", "heid", "heid400"}) {
         SetUp();
         ASSERT_EQ(apply_setting_list(find_setting_list(name)), 0);
-        EXPECT_EQ(cs().special_block_count, 3) << name;
+        EXPECT_EQ(cs().special_block_count, 4) << name;
         EXPECT_EQ(cs().blkspc[3], 2) << name;
         EXPECT_EQ(cs().blkspc[4], 1010) << name;
+        EXPECT_EQ(cs().blkspc[6], 1031) << name;
         EXPECT_EQ(cs().blkspc[16], 1022) << name;
         EXPECT_GT(cs().blklen[20], 0) << name;  // "tape split move"
         EXPECT_EQ(cs().intsp[56], 65500) << name;

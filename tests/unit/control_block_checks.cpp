@@ -128,9 +128,20 @@ TEST_F(BlockChecks, RepeatStructure) {
          repeat_fault},
         {"unterminated", {{REPEAT_ITEM, "2"}, LITERAL}, repeat_fault},
         {"end without repeat", {{END_REPEAT_ITEM, nullptr}}, repeat_fault},
+        // A called block's items take the call's place when the job starts.
+        {"a call of a block holding a repeat, inside a repeat",
+         {{REPEAT_ITEM, "2"}, {CALL_BLOCK_ITEM, "loop"}, {END_REPEAT_ITEM, nullptr}}, repeat_fault},
+        {"a call of a block holding a repeat, after a repeat",
+         {{REPEAT_ITEM, "2"}, LITERAL, {END_REPEAT_ITEM, nullptr}, {CALL_BLOCK_ITEM, "loop"}}, ""},
+        {"a call of a block without one, inside a repeat",
+         {{REPEAT_ITEM, "2"}, {CALL_BLOCK_ITEM, "plain"}, {END_REPEAT_ITEM, nullptr}}, ""},
     };
     for (const Case& c : cases) {
         reset_store();
+        configuration_store.user_block_names[1].set("loop");
+        set_block(USER_BASE + 1, {{REPEAT_ITEM, "3"}, LITERAL, {END_REPEAT_ITEM, nullptr}});
+        configuration_store.user_block_names[2].set("plain");
+        set_block(USER_BASE + 2, {LITERAL});
         set_block(TAPE_START, c.items);
         EXPECT_EQ(run_checks(), c.messages) << c.name;
     }

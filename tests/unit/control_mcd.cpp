@@ -60,6 +60,15 @@ std::string join_lines(const std::vector<std::string>& lines) {
     return s;
 }
 
+// The lines of a file as the writer ends it: its checksum line last.
+std::string with_file_checksum(const std::vector<std::string>& lines) {
+    const std::string body = join_lines(lines);
+    char line[MCD_FILE_CHECKSUM_DIGITS + 3];
+    std::snprintf(line, sizeof line, "%c%0*lu\n", MCD_FILE_CHECKSUM_MARK, MCD_FILE_CHECKSUM_DIGITS,
+                  static_cast<unsigned long>(~continue_file_checksum(MCD_FILE_CHECKSUM_START, body)));
+    return body + line;
+}
+
 int open_for(const std::string& name, int st) {
     int unit = -1, status = 0;
     open_unit(unit, name, st, FORM_TEXT, status);
@@ -584,6 +593,10 @@ TEST(McdFile, ReadFailures) {
     EXPECT_EQ(r.status, 2010);
     EXPECT_EQ(r.messages, version_line);
 
+    // A file that lost its checksum line (its last) is refused as one cut short.
+    write_file("ctl.mcd", good.substr(0, good.rfind(MCD_FILE_CHECKSUM_MARK)));
+    EXPECT_EQ(read_back("ctl.mcd", "ctl").status, MCD_WHOLE_FILE_GROUP * 1000 + MCD_BAD_CHECK);
+
     // A file cut short in the middle of the blocks: group 15 or 16, a missing line.
     write_file("ctl.mcd", good.substr(0, good.size() / 2));
     r = read_back("ctl.mcd", "ctl");
@@ -721,7 +734,7 @@ TEST(McdFile, OlderLayout) {
             write_mcd_reals(u, std::vector<double>(80, 0.0));
         });
     };
-    write_file("old.mcd", join_lines(older_file(10)));
+    write_file("old.mcd", with_file_checksum(older_file(10)));
     const read_outcome r = read_back("old.mcd", "old");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.messages, "Quilor Kelvaron MCD File Version 1.016\n");
@@ -739,7 +752,7 @@ TEST(McdFile, OlderLayout) {
     EXPECT_EQ(mcd_reserved.ints[622], 3);
 
     // A block of an older file holds 64 strings: string 65 is not in it.
-    write_file("old.mcd", join_lines(older_file(10 * (MCD_OLD_ITEMS + 1))));
+    write_file("old.mcd", with_file_checksum(older_file(10 * (MCD_OLD_ITEMS + 1))));
     EXPECT_EQ(read_back("old.mcd", "old").status, 16010);
 }
 

@@ -177,8 +177,11 @@ TEST_F(Cutfile, AsciiFieldRules) {
     struct Case { const char* text; int records; int error; int last_good; };
     const Case cases[] = {
         {"I    1I    1I 1000I    0$\n", 0, 1, 0},                       // data before any header
-        {"$I5F52A1$\nI    1I    1I 1000I    0$\n\nI    2I    2$\n", 1, 0, 1},  // empty line: end of data
-        {"$I5F52A1$\nI    1I    1I 1000\n\nI    0$\n", 0, 1, 0},       // empty line inside a record
+        // Blank lines (empty, blanks, tabs) are passed over between records
+        // and inside one; they end neither.
+        {"$I5F52A1$\nI    1I    1I 1000I    0$\n\nI    2I    2$\n", 2, 0, 2},
+        {"$I5F52A1$\nI    1I    1I 1000\n\nI    0$\n", 1, 0, 1},
+        {"$I5F52A1$\n\r\n \t \nI    1I    1I 1000\n\t\nI    0$\n\n\n", 1, 0, 1},
         {"$I5F52A1$\nI    1I    1I 1000I    0$\nI    2I    2I 20", 1, 1, 1},  // field cut off at the line end
         {"$I5F52A1$\nI    1I    3I 1000X$\n", 0, 1, 0},                // unknown field letter
         {"$I5F52A1$\nI    1I    3I 1x00$\n", 0, 1, 0},                 // unreadable integer

@@ -162,13 +162,23 @@ TEST_F(Pass1, InputUnitsInFeetGiveImperialOutput) {
 }
 
 TEST_F(Pass1, ClassicToolWithoutMovesAndPrematureEnd) {
-    ASSERT_EQ(run({units_record(1, 171), tool_record(2, 1, 10, 5), tool_record(3, 2, 10, 5),
-                   goto_point(4, 1, 1, 1)}),
-              0);
+    const std::vector<record> records = {units_record(1, 171), tool_record(2, 1, 10, 5), tool_record(3, 2, 10, 5),
+                                         goto_point(4, 1, 1, 1)};
+    std::vector<record> whole = records;
+    whole.push_back(end_record(5));
+    ASSERT_EQ(run(whole), 0);
     EXPECT_NE(messages.find("No moves found for tool 1"), std::string::npos) << messages;
-    EXPECT_NE(messages.find("Warning premature end of CLDATA file"), std::string::npos) << messages;
     EXPECT_EQ(pass1_results.toolpath_count, 2);
     EXPECT_EQ(toolpath_tables.toolpath_tool_number[2], 2);
+
+    // Without its end record the cutfile was cut short: the run fails.
+    try {
+        run(records);
+        ADD_FAILURE() << "pass 1 went on past the end of the data";
+    } catch (const stopped& s) {
+        EXPECT_EQ(s.code, 4);
+    }
+    EXPECT_NE(messages.find("Incomplete cldata file"), std::string::npos) << messages;
 }
 
 // The first feedrate record after a tool record is its toolpath's first

@@ -54,7 +54,7 @@ TEST_F(Feed, StepsThatGiveUpLeaveTheFeedValues) {
     expect_feed_values(-1, -2, "spindle stopped");
     // Feed per revolution: 0.1 a turn at 1000 turns a minute.
     feed_state.feedrate = 0.1;
-    tool_state.spindle_values[1] = 1000;
+    tool_state.speed_in_force = 1000;
     tip_speed_feed(v3(0, 0, 0), v3(3, 4, 0), pair(0, 0), pair(0, 0));
     expect_feed_values(100, 0.05, "feed per revolution");
 }

@@ -1,5 +1,6 @@
 // Drilling cycles: the cycle table, truncated cycle words, the single-use
-// cycle values, and pecks that name more depths than the record gave.
+// cycle values, pecks that name more depths than the record gave, and the
+// cutting time of the holes.
 #include "output/output.h"
 #include "output_fixture.h"
 
@@ -77,4 +78,33 @@ TEST_F(Cycles, PecksBeyondTheGivenDepthsUseTheLastDepth) {
     holes({0, 0, 10});
     // d(2) - d(1) with d(2) taken as the last given depth: no peck of 103.
     EXPECT_EQ(word_output_state.word_value[PECK_WORD], 0);
+}
+
+TEST_F(Cycles, EachHoleAddsItsCuttingTime) {
+    // Two holes with their bottom 12 and their R plane 2 below the point, at
+    // 100 a minute with rapids at 1000: the moves to the holes (10 and 30)
+    // at rapid, then for each hole 2 down and 2 up at rapid, 10 down at the
+    // feed and 10 out at rapid (a drill) or at the feed (a tap); the same in
+    // the variable-peck form.
+    const double moves = 40.0 / 1000.0;
+    const double hole = 4.0 / 1000.0 + 10.0 / 100.0;
+    for (int output : {1, 4}) {
+        for (int type : {1, 4}) {
+            SetUp();
+            real_option(3) = 1000.0;  // "rapid feedrate"
+            configuration_store.intsp[19] = output;
+            move_output_state.tool_cutting_times[1] = 0.0;
+            cycle_state.cycle_type = type;
+            cycle_state.depth_count = 1;
+            cycle_state.number_of_pecks = 1;
+            cycle_parameters.depths[1] = 12.0;
+            cycle_parameters.clearance = 2.0;
+            cycle_parameters.feed = 100.0;
+            pending_move_flags.rapid_pending = 1;
+            holes({0, 0, 10, 30, 0, 10});
+            const double out = type == 4 ? 10.0 / 100.0 : 10.0 / 1000.0;
+            EXPECT_NEAR(move_output_state.tool_cutting_times[1], moves + 2 * (hole + out), 1e-9)
+                << "cycle output " << output << ", type " << type;
+        }
+    }
 }

@@ -423,21 +423,29 @@ TEST_F(Motion, RepeatedPointWritesNoLineButIsCommitted) {
     EXPECT_DOUBLE_EQ(motion_state.previous_position[1], 4.0);
 }
 
-TEST_F(Motion, CuttingTimeAtTheProgrammedFeedOncePerMove) {
+TEST_F(Motion, CuttingTimeOncePerMoveRapidsAtTheRapidFeedrate) {
     configuration_store.intsp[24] = 2;
     toolpath_tables.tool_index = 1;
     feed_state.feedrate = 100.0;
+    const double rapid = real_option(3);
+    ASSERT_GT(rapid, 100.0);
+    const double length = std::sqrt(2600.0);
     start_at(0.0, 0.0, 0.0);
     pending_move_flags.rapid_pending = 1;
     set_points({30.0, 40.0, 10.0});  // two lines, one move of length sqrt(2600)
     tape_lines([] { output_rapid_move(); });
-    EXPECT_NEAR(move_output_state.tool_cutting_times[1], std::sqrt(2600.0) / 100.0, 1e-12);
+    EXPECT_NEAR(move_output_state.tool_cutting_times[1], length / rapid, 1e-12);
     EXPECT_DOUBLE_EQ(motion_state.cut_length, 0.0);  // a rapid is no cut
 
-    feed_state.feedrate = 0.0005;
+    // The way back at the programmed feed; then a feed below 0.001 adds none.
+    pending_move_flags.rapid_pending = 0;
     set_points({0.0, 0.0, 0.0});
-    tape_lines([] { output_rapid_move(); });
-    EXPECT_NEAR(move_output_state.tool_cutting_times[1], std::sqrt(2600.0) / 100.0, 1e-12);
+    tape_lines([] { output_linear_move(); });
+    EXPECT_NEAR(move_output_state.tool_cutting_times[1], length / rapid + length / 100.0, 1e-12);
+    feed_state.feedrate = 0.0005;
+    set_points({30.0, 40.0, 10.0});
+    tape_lines([] { output_linear_move(); });
+    EXPECT_NEAR(move_output_state.tool_cutting_times[1], length / rapid + length / 100.0, 1e-12);
 }
 
 TEST_F(Motion, ToolIndexGrowsOnlyWhenTheToolChanges) {

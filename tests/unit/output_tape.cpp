@@ -232,28 +232,6 @@ TEST_F(Tape, NoLimitsNoCheck) {
     EXPECT_EQ(block_writer.block_lines_written, 1000000);
 }
 
-// At the end of a run that cuts its tape, the numbered tapes an earlier run
-// left beyond this run's last are removed, up to the first number missing;
-// a run whose control never cuts its tape leaves such names alone.
-TEST_F(Tape, StaleNumberedTapesAreRemoved) {
-    for (const bool limit : {false, true}) {
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        for (const char* name : {"part.t01", "part.t02", "part.t04", "other.t01"}) std::ofstream(dir + name) << "old";
-        job_files.file_names[FILE_TAPE].set(dir + "part.tap");
-        job_files.file_extensions[FILE_TAPE].set("tap");
-        job_files.fixed_tape = 0;
-        next_tape_name = next_tape_name_t{};
-        tape_state.tape_number = 1;
-        real_option(5) = limit ? 10.0 : 0.0;  // maximum tape length
-        remove_stale_tapes();
-        EXPECT_EQ(std::filesystem::exists(dir + "part.t01"), !limit);
-        EXPECT_EQ(std::filesystem::exists(dir + "part.t02"), !limit);
-        EXPECT_TRUE(std::filesystem::exists(dir + "part.t04"));
-        EXPECT_TRUE(std::filesystem::exists(dir + "other.t01"));
-    }
-}
-
 TEST_F(Tape, ProgramEndWritesTheEndOfTapeCharacter) {
     open_tape("end.tap", "tap");
     configuration_store.intsp[73] = '%';

@@ -348,7 +348,8 @@ TEST_F(Units, AnOutputTakesItsNameWhenFinished) {
     // says what it is.
     EXPECT_EQ(read_file("tape"), "previous\n");
     const std::string unfinished = unit_table.unfinished_name[static_cast<std::size_t>(u)].data();
-    EXPECT_EQ(unfinished, path("tape") + ".kelvaron-unfinished-" + std::to_string(getpid()) + "-" + std::to_string(u));
+    EXPECT_EQ(unfinished, path("tape") + ".kelvaron-unfinished-" + std::to_string(getpid()) + "-" +
+                              std::to_string(unit_table.outputs_opened));
     EXPECT_TRUE(fs::exists(unfinished));
     filclo(u, st);
     EXPECT_EQ(st, IO_OK);
@@ -428,24 +429,63 @@ TEST_F(Units, OutputsSetAsideTakeTheirNamesTogether) {
 }
 
 TEST_F(Units, UnfinishedFilesOfEndedRunsAreCleared) {
-    // Left by a run that was killed outright: the next run writing the same
-    // output removes them. A run still going on keeps its file, and files of
-    // other outputs or other names are not touched.
+    // Left by runs that were killed outright: the next run writing in their
+    // folder removes them. A run still going on keeps its file, and names
+    // that are no unfinished names are not touched. The folder is read once
+    // a run, not once an output.
     pid_t gone = fork();
     if (gone == 0) _exit(0);
     int wstatus = 0;
     waitpid(gone, &wstatus, 0);
     const std::string mark = ".kelvaron-unfinished-";
     const std::string stale = "tape" + mark + std::to_string(gone) + "-11";
+    const std::string other = "other" + mark + std::to_string(gone) + "-3";
     const std::string alive = "tape" + mark + "1-12";  // process 1 is always there
-    const std::string other = "other" + mark + std::to_string(gone) + "-11";
     const std::string odd = "tape" + mark + "x-11";
-    for (const std::string& n : {stale, alive, other, odd}) write_file(n.c_str(), "half");
+    for (const std::string& n : {stale, other, alive, odd}) write_file(n.c_str(), "half");
     int u = open(path("tape"), OPEN_WRITE);
-    EXPECT_FALSE(fs::exists(dir / stale));
-    for (const std::string& n : {alive, other, odd}) EXPECT_TRUE(fs::exists(dir / n)) << n;
+    for (const std::string& n : {stale, other}) EXPECT_FALSE(fs::exists(dir / n)) << n;
+    for (const std::string& n : {alive, odd}) EXPECT_TRUE(fs::exists(dir / n)) << n;
+    write_file(stale.c_str(), "half");
+    int v = open(path("tape2"), OPEN_WRITE);
+    EXPECT_TRUE(fs::exists(dir / stale));
     int st = 0;
     filclo(u, st);
+    filclo(v, st);
+}
+
+// The outputs of a set take their names under its record, which names them;
+// a later run of the set removes those the record names that it does not
+// write again, and only while each is still the file recorded.
+TEST_F(Units, OutputSetRemovesOnlyWhatItsRecordNames) {
+    const auto run_set = [this](std::initializer_list<const char*> names) {
+        int st = 0;
+        for (const char* name : names) {
+            int u = open(path(name), OPEN_WRITE);
+            filwri(u, std::string("new ") + name, st);
+            set_unit_aside(u, st);
+        }
+        finish_output_set(path("p.tap"), st);
+        EXPECT_EQ(st, IO_OK);
+    };
+    write_file("p.t03", "not of this set\n");
+    run_set({"p.tap", "p.t01", "p.t02"});
+    EXPECT_TRUE(fs::exists(dir / "p.tap.kelvaron-set"));
+    EXPECT_EQ(read_file("p.t02"), "new p.t02\n");
+    EXPECT_EQ(read_file("p.t03"), "not of this set\n");  // never by its name alone
+
+    run_set({"p.tap", "p.t01"});
+    EXPECT_FALSE(fs::exists(dir / "p.t02"));  // the set's own, not written again
+    EXPECT_TRUE(fs::exists(dir / "p.t01"));
+    EXPECT_TRUE(fs::exists(dir / "p.t03"));
+
+    // A recorded file written since, in place: not the file recorded. A set
+    // of one tape has no record.
+    write_file("p.t01", "another job's\n");
+    run_set({"p.tap"});
+    EXPECT_EQ(read_file("p.t01"), "another job's\n");
+    EXPECT_FALSE(fs::exists(dir / "p.tap.kelvaron-set"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
 }
 
 TEST_F(Units, FlushReportsAFullDevice) {

@@ -12,7 +12,7 @@ using namespace kv;
 
 TEST(BuiltinMessages, CountAndOrder) {
     const auto rows = builtin_messages();
-    ASSERT_EQ(rows.size(), 296u);
+    ASSERT_EQ(rows.size(), 299u);
     int messages = 0;
     int last = 10;
     for (const builtin_message_line& row : rows) {
@@ -21,10 +21,10 @@ TEST(BuiltinMessages, CountAndOrder) {
         EXPECT_GT(row.number, last) << "numbers ascend";
         last = row.number;
     }
-    EXPECT_EQ(messages, 235);
+    EXPECT_EQ(messages, 238);
     EXPECT_EQ(rows.front().number, 11);
-    EXPECT_EQ(rows.back().number, 312);
-    EXPECT_EQ(std::string(rows.back().text), "Error: a hole off the spindle axis on a control that writes no Y; CLDATA record %(I)");
+    EXPECT_EQ(rows.back().number, 322);
+    EXPECT_EQ(std::string(rows.back().text), "Warning(coolnt):  Coolant function code not set: %(A)");
     for (const builtin_message_line& row : rows) EXPECT_LE(std::string(row.text).size(), 132u) << row.text;
 }
 
@@ -40,14 +40,14 @@ TEST(BuiltinMessages, RegisteredTable) {
     init_units(status);
     init_message_table(status);
     register_builtin_messages();
-    EXPECT_EQ(message_table.message_next_line, 10 + 296 + 1);
+    EXPECT_EQ(message_table.message_next_line, 10 + 299 + 1);
 
     const struct { int n, lines; } multi[] = {{11, 16}, {12, 13}, {180, 10}, {218, 5}, {235, 11},
                                                {236, 5}, {251, 4}, {252, 2}, {271, 2}, {273, 2}, {276, 2}};
     for (const auto& m : multi) EXPECT_EQ(message_table.message_line_count[m.n], m.lines) << m.n;
     int defined = 0;
     for (int n = 11; n <= MAXMSG; ++n) defined += message_table.message_line_count[n] > 0;
-    EXPECT_EQ(defined, 235);
+    EXPECT_EQ(defined, 238);
     for (int n : {14, 30, 59, 100, 177, 178, 182, 185, 222, 230, 231, 313, 400})
         EXPECT_EQ(message_table.message_line_count[n], 0) << n;
 
