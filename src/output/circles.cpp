@@ -32,6 +32,7 @@ constexpr int FUNCTION_ZY_PLANE = 7;
 constexpr int FUNCTION_XZ_PLANE = 8;
 constexpr int KEY_CIRCLE_ANGLE = 7;
 constexpr int KEY_RADIUS = 32;
+constexpr int KEY_X = 8;                 // "x coordinate"; Y and Z follow
 constexpr int FUNCTION_LINEAR = 2;
 // "integer 125" = 1: the control's arc block takes no helix (a controller
 // that programs one only in a form of its own), so a helix is written as
@@ -490,6 +491,8 @@ int arc_piece_radius(int r_value, int radius_word, double piece_sweep) {
 
 void set_arc_coordinate_word(int w, int axis) {
     if (!has_word(w)) return;
+    // An arc's words are set one by one: it takes the mode in force.
+    settle_data_mode(false);
     const motion_state_t& m = motion_state;
     const int increment = m.increments[axis];
     if (increment != 0) setwrd(w, 0, SETWRD_REQUEST);
@@ -498,10 +501,26 @@ void set_arc_coordinate_word(int w, int axis) {
         return;
     }
     // An increment equal to the one written last is a move all the same:
-    // the word forgets it, as the straight moves' words do.
+    // the word forgets it, as the straight moves' words do. A word of a
+    // resolution of its own takes the difference of both ends at it.
     if (increment != 0) setwrd(w, 0, SETWRD_FORGET);
-    setwrd(w, increment, SETWRD_SET);
+    setwrd(w,
+           MULT(w) != axis_mult(axis)
+               ? word_increment(m.position_units[axis], m.previous_position_units[axis], axis, w)
+               : increment,
+           SETWRD_SET);
 }
+
+namespace {
+
+// The modal test of a coordinate word reads the word of its absolute key,
+// also for an incremental word, as the straight moves' words do.
+bool coordinate_word_modal(int w) {
+    const int a = coordinate_axis_of_word(w);
+    return is_modal(a != 0 ? key_word(KEY_X + a - 1) : w);
+}
+
+}  // namespace
 
 void set_arc_plane_words(int word1, int word2) {
     const array1<int, 4>& axes = circle_state.arc_plane_axes;
@@ -514,7 +533,7 @@ void set_arc_plane_words(int word1, int word2) {
             setwrd(w, 0, SETWRD_FORGET);
             setwrd(w, 0, SETWRD_REQUEST);
         }
-        if (!is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
+        if (!coordinate_word_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
     }
 }
 
@@ -523,7 +542,7 @@ void request_arc_axis_words(int flag, int word1, int word2) {
         if (!has_word(w)) continue;
         const int value = word_output_state.word_value[w];
         if (flag != 0 ? value != 0 : value != word_output_state.word_previous[w]) setwrd(w, 0, SETWRD_REQUEST);
-        if (!is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
+        if (!coordinate_word_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
     }
 }
 
@@ -543,7 +562,10 @@ void arcmov(std::span<const double> points, int count, int& status) {
     circle_state_t& cs = circle_state;
     array1<int, 4>& axes = cs.arc_plane_axes;
     const array1<double, 5>& record = cs.circle_record;
-    const int x_word = key_word(8), y_word = key_word(9), z_word = key_word(10);
+    // The coordinate words of the mode: an incremental program of a control
+    // with incremental words writes the arc's increments in those, as its
+    // straight moves do.
+    const int x_word = coordinate_word(1), y_word = coordinate_word(2), z_word = coordinate_word(3);
     const int i_word = key_word(11), j_word = key_word(12), k_word = key_word(13);
     double r = pass1_results.unit_factor * record[1];
     const int stride = get_state_flag(31) != 0 ? 6 : 3;
@@ -738,7 +760,7 @@ void arcmov(std::span<const double> points, int count, int& status) {
             // A helix piece also writes its rise.
             if (helix != 0 && has_word(axial_word)) {
                 set_arc_coordinate_word(axial_word, axial);
-                if (!is_modal(axial_word)) setwrd(axial_word, 0, SETWRD_REQUEST);
+                if (!coordinate_word_modal(axial_word)) setwrd(axial_word, 0, SETWRD_REQUEST);
             }
             // Centre words by the incremental-centre rule.
             request_arc_axis_words(cs.incremental_centre_mode, centre_word1, centre_word2);
@@ -873,7 +895,7 @@ void output_helix_arc(const point3& point, double centre1, double centre2, int x
     request_arc_centre_words(circle_state.incremental_centre_mode, centre_word1, centre_word2);
     request_arc_axis_words(get_intsp(20), axis_word1, axis_word2);
     for (int w : {x_word, y_word, z_word}) {
-        if (has_word(w) && !is_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
+        if (has_word(w) && !coordinate_word_modal(w)) setwrd(w, 0, SETWRD_REQUEST);
     }
     fedrat();
     run_block(BLOCK_MOVE_CIRCLE);

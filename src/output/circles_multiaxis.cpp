@@ -205,7 +205,7 @@ void output_circle_move() {
     const int point_total = (last_index - 1) / STRIDE + 1;
     const int middle_index = ((point_total + 1) / 2 - 1) * STRIDE + 1;
 
-    const int x_word = key_word(KEY_X), y_word = key_word(KEY_X + 1), z_word = key_word(KEY_X + 2);
+    const int x_word = coordinate_word(1), y_word = coordinate_word(2), z_word = coordinate_word(3);
     const int i_word = key_word(11), j_word = key_word(12), k_word = key_word(13);
     const double r = pass1_results.unit_factor * record[1];
 

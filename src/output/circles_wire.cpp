@@ -129,7 +129,7 @@ void arcmov_wire() {
         std::span<const double>(point_column_values(POINT_COLUMN_RAW)).first(static_cast<std::size_t>(count));
     const int last_index = ((count - 3) / stride) * stride + 1;
 
-    const int x_word = key_word(KEY_X), y_word = key_word(KEY_X + 1), z_word = key_word(KEY_X + 2);
+    const int x_word = coordinate_word(1), y_word = coordinate_word(2), z_word = coordinate_word(3);
     const int i_word = key_word(11), j_word = key_word(12), k_word = key_word(13);
     const double r = pass1_results.unit_factor * record[1];
 

@@ -587,7 +587,9 @@ void cycle_tool_axis(point3& axis) {
 }
 
 void cycle_plane_words(int axis, cycle_plane_t& plane) {
-    const int x = key_word(8), y = key_word(9), z = key_word(10);
+    // The coordinate words of the mode (incremental words where the control
+    // has them), as for the arcs of a circle record.
+    const int x = coordinate_word(1), y = coordinate_word(2), z = coordinate_word(3);
     const int i = key_word(11), j = key_word(12), k = key_word(13);
     if (axis == 1) {
         plane = {2, 3, 1, y, z, j, k, 7};
@@ -701,6 +703,17 @@ void set_radius_word(int value) {
     if (has_word(w)) setwrd(w, value, SETWRD_SET);
 }
 
+// The centre of the helix arc about to be written, kept where the arcs of a
+// circle record keep theirs (elements 4..6 of the position), so that a
+// block reads it as xcentre, ycentre and zcentre.
+void place_helix_arc_centre(const point3& centre) {
+    motion_state_t& m = motion_state;
+    for (int k = 1; k <= 3; ++k) {
+        m.position[k + 3] = centre[k];
+        m.position_units[k + 3] = word_integer(centre[k], axis_mult(k));
+    }
+}
+
 // Helical drilling: down k full turns from the clearance, a partial turn,
 // the exit arcs and the move back to the centre. The retract form enters
 // with a lead-in quarter arc at the bottom and climbs instead.
@@ -722,13 +735,17 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     if (get_gcode_value(FUNCTION_CIRCLE_CCW) == UNSET_CODE && !function_has_word(FUNCTION_CIRCLE_CW)) {
         issue_message(129);
     }
-    const int x = key_word(8), y = key_word(9), z = key_word(10);
-    const double mult = MULT(x);
+    const int x = coordinate_word(1), y = coordinate_word(2), z = coordinate_word(3);
+    const double mult = MULT(key_word(8));
     const double mult_r = MULT(key_word(32));
     const double h1 = hole[pl.first_axis], h2 = hole[pl.second_axis];
     const double s_axial = start[pl.axial];
     // A pitch of 0 makes no full turns: the whole depth is the partial turn.
     const int turns = c != 0.0 ? truncate_to_int(std::fabs(b) / std::fabs(c)) : 0;
+
+    // The centre the cycle's arcs place is the cycle's own: the one held
+    // before comes back after them.
+    const motion_state_t kept = motion_state;
 
     // Three feeds, each in its own unit: the feed in force, the toolpath's
     // first feed (the way in and out) and the cycle's feed.
@@ -774,6 +791,7 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
         set_radius_word(nearest_int(mult_r * a));
         set_helix_point_words(end, x, y, z);
         fedrat();
+        place_helix_arc_centre(centre);
         run_block(BLOCK_MOVE_CIRCLE);
         commit_current_position();
         gset(pl.plane_function, SETWRD_SET_REQUEST);
@@ -795,6 +813,7 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
             return;
         }
         set_radius_word(radius);
+        place_helix_arc_centre(plane_point(pl, centre1, centre2, axial));
         output_helix_arc(plane_point(pl, first, second, axial),
                          helix_centre_value(pl.first_centre_word, pl.first_axis, centre1),
                          helix_centre_value(pl.second_centre_word, pl.second_axis, centre2), x, y, z, pl.first_word,
@@ -837,6 +856,15 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     feed_state.feedrate = programmed;
     per_minute = programmed_per_minute;
     pw.compensation_state = keep_compensation;
+    motion_state_t& m = motion_state;
+    for (int k = 4; k <= 6; ++k) {
+        m.position[k] = kept.position[k];
+        m.previous_position[k] = kept.previous_position[k];
+        m.committed_position[k] = kept.committed_position[k];
+        m.position_units[k] = kept.position_units[k];
+        m.previous_position_units[k] = kept.previous_position_units[k];
+        m.increments[k] = kept.increments[k];
+    }
     status = 0;
 }
 

@@ -40,6 +40,8 @@ constexpr int WDSTAT_WILL_WRITE = 3;
 constexpr int WDSTAT_VALUE = 4;
 constexpr int WDSTAT_PERMANENCE = 5;
 
+constexpr int DATA_MODE_UNKNOWN = -1;
+
 struct word_output_state_t {
     array1<int, MAXWORDS> word_value;
     array1<int, MAXWORDS> word_value_type = filled_array1<int, MAXWORDS>(WORD_CARRIES_NUMBER);
@@ -54,6 +56,13 @@ struct word_output_state_t {
     // The function slot (absolute or incremental data) of a switch of the
     // coordinate mode whose code no line has written yet; 0 when none.
     int mode_code_owed = 0;
+    // The coordinate mode whose code the tape's lines wrote last, by any
+    // block (a list's tool change may write "G90" as a plain word value):
+    // 1 absolute, 0 incremental, DATA_MODE_UNKNOWN before any on this tape.
+    int tape_data_mode = DATA_MODE_UNKNOWN;
+    // Set while a move of incremental output is written in absolute data
+    // (settle_data_mode); the line that writes it ends it.
+    int absolute_move_written = 0;
 };
 extern word_output_state_t word_output_state;
 
@@ -109,6 +118,18 @@ int coordinate_word(int a);
 // The axis (1 X, 2 Y, 3 Z) whose absolute or incremental coordinate word w
 // is, or 0.
 int coordinate_axis_of_word(int w);
+// Settles the coordinate mode of a move's line, where the machine would
+// otherwise read its coordinates in the other mode: the line carries the
+// other code (a block that runs into it, such as a tool change ending in
+// "G90 ;"), the tape wrote the other code last, or a switch of mode has not
+// been written. Under incremental output after a block's absolute code, the
+// move is written in absolute data when absolute_move_allowed (returns
+// true; incremental output resumes once its line is written); otherwise the
+// code of the mode in force is asked for.
+bool settle_data_mode(bool absolute_move_allowed);
+// After a line is written: notes the coordinate mode whose code it carries,
+// if any, and ends a move written in absolute data under incremental output.
+void note_written_data_mode(const word_set& placed);
 // The X, Y and Z words from the current position and the move's increments.
 void set_xyz_words();
 // set_xyz_words with all three words requested, as a home move names them.

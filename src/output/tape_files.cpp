@@ -538,6 +538,8 @@ void compose_next_tape_name(std::string_view current, int fixed, int default_ext
 
 void start_next_tape() {
     tape_state.tape_counter += get_intsp(78);
+    // A machine that starts the new tape is in no mode the tape has told it.
+    word_output_state.tape_data_mode = DATA_MODE_UNKNOWN;
     derived_settings.sequence_number = get_intsp(22);
     tape_state.cut_on_tape = 0;
 

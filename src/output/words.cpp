@@ -93,6 +93,9 @@ void init_word_state() {
     s.word_next_request.fill(0);
     s.word_previous.fill(NO_PREVIOUS_VALUE);
     s.word_forced.fill(0);
+    s.mode_code_owed = 0;
+    s.tape_data_mode = DATA_MODE_UNKNOWN;
+    s.absolute_move_written = 0;
     for (int w = 1; w <= MAXWORDS; ++w) {
         s.word_text[w].clear();
         s.word_previous_text[w].clear();
@@ -234,24 +237,102 @@ int coordinate_word(int a) {
 
 namespace {
 
-// The first move after a switch asks for the mode's code again, unless a line
-// has written it since or its word already carries a value requested for
-// this line (a list may give the word other codes too).
-void request_owed_mode_code() {
-    word_output_state_t& s = word_output_state;
-    const int slot = s.mode_code_owed;
-    if (slot == 0) return;
-    s.mode_code_owed = 0;
-    const int w = configuration_store.icodes[1][slot];
-    const int code = configuration_store.icodes[2][slot];
-    if (!valid_word(w) || code == UNSET_CODE || s.word_previous[w] == code || s.word_request.contains(w)) return;
-    gset(slot, SETWRD_SET_REQUEST);
+// The coordinate mode (1 absolute, 0 incremental) whose code word w carries
+// for the next line, or DATA_MODE_UNKNOWN when it carries neither.
+int data_mode_of_word(int w) {
+    const configuration_store_t& cs = configuration_store;
+    const word_output_state_t& s = word_output_state;
+    if (s.word_value_type[w] != WORD_CARRIES_NUMBER) return DATA_MODE_UNKNOWN;
+    for (int slot : {FUNCTION_ABSOLUTE_DATA, FUNCTION_INCREMENTAL_DATA})
+        if (cs.icodes[1][slot] == w && cs.icodes[2][slot] != UNSET_CODE && s.word_value[w] == cs.icodes[2][slot])
+            return slot == FUNCTION_ABSOLUTE_DATA ? 1 : 0;
+    return DATA_MODE_UNKNOWN;
 }
 
 }  // namespace
 
+void note_written_data_mode(const word_set& placed) {
+    const configuration_store_t& cs = configuration_store;
+    word_output_state_t& s = word_output_state;
+    for (int slot : {FUNCTION_ABSOLUTE_DATA, FUNCTION_INCREMENTAL_DATA}) {
+        const int w = cs.icodes[1][slot];
+        if (!valid_word(w) || !placed.contains(w)) continue;
+        const int mode = data_mode_of_word(w);
+        if (mode == DATA_MODE_UNKNOWN) continue;
+        s.tape_data_mode = mode;
+        // The tape now says which mode it is in: a code owed since a switch
+        // gives way to what the line wrote.
+        s.mode_code_owed = 0;
+    }
+    // A move written in absolute data within incremental output is done:
+    // incremental output resumes, its code owed to the next move.
+    if (s.absolute_move_written) {
+        s.absolute_move_written = 0;
+        set_coordinate_mode(0);
+    }
+}
+
+bool settle_data_mode(bool absolute_move_allowed) {
+    const configuration_store_t& cs = configuration_store;
+    word_output_state_t& s = word_output_state;
+    if (s.absolute_move_written) {
+        // The move before wrote no line: incremental output resumes first.
+        s.absolute_move_written = 0;
+        set_coordinate_mode(0);
+    }
+    const int absolute = get_state_flag(ABSOLUTE_COORDINATES_FLAG) != 0 ? 1 : 0;
+    const int slot = absolute != 0 ? FUNCTION_ABSOLUTE_DATA : FUNCTION_INCREMENTAL_DATA;
+    const int other_slot = absolute != 0 ? FUNCTION_INCREMENTAL_DATA : FUNCTION_ABSOLUTE_DATA;
+    const int w = cs.icodes[1][slot];
+    const int other = cs.icodes[1][other_slot];
+    const bool owed = s.mode_code_owed != 0;
+    s.mode_code_owed = 0;
+    if (!valid_word(w) || cs.icodes[2][slot] == UNSET_CODE) return false;
+    // Where incremental coordinates have words of their own, the words say
+    // the mode: its code goes out after a switch only.
+    bool own_words = false;
+    for (int k = KEY_INCREMENTAL_X; k <= KEY_INCREMENTAL_X + 2; ++k)
+        own_words = own_words || (valid_word(cs.key[k]) && cs.key[k] != NO_WORD);
+    if (own_words) {
+        if (owed && s.word_previous[w] != cs.icodes[2][slot] && !s.word_request.contains(w))
+            gset(slot, SETWRD_SET_REQUEST);
+        return false;
+    }
+
+    // The code the line carries already: a block that runs into it (such as
+    // a tool change ending in "G90 ;") may have asked for either.
+    int line_mode = DATA_MODE_UNKNOWN;
+    if (s.word_request.contains(w)) line_mode = data_mode_of_word(w);
+    if (valid_word(other) && s.word_request.contains(other) && data_mode_of_word(other) == 1 - absolute)
+        line_mode = 1 - absolute;
+    if (line_mode == absolute) return false;
+    // Else the machine reads the line in the mode whose code the tape wrote
+    // last.
+    const bool contrary = line_mode == 1 - absolute || (line_mode == DATA_MODE_UNKNOWN && s.tape_data_mode == 1 - absolute);
+    if (!contrary && (s.tape_data_mode == absolute || !owed)) return false;
+
+    // A block left the machine in absolute data within incremental output:
+    // the move is written in absolute data, which also brings the machine
+    // back where the program has it after a return to the reference point
+    // that such a block may make; incremental output resumes after it (the
+    // resumption owes its code, so the next move is incremental).
+    if (contrary && absolute == 0 && absolute_move_allowed && (line_mode == 1 || !owed)) {
+        set_coordinate_mode(1);
+        s.mode_code_owed = 0;
+        s.absolute_move_written = 1;
+        return true;
+    }
+    // The code of the mode in force, in place of the other one where the
+    // line carries it; a word that carries another code of the list for
+    // this line keeps it.
+    if (line_mode == 1 - absolute && other != w) setwrd(other, 0, SETWRD_CANCEL);
+    if (s.word_request.contains(w) && line_mode == DATA_MODE_UNKNOWN) return false;
+    gset(slot, SETWRD_SET_REQUEST);
+    return false;
+}
+
 void set_xyz_words() {
-    request_owed_mode_code();
+    settle_data_mode(true);
     const configuration_store_t& cs = configuration_store;
     motion_state_t& m = motion_state;
     const int absolute = get_state_flag(ABSOLUTE_COORDINATES_FLAG) != 0;

@@ -296,6 +296,7 @@ void write_block(int mode, int& overflow) {
         echo_line(written_line, length);
         write_line_or_stop(written_line, job_files.file_units[unit_slot(FILE_TAPE)]);
         for (int i = 1; i <= 3; ++i) tape_state.tape_characters[i] += length + 1;
+        note_written_data_mode(placed);
         s.word_request.remove_through(count);
     }
     bi.literals_pending = 0;

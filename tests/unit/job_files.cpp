@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "unit_temp.h"
 #include "job/job.h"
 #include "ppnsub/ppnsub.h"
 
@@ -68,7 +69,7 @@ TEST(FileDefaults, EnvironmentRootComesFirst) {
 TEST(OpenFileOnPath, SearchSeparatorsAndSpecialNames) {
     start_units();
     namespace fs = std::filesystem;
-    const fs::path dir = fs::path(::testing::TempDir()) / "kv_open_file_on_path";
+    const fs::path dir = fs::path(unit_temp_path("kv_open_file_on_path"));
     fs::remove_all(dir);
     fs::create_directories(dir / "lib");
     for (const char* f : {"lib/job_cut", "lib/jobcut", "lib/m.cfg"}) std::fclose(std::fopen((dir / f).c_str(), "w"));

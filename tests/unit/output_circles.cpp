@@ -1,6 +1,7 @@
 // Circles: quadrants and rounded distances, the plane geometry of the helix
 // and offset arcs, and arcs written as pieces split at quadrant boundaries
 // with their radius sign, or given to linear moves.
+#include <cstdio>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "unit_temp.h"
 #include "output/output.h"
 #include "output_fixture.h"
 
@@ -75,7 +77,7 @@ protected:
     }
     // arcmov over the given points, with the tape lines it wrote.
     arc_result run_arc(const std::vector<double>& values) {
-        const std::string path = ::testing::TempDir() + "circles_tape.txt";
+        const std::string path = unit_temp_path("circles_tape.txt");
         int status = 0;
         int unit = -1;
         open_unit(unit, path, OPEN_WRITE, FORM_TEXT, status);
@@ -86,6 +88,7 @@ protected:
         filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
         job_files.file_units[unit_slot(FILE_TAPE)] = -1;
         std::ifstream in(path);
+        std::remove(path.c_str());  // the open stream still reads it
         for (std::string line; std::getline(in, line);) r.lines.push_back(line);
         return r;
     }

@@ -1,11 +1,13 @@
 // Circles of the azimuth/elevation heads: the offset arc of subtypes 22 and
 // 23 written point by point, the cone angle of subtype 21, the offsets' own
 // circle of subtype 25, the radius sign, and the circles that cannot be built.
+#include <cstdio>
 #include <cmath>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "unit_temp.h"
 #include "kinematics/kinematics.h"
 #include "output/output.h"
 #include "output_fixture.h"
@@ -59,7 +61,7 @@ protected:
     // and the exit code of a stop go to the out-parameters.
     static std::vector<std::string> run_arc(std::initializer_list<double> values, std::string* messages = nullptr,
                                             int* stopped = nullptr) {
-        const std::string path = ::testing::TempDir() + "head_circles_tape.txt";
+        const std::string path = unit_temp_path("head_circles_tape.txt");
         int status = 0;
         int unit = -1;
         open_unit(unit, path, OPEN_WRITE, FORM_TEXT, status);
@@ -76,6 +78,7 @@ protected:
         filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
         job_files.file_units[unit_slot(FILE_TAPE)] = -1;
         std::ifstream in(path);
+        std::remove(path.c_str());  // the open stream still reads it
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;

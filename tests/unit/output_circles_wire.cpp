@@ -2,11 +2,13 @@
 // and incremental centres, the C axis and circle angle at the arc's end, an
 // arc as the first move after a tool change, a missing circle code, and flat
 // pieces given to straight moves.
+#include <cstdio>
 #include <cmath>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "unit_temp.h"
 #include "output/output.h"
 #include "output_fixture.h"
 
@@ -63,7 +65,7 @@ protected:
 
     // arcmov_wire over the given points: the tape lines and the messages.
     static std::vector<std::string> run_arc(std::initializer_list<double> values, std::string* messages = nullptr) {
-        const std::string path = ::testing::TempDir() + "wire_circles_tape.txt";
+        const std::string path = unit_temp_path("wire_circles_tape.txt");
         int status = 0;
         int unit = -1;
         open_unit(unit, path, OPEN_WRITE, FORM_TEXT, status);
@@ -76,6 +78,7 @@ protected:
         filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
         job_files.file_units[unit_slot(FILE_TAPE)] = -1;
         std::ifstream in(path);
+        std::remove(path.c_str());  // the open stream still reads it
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "unit_temp.h"
 #include "job/job.h"
 #include "kinematics/kinematics.h"
 #include "output/output.h"
@@ -75,7 +76,7 @@ protected:
     // Tape lines written by `output` into a fresh tape file.
     template <class F>
     std::vector<std::string> tape_lines(F output) {
-        const std::string path = ::testing::TempDir() + "motion_tape.txt";
+        const std::string path = unit_temp_path("motion_tape.txt");
         int status = 0;
         int unit = -1;
         open_unit(unit, path, OPEN_WRITE, FORM_TEXT, status);
@@ -86,6 +87,7 @@ protected:
         filclo(job_files.file_units[unit_slot(FILE_TAPE)], status);
         job_files.file_units[unit_slot(FILE_TAPE)] = -1;
         std::ifstream in(path);
+        std::remove(path.c_str());  // the open stream still reads it
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;

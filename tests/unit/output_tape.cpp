@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "unit_temp.h"
 #include "output/output.h"
 #include "record_fixture.h"
 #include "output_fixture.h"
@@ -30,7 +31,7 @@ protected:
         next_tape_name = next_tape_name_t{};
         block_writer.block_lines_written = 0;
         toolpath_tables = toolpath_tables_t{};
-        dir = ::testing::TempDir() + "kv_tape_" + std::to_string(++serial) + "/";
+        dir = unit_temp_path("kv_tape_" + std::to_string(++serial)) + "/";
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
     }
@@ -43,6 +44,7 @@ protected:
             u = -1;
         }
         discard_set_aside_outputs();
+        std::filesystem::remove_all(dir);
     }
 
     // Opens the tape file dir + name as the running tape.
