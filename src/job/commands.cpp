@@ -65,8 +65,6 @@ constexpr int MINOR_ON = 71;
 constexpr int MINOR_OFF = 72;
 constexpr int MINOR_LEFT = 8;
 constexpr int MINOR_RIGHT = 24;
-constexpr int MINOR_IPR = 74;
-constexpr int MINOR_PERREV = 316;
 
 constexpr int FLAG_LEADER = 6;               // a leader block is being written
 constexpr int FLAG_COMPENSATION_CHANGE = 22;
@@ -258,7 +256,7 @@ void handle_cutcom() {
 
 void handle_feedrate() {
     const int minor = cldata_int_word(2);
-    motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] = (minor == MINOR_IPR || minor == MINOR_PERREV) ? 0 : 1;
+    motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] = feed_unit_per_revolution(minor) ? 0 : 1;
     feed_state.feedrate = cldata_real_word(1) * unit_factor();
     end_record_block(0);
 }
@@ -358,7 +356,7 @@ void handle_cycle() {
     for (int j = 1; j <= cs.depth_count; ++j) cp.depths[j] = cldata_real_word(j + 1) * uf;
     cp.feed = data_real(n - 2) * uf;
     const int unit = n >= 4 ? cldata_int_word(n - 3) : 0;
-    cp.feed_per_revolution = unit == MINOR_IPR || unit == MINOR_PERREV ? 1 : 0;
+    cp.feed_per_revolution = feed_unit_per_revolution(unit) ? 1 : 0;
     pending_move_flags.rapid_pending = 1;
     if (cs.cycle_type == CYCLE_TAP && get_intsp(69) != 2) cp.feed *= TAP_FEED_FACTOR;
     cp.feed_written = cp.feed;

@@ -284,6 +284,9 @@ void cldata_real_words(int first, std::span<double> out);
 char cldata_char_word(int i);
 int cldata_rounded_word(int i);
 int find_minor_word_value(int code, int& index);
+// Whether the unit word of a feed (FEDRAT's second word, a CYCLE's feed
+// unit) gives the feed per revolution: IPR or PERREV.
+inline bool feed_unit_per_revolution(int minor) { return minor == 74 || minor == 316; }
 void next_record_class(int& record_class, int& subclass, int& flag);
 int find_record_ahead(int a, int b, int c, int d, int& k, int limit);
 
@@ -359,6 +362,7 @@ struct toolpath_tables_t {
     array1<int, MAXTOOLPATHS> toolpath_spindle_code{};
     array1<double, MAXTOOLPATHS> toolpath_tip_radius{};
     array1<double, MAXTOOLPATHS> toolpath_first_feed{};
+    array1<int, MAXTOOLPATHS> toolpath_first_feed_per_revolution{};  // that feed's unit
     array1<double, MAXTOOLPATHS> toolpath_feedrate{};
     array1<double, MAXTOOLPATHS> toolpath_plunge_rate{};
     array1<double, MAXTOOLPATHS> toolpath_rapid_feed{};

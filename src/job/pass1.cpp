@@ -43,6 +43,7 @@ struct pending_tool_t {
     int radius_offset = 0;
     text<TOOLPATH_TEXT_LEN> tool_text;
     double first_feed = 0.0;
+    int first_feed_per_revolution = 0;
     int first_feed_seen = 1;  // set again by each tool record; none before the first
 };
 
@@ -193,6 +194,7 @@ void place_pending_tool(pass1_scan_t& p) {
     t.toolpath_tool_text[i] = p.tool.tool_text;
     t.toolpath_tip_radius[i] = p.spindle.tip_radius;
     t.toolpath_first_feed[i] = p.tool.first_feed;
+    t.toolpath_first_feed_per_revolution[i] = p.tool.first_feed_per_revolution;
     t.toolpath_spindle_code[i] = p.spindle.code;
     p.tool.pending = 0;
 }
@@ -383,8 +385,12 @@ void read_feedrate_record(pass1_scan_t& p) {
     // feed, also when it comes after the toolpath's first point.
     if (!p.tool.first_feed_seen) {
         p.tool.first_feed = p.feed;
+        p.tool.first_feed_per_revolution = feed_unit_per_revolution(cldata_int_word(2)) ? 1 : 0;
         p.tool.first_feed_seen = 1;
-        if (!p.tool.pending) toolpath_tables.toolpath_first_feed[row(p)] = p.feed;
+        if (!p.tool.pending) {
+            toolpath_tables.toolpath_first_feed[row(p)] = p.feed;
+            toolpath_tables.toolpath_first_feed_per_revolution[row(p)] = p.tool.first_feed_per_revolution;
+        }
     }
 }
 
@@ -485,6 +491,7 @@ void start_new_style_toolpath(pass1_scan_t& p) {
         t.toolpath_spindle_speed[i] = t.toolpath_spindle_speed[o];
         t.toolpath_tip_radius[i] = t.toolpath_tip_radius[o];
         t.toolpath_first_feed[i] = t.toolpath_first_feed[o];
+        t.toolpath_first_feed_per_revolution[i] = t.toolpath_first_feed_per_revolution[o];
         t.toolpath_spindle_code[i] = t.toolpath_spindle_code[o];
         t.toolpath_start[i] = t.toolpath_start[o];
         t.toolpath_from_axis[i] = t.toolpath_from_axis[o];

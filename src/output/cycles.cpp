@@ -133,6 +133,21 @@ void end_cycle_output() {
     setwrd(fcode_word(FUNCTION_LINEAR), 0, SETWRD_FORGET);
 }
 
+// A cycle's feed is read in the feed mode the tape stands in, and a list's
+// cycle lines seldom carry the feed-mode word: where the tape stands in the
+// other mode than the cycle's feed and neither "cycle start" nor the hole's
+// block can write that word, its code goes out now in a line of its own.
+void state_cycle_feed_mode(int tap) {
+    const int w = feed_mode_word_owed();
+    if (w == 0) return;
+    const array1<int, NUMBLOCKS>& length = configuration_store.blklen;
+    const int hole = tap ? BLOCK_MOVE_TAP : BLOCK_MOVE_CYCLE;
+    // An empty hole block writes every pending word.
+    if (length[hole] < 1 || block_names_word(hole, w)) return;
+    if (length[BLOCK_CYCLE_START] > 0 && block_names_word(BLOCK_CYCLE_START, w)) return;
+    write_word_alone(w);
+}
+
 // One hole's block: "move tap" for the tap types, else "move cycle".
 void hole_block(int tap) {
     cycle_state_t& cs = cycle_state;
@@ -440,7 +455,12 @@ double write_cycle_holes(std::span<const double> points, int last, int type, con
             start = std::max(h, height_along_tool_axis(committed_point()));
             set_position_from_cutfile_point(points, i);
             begin_cycle(type, h, t, use_top);
-            if (get_intsp(19) == 0) end_record_block(1);
+            // "cycle output" 0 writes the pending words before the holes.
+            if (get_intsp(19) == 0) {
+                end_record_block(1);
+            } else {
+                state_cycle_feed_mode(type == CYCLE_TAP || type == CYCLE_RIGID_TAP);
+            }
             level = h;
         }
         set_position_from_cutfile_point(points, i);
@@ -610,6 +630,7 @@ void cycmov_variable_peck() {
     set_xyz_words();
     cycle_function_or_warning(20 + type, type);
     cycle_feed(cycle_parameters.feed, cycle_parameters.feed_per_revolution);
+    state_cycle_feed_mode(type == CYCLE_TAP);
     const double h = motion_state.position[3] - c;
     set_cycle_word(28, h);
     double depth = h - depth_at(pecks);
@@ -669,6 +690,14 @@ point3 plane_point(const cycle_plane_t& pl, double first, double second, double 
     return p;
 }
 
+// The feed of the helix's next moves in the unit the cutfile gives it, so
+// that their feed words, any conversion and their times follow that unit.
+void use_helix_feed(double feed, int per_revolution) {
+    feed_state.feedrate = feed;
+    motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] = per_revolution ? 0 : 1;
+    fedrat();
+}
+
 void set_radius_word(int value) {
     const int w = key_word(32);
     if (has_word(w)) setwrd(w, value, SETWRD_SET);
@@ -718,28 +747,31 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     // before comes back after them.
     const motion_state_t kept = motion_state;
 
+    // Three feeds, each in its own unit: the feed in force, the toolpath's
+    // first feed (the way in and out) and the cycle's feed.
+    int& per_minute = motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG];
     const double programmed = feed_state.feedrate;
+    const int programmed_per_minute = per_minute;
     const int row = toolpath_row(current_toolpath_index());
+    const double first_feed = toolpath_tables.toolpath_first_feed[row];
+    const int first_per_revolution = toolpath_tables.toolpath_first_feed_per_revolution[row];
     const int keep_compensation = pw.compensation_state;
-    feed_state.feedrate = toolpath_tables.toolpath_first_feed[row];
-    fedrat();
-    setwrd(key_word(16), 0, SETWRD_REQUEST);
+    use_helix_feed(first_feed, first_per_revolution);
+    request_feed_word();
 
     double axial_now = s_axial;
     double step = std::fabs(c);
     if (retract == 0) {
         helix_linear_move(plane_point(pl, h1, h2, s_axial));
-        feed_state.feedrate = cycle_parameters.feed;
-        fedrat();
-        setwrd(key_word(16), 0, SETWRD_REQUEST);
+        use_helix_feed(cycle_parameters.feed, cycle_parameters.feed_per_revolution);
+        request_feed_word();
         helix_linear_move(start);
     } else {
         const double u = 1.0 / mult;
         helix_linear_move(plane_point(pl, h1 + 2 * u, h2 - 2 * u, s_axial));
         helix_linear_move(plane_point(pl, h1, h2, s_axial));
         helix_linear_move(plane_point(pl, h1, h2, s_axial - std::fabs(b) + a));
-        feed_state.feedrate = programmed;
-        fedrat();
+        use_helix_feed(programmed, programmed_per_minute == 0);
         // Lead-in quarter arc in the plane of the tool axis and the first
         // plane axis, from the plunge point down onto the helix radius.
         cycle_plane_t side;
@@ -818,11 +850,11 @@ void output_helix(const point3& hole, double a, double b, const point3& v, doubl
     set_status_flag(22, 1);
     helix_linear_move(plane_point(pl, h1, h2, target));
     if (retract == 0) {
-        feed_state.feedrate = toolpath_tables.toolpath_first_feed[row];
-        fedrat();
+        use_helix_feed(first_feed, first_per_revolution);
         helix_linear_move(plane_point(pl, h1, h2, s_axial));
     }
     feed_state.feedrate = programmed;
+    per_minute = programmed_per_minute;
     pw.compensation_state = keep_compensation;
     motion_state_t& m = motion_state;
     for (int k = 4; k <= 6; ++k) {

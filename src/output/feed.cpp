@@ -135,13 +135,16 @@ void set_feed_value(int value, int per_minute_word_requested, int per_revolution
 void fedrat() {
     const array1<int, NUMINTSP>& intsp = configuration_store.intsp;
     use_inverse_time_format(0);
+    const int rapid = pending_move_flags.rapid_pending != 0;
     if (intsp[CODED_FEED_SETTING] == 2) {
-        coded_feed();
+        // A code stands for a feed a minute and writes no feed mode: a feed
+        // per revolution goes in converted.
+        coded_feed(rapid ? feed_state.feedrate : converted_feed(feed_state.feedrate));
         return;
     }
     const int axis_mode = intsp[AXIS_FEED_WORDS_SETTING];
-    const int rapid = pending_move_flags.rapid_pending != 0;
-    const int per_revolution = per_revolution_output();
+    // The rapid feedrate is a feed a minute whatever the cutfile's feed.
+    const int per_revolution = !rapid && per_revolution_output();
     const double feedrate = per_revolution || rapid ? feed_state.feedrate : converted_feed(feed_state.feedrate);
     vector3 d;
     for (int i = 1; i <= 3; ++i) d[i] = motion_state.position[i] - motion_state.previous_position[i];
@@ -251,6 +254,21 @@ void cycle_feed(double feed, int per_revolution) {
         set_feed_value(value, 1, native);
     }
     motion_state.output_mode_flags[FEED_PER_MINUTE_FLAG] = saved;
+}
+
+void request_feed_word() {
+    const int per_revolution = feed_state.mode_written == FEED_FUNCTION_PER_REVOLUTION;
+    const int w = key_word(per_revolution ? FEED_PER_REVOLUTION_KEY : FEED_KEY);
+    if (has_word(w)) setwrd(w, 0, SETWRD_REQUEST);
+}
+
+int feed_mode_word_owed() {
+    const int function = feed_state.mode_written;
+    if (function == 0 || !writes_feed_per_revolution()) return 0;
+    const int w = fcode_word(function);
+    const int code = get_gcode_value(function);
+    if (!has_word(w) || code == UNSET_CODE) return 0;
+    return word_output_state.word_previous[w] == code ? 0 : w;
 }
 
 }  // namespace kv

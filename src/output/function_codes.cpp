@@ -186,7 +186,7 @@ void crc() {
     }
 }
 
-void coded_feed() {
+void coded_feed(double feed) {
     const motion_state_t& m = motion_state;
     int x = 0, y = 0, z = 0;
     if (pending_move_flags.circle_pending != 0) {
@@ -222,7 +222,7 @@ void coded_feed() {
 
     const int moving = x + y + z;
     const double limit = moving <= 1 ? real_option(13) : (moving == 2 ? real_option(14) : real_option(15));
-    double f = feed_state.feedrate;
+    double f = feed;
     if (f < real_option(2)) f = real_option(2);
     if (f > limit) f = limit;
     int code = 0;

@@ -338,7 +338,8 @@ text<FUNCTION_TEXT_LENGTH> function_code_text(int n);
 int output_value_table(double v, int w);
 void dwellp(double seconds);
 void crc();
-void coded_feed();
+// The coded feed of a feed a minute (a code, never a value), with its offset word.
+void coded_feed(double feed);
 
 // --- feed rate output ------------------------------------------------------------------------
 // The feed word and the feed-mode function of the next move, set before its
@@ -369,6 +370,12 @@ void fedrat_multiaxis();
 double feed_per_minute_of(double feed);
 // A cycle's feed into the feed word, in the mode the record gives it.
 void cycle_feed(double feed, int per_revolution);
+// Requests the word that carries the feed in the mode last set.
+void request_feed_word();
+// Where the control writes feeds per revolution as such, the tape can stand
+// in either feed mode: the word of the mode the last feed was set in when
+// the tape's last code in that word is another, else 0.
+int feed_mode_word_owed();
 
 // --- motion dispatch and point handling --------------------------------------------------------
 // The points of a GOTO record and its joined continuation records, the move

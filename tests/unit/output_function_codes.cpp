@@ -142,24 +142,21 @@ TEST_F(FunctionCodes, CodedFeed) {
         int code;
     } cases[] = {{5.55, 455}, {55.5, 555}, {555, 655}, {5550, 755}, {0.5, 410}};
     for (const auto& c : cases) {
-        feed_state.feedrate = c.feed;
-        coded_feed();
+        coded_feed(c.feed);
         EXPECT_EQ(value_of(f), c.code) << c.feed;
-        EXPECT_DOUBLE_EQ(feed_state.feedrate, c.feed);
     }
     // The limit follows the count of moving axes.
     real_option(14) = 50.0;
     motion_state.position[1] = 1.0;
     motion_state.position[3] = -1.0;
-    feed_state.feedrate = 555;
     ppword_state.compensation_state = COMPENSATION_RIGHT;
     tool_state.offset_number = 3;
-    coded_feed();
+    coded_feed(555);
     EXPECT_EQ(value_of(f), 550);
     EXPECT_EQ(value_of(key_word(25)), 503);  // X and Z move
     configuration_store.intsp[78] = 1;
     ppword_state.compensation_state = COMPENSATION_LEFT;
-    coded_feed();
+    coded_feed(555);
     EXPECT_EQ(value_of(key_word(25)), 803);
 }
 
