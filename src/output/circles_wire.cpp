@@ -24,7 +24,6 @@ constexpr int FUNCTION_ZY_PLANE = 7;
 constexpr int FUNCTION_XZ_PLANE = 8;
 constexpr int FUNCTION_COMPENSATION_LEFT = 10;
 constexpr int KEY_CIRCLE_ANGLE = 7;
-constexpr int KEY_X = 8;
 constexpr int KEY_FEEDRATE = 16;
 constexpr int KEY_RADIUS = 32;
 constexpr int KEY_C_AXIS = 38;           // "3rd rotation axis"
