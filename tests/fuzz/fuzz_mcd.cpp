@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (unit >= 0) __builtin_trap();
     const int group = status / MCD_GROUP_FACTOR, error = status % MCD_GROUP_FACTOR;
     const bool known = status == 0 || status == MCD_NAME_MISMATCH ||
-                       (group >= 1 && group <= 20 && (error == MCD_BAD_FIELD || error == MCD_BAD_CHECK));
+                       (group >= 1 && group <= MCD_WHOLE_FILE_GROUP && (error == MCD_BAD_FIELD || error == MCD_BAD_CHECK));
     if (!known) __builtin_trap();
     // What was read stays inside the tables it bounds.
     const configuration_store_t& cs = configuration_store;
