@@ -186,14 +186,6 @@ void run_tool_change_clear() {
 // The spindle's start as the control writes it with its spindle record: in
 // its block for the record (cldat 1031) when it has one, else as a line of
 // the speed and the M function.
-void write_spindle_start(int function, int speed);
-
-// A control whose tool change sets the spindle: a spindle record that starts
-// it again after a stop, reverses it or changes its speed within the tool
-// goes out with the record, in the control's block for the record (or as a
-// line of the speed and the M function), so that no feed move runs with the
-// spindle stopped or turning as the cutfile no longer turns it. The record
-// that repeats what the tool change wrote writes nothing.
 void write_spindle_start(int function, int speed) {
     tool_state_t& t = tool_state;
     const int w = key_word(KEY_SPINDLE);
@@ -213,6 +205,11 @@ void write_spindle_start(int function, int speed) {
     }
 }
 
+// A control whose tool change sets the spindle: a spindle record that starts
+// it again after a stop, reverses it or changes its speed within the tool
+// goes out with the record, so that no feed move runs with the spindle
+// stopped or turning as the cutfile no longer turns it. The record that
+// repeats what the tool change wrote writes nothing.
 void restart_spindle_within_tool(int function) {
     const tool_state_t& t = tool_state;
     const int w = key_word(KEY_SPINDLE);
